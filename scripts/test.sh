@@ -1,0 +1,44 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds and runs the whole suite: a normal build, an ASan+UBSan build,
+# and each fuzz target for a short time. Exits non-zero on any failure.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+jobs=$(nproc)
+fuzz_seconds=${VORLR_FUZZ_SECONDS:-20}
+"$root/scripts/deps.sh" test
+
+# A PulseAudio server with a null sink for the sound tests; stopped on exit.
+pulse_dir=$(mktemp -d)
+export XDG_RUNTIME_DIR="$pulse_dir" PULSE_RUNTIME_PATH="$pulse_dir/pulse"
+pulseaudio -n --daemonize=no --exit-idle-time=-1 --disallow-exit --use-pid-file=no \
+  --system=false --load="module-null-sink sink_name=vorlr_null" \
+  --load="module-native-protocol-unix auth-anonymous=1 socket=$pulse_dir/native" \
+  >"$pulse_dir/log" 2>&1 &
+pulse_pid=$!
+export PULSE_SERVER="unix:$pulse_dir/native"
+trap 'kill $pulse_pid 2>/dev/null; wait $pulse_pid 2>/dev/null; rm -rf "$pulse_dir"' EXIT
+
+echo "== Build and test"
+cmake -S "$root" -B "$root/build-test" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build "$root/build-test" -j "$jobs"
+ctest --test-dir "$root/build-test" --output-on-failure -j "$jobs"
+
+echo "== ASan+UBSan build and test, fuzz targets"
+export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:detect_odr_violation=0
+export LSAN_OPTIONS="suppressions=$root/tests/lsan.supp:print_suppressions=0"
+export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+CC=clang CXX=clang++ cmake -S "$root" -B "$root/build-asan" -G Ninja -DCMAKE_BUILD_TYPE=Debug \
+  -DVORLR_SANITIZE=ON -DVORLR_FUZZ=ON -DVORLR_BENCH=OFF >/dev/null
+cmake --build "$root/build-asan" -j "$jobs"
+ctest --test-dir "$root/build-asan" --output-on-failure -j "$jobs"
+
+for target in "$root"/build-asan/fuzz/*_fuzz; do
+  [ -x "$target" ] || continue
+  name=$(basename "$target")
+  corpus="$root/build-asan/fuzz-corpus/$name"
+  mkdir -p "$corpus"
+  echo "-- $name (${fuzz_seconds}s)"
+  "$target" -max_total_time="$fuzz_seconds" -rss_limit_mb=2048 -timeout=10 -print_final_stats=0 \
+    "$corpus" >"$root/build-asan/$name.log" 2>&1 || { tail -50 "$root/build-asan/$name.log"; exit 1; }
+done
+echo "All tests passed."

@@ -1,0 +1,1 @@
+// Layer placeholder; removed once the layer has sources of its own.

@@ -1,0 +1,27 @@
+#pragma once
+// One function per qar command. args holds the words after the command name. Each returns the
+// exit status (0 ok, 1 failure, 2 wrong usage) and prints errors as "qar: MESSAGE".
+#include <string>
+#include <vector>
+
+namespace qar {
+
+using Args = std::vector<std::string>;
+
+int cmdInfo(const Args& args);
+int cmdList(const Args& args);
+int cmdTree(const Args& args);
+int cmdCat(const Args& args);
+int cmdText(const Args& args);
+int cmdConvert(const Args& args);
+int cmdExtract(const Args& args);
+int cmdCheck(const Args& args);
+int cmdPack(const Args& args);
+
+// "qar: MESSAGE" on standard error; returns status.
+int fail(const std::string& message, int status = 1);
+int usage(const std::string& command);  // usage text of a command to stderr, returns 2
+bool wantsHelp(const Args& args);       // --help or -h among args
+void printHelp(const std::string& command);  // to stdout
+
+}  // namespace qar

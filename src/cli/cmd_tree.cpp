@@ -1,0 +1,8 @@
+#include "cli/Commands.h"
+
+namespace qar {
+
+// Placeholder until the command is built.
+int cmdTree(const Args&) { return fail("tree: not available yet"); }
+
+}  // namespace qar

@@ -1,0 +1,103 @@
+// qar: the command-line tool for Vorlund packed archives.
+#include <cstdio>
+#include <cstring>
+#include <exception>
+#include <map>
+#include <string>
+
+#include "cli/Commands.h"
+
+namespace qar {
+
+namespace {
+
+struct Command {
+    int (*run)(const Args&);
+    const char* synopsis;
+    const char* summary;
+};
+
+const std::map<std::string, Command>& commands() {
+    static const std::map<std::string, Command> table = {
+        {"info", {cmdInfo, "qar info ARCHIVE", "validation verdict and figures"}},
+        {"list", {cmdList, "qar list ARCHIVE", "one line per directory entry, in directory order"}},
+        {"tree", {cmdTree, "qar tree ARCHIVE", "the folder tree exactly as the viewer builds it"}},
+        {"cat", {cmdCat, "qar cat ARCHIVE NAME", "an entry's bytes on standard output"}},
+        {"text", {cmdText, "qar text ARCHIVE NAME", "a text entry as the viewer loads it (UTF-16 made 8-bit)"}},
+        {"convert", {cmdConvert, "qar convert ARCHIVE NAME OUT [--all]", "a .kmg or .tga entry decoded to OUT (.bmp or .png)"}},
+        {"extract", {cmdExtract, "qar extract ARCHIVE [-o DIR] [--keep] [PATTERN...]", "entries to files under DIR (default .)"}},
+        {"check", {cmdCheck, "qar check ARCHIVE", "every structural problem of the archive"}},
+        {"pack", {cmdPack, "qar pack DIR OUT", "a new archive from the regular files under DIR"}},
+    };
+    return table;
+}
+
+void printMainHelp(FILE* out) {
+    std::fprintf(out, "qar - read Vorlund packed archives (.qar)\n\nusage:\n");
+    for (const auto& [name, c] : commands()) std::fprintf(out, "  %-50s %s\n", c.synopsis, c.summary);
+    std::fprintf(out, "  %-50s %s\n", "qar --help | qar COMMAND --help | qar --version", "this help, a command's help, the version");
+    std::fprintf(out,
+                 "\nNAME is an entry's full stored name (DATA\\README.TXT, or DATA/README.TXT);\n"
+                 "#N names entry N (0-based). Errors go to standard error; exit status 1 on\n"
+                 "failure, 2 on wrong usage.\n");
+}
+
+}  // namespace
+
+int fail(const std::string& message, int status) {
+    std::fprintf(stderr, "qar: %s\n", message.c_str());
+    return status;
+}
+
+bool wantsHelp(const Args& args) {
+    for (const auto& a : args)
+        if (a == "--help" || a == "-h") return true;
+    return false;
+}
+
+void printHelp(const std::string& command) {
+    auto it = commands().find(command);
+    if (it == commands().end()) return printMainHelp(stdout);
+    std::printf("usage: %s\n%s\n", it->second.synopsis, it->second.summary);
+}
+
+int usage(const std::string& command) {
+    auto it = commands().find(command);
+    if (it == commands().end()) {
+        printMainHelp(stderr);
+    } else {
+        std::fprintf(stderr, "usage: %s\n", it->second.synopsis);
+    }
+    return 2;
+}
+
+}  // namespace qar
+
+int main(int argc, char** argv) {
+    using namespace qar;
+    if (argc < 2) return usage("");
+    const std::string first = argv[1];
+    if (first == "--version") {
+        std::printf("qar %s\n", VORLR_VERSION);
+        return 0;
+    }
+    if (first == "--help" || first == "-h" || first == "help") {
+        printMainHelp(stdout);
+        return 0;
+    }
+    auto it = commands().find(first);
+    if (it == commands().end()) {
+        std::fprintf(stderr, "qar: unknown command '%s'\n", first.c_str());
+        return usage("");
+    }
+    Args args(argv + 2, argv + argc);
+    if (wantsHelp(args)) {
+        printHelp(first);
+        return 0;
+    }
+    try {
+        return it->second.run(args);
+    } catch (const std::exception& e) {
+        return fail(e.what());
+    }
+}

@@ -1,0 +1,147 @@
+#include "platform/Bitmap24.h"
+
+#include <QImage>
+#include <QImageReader>
+#include <QBuffer>
+#include <algorithm>
+#include <cstring>
+
+#include "platform/Errors.h"
+#include "platform/RuntimeFile.h"
+
+namespace vorlr {
+
+Bitmap24::Bitmap24(int width, int height) { setSize(width, height); }
+
+void Bitmap24::setSize(int width, int height) {
+    width = std::max(width, 0);
+    height = std::max(height, 0);
+    if (width == width_ && height == height_) return;
+    const size_t bytes = static_cast<size_t>(width) * 3 * static_cast<size_t>(height);
+    if (bytes > kMaxPixelBytes) throw Error("Out of memory");
+    std::vector<uint8_t> next(bytes, 0xFF);
+    const size_t newStride = static_cast<size_t>(width) * 3;
+    const size_t keep = std::min(newStride, stride());
+    const int rows = std::min(height, height_);
+    for (int y = 0; y < rows && keep > 0; ++y)
+        std::memcpy(next.data() + static_cast<size_t>(y) * newStride, row(y), keep);
+    pixels_ = std::move(next);
+    width_ = width;
+    height_ = height;
+}
+
+void Bitmap24::copyRect(const Rect& dst, const Rect& src) {
+    if (dst.width() <= 0 || dst.height() <= 0 || src.width() <= 0 || src.height() <= 0) return;
+    // Work from a copy of the source area so overlapping rectangles read unchanged pixels.
+    const int sw = src.width(), sh = src.height();
+    std::vector<uint8_t> area(static_cast<size_t>(sw) * sh * 3, 0xFF);
+    for (int y = 0; y < sh; ++y) {
+        const int sy = src.top + y;
+        if (sy < 0 || sy >= height_) continue;
+        for (int x = 0; x < sw; ++x) {
+            const int sx = src.left + x;
+            if (sx < 0 || sx >= width_) continue;
+            std::memcpy(&area[(static_cast<size_t>(y) * sw + x) * 3], row(sy) + sx * 3, 3);
+        }
+    }
+    const int dw = dst.width(), dh = dst.height();
+    const bool same = dw == sw && dh == sh;
+    for (int y = 0; y < dh; ++y) {
+        const int dy = dst.top + y;
+        if (dy < 0 || dy >= height_) continue;
+        const int ay = same ? y : static_cast<int>(static_cast<int64_t>(y) * sh / dh);
+        for (int x = 0; x < dw; ++x) {
+            const int dx = dst.left + x;
+            if (dx < 0 || dx >= width_) continue;
+            const int ax = same ? x : static_cast<int>(static_cast<int64_t>(x) * sw / dw);
+            std::memcpy(row(dy) + dx * 3, &area[(static_cast<size_t>(ay) * sw + ax) * 3], 3);
+        }
+    }
+}
+
+static void put16(std::vector<uint8_t>& out, size_t at, uint32_t v) {
+    out[at] = static_cast<uint8_t>(v);
+    out[at + 1] = static_cast<uint8_t>(v >> 8);
+}
+static void put32(std::vector<uint8_t>& out, size_t at, uint32_t v) {
+    for (int i = 0; i < 4; ++i) out[at + i] = static_cast<uint8_t>(v >> (8 * i));
+}
+
+std::vector<uint8_t> Bitmap24::toBmp() const {
+    const size_t rowBytes = (stride() + 3) & ~size_t{3};
+    const size_t imageSize = rowBytes * static_cast<size_t>(height_);
+    std::vector<uint8_t> out(54 + imageSize, 0);
+    out[0] = 'B';
+    out[1] = 'M';
+    put32(out, 2, static_cast<uint32_t>(out.size()));
+    put32(out, 10, 54);
+    put32(out, 14, 40);
+    put32(out, 18, static_cast<uint32_t>(width_));
+    put32(out, 22, static_cast<uint32_t>(height_));
+    put16(out, 26, 1);
+    put16(out, 28, 24);
+    put32(out, 34, static_cast<uint32_t>(imageSize));
+    for (int y = 0; y < height_; ++y) {
+        uint8_t* dst = out.data() + 54 + static_cast<size_t>(height_ - 1 - y) * rowBytes;
+        if (stride()) std::memcpy(dst, row(y), stride());
+    }
+    return out;
+}
+
+void Bitmap24::saveToFile(const std::string& path) const {
+    const std::vector<uint8_t> bytes = toBmp();
+    RuntimeFile file;
+    try {
+        file.create(path);
+        file.write(bytes.data(), static_cast<int64_t>(bytes.size()));
+    } catch (const FileError& e) {
+        throw Error("Cannot create file \"" + path + "\". " + e.what());
+    }
+}
+
+Bitmap24 Bitmap24::fromQImage(const QImage& image) {
+    const QImage rgb = image.convertToFormat(QImage::Format_RGB888);
+    Bitmap24 out(rgb.width(), rgb.height());
+    for (int y = 0; y < rgb.height(); ++y) {
+        const uchar* s = rgb.constScanLine(y);
+        uint8_t* d = out.row(y);
+        for (int x = 0; x < rgb.width(); ++x) {
+            d[x * 3 + 0] = s[x * 3 + 2];
+            d[x * 3 + 1] = s[x * 3 + 1];
+            d[x * 3 + 2] = s[x * 3 + 0];
+        }
+    }
+    return out;
+}
+
+QImage Bitmap24::toQImage() const {
+    QImage img(width_, height_, QImage::Format_RGB888);
+    for (int y = 0; y < height_; ++y) {
+        const uint8_t* s = row(y);
+        uchar* d = img.scanLine(y);
+        for (int x = 0; x < width_; ++x) {
+            d[x * 3 + 0] = s[x * 3 + 2];
+            d[x * 3 + 1] = s[x * 3 + 1];
+            d[x * 3 + 2] = s[x * 3 + 0];
+        }
+    }
+    return img;
+}
+
+Bitmap24 Bitmap24::loadFromFile(const std::string& path) {
+    RuntimeFile file;
+    file.openExisting(path, RuntimeFile::Access::ReadOnly);
+    const int64_t size = file.size();
+    if (size < 2 || size > (int64_t{1} << 31)) throw Error("Bitmap image is not valid");
+    QByteArray bytes(static_cast<qsizetype>(size), '\0');
+    file.readExact(bytes.data(), size);
+    if (bytes[0] != 'B' || bytes[1] != 'M') throw Error("Bitmap image is not valid");
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::ReadOnly);
+    QImageReader reader(&buffer, "bmp");
+    QImage image;
+    if (!reader.read(&image) || image.isNull()) throw Error("Bitmap image is not valid");
+    return fromQImage(image);
+}
+
+}  // namespace vorlr

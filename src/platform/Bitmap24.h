@@ -1,0 +1,64 @@
+#pragma once
+// A 24-bit picture: rows top-down in memory, 3-byte pixels in blue, green, red order.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+class QImage;
+
+namespace vorlr {
+
+struct Rect {
+    int32_t left = 0, top = 0, right = 0, bottom = 0;
+    int32_t width() const { return right - left; }
+    int32_t height() const { return bottom - top; }
+    bool operator==(const Rect&) const = default;
+};
+
+class Bitmap24 {
+public:
+    Bitmap24() = default;
+    // A width x height picture filled with white.
+    Bitmap24(int width, int height);
+
+    int width() const noexcept { return width_; }
+    int height() const noexcept { return height_; }
+    bool empty() const noexcept { return width_ == 0 || height_ == 0; }
+    // Bytes per row in memory (3 x width, unpadded).
+    size_t stride() const noexcept { return static_cast<size_t>(width_) * 3; }
+    uint8_t* row(int y) noexcept { return pixels_.data() + static_cast<size_t>(y) * stride(); }
+    const uint8_t* row(int y) const noexcept {
+        return pixels_.data() + static_cast<size_t>(y) * stride();
+    }
+    const std::vector<uint8_t>& pixels() const noexcept { return pixels_; }
+
+    // New size: old pixels kept at the top left, added area white. Sizes below 0 count as 0.
+    // Raises Error("Out of memory") past kMaxPixelBytes.
+    void setSize(int width, int height);
+    void setWidth(int width) { setSize(width, height_); }
+    void setHeight(int height) { setSize(width_, height); }
+
+    // Plain source copy of src onto dst within this bitmap; both clipped to the picture.
+    // When the rectangles differ in size the source is stretched (nearest pixel).
+    void copyRect(const Rect& dst, const Rect& src);
+
+    // The 24-bit BMP file: 54-byte header, rows bottom-up padded to 4 bytes.
+    std::vector<uint8_t> toBmp() const;
+    // Writes the BMP; failures are "Cannot create file" errors.
+    void saveToFile(const std::string& path) const;
+    // Reads any bitmap file Qt can read as BMP; otherwise Error("Bitmap image is not valid").
+    static Bitmap24 loadFromFile(const std::string& path);
+    static Bitmap24 fromQImage(const QImage& image);
+    QImage toQImage() const;  // RGB888 copy
+
+    bool operator==(const Bitmap24&) const = default;
+
+    static constexpr size_t kMaxPixelBytes = size_t{1} << 30;
+
+private:
+    int width_ = 0;
+    int height_ = 0;
+    std::vector<uint8_t> pixels_;
+};
+
+}  // namespace vorlr

@@ -1,0 +1,72 @@
+#include "platform/Dialogs.h"
+
+#include <QApplication>
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QScreen>
+
+#include "platform/Errors.h"
+#include "platform/Text.h"
+
+namespace vorlr {
+namespace {
+
+class QtDialogs final : public DialogSeam {
+public:
+    void showError(QWidget* parent, const std::string& title, const std::string& text) override {
+        QMessageBox box(QMessageBox::Critical, fromCp1252(title), fromCp1252(text),
+                        QMessageBox::Ok, parent);
+        box.exec();
+    }
+    void showInformation(QWidget* parent, const std::string& title,
+                         const std::string& text) override {
+        QMessageBox box(QMessageBox::NoIcon, fromCp1252(title), fromCp1252(text),
+                        QMessageBox::NoButton, parent);
+        box.addButton(QStringLiteral("OK"), QMessageBox::AcceptRole);
+        box.adjustSize();
+        if (QScreen* screen = QGuiApplication::primaryScreen()) {
+            QRect r = box.frameGeometry();
+            r.moveCenter(screen->availableGeometry().center());
+            box.move(r.topLeft());
+        }
+        box.exec();
+    }
+    std::optional<std::string> getOpenFileName(QWidget* parent) override {
+        QFileDialog dialog(parent);
+        dialog.setFileMode(QFileDialog::ExistingFile);
+        dialog.setOption(QFileDialog::ReadOnly, false);
+        dialog.setSizeGripEnabled(true);
+        if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+            return std::nullopt;
+        return dialog.selectedFiles().first().toLocal8Bit().toStdString();
+    }
+};
+
+DialogSeam*& current() {
+    static DialogSeam* seam = nullptr;
+    return seam;
+}
+
+}  // namespace
+
+DialogSeam& dialogs() {
+    static QtDialogs real;
+    return current() ? *current() : real;
+}
+
+void setDialogs(DialogSeam* seam) { current() = seam; }
+
+void showException(const std::exception& e, QWidget* parent) {
+    try {
+        dialogs().showError(parent, applicationTitle(), displayedMessage(e.what()));
+    } catch (...) {
+        // Nothing may escape the default handler.
+    }
+}
+
+void showInformationText(const std::string& text, QWidget* parent) {
+    dialogs().showInformation(parent, applicationTitle(), text);
+}
+
+}  // namespace vorlr

@@ -1,0 +1,45 @@
+#pragma once
+// The one seam for modal dialogs (error box, information dialog, file-open dialog) and the
+// default exception handler. Tests install their own DialogSeam.
+#include <exception>
+#include <optional>
+#include <stdexcept>
+#include <string>
+
+class QWidget;
+
+namespace vorlr {
+
+class DialogSeam {
+public:
+    virtual ~DialogSeam() = default;
+    // Modal error box: title as caption, stop icon, one OK button.
+    virtual void showError(QWidget* parent, const std::string& title, const std::string& text) = 0;
+    // Modal information dialog: centred, title as caption, no icon, one "OK" button.
+    virtual void showInformation(QWidget* parent, const std::string& title,
+                                 const std::string& text) = 0;
+    // File-open dialog; nullopt when cancelled. Returns the chosen path as 8-bit bytes.
+    virtual std::optional<std::string> getOpenFileName(QWidget* parent) = 0;
+};
+
+// The seam in use; Qt's real dialogs until replaced. Passing nullptr restores them.
+DialogSeam& dialogs();
+void setDialogs(DialogSeam* seam);
+
+// The default handler: shows the exception's text (message rule applied) in the error box.
+void showException(const std::exception& e, QWidget* parent = nullptr);
+void showInformationText(const std::string& text, QWidget* parent = nullptr);
+
+// Runs f; any exception ends in the default handler instead of crossing a Qt frame.
+template <class F>
+void guarded(F&& f, QWidget* parent = nullptr) {
+    try {
+        f();
+    } catch (const std::exception& e) {
+        showException(e, parent);
+    } catch (...) {
+        showException(std::runtime_error("Unknown exception"), parent);
+    }
+}
+
+}  // namespace vorlr

@@ -1,0 +1,53 @@
+#pragma once
+// Runtime file access: every failure raises FileError with the runtime's text.
+#include <cstdint>
+#include <string>
+
+#include "platform/ByteSource.h"
+
+namespace vorlr {
+
+class RuntimeFile final : public ByteSource {
+public:
+    enum class Access { ReadOnly, ReadWrite };
+
+    RuntimeFile() = default;
+    ~RuntimeFile() override;
+    RuntimeFile(const RuntimeFile&) = delete;
+    RuntimeFile& operator=(const RuntimeFile&) = delete;
+    RuntimeFile(RuntimeFile&& other) noexcept;
+    RuntimeFile& operator=(RuntimeFile&& other) noexcept;
+
+    // Open an existing file. Closes any file held before.
+    void openExisting(const std::string& path, Access access);
+    // Create a file for reading and writing, truncating an existing one.
+    void create(const std::string& path);
+    void close() noexcept;
+    bool isOpen() const noexcept { return fd_ >= 0; }
+    const std::string& path() const noexcept { return path_; }
+
+    // ByteSource: counted read (short at end of file is no error), seek, position, size.
+    int64_t readCounted(void* buffer, int64_t count) override;
+    void seek(int64_t position) override;  // negative position: "I/O error 131"
+    int64_t position() override;
+    int64_t size() override;
+
+    // Write all bytes; a short write is "Disk full".
+    void write(const void* buffer, int64_t count);
+    bool eof();
+    int fd() const noexcept { return fd_; }
+
+private:
+    void requireOpen() const;
+    int fd_ = -1;
+    int64_t pos_ = 0;
+    std::string path_;
+};
+
+bool fileExists(const std::string& path);
+void deleteFile(const std::string& path);                            // raises on failure
+void renameFile(const std::string& from, const std::string& to);     // raises on failure
+std::string currentDirectory();
+void setCurrentDirectory(const std::string& path);
+
+}  // namespace vorlr
