@@ -1,0 +1,55 @@
+#pragma once
+// The QAR container: counts at 512 and 516, entry data from 520, and the directory of 280-byte
+// records that ends the file.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "archive/ViewerState.h"
+#include "platform/ByteSource.h"
+
+namespace vorlr {
+
+constexpr int64_t kRecordSize = 280;
+constexpr int64_t kDataStart = 520;
+constexpr int kNameBytes = 200;
+
+struct ArchiveFigures {
+    int32_t firstCount = 0;
+    int32_t secondCount = 0;
+    int64_t fileSize = 0;
+    int64_t directoryOffset = 0;  // fileSize - firstCount * 280, in 64 bits
+    bool valid = false;           // the validation rule below
+};
+
+// The validation rule: counts equal, at least 1, and fileSize >= count * 280 where the product
+// wraps as a 32-bit signed value and the comparison is signed.
+bool CountsAreValid(int32_t firstCount, int32_t secondCount, int64_t fileSize);
+// Seeks to 512 and plain-reads both counts (a file under 520 bytes: "Read beyond end of file").
+ArchiveFigures ReadArchiveFigures(ByteSource& file);
+// Opens the file read-only, applies the rule, closes it. Open and read failures raise.
+bool ValidateArchive(const std::string& path);
+
+// Opens state.CurrentArchiveName read-only into state.ArchiveFile, reads the count, seeks to the
+// directory start and returns the count. A directory start below 0 raises "I/O error 131".
+int32_t OpenArchiveForLoading(ViewerState& state);
+// Seeks to fieldPosition, plain-reads CurrentEntryOffset then CurrentEntrySize, and seeks the
+// archive to CurrentEntryOffset.
+void ReadEntryLocation(ViewerState& state, int32_t fieldPosition);
+
+// The entry name of a record: the bytes before the first zero among its first 200, or empty
+// when there is none.
+std::string RecordName(const uint8_t* record);
+bool RecordNameTerminated(const uint8_t* record);
+
+struct DirectoryRecord {
+    std::string name;       // as RecordName
+    bool terminated = true; // a zero byte among the first 200 name bytes
+    int32_t offset = 0;
+    int32_t size = 0;
+};
+// Reads all records of a file whose count is at least 1 and whose directory lies inside the
+// file; otherwise raises Error with a plain description.
+std::vector<DirectoryRecord> ReadDirectory(ByteSource& file, const ArchiveFigures& figures);
+
+}  // namespace vorlr
