@@ -1,0 +1,385 @@
+#include "archive/SafeExtract.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <filesystem>
+#include <unordered_map>
+#include <utility>
+
+#include "archive/Extract.h"
+#include "platform/Errors.h"
+
+namespace vorlr {
+
+namespace {
+
+bool isSeparator(char c) { return c == '\\' || c == '/'; }
+
+unsigned char fold(char c) {
+    if (c >= 'A' && c <= 'Z') return static_cast<unsigned char>(c - 'A' + 'a');
+    if (c == '/') return '\\';
+    return static_cast<unsigned char>(c);
+}
+
+// The bracket expression starting at pattern[at] ('['), tried on c (folded). Returns its
+// length, or 0 when it is not closed (then '[' is an ordinary character).
+size_t matchBracket(std::string_view pattern, size_t at, unsigned char c, bool& matched) {
+    size_t i = at + 1;
+    bool negate = false;
+    if (i < pattern.size() && (pattern[i] == '!' || pattern[i] == '^')) {
+        negate = true;
+        ++i;
+    }
+    bool hit = false;
+    bool first = true;  // a ']' right after the opening is a member
+    while (i < pattern.size() && (first || pattern[i] != ']')) {
+        first = false;
+        const unsigned char lo = fold(pattern[i]);
+        unsigned char hi = lo;
+        if (i + 2 < pattern.size() && pattern[i + 1] == '-' && pattern[i + 2] != ']') {
+            hi = fold(pattern[i + 2]);
+            i += 3;
+        } else {
+            ++i;
+        }
+        if (lo <= c && c <= hi) hit = true;
+    }
+    if (i >= pattern.size()) return 0;
+    matched = hit != negate;
+    return i + 1 - at;
+}
+
+std::string errnoText(int err) { return runtimeErrorText(runtimeCodeFromErrno(err)); }
+
+void writeAll(int fd, const uint8_t* data, int64_t count) {
+    while (count > 0) {
+        const ssize_t n = ::write(fd, data, static_cast<size_t>(std::min<int64_t>(count, 1 << 30)));
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            if (errno == ENOSPC || errno == EFBIG || errno == EDQUOT) throwFileError(kDiskFull);
+            throwFromErrno(errno);
+        }
+        if (n == 0) throwFileError(kDiskFull);
+        data += n;
+        count -= n;
+    }
+}
+
+struct FdGuard {
+    int fd = -1;
+    ~FdGuard() {
+        if (fd >= 0) ::close(fd);
+    }
+};
+
+// Opens folders under the target folder one segment at a time, never following a symbolic
+// link. Keeps the last folder open, since entries usually come folder by folder.
+class FolderWalker {
+public:
+    explicit FolderWalker(int root) : root_(root) {}
+    ~FolderWalker() { dropCache(); }
+    FolderWalker(const FolderWalker&) = delete;
+    FolderWalker& operator=(const FolderWalker&) = delete;
+
+    // The folder made of segments[0, count), created where missing; -1 with notice filled in
+    // when something else is in the way.
+    int open(const std::vector<std::string>& segments, size_t count, ExtractNotice& notice) {
+        if (count == 0) return root_;
+        std::string key;
+        for (size_t i = 0; i < count; ++i) (key += segments[i]) += '/';
+        if (cachedFd_ >= 0 && key == cachedKey_) return cachedFd_;
+        dropCache();
+        int current = root_;
+        std::string walked;
+        for (size_t i = 0; i < count; ++i) {
+            const char* segment = segments[i].c_str();
+            walked += segments[i];
+            int mkdirError = 0;
+            if (::mkdirat(current, segment, 0777) != 0 && errno != EEXIST) mkdirError = errno;
+            const int next = ::openat(current, segment, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+            if (next < 0) {
+                const int err = errno;
+                struct stat st{};
+                if (::fstatat(current, segment, &st, AT_SYMLINK_NOFOLLOW) == 0 && !S_ISDIR(st.st_mode)) {
+                    notice.outcome = ExtractOutcome::Blocked;
+                    notice.detail = walked + (S_ISLNK(st.st_mode) ? " is a symbolic link" : " is not a folder");
+                } else {
+                    notice.outcome = ExtractOutcome::Failed;
+                    notice.detail = errnoText(mkdirError && err == ENOENT ? mkdirError : err);
+                }
+                if (current != root_) ::close(current);
+                return -1;
+            }
+            if (current != root_) ::close(current);
+            current = next;
+            walked += '/';
+        }
+        cachedFd_ = current;
+        cachedKey_ = std::move(key);
+        return current;
+    }
+
+private:
+    void dropCache() {
+        if (cachedFd_ >= 0) ::close(cachedFd_);
+        cachedFd_ = -1;
+        cachedKey_.clear();
+    }
+    int root_;
+    int cachedFd_ = -1;
+    std::string cachedKey_;
+};
+
+// A new file under a name of our own in the entry's folder; removed again unless committed.
+class TempFile {
+public:
+    explicit TempFile(int dir) : dir_(dir) {
+        for (int attempt = 0; attempt < 1000; ++attempt) {
+            name_ = ".qar-extract-" + std::to_string(::getpid()) + "-" + std::to_string(counter_++);
+            fd_ = ::openat(dir_, name_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+            if (fd_ >= 0) return;
+            if (errno != EEXIST) throwFromErrno(errno);
+        }
+        throwFromErrno(EEXIST);
+    }
+    ~TempFile() {
+        if (fd_ >= 0) ::close(fd_);
+        if (!committed_) ::unlinkat(dir_, name_.c_str(), 0);
+    }
+    TempFile(const TempFile&) = delete;
+    TempFile& operator=(const TempFile&) = delete;
+
+    int fd() const { return fd_; }
+    void closeChecked() {
+        const int fd = std::exchange(fd_, -1);
+        if (::close(fd) != 0 && errno != EINTR) {
+            if (errno == ENOSPC || errno == EDQUOT) throwFileError(kDiskFull);
+            throwFromErrno(errno);
+        }
+    }
+    // Moves the file to leaf; with noReplace an existing leaf stays. Returns 0 or the errno.
+    int commit(const std::string& leaf, bool noReplace) {
+        int rc = ::renameat2(dir_, name_.c_str(), dir_, leaf.c_str(), noReplace ? RENAME_NOREPLACE : 0);
+        if (rc != 0 && noReplace && errno == EINVAL) {
+            // File systems without the no-replace flag: check, then rename.
+            struct stat st{};
+            if (::fstatat(dir_, leaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) return EEXIST;
+            rc = ::renameat(dir_, name_.c_str(), dir_, leaf.c_str());
+        }
+        if (rc != 0) return errno;
+        committed_ = true;
+        return 0;
+    }
+
+private:
+    static inline unsigned counter_ = 0;
+    int dir_;
+    int fd_ = -1;
+    bool committed_ = false;
+    std::string name_;
+};
+
+struct RunContext {
+    ViewerState& state;
+    const ExtractOptions& options;
+    FolderWalker& walker;
+    std::unordered_map<std::string, size_t>& writtenPaths;
+    bool haveArchive;
+    struct stat archive;
+};
+
+void extractOne(RunContext& run, const DirectoryRecord& record, ExtractNotice& notice) {
+    std::vector<std::string> segments;
+    const NameVerdict verdict = SplitSafeName(record.name, segments);
+    if (verdict != NameVerdict::Safe) {
+        notice.outcome = ExtractOutcome::UnsafeName;
+        notice.detail = DescribeVerdict(verdict);
+        return;
+    }
+    for (const auto& s : segments) {
+        if (!notice.path.empty()) notice.path += '/';
+        notice.path += s;
+    }
+    const int dir = run.walker.open(segments, segments.size() - 1, notice);
+    if (dir < 0) return;
+    const std::string& leaf = segments.back();
+    const auto earlier = run.writtenPaths.find(notice.path);
+    const bool keep = run.options.keepExisting && earlier == run.writtenPaths.end();
+    struct stat st{};
+    if (::fstatat(dir, leaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
+        if (S_ISDIR(st.st_mode)) {
+            notice.outcome = ExtractOutcome::Blocked;
+            notice.detail = notice.path + " is a folder";
+            return;
+        }
+        if (run.haveArchive && st.st_dev == run.archive.st_dev && st.st_ino == run.archive.st_ino) {
+            notice.outcome = ExtractOutcome::Blocked;
+            notice.detail = notice.path + " is the archive being read";
+            return;
+        }
+        if (keep) {
+            notice.outcome = ExtractOutcome::Kept;
+            return;
+        }
+    }
+    if (earlier != run.writtenPaths.end()) notice.replacedIndex = earlier->second;
+
+    // Position the archive as selecting the entry in the viewer does.
+    ViewerState& state = run.state;
+    state.CurrentEntryName = record.name;
+    state.CurrentEntryOffset = record.offset;
+    state.CurrentEntrySize = record.size;
+    try {
+        state.ArchiveFile.seek(record.offset);
+    } catch (const FileError& e) {
+        notice.outcome = ExtractOutcome::Failed;
+        notice.detail = e.what();
+        return;
+    }
+    TempFile temp(dir);
+    notice.written = CopyEntryBytes(
+        state, [&temp](const uint8_t* data, int64_t count) { writeAll(temp.fd(), data, count); });
+    temp.closeChecked();
+    if (const int err = temp.commit(leaf, keep); err != 0) {
+        if (err == EEXIST && keep) {
+            notice.outcome = ExtractOutcome::Kept;
+        } else {
+            notice.outcome = ExtractOutcome::Failed;
+            notice.detail = errnoText(err);
+        }
+        return;
+    }
+    run.writtenPaths[notice.path] = notice.index;
+    if (record.size > 0 && notice.written < record.size) {
+        notice.outcome = ExtractOutcome::Truncated;
+        notice.detail = "data beyond the end of the archive: wrote " + std::to_string(notice.written) +
+                        " of " + std::to_string(record.size) + " bytes";
+    }
+}
+
+}  // namespace
+
+NameVerdict SplitSafeName(std::string_view name, std::vector<std::string>& segments) {
+    segments.clear();
+    if (name.empty()) return NameVerdict::Empty;
+    if (name.find('\0') != std::string_view::npos) return NameVerdict::ZeroByte;
+    if (isSeparator(name[0])) return NameVerdict::Absolute;
+    const char c = name[0];
+    if (name.size() >= 2 && name[1] == ':' && ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z')))
+        return NameVerdict::DriveLetter;
+    std::vector<std::string> parts;
+    size_t start = 0;
+    for (size_t i = 0; i <= name.size(); ++i) {
+        if (i < name.size() && !isSeparator(name[i])) continue;
+        const std::string_view segment = name.substr(start, i - start);
+        if (segment.empty()) return NameVerdict::EmptySegment;
+        if (segment == "." || segment == "..") return NameVerdict::DotSegment;
+        parts.emplace_back(segment);
+        start = i + 1;
+    }
+    segments = std::move(parts);
+    return NameVerdict::Safe;
+}
+
+const char* DescribeVerdict(NameVerdict verdict) {
+    switch (verdict) {
+    case NameVerdict::Safe: return "safe name";
+    case NameVerdict::Empty: return "empty name";
+    case NameVerdict::Absolute: return "absolute name";
+    case NameVerdict::DriveLetter: return "name with a drive letter";
+    case NameVerdict::EmptySegment: return "name with an empty segment";
+    case NameVerdict::DotSegment: return "name with a \".\" or \"..\" segment";
+    case NameVerdict::ZeroByte: return "name with a zero byte";
+    }
+    return "unsafe name";
+}
+
+bool MatchEntryPattern(std::string_view pattern, std::string_view name) {
+    size_t p = 0, n = 0;
+    size_t starP = std::string_view::npos, starN = 0;
+    while (n < name.size()) {
+        bool advanced = false;
+        if (p < pattern.size()) {
+            const char pc = pattern[p];
+            if (pc == '*') {
+                starP = ++p;
+                starN = n;
+                continue;
+            }
+            if (pc == '?') {
+                ++p;
+                ++n;
+                continue;
+            }
+            bool matched = false;
+            const size_t len = pc == '[' ? matchBracket(pattern, p, fold(name[n]), matched) : 0;
+            if (len > 0) {
+                if (matched) {
+                    p += len;
+                    ++n;
+                    advanced = true;
+                }
+            } else if (fold(pc) == fold(name[n])) {
+                ++p;
+                ++n;
+                advanced = true;
+            }
+        }
+        if (advanced) continue;
+        if (starP == std::string_view::npos) return false;
+        p = starP;
+        n = ++starN;
+    }
+    while (p < pattern.size() && pattern[p] == '*') ++p;
+    return p == pattern.size();
+}
+
+ExtractSummary ExtractEntries(ViewerState& state, const std::vector<DirectoryRecord>& records,
+                              const std::vector<size_t>& selection, const std::string& targetDir,
+                              const ExtractOptions& options) {
+    std::error_code ignored;
+    std::filesystem::create_directories(targetDir, ignored);  // opening it reports the failure
+    FdGuard root;
+    root.fd = ::open(targetDir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (root.fd < 0) throwFromErrno(errno);
+
+    FolderWalker walker(root.fd);
+    std::unordered_map<std::string, size_t> writtenPaths;
+    RunContext run{state, options, walker, writtenPaths, false, {}};
+    run.haveArchive = state.ArchiveFile.isOpen() && ::fstat(state.ArchiveFile.fd(), &run.archive) == 0;
+
+    ExtractSummary summary;
+    const size_t total = selection.size();
+    if (options.progress && !options.progress(0, total)) {
+        summary.cancelled = true;
+        return summary;
+    }
+    for (size_t k = 0; k < total; ++k) {
+        const size_t index = selection[k];
+        if (index >= records.size()) continue;
+        const DirectoryRecord& record = records[index];
+        ExtractNotice notice;
+        notice.index = index;
+        notice.name = record.name;
+        notice.size = record.size;
+        extractOne(run, record, notice);
+        switch (notice.outcome) {
+        case ExtractOutcome::Written: ++summary.written; break;
+        case ExtractOutcome::Truncated: ++summary.written; ++summary.problems; break;
+        case ExtractOutcome::Kept: ++summary.kept; break;
+        default: ++summary.problems; break;
+        }
+        if (options.onEntry) options.onEntry(notice);
+        if (options.progress && !options.progress(k + 1, total)) {
+            summary.cancelled = true;
+            break;
+        }
+    }
+    return summary;
+}
+
+}  // namespace vorlr
