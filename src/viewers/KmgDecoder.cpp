@@ -1,0 +1,180 @@
+#include "viewers/KmgDecoder.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "platform/Errors.h"
+
+namespace vorlr {
+namespace {
+
+int16_t int16At(const uint8_t* p) { return static_cast<int16_t>(p[0] | (p[1] << 8)); }
+uint16_t uint16At(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
+uint32_t uint32At(const uint8_t* p) {
+    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
+           (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
+}
+
+// The picture a sub-image starts from: the 1 x 1 black dot enlarged to width x height, so
+// everything but the top-left pixel is white. Reuses the rows when the size already fits.
+void startFromDot(Bitmap24& picture, int width, int height) {
+    if (picture.width() == width && picture.height() == height) {
+        std::memset(picture.row(0), 0xFF, picture.stride() * static_cast<size_t>(height));
+    } else {
+        Bitmap24 dot(1, 1);
+        std::memset(dot.row(0), 0, 3);
+        picture = std::move(dot);
+        picture.setSize(width, height);
+    }
+    std::memset(picture.row(0), 0, 3);
+}
+
+void ensureSize(Bitmap24& picture, int width, int height) {
+    if (picture.width() != width || picture.height() != height) picture.setSize(width, height);
+}
+
+}  // namespace
+
+const char* kmgTypeText(KmgKind kind) {
+    return kind == KmgKind::Rgb16 ? "Type: Kestrom image file (16-bit)"
+                                  : "Type: Kestrom image file (8-bit)";
+}
+
+KmgLayout::Position KmgLayout::place(int64_t width, int64_t height) {
+    Position at;
+    if (520 - next_left_ > width) {
+        at = {next_left_, row_top_};
+        next_left_ += width + 10;
+        if (row_top_ + height > lowest_bottom_) lowest_bottom_ = row_top_ + height;
+    } else {
+        at = {10, lowest_bottom_ + 10};
+        next_left_ = width + 20;
+        row_top_ = lowest_bottom_ + 10;
+        lowest_bottom_ = row_top_ + height;
+    }
+    return at;
+}
+
+void decodeKmgRgb16Pixels(ByteSource& source, ViewerState& state, Bitmap24& picture) {
+    const int width = state.ImageWidth, height = state.ImageHeight;
+    if (width <= 0 || height <= 0) return;
+    ensureSize(picture, width, height);
+    uint8_t* const buffer = state.WorkBuffer.data();
+    constexpr int kPart = kKmgRowBufferBytes / 2;  // pixels per read
+    for (int y = 0; y < height; ++y) {
+        uint8_t* out = picture.row(y);
+        // Rows wider than the row buffer are read in parts.
+        for (int x = 0; x < width; x += kPart) {
+            const int want = std::min(kPart, width - x);
+            const int64_t got = source.readCounted(buffer, int64_t{want} * 2);
+            const int pixels = static_cast<int>(std::max<int64_t>(got, 0) / 2);
+            const uint8_t* in = buffer;
+            for (int i = 0; i < pixels; ++i, in += 2, out += 3) {
+                const unsigned v = in[0] | (in[1] << 8);
+                out[0] = static_cast<uint8_t>((v & 31) << 3);
+                out[1] = static_cast<uint8_t>(((v >> 5) & 63) << 2);
+                out[2] = static_cast<uint8_t>((v >> 11) << 3);
+            }
+            if (pixels < want) return;  // the input has ended
+        }
+    }
+}
+
+void decodeKmgRunLengthPixels(ByteSource& source, ViewerState& state, Bitmap24& picture) {
+    const int width = state.ImageWidth, height = state.ImageHeight;
+    if (width <= 0 || height <= 0) return;
+    ensureSize(picture, width, height);
+    const uint8_t* const buffer = state.WorkBuffer.data();
+    const uint8_t* const palette = state.SharedPalette.data();
+    int64_t avail = 0, pos = 0;
+    auto refill = [&] {
+        avail = std::max<int64_t>(source.readCounted(state.WorkBuffer.data(), kKmgInputBlock), 0);
+        pos = 0;
+        return avail > 0;
+    };
+    int x = 0, y = 0;
+    uint8_t* row = picture.row(0);
+    unsigned run = 0;
+    bool transparent = false;
+    for (;;) {
+        if (run == 0) {
+            if (pos == avail && !refill()) return;
+            const unsigned c = buffer[pos++];
+            if (c == 0) continue;
+            transparent = c > 128;
+            run = transparent ? c - 128 : c;
+        }
+        unsigned n = std::min<unsigned>(run, static_cast<unsigned>(width - x));
+        uint8_t* out = row + static_cast<size_t>(x) * 3;
+        if (transparent) {
+            std::memset(out, 0, size_t{n} * 3);
+        } else {
+            if (pos == avail && !refill()) return;
+            n = std::min<unsigned>(n, static_cast<unsigned>(avail - pos));
+            const uint8_t* in = buffer + pos;
+            for (unsigned k = 0; k < n; ++k, out += 3) std::memcpy(out, palette + in[k] * 3, 3);
+            pos += n;
+        }
+        run -= n;
+        x += static_cast<int>(n);
+        if (x == width) {
+            if (++y == height) return;
+            x = 0;
+            row = picture.row(y);
+        }
+    }
+}
+
+KmgKind decodeKmg(ByteSource& source, ViewerState& state, KmgTarget& target) {
+    const int64_t entryStart = source.position();
+    uint8_t* const head = state.WorkBuffer.data();
+    source.readExact(head, kKmgHeaderSize);
+
+    if (uint32At(head + 4) == uint32At(head + 8)) {
+        state.ImageHeight = int16At(head + 20);
+        state.ImageWidth = int16At(head + 22);
+        Bitmap24& picture = target.firstPicture();
+        if (state.ImageWidth > 0 && state.ImageHeight > 0) {
+            picture.setSize(state.ImageWidth, state.ImageHeight);
+            decodeKmgRgb16Pixels(source, state, picture);
+        }
+        target.pictureDone(0);
+        return KmgKind::Rgb16;
+    }
+
+    const int count = uint16At(head + 28);
+    target.setSubImageCount(count);
+    source.readExact(state.WorkBuffer.data(), kKmgPaletteSize);
+    // Entry 0 keeps whatever an earlier image left there.
+    for (int k = 1; k < 256; ++k) {
+        const uint8_t* rgb = state.WorkBuffer.data() + 3 * k;
+        state.SharedPalette[3 * k + 0] = rgb[2];
+        state.SharedPalette[3 * k + 1] = rgb[1];
+        state.SharedPalette[3 * k + 2] = rgb[0];
+    }
+
+    const int64_t tableStart = entryStart + kKmgTableStart;
+    const int64_t dataStart = tableStart + int64_t{kKmgRecordSize} * count;
+    KmgLayout layout;
+    size_t pixelBytes = 0;
+    for (int i = 0; i < count; ++i) {
+        uint8_t record[kKmgRecordSize];
+        source.seek(tableStart + int64_t{kKmgRecordSize} * i);
+        source.readExact(record, kKmgRecordSize);
+        state.ImageHeight = int16At(record + 12);
+        state.ImageWidth = int16At(record + 14);
+        source.seek(dataStart + uint32At(record));
+        const int width = state.ImageWidth, height = state.ImageHeight;
+        if (width <= 0 || height <= 0) continue;  // nothing to show; the view stays as it was
+        // All sub-images together stay within what one picture may hold.
+        pixelBytes += size_t(width) * size_t(height) * 3;
+        if (pixelBytes > Bitmap24::kMaxPixelBytes) throw Error("Out of memory");
+        Bitmap24& picture = target.beginSubImage(i, layout.place(width, height));
+        startFromDot(picture, width, height);
+        decodeKmgRunLengthPixels(source, state, picture);
+        target.pictureDone(i);
+    }
+    return KmgKind::Palette;
+}
+
+}  // namespace vorlr
