@@ -1,11 +1,9 @@
-#include <QWidget>
-
+#include "app/Unit1.h"
 #include "platform/Application.h"
 
 int main(int argc, char** argv) {
     vorlr::Application app(argc, argv);
-    QWidget w(nullptr, Qt::FramelessWindowHint);
-    w.resize(800, 600);
-    w.show();
+    vorlr::TForm1 Form1;
+    Form1.show();
     return app.exec();
 }

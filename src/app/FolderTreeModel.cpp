@@ -1,0 +1,80 @@
+#include "app/FolderTreeModel.h"
+
+#include "platform/Text.h"
+
+namespace vorlr {
+
+FolderTreeModel::FolderTreeModel(FolderTree& tree, QObject* parent)
+    : QAbstractItemModel(parent), tree_(tree) {}
+
+NodeId FolderTreeModel::nodeOf(const QModelIndex& index) const {
+    if (!index.isValid() || index.model() != this) return kNoNode;
+    return static_cast<NodeId>(index.internalId());
+}
+
+QModelIndex FolderTreeModel::indexOf(NodeId node) const {
+    if (hidden_ || node < 0 || node >= tree_.size()) return {};
+    return createIndex(tree_.row(node), 0, static_cast<quintptr>(node));
+}
+
+QModelIndex FolderTreeModel::index(int row, int column, const QModelIndex& parent) const {
+    if (hidden_ || column != 0 || row < 0) return {};
+    if (parent.isValid() && parent.column() != 0) return {};
+    const NodeId p = nodeOf(parent);
+    if (row >= tree_.childCount(p)) return {};
+    return createIndex(row, 0, static_cast<quintptr>(tree_.child(p, row)));
+}
+
+QModelIndex FolderTreeModel::parent(const QModelIndex& child) const {
+    const NodeId node = nodeOf(child);
+    if (hidden_ || node == kNoNode) return {};
+    return indexOf(tree_.parent(node));
+}
+
+int FolderTreeModel::rowCount(const QModelIndex& parent) const {
+    if (hidden_ || (parent.isValid() && parent.column() != 0)) return 0;
+    return tree_.childCount(nodeOf(parent));
+}
+
+int FolderTreeModel::columnCount(const QModelIndex&) const { return 1; }
+
+bool FolderTreeModel::hasChildren(const QModelIndex& parent) const {
+    if (hidden_ || (parent.isValid() && parent.column() != 0)) return false;
+    const NodeId node = nodeOf(parent);
+    return node == kNoNode ? tree_.childCount(kNoNode) > 0 : tree_.hasChildren(node);
+}
+
+QVariant FolderTreeModel::data(const QModelIndex& index, int role) const {
+    const NodeId node = nodeOf(index);
+    if (hidden_ || node == kNoNode) return {};
+    if (role == Qt::DisplayRole || role == Qt::EditRole) return fromCp1252(tree_.text(node));
+    return {};
+}
+
+bool FolderTreeModel::setData(const QModelIndex& index, const QVariant& value, int role) {
+    const NodeId node = nodeOf(index);
+    if (hidden_ || node == kNoNode || role != Qt::EditRole) return false;
+    tree_.setText(node, toCp1252(value.toString()));
+    emit dataChanged(index, index, {Qt::DisplayRole, Qt::EditRole});
+    return true;
+}
+
+Qt::ItemFlags FolderTreeModel::flags(const QModelIndex& index) const {
+    if (nodeOf(index) == kNoNode) return Qt::NoItemFlags;
+    return Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsEditable;
+}
+
+void FolderTreeModel::beginLoading() {
+    beginResetModel();
+    hidden_ = true;
+    tree_.clear();
+    endResetModel();
+}
+
+void FolderTreeModel::endLoading() {
+    beginResetModel();
+    hidden_ = false;
+    endResetModel();
+}
+
+}  // namespace vorlr

@@ -1,0 +1,39 @@
+#pragma once
+// tvFiles' model: the folder tree shown as items without copying it. Every lookup goes
+// straight to the tree, so a million nodes cost nothing until they are scrolled into view.
+#include <QAbstractItemModel>
+
+#include "archive/FolderTree.h"
+
+namespace vorlr {
+
+class FolderTreeModel : public QAbstractItemModel {
+    Q_OBJECT
+public:
+    explicit FolderTreeModel(FolderTree& tree, QObject* parent = nullptr);
+
+    QModelIndex index(int row, int column, const QModelIndex& parent = {}) const override;
+    QModelIndex parent(const QModelIndex& child) const override;
+    int rowCount(const QModelIndex& parent = {}) const override;
+    int columnCount(const QModelIndex& parent = {}) const override;
+    bool hasChildren(const QModelIndex& parent = {}) const override;
+    QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
+    // An edited label becomes the node's text (8-bit); nothing else happens.
+    bool setData(const QModelIndex& index, const QVariant& value, int role = Qt::EditRole) override;
+    Qt::ItemFlags flags(const QModelIndex& index) const override;
+
+    NodeId nodeOf(const QModelIndex& index) const;
+    QModelIndex indexOf(NodeId node) const;
+
+    // Deletes all nodes and hides the tree from the view until endLoading(), so the view never
+    // sees rows while the loader adds them.
+    void beginLoading();
+    void endLoading();
+    bool loading() const { return hidden_; }
+
+private:
+    FolderTree& tree_;
+    bool hidden_ = false;
+};
+
+}  // namespace vorlr

@@ -1,0 +1,404 @@
+#include "app/Unit1.h"
+
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QFrame>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QScreen>
+#include <QTabWidget>
+#include <QTimer>
+#include <QTreeView>
+
+#include <cstdio>
+
+#include "app/ArchiveList.h"
+#include "app/FolderTreeModel.h"
+#include "app/ImagePage.h"
+#include "app/ImageView.h"
+#include "app/MediaPage.h"
+#include "app/PageContext.h"
+#include "app/StatusBar.h"
+#include "app/TextPage.h"
+#include "archive/Container.h"
+#include "archive/DirectoryLoader.h"
+#include "archive/Extract.h"
+#include "platform/Dialogs.h"
+#include "platform/Errors.h"
+#include "platform/RuntimeFile.h"
+#include "platform/Text.h"
+
+namespace vorlr {
+namespace {
+
+const char* const kListFile = "VORLR.LST";
+const char* const kBackgroundFile = "BACK.BMP";
+const char* const kBackgroundEntry = "DIALOGBACKGROUND_LIGHT.KMG";
+
+// Entry names come from archives and from labels the user edited: keep what Save writes a plain
+// file name in the current directory.
+std::string plainFileName(std::string name) {
+    for (char& c : name)
+        if (c == '/' || c == '\\' || c == '\0') c = '_';
+    return name;
+}
+
+std::string hex32(int32_t value) {
+    char buf[16];
+    std::snprintf(buf, sizeof buf, "%X", static_cast<unsigned>(static_cast<uint32_t>(value)));
+    return buf;
+}
+
+std::string itemName(const QComboBox* box, int k) {
+    const QByteArray bytes = box->itemData(k).toByteArray();
+    return std::string(bytes.constData(), static_cast<size_t>(bytes.size()));
+}
+
+void addItemName(QComboBox* box, const std::string& name) {
+    box->addItem(ArchiveDisplayName(name),
+                 QByteArray(name.data(), static_cast<qsizetype>(name.size())));
+}
+
+QPushButton* makeButton(QWidget* parent, const char* name, const char* caption, int x, int y,
+                        int w, int h) {
+    auto* b = new QPushButton(QString::fromLatin1(caption), parent);
+    b->setObjectName(QString::fromLatin1(name));
+    b->setGeometry(x, y, w, h);
+    b->setAutoDefault(false);
+    return b;
+}
+
+}  // namespace
+
+// The window's side of a directory load: loading panel, progress bar and event dispatch.
+class TForm1::Loader final : public LoadObserver {
+public:
+    explicit Loader(TForm1& form) : f_(form) {}
+    void loadingStarted(int32_t count) override {
+        f_.laLoad->setText(QString::asprintf("Loading %d file names ...", count));
+        f_.laLoad->adjustSize();
+        f_.pbLoad->setValue(0);
+        f_.pbLoad->setRange(0, count > 0 ? count : 0);
+        f_.paLoad->show();
+        f_.paLoad->raise();
+        f_.paMain->setEnabled(false);
+    }
+    void dispatchEvents() override {
+        QCoreApplication::processEvents();
+        if (f_.onLoadDispatch) f_.onLoadDispatch();
+    }
+    void progress(int32_t index) override { f_.pbLoad->setValue(index); }
+    void loadingFinished() override {
+        f_.paMain->setEnabled(true);
+        f_.paLoad->hide();
+    }
+
+private:
+    TForm1& f_;
+};
+
+TForm1::TForm1(QWidget* parent) : QWidget(parent, Qt::Window | Qt::FramelessWindowHint) {
+    setObjectName(QStringLiteral("Form1"));
+    setFixedSize(800, 600);
+    QPalette pal = palette();
+    pal.setColor(QPalette::Window, pal.color(QPalette::Button));
+    setPalette(pal);
+    setAutoFillBackground(true);
+    setFont(QFont(QStringLiteral("MS Sans Serif"), 8));
+    model_ = std::make_unique<FolderTreeModel>(tree_);
+    buildControls();
+    guarded([this] { FormCreate(); }, this);
+}
+
+TForm1::~TForm1() {
+    guarded([this] { FormDestroy(); }, nullptr);
+    // The pages and the model go while the controls they refer to still exist.
+    tvFiles->setModel(nullptr);
+    textPage_.reset();
+    mediaPage_.reset();
+    imagePage_.reset();
+}
+
+void TForm1::buildControls() {
+    paMain = new QFrame(this);
+    paMain->setObjectName(QStringLiteral("paMain"));
+    paMain->setFrameStyle(QFrame::NoFrame);
+    paMain->setGeometry(0, 0, 800, 600);
+
+    imBack = new ImageView(paMain);
+    imBack->setObjectName(QStringLiteral("imBack"));
+    imBack->setGeometry(0, 0, 800, 600);
+
+    cbFiles = new QComboBox(paMain);
+    cbFiles->setObjectName(QStringLiteral("cbFiles"));
+    cbFiles->setEditable(false);
+    cbFiles->setGeometry(10, 10, 200, 21);
+    buBrowse = makeButton(paMain, "buBrowse", "Browse", 220, 10, 100, 25);
+    buSave = makeButton(paMain, "buSave", "Save", 330, 10, 100, 25);
+    Button1 = makeButton(paMain, "Button1", "Testing", 440, 10, 100, 25);
+    Button1->hide();
+    buQuit = makeButton(paMain, "buQuit", "Quit", 690, 10, 100, 25);
+
+    tvFiles = new QTreeView(paMain);
+    tvFiles->setObjectName(QStringLiteral("tvFiles"));
+    tvFiles->setGeometry(10, 40, 200, 520);
+    tvFiles->setHeaderHidden(true);
+    tvFiles->setIndentation(19);
+    tvFiles->setRootIsDecorated(true);
+    tvFiles->setItemsExpandable(true);
+    tvFiles->setSortingEnabled(false);
+    tvFiles->setUniformRowHeights(true);
+    tvFiles->setSelectionMode(QAbstractItemView::SingleSelection);
+    tvFiles->setEditTriggers(QAbstractItemView::EditKeyPressed |
+                             QAbstractItemView::SelectedClicked);
+    tvFiles->setModel(model_.get());
+
+    PageControl1 = new QTabWidget(paMain);
+    PageControl1->setObjectName(QStringLiteral("PageControl1"));
+    PageControl1->setGeometry(220, 40, 570, 520);
+    tsText = new QWidget;
+    tsText->setObjectName(QStringLiteral("tsText"));
+    tsImage = new QWidget;
+    tsImage->setObjectName(QStringLiteral("tsImage"));
+    tsMedia = new QWidget;
+    tsMedia->setObjectName(QStringLiteral("tsMedia"));
+    PageControl1->addTab(tsText, QStringLiteral("Text"));
+    PageControl1->addTab(tsImage, QStringLiteral("Image"));
+    PageControl1->addTab(tsMedia, QStringLiteral("Media"));
+
+    StatusBar1 = new StatusBar(paMain);
+    StatusBar1->setGeometry(10, 570, 780, 20);
+
+    paLoad = new QFrame(this);
+    paLoad->setObjectName(QStringLiteral("paLoad"));
+    paLoad->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    paLoad->setAutoFillBackground(true);
+    paLoad->setGeometry(200, 270, 400, 60);
+    laLoad = new QLabel(paLoad);
+    laLoad->setObjectName(QStringLiteral("laLoad"));
+    laLoad->move(10, 10);
+    pbLoad = new QProgressBar(paLoad);
+    pbLoad->setObjectName(QStringLiteral("pbLoad"));
+    pbLoad->setGeometry(10, 30, 320, 20);
+    pbLoad->setTextVisible(false);
+    buStop = makeButton(paLoad, "buStop", "Stop", 340, 10, 50, 40);
+    paLoad->hide();
+
+    // Keyboard order among siblings.
+    setTabOrder(buBrowse, buSave);
+    setTabOrder(buSave, buQuit);
+    setTabOrder(buQuit, cbFiles);
+    setTabOrder(cbFiles, tvFiles);
+    setTabOrder(tvFiles, PageControl1);
+    setTabOrder(PageControl1, Button1);
+    setTabOrder(paMain, paLoad);
+    setTabOrder(pbLoad, buStop);
+
+    const PageContext context{state, *StatusBar1, *PageControl1};
+    textPage_ = std::make_unique<TextPage>(tsText, context);
+    imagePage_ = std::make_unique<ImagePage>(tsImage, context);
+    mediaPage_ = std::make_unique<MediaPage>(tsMedia, context);
+    PageControl1->setCurrentWidget(tsText);
+
+    imagePage_->afterKmgDecoded = [this] {
+        if (!state.HasBackground && state.CurrentEntryName == kBackgroundEntry) {
+            buSaveClick();
+            ReplaceFile("DIALOGBACKGROUND_LIGHT.BMP", kBackgroundFile);
+            state.HasBackground = true;
+        }
+    };
+
+    connect(buBrowse, &QPushButton::clicked, this, [this] { guarded([this] { buBrowseClick(); }, this); });
+    connect(buSave, &QPushButton::clicked, this, [this] { guarded([this] { buSaveClick(); }, this); });
+    connect(Button1, &QPushButton::clicked, this, [this] { guarded([this] { Button1Click(); }, this); });
+    connect(buQuit, &QPushButton::clicked, this, [this] { guarded([this] { buQuitClick(); }, this); });
+    connect(buStop, &QPushButton::clicked, this, [this] { guarded([this] { buStopClick(); }, this); });
+    connect(cbFiles, &QComboBox::activated, this, [this] { guarded([this] { cbFilesChange(); }, this); });
+    connect(tvFiles->selectionModel(), &QItemSelectionModel::currentChanged, this,
+            [this](const QModelIndex& current) { selectionChanged(model_->nodeOf(current)); });
+}
+
+void TForm1::FormCreate() {
+    state.ArchiveNameList.clear();
+    state.StartDirectory = currentDirectory();
+    if (fileExists(kListFile))
+        for (const std::string& item : ReadArchiveList(kListFile)) addItemName(cbFiles, item);
+    cbFiles->setCurrentIndex(-1);
+}
+
+void TForm1::FormDestroy() {
+    if (destroyed_) return;
+    destroyed_ = true;
+    state.EntryOffsetTable.clear();
+    state.EntryOffsetTable.shrink_to_fit();
+    imagePage_.reset();  // frees the image views, the first one included
+    state.ImageViewList.clear();
+    state.FirstView = nullptr;
+    state.ArchiveNameList.clear();
+    std::vector<std::string> items;
+    items.reserve(static_cast<size_t>(cbFiles->count()));
+    for (int k = 0; k < cbFiles->count(); ++k) items.push_back(itemName(cbFiles, k));
+    WriteArchiveList(state.StartDirectory + "/" + kListFile, items);
+}
+
+bool TForm1::event(QEvent* e) {
+    const bool result = QWidget::event(e);
+    if (e->type() == QEvent::WindowActivate) guarded([this] { FormActivate(); }, this);
+    return result;
+}
+
+void TForm1::showEvent(QShowEvent* e) {
+    QWidget::showEvent(e);
+    if (e->spontaneous()) return;
+    if (QScreen* s = screen()) {
+        QRect r(QPoint(0, 0), size());
+        r.moveCenter(s->geometry().center());
+        move(r.topLeft());
+    }
+}
+
+void TForm1::closeEvent(QCloseEvent* e) {
+    if (loading_) {
+        // The loader still uses the state: stop it and close once it has returned.
+        state.StopRequested = true;
+        closeAfterLoading_ = true;
+        e->ignore();
+        return;
+    }
+    QWidget::closeEvent(e);
+}
+
+void TForm1::FormActivate() {
+    state.TileRect = Rect{0, 0, 128, 128};
+    state.HasBackground = fileExists(kBackgroundFile);
+    if (!state.HasBackground) return;
+    Bitmap24 picture;
+    try {
+        picture = Bitmap24::loadFromFile(kBackgroundFile);
+    } catch (const Error&) {
+        // Closing the message box activates the window again: report a broken file once.
+        if (backgroundErrorShown_) return;
+        backgroundErrorShown_ = true;
+        throw;
+    }
+    picture.setSize(800, 600);
+    for (int col = 0; col < 7; ++col)
+        for (int row = 0; row < 5; ++row)
+            picture.copyRect(Rect{col * 128, row * 128, col * 128 + 128, row * 128 + 128},
+                             state.TileRect);
+    imBack->picture() = std::move(picture);
+    imBack->pictureChanged();
+    imBack->lower();
+}
+
+void TForm1::buBrowseClick() {
+    const std::optional<std::string> chosen = dialogs().getOpenFileName(this);
+    if (!chosen) return;
+    if (!ValidateArchive(*chosen)) {
+        showInformationText("Not a valid vorlund packed-file!", this);
+        return;
+    }
+    state.ArchiveNameList.clear();
+    for (int k = 0; k < cbFiles->count(); ++k) AddArchiveName(state.ArchiveNameList, itemName(cbFiles, k));
+    AddArchiveName(state.ArchiveNameList, *chosen);
+    cbFiles->clear();
+    for (const std::string& name : state.ArchiveNameList) addItemName(cbFiles, name);
+    cbFiles->setCurrentIndex(-1);
+    const std::string wanted = lowerAZ(*chosen);
+    for (int k = 0; k < cbFiles->count(); ++k)
+        if (lowerAZ(itemName(cbFiles, k)) == wanted) cbFiles->setCurrentIndex(k);
+    cbFilesChange();
+    setCurrentDirectory(state.StartDirectory);
+}
+
+void TForm1::buQuitClick() { close(); }
+
+void TForm1::buStopClick() { state.StopRequested = true; }
+
+void TForm1::Button1Click() {}
+
+void TForm1::cbFilesChange() {
+    if (loading_) return;
+    const int k = cbFiles->currentIndex();
+    const std::string text = k < 0 ? std::string() : itemName(cbFiles, k);
+    if (text.empty()) return;
+
+    selectionAttached_ = false;
+    model_->beginLoading();
+    selectionAttached_ = true;
+
+    state.CurrentArchiveName = text;
+    loading_ = true;
+    Loader observer(*this);
+    auto finish = [this, &observer] {
+        loading_ = false;
+        observer.loadingFinished();
+        selectionAttached_ = false;
+        model_->endLoading();
+        selectionAttached_ = true;
+        if (closeAfterLoading_) {
+            closeAfterLoading_ = false;
+            close();
+        }
+    };
+    try {
+        LoadDirectory(state, tree_, observer);
+    } catch (...) {
+        finish();
+        throw;
+    }
+    finish();
+}
+
+void TForm1::selectionChanged(NodeId node) {
+    if (!selectionAttached_ || model_->loading() || node == kNoNode) return;
+    guarded([this, node] { tvFilesChange(node); }, this);
+}
+
+void TForm1::tvFilesChange(NodeId node) {
+    if (node < 0 || node >= tree_.size() || tree_.hasChildren(node)) return;
+    const std::string name = tree_.text(node);
+    state.CurrentEntryName = name;
+    const size_t dot = name.find('.');
+    state.CurrentExtension = lowerAZ(dot == std::string::npos ? name.substr(0, 10)
+                                                              : name.substr(dot + 1, 10));
+    const int32_t entry = tree_.entryIndex(node);
+    if (entry < 0 || static_cast<size_t>(entry) >= state.EntryOffsetTable.size()) return;
+    ReadEntryLocation(state, state.EntryOffsetTable[static_cast<size_t>(entry)]);
+
+    StatusBar1->setPanelText(0, "File name: " + name);
+    StatusBar1->setPanelText(1, "Offset: $" + hex32(state.CurrentEntryOffset));
+    StatusBar1->setPanelText(2, "Size: $" + hex32(state.CurrentEntrySize));
+    StatusBar1->setPanelText(3, "Type: not supported yet");
+    if (QTimer* timer = mediaPage_->tmMedia()) timer->stop();
+
+    const std::string& ext = state.CurrentExtension;
+    if (ext == "txt" || ext == "ini")
+        textPage_->ShowTextEntry();
+    else if (ext == "tga")
+        imagePage_->ShowTargaEntry();
+    else if (ext == "kmg")
+        imagePage_->ShowKmgEntry();
+    else if (ext == "wav" || ext == "mp3")
+        mediaPage_->ShowSoundEntry();
+    else if (ext == "dbs" && name == "ITEMS.DBS")
+        ShowItemsDatabase();
+}
+
+void TForm1::ShowItemsDatabase() {}  // the item database has no viewer
+
+void TForm1::buSaveClick() {
+    const std::string& name = state.CurrentEntryName;
+    const size_t dot = name.find('.');
+    const std::string base = dot == std::string::npos ? std::string() : name.substr(0, dot);
+    const std::string& ext = state.CurrentExtension;
+    if (ext == "txt" || ext == "ini" || ext == "wav" || ext == "mp3") {
+        ReplaceFile(state.TempFileName, plainFileName(base + "." + ext));
+    } else if (ext == "kmg" || ext == "tga") {
+        if (state.FirstView) state.FirstView->picture().saveToFile(plainFileName(base + ".BMP"));
+    }
+}
+
+}  // namespace vorlr

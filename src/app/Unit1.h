@@ -1,0 +1,100 @@
+#pragma once
+// The main window: its controls, the viewer state and the handlers that tie them together.
+#include <QWidget>
+#include <functional>
+#include <memory>
+
+#include "archive/FolderTree.h"
+#include "archive/ViewerState.h"
+
+class QComboBox;
+class QFrame;
+class QLabel;
+class QProgressBar;
+class QPushButton;
+class QTabWidget;
+class QTreeView;
+
+namespace vorlr {
+
+class FolderTreeModel;
+class ImagePage;
+class ImageView;
+class MediaPage;
+class StatusBar;
+class TextPage;
+
+class TForm1 : public QWidget {
+    Q_OBJECT
+public:
+    explicit TForm1(QWidget* parent = nullptr);
+    ~TForm1() override;
+
+    // Handlers. They may raise; the connections to the controls run them through guarded().
+    void FormCreate();
+    void FormDestroy();
+    void FormActivate();
+    void buBrowseClick();
+    void buQuitClick();
+    void buStopClick();
+    void buSaveClick();
+    void cbFilesChange();
+    void tvFilesChange(NodeId node);
+    void Button1Click();
+
+    ViewerState state;
+
+    // Controls.
+    QFrame* paMain = nullptr;
+    ImageView* imBack = nullptr;
+    QComboBox* cbFiles = nullptr;
+    QPushButton* buBrowse = nullptr;
+    QPushButton* buSave = nullptr;
+    QPushButton* Button1 = nullptr;
+    QPushButton* buQuit = nullptr;
+    QTreeView* tvFiles = nullptr;
+    QTabWidget* PageControl1 = nullptr;
+    QWidget* tsText = nullptr;
+    QWidget* tsImage = nullptr;
+    QWidget* tsMedia = nullptr;
+    StatusBar* StatusBar1 = nullptr;
+    QFrame* paLoad = nullptr;
+    QLabel* laLoad = nullptr;
+    QProgressBar* pbLoad = nullptr;
+    QPushButton* buStop = nullptr;
+
+    TextPage* textPage() const { return textPage_.get(); }
+    ImagePage* imagePage() const { return imagePage_.get(); }
+    MediaPage* mediaPage() const { return mediaPage_.get(); }
+    FolderTree& tree() { return tree_; }
+    FolderTreeModel* treeModel() const { return model_.get(); }
+    bool isLoading() const { return loading_; }
+
+    // Runs after each dispatch of pending events while a directory loads (a place for tests
+    // to act in the middle of a load).
+    std::function<void()> onLoadDispatch;
+
+protected:
+    bool event(QEvent* e) override;
+    void closeEvent(QCloseEvent* e) override;
+    void showEvent(QShowEvent* e) override;
+
+private:
+    class Loader;
+    void buildControls();
+    void selectionChanged(NodeId node);
+    void ShowItemsDatabase();
+
+    FolderTree tree_;
+    std::unique_ptr<FolderTreeModel> model_;
+    std::unique_ptr<TextPage> textPage_;
+    std::unique_ptr<ImagePage> imagePage_;
+    std::unique_ptr<MediaPage> mediaPage_;
+    bool selectionAttached_ = true;
+    bool loading_ = false;
+    bool closeAfterLoading_ = false;
+    bool backgroundErrorShown_ = false;
+    bool destroyed_ = false;
+};
+
+}  // namespace vorlr
