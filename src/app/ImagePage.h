@@ -2,14 +2,17 @@
 // The Image page (tsImage): sbImage, imDot, the image views, ShowKmgEntry, ShowTargaEntry and
 // ResetImageViews.
 #include <QObject>
+#include <QPointer>
+#include <QScrollArea>
 #include <functional>
 
 #include "app/PageContext.h"
 
-class QScrollArea;
 class QWidget;
 
 namespace vorlr {
+
+class ImageView;
 
 class ImagePage : public QObject {
     Q_OBJECT
@@ -17,6 +20,7 @@ public:
     // Creates sbImage and imDot on tsImage, and the permanent first image view (element 0 of
     // ImageViewList, FirstView in the state).
     ImagePage(QWidget* tsImage, PageContext context);
+    // Frees sbImage with every image view, the first one included.
     ~ImagePage() override;
     void ShowKmgEntry();
     void ShowTargaEntry();
@@ -24,11 +28,20 @@ public:
     // Runs after a KMG image has been decoded, before the repaint (the background capture).
     std::function<void()> afterKmgDecoded;
     QScrollArea* sbImage() const { return sbImage_; }
+    // The widget inside sbImage that holds the image views.
+    QWidget* content() const { return content_; }
+    ImageView* imDot() const { return imDot_; }
 
 private:
+    class Views;
+    // Makes the scrollable area cover every image view.
+    void updateContentSize();
+
     QWidget* tsImage_;
     PageContext ctx_;
-    QScrollArea* sbImage_ = nullptr;
+    QPointer<QScrollArea> sbImage_;
+    QWidget* content_ = nullptr;
+    ImageView* imDot_ = nullptr;
 };
 
 }  // namespace vorlr
