@@ -52,4 +52,13 @@ struct DirectoryRecord {
 // file; otherwise raises Error with a plain description.
 std::vector<DirectoryRecord> ReadDirectory(ByteSource& file, const ArchiveFigures& figures);
 
+// Little-endian 32-bit signed number at p.
+int32_t ReadLe32(const uint8_t* p);
+
+// Every structural problem of an archive, one plain sentence each (empty: none): counts that
+// differ, a count below 1, a directory outside the file or over the counts, entries whose data
+// lies outside 520..directory offset, names without a zero byte. A file under 520 bytes raises
+// "Read beyond end of file" like ReadArchiveFigures.
+std::vector<std::string> ArchiveProblems(ByteSource& file);
+
 }  // namespace vorlr

@@ -1,0 +1,92 @@
+#include "archive/DirectoryLoader.h"
+
+#include "archive/Container.h"
+#include "platform/Errors.h"
+
+namespace vorlr {
+
+namespace {
+
+constexpr int32_t kRecordsPerChunk = 50;
+constexpr int64_t kChunkBytes = kRecordsPerChunk * kRecordSize;  // 14000
+static_assert(kChunkBytes <= static_cast<int64_t>(kWorkBufferSize));
+
+// Reads the directory into the tree; the loading panel is up while this runs.
+void ReadEntries(ViewerState& state, FolderTree& tree, LoadObserver& observer, int32_t count,
+                 int64_t fieldPosition) {
+    std::string previousDirectory;
+    NodeId parentNode = kNoNode;
+    int64_t chunkOffset = 0;
+    std::string segment;
+    for (int32_t i = 0; i < count; ++i) {
+        if (i % kRecordsPerChunk == 0) {
+            chunkOffset = 0;
+            // A short read at the end of the file is no error: records past it keep whatever
+            // the buffer held before.
+            state.ArchiveFile.readCounted(state.WorkBuffer.data(), kChunkBytes);
+            observer.dispatchEvents();
+        } else {
+            chunkOffset += kRecordSize;
+        }
+        std::string name = RecordName(state.WorkBuffer.data() + chunkOffset);
+        std::string directory = ExtractDirectoryPart(name);
+        if (directory == previousDirectory) {
+            name = name.substr(previousDirectory.size(), kNameBytes);
+        } else {
+            previousDirectory = std::move(directory);
+            NodeId searchNode = tree.first();
+            parentNode = kNoNode;
+            while (SplitFirstSegment(name, segment)) {
+                NodeId found = tree.findFrom(searchNode, segment);
+                if (found == kNoNode) {
+                    found = tree.addChild(parentNode, segment, -1);
+                    observer.dispatchEvents();
+                }
+                parentNode = found;
+                searchNode = found;
+            }
+        }
+        // Positions are 32-bit in the table, as everywhere in the archive.
+        state.EntryOffsetTable[static_cast<size_t>(i)] = static_cast<int32_t>(fieldPosition);
+        fieldPosition += kRecordSize;
+        tree.addChild(parentNode, std::move(name), i);
+        if (state.StopRequested) break;
+        observer.progress(i);
+    }
+}
+
+}  // namespace
+
+std::string ExtractDirectoryPart(const std::string& path) {
+    const auto slash = path.rfind('\\');
+    if (slash == std::string::npos) return {};
+    return path.substr(0, slash + 1);
+}
+
+bool SplitFirstSegment(std::string& path, std::string& segment) {
+    const auto slash = path.find('\\');
+    if (slash == std::string::npos) return false;
+    segment.assign(path, 0, slash);
+    path = path.substr(slash + 1, kNameBytes);
+    return true;
+}
+
+void LoadDirectory(ViewerState& state, FolderTree& tree, LoadObserver& observer) {
+    state.ArchiveFile.close();
+    const int32_t count = OpenArchiveForLoading(state);
+    const int64_t fieldPosition = state.ArchiveFile.position() + 256;
+    if (count < 0) throw Error("Range check error");
+    state.EntryOffsetTable.resize(static_cast<size_t>(count));
+
+    observer.loadingStarted(count);
+    try {
+        state.StopRequested = false;
+        ReadEntries(state, tree, observer, count, fieldPosition);
+    } catch (...) {
+        observer.loadingFinished();
+        throw;
+    }
+    observer.loadingFinished();
+}
+
+}  // namespace vorlr

@@ -1,1 +1,0 @@
-// Layer placeholder; removed once the layer has sources of its own.
