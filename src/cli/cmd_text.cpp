@@ -1,8 +1,80 @@
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <string>
+#include <vector>
+
 #include "cli/Commands.h"
+#include "cli/EntryLookup.h"
+#include "platform/Errors.h"
 
 namespace qar {
 
-// Placeholder until the command is built.
-int cmdText(const Args&) { return fail("text: not available yet"); }
+namespace {
+
+void writeAll(const uint8_t* data, int64_t count) {
+    while (count > 0) {
+        const ssize_t n = ::write(STDOUT_FILENO, data, static_cast<size_t>(std::min<int64_t>(count, 1 << 30)));
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            if (errno == ENOSPC || errno == EFBIG || errno == EDQUOT) vorlr::throwFileError(vorlr::kDiskFull);
+            vorlr::throwFromErrno(errno);
+        }
+        if (n == 0) vorlr::throwFileError(vorlr::kDiskFull);
+        data += n;
+        count -= n;
+    }
+}
+
+// The viewer's conversion, block by block as the entry streams past: a first byte of 0xFF
+// marks UTF-16; the 2-byte mark is skipped and the low byte of every whole code unit kept.
+class TextFilter {
+public:
+    void operator()(const uint8_t* data, int64_t count) {
+        if (!decided_) {
+            decided_ = true;
+            unicode_ = count > 0 && data[0] == 0xFF;
+        }
+        if (!unicode_) return writeAll(data, count);
+        out_.clear();
+        for (int64_t i = 0; i < count; ++i) {
+            if (markLeft_ > 0) {
+                --markLeft_;
+            } else if (!haveLow_) {
+                low_ = data[i];
+                haveLow_ = true;
+            } else {
+                // A low byte is kept once its high byte arrived: an odd last byte never is.
+                out_.push_back(low_);
+                haveLow_ = false;
+            }
+        }
+        writeAll(out_.data(), static_cast<int64_t>(out_.size()));
+    }
+
+private:
+    bool decided_ = false;
+    bool unicode_ = false;
+    int markLeft_ = 2;
+    bool haveLow_ = false;
+    uint8_t low_ = 0;
+    std::vector<uint8_t> out_;
+};
+
+}  // namespace
+
+int cmdText(const Args& args) {
+    if (args.size() != 2) return usage("text");
+    ArchiveSession session = OpenArchiveSession(args[0]);
+    const size_t index = ResolveEntry(session, args[1]);
+    const int32_t size = session.records[index].size;
+    TextFilter filter;
+    const int64_t copied = CopyEntry(session, index, [&filter](const uint8_t* data, int64_t count) { filter(data, count); });
+    if (size > 0 && copied < size)
+        return fail(args[1] + ": data beyond the end of the archive: read " + std::to_string(copied) +
+                    " of " + std::to_string(size) + " bytes");
+    return 0;
+}
 
 }  // namespace qar

@@ -2,6 +2,8 @@
 
 #include <filesystem>
 
+#include "lib/TextSamples.h"
+
 namespace vorlr::samples {
 
 std::vector<QarEntry> demoEntries() {
@@ -16,6 +18,7 @@ std::vector<QarEntry> demoEntries() {
     add("DATA\\WORLD\\MAPS\\NORTH\\INFO.TXT", bytesOf("The northern map.\r\n"));
     add("DATA\\WORLD\\MAPS\\SOUTH\\INFO.TXT", bytesOf("The southern map.\r\n"));
     add("DATA\\ITEMS.DBS", bytesOf("item database placeholder"));
+    for (auto& t : textDemoEntries()) e.push_back(std::move(t));
     return e;
 }
 
