@@ -1,0 +1,334 @@
+// The media layer: decoding by extension, lengths, hostile files, and playback on a driven clock
+// and on a real output when one is reachable.
+#include <gtest/gtest.h>
+
+#include <QAudioDevice>
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QMediaDevices>
+#include <cstring>
+
+#include "lib/QarBuilder.h"
+#include "lib/SoundSamples.h"
+#include "platform/Media.h"
+#include "platform/MediaManualOutput.h"
+#include "support/TempDir.h"
+
+using namespace vorlr;
+using namespace vorlr::samples;
+using vorlr::testing::TempDir;
+
+namespace {
+
+QCoreApplication& app() {
+    static int argc = 1;
+    static char name[] = "platform_media_test";
+    static char* argv[] = {name, nullptr};
+    static QCoreApplication* a = QCoreApplication::instance() ? nullptr : new QCoreApplication(argc, argv);
+    return a ? *a : *QCoreApplication::instance();
+}
+
+void put16(std::vector<uint8_t>& b, size_t at, uint16_t v) {
+    b[at] = static_cast<uint8_t>(v);
+    b[at + 1] = static_cast<uint8_t>(v >> 8);
+}
+void put32(std::vector<uint8_t>& b, size_t at, uint32_t v) {
+    for (int i = 0; i < 4; ++i) b[at + i] = static_cast<uint8_t>(v >> (8 * i));
+}
+
+// Decodes everything the decoder gives; returns frames.
+int64_t decodeAll(SoundDecoder& d) {
+    std::vector<int16_t> buf(4096 * 2);
+    int64_t total = 0, n;
+    while ((n = d.read(buf.data(), 4096)) > 0) total += n;
+    return total;
+}
+
+// Runs queued calls, including those queued by queued calls.
+void drain() {
+    for (int i = 0; i < 5; ++i) QCoreApplication::processEvents();
+}
+
+uint32_t openDecoder(const std::vector<uint8_t>& bytes, SoundDecoder::Kind kind, std::unique_ptr<SoundDecoder>& d) {
+    return SoundDecoder::openMemory(bytes.data(), bytes.size(), kind, d);
+}
+
+class MediaFixture : public ::testing::Test {
+protected:
+    void SetUp() override {
+        app();
+        setAudioOutputs(&outputs);
+    }
+    void TearDown() override { setAudioOutputs(nullptr); }
+    std::string write(const std::string& name, const std::vector<uint8_t>& bytes) {
+        const std::string path = dir.file(name);
+        writeFile(path, bytes);
+        return path;
+    }
+    TempDir dir;
+    ManualAudioOutputs outputs;
+};
+
+}  // namespace
+
+TEST(SoundDecoderTest, WaveLengthsAreExact) {
+    struct Case { int64_t ms; int rate; int channels; };
+    for (const Case c : {Case{1000, 44100, 1}, Case{250, 44100, 2}, Case{1500, 8000, 1}, Case{3, 48000, 2}, Case{0, 22050, 1}}) {
+        SCOPED_TRACE(c.ms);
+        std::unique_ptr<SoundDecoder> d;
+        ASSERT_EQ(openDecoder(makeWavTone({c.ms, c.rate, c.channels, 440}), SoundDecoder::Kind::Wave, d), kMediaOk);
+        EXPECT_EQ(d->lengthMs(), c.ms);
+        EXPECT_EQ(d->frames(), c.ms * c.rate / 1000);
+        EXPECT_EQ(d->format().channels, c.channels);
+        EXPECT_EQ(decodeAll(*d), d->frames());
+    }
+}
+
+TEST(SoundDecoderTest, Mp3LengthWithin50msOfDecodedSound) {
+    for (const int64_t ms : {700, 2500}) {
+        SCOPED_TRACE(ms);
+        std::unique_ptr<SoundDecoder> d;
+        ASSERT_EQ(openDecoder(makeMp3Tone({ms, 44100, 2, 330}), SoundDecoder::Kind::Mpeg, d), kMediaOk);
+        const int64_t decoded = decodeAll(*d);
+        EXPECT_NEAR(d->lengthMs(), d->framesToMs(decoded), 50);
+        EXPECT_NEAR(d->lengthMs(), ms, 50);
+    }
+}
+
+TEST(SoundDecoderTest, ExtensionPicksTheDecoderWithoutCase) {
+    SoundDecoder::Kind k;
+    EXPECT_TRUE(SoundDecoder::kindForName("TEMP.wav", k));
+    EXPECT_EQ(k, SoundDecoder::Kind::Wave);
+    EXPECT_TRUE(SoundDecoder::kindForName("dir.x/SONG.Mp3", k));
+    EXPECT_EQ(k, SoundDecoder::Kind::Mpeg);
+    EXPECT_FALSE(SoundDecoder::kindForName("TEMP.ogg", k));
+    EXPECT_FALSE(SoundDecoder::kindForName("TEMP", k));
+    EXPECT_FALSE(SoundDecoder::kindForName("dir.wav/TEMP", k));
+    EXPECT_FALSE(SoundDecoder::kindForName("TEMP.wav.txt", k));
+}
+
+TEST(SoundDecoderTest, ContentMustMatchTheExtension) {
+    std::unique_ptr<SoundDecoder> d;
+    EXPECT_EQ(openDecoder(makeWavTone({200}), SoundDecoder::Kind::Mpeg, d), kMediaBadMpeg);
+    EXPECT_EQ(openDecoder(makeMp3Tone({200}), SoundDecoder::Kind::Wave, d), kMediaBadWave);
+    EXPECT_EQ(d, nullptr);
+}
+
+TEST(SoundDecoderTest, MoreThanTwoChannelsPlayTheFirstTwo) {
+    std::unique_ptr<SoundDecoder> d;
+    ASSERT_EQ(openDecoder(makeWavTone({100, 8000, 4, 440}), SoundDecoder::Kind::Wave, d), kMediaOk);
+    EXPECT_EQ(d->fileChannels(), 4);
+    EXPECT_EQ(d->format().channels, 2);
+    std::vector<int16_t> buf(800 * 2);
+    ASSERT_EQ(d->read(buf.data(), 800), 800);
+    bool nonZero = false;
+    for (int i = 0; i < 800; ++i) {
+        EXPECT_EQ(buf[2 * i], buf[2 * i + 1]);  // the tone is the same on every channel
+        nonZero = nonZero || buf[2 * i] != 0;
+    }
+    EXPECT_TRUE(nonZero);
+}
+
+TEST(SoundDecoderTest, SeekMovesTheNextFrame) {
+    std::unique_ptr<SoundDecoder> d;
+    ASSERT_EQ(openDecoder(makeWavTone({1000, 8000, 1, 440}), SoundDecoder::Kind::Wave, d), kMediaOk);
+    ASSERT_TRUE(d->seekFrame(6000));
+    EXPECT_EQ(decodeAll(*d), 2000);
+    ASSERT_TRUE(d->seekFrame(99999));  // clamped to the end
+    EXPECT_EQ(d->framePosition(), 8000);
+    EXPECT_EQ(d->framesToMs(d->msToFrames(123)), 123);
+}
+
+TEST(SoundDecoderTest, HostileWaveHeadersEndInAnError) {
+    const auto good = makeWavTone({500, 8000, 1, 440});
+    ASSERT_EQ(std::memcmp(good.data() + 12, "fmt ", 4), 0);
+    struct Damage { const char* what; size_t at; int bits; uint32_t value; };
+    for (const Damage dm : {Damage{"zero channels", 22, 16, 0}, Damage{"many channels", 22, 16, 9},
+                            Damage{"huge channels", 22, 16, 65535}, Damage{"rate 0", 24, 32, 0},
+                            Damage{"huge rate", 24, 32, 0xFFFFFFFFu}}) {
+        SCOPED_TRACE(dm.what);
+        auto bytes = good;
+        if (dm.bits == 16) put16(bytes, dm.at, static_cast<uint16_t>(dm.value)); else put32(bytes, dm.at, dm.value);
+        std::unique_ptr<SoundDecoder> d;
+        const uint32_t r = openDecoder(bytes, SoundDecoder::Kind::Wave, d);
+        EXPECT_TRUE(r == kMediaBadWave || r == kMediaUnsupportedFormat) << r;
+        EXPECT_EQ(d, nullptr);
+    }
+}
+
+TEST(SoundDecoderTest, TruncatedAndForeignBytesNeverHang) {
+    const auto wav = makeWavTone({1000, 8000, 1, 440});
+    const auto mp3 = makeMp3Tone({1000, 22050, 1, 440});
+    // Cut sound: opens with what is there, or is refused; decoding ends.
+    for (const auto& [bytes, kind] : {std::pair{wav, SoundDecoder::Kind::Wave}, std::pair{mp3, SoundDecoder::Kind::Mpeg}}) {
+        for (size_t cut : {size_t{0}, size_t{10}, size_t{44}, size_t{45}, bytes.size() / 2}) {
+            std::vector<uint8_t> part(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(cut));
+            std::unique_ptr<SoundDecoder> d;
+            if (openDecoder(part, kind, d) == kMediaOk) {
+                EXPECT_LE(decodeAll(*d), d->frames());
+            }
+        }
+    }
+    std::vector<uint8_t> text(5000);
+    for (size_t i = 0; i < text.size(); ++i) text[i] = static_cast<uint8_t>("Not a sound at all. "[i % 20]);
+    std::unique_ptr<SoundDecoder> d;
+    EXPECT_EQ(openDecoder(text, SoundDecoder::Kind::Wave, d), kMediaBadWave);
+    // A wave header claiming far more data than the file holds.
+    auto lying = wav;
+    put32(lying, 40, 0x7FFFFFF0u);
+    if (openDecoder(lying, SoundDecoder::Kind::Wave, d) == kMediaOk) {
+        EXPECT_EQ(decodeAll(*d), 8000);
+        EXPECT_LE(d->lengthMs(), INT32_MAX);
+    }
+}
+
+TEST_F(MediaFixture, OpenReportsClearErrors) {
+    std::unique_ptr<MediaDevice> dev;
+    EXPECT_EQ(MediaDevice::open(dir.file("MISSING.wav"), dev), kMediaCannotOpenFile);
+    EXPECT_EQ(MediaDevice::open(write("TEMP.ogg", makeWavTone({100})), dev), kMediaUnsupportedType);
+    EXPECT_EQ(MediaDevice::open(write("TEMP.wav", bytesOf("RIFF....WAVEjunk")), dev), kMediaBadWave);
+    outputs.noDevice = true;
+    EXPECT_EQ(MediaDevice::open(write("OK.wav", makeWavTone({100})), dev), kMediaNoOutput);
+    EXPECT_EQ(dev, nullptr);
+    for (uint32_t code : {kMediaNoDevice, kMediaUnsupportedType, kMediaCannotOpenFile, kMediaBadWave, kMediaBadMpeg,
+                          kMediaUnsupportedFormat, kMediaNoOutput, kMediaOutputFailed, kMediaNotPaused, kMediaOutOfRange})
+        EXPECT_FALSE(mediaErrorText(code).empty()) << code;
+    EXPECT_EQ(mediaErrorText(kMediaOk), "");
+    EXPECT_EQ(mediaErrorText(12345), "");
+}
+
+TEST_F(MediaFixture, PlaybackFollowsTheDrivenClock) {
+    std::unique_ptr<MediaDevice> dev;
+    ASSERT_EQ(MediaDevice::open(write("TEMP.wav", makeWavTone({1000, 8000, 1, 440})), dev), kMediaOk);
+    EXPECT_EQ(dev->lengthMs(), 1000);
+    EXPECT_EQ(dev->mode(), MediaMode::Stopped);
+    std::vector<MediaNotice> notices;
+    QObject context;
+    auto note = [&](MediaNotice n) { notices.push_back(n); };
+
+    ASSERT_EQ(dev->play(&context, note), kMediaOk);
+    EXPECT_EQ(dev->mode(), MediaMode::Playing);
+    EXPECT_EQ(dev->positionMs(), 0);  // play returns before anything is heard
+    outputs.advance(250);
+    EXPECT_EQ(dev->positionMs(), 250);
+
+    EXPECT_EQ(dev->pause(), kMediaOk);
+    EXPECT_EQ(dev->mode(), MediaMode::Paused);
+    outputs.advance(300);
+    EXPECT_EQ(dev->positionMs(), 250);
+    EXPECT_EQ(dev->resume(&context, note), kMediaOk);
+    outputs.advance(100);
+    EXPECT_EQ(dev->positionMs(), 350);
+
+    EXPECT_EQ(dev->stop(), kMediaOk);
+    EXPECT_EQ(dev->mode(), MediaMode::Stopped);
+    EXPECT_EQ(dev->positionMs(), 350);
+    EXPECT_EQ(dev->resume(&context, note), kMediaNotPaused);
+    outputs.advance(100);
+    EXPECT_EQ(dev->positionMs(), 350);  // stopped: the clock moves nothing
+
+    EXPECT_EQ(dev->seek(900), kMediaOk);
+    EXPECT_EQ(dev->seek(1001), kMediaOutOfRange);
+    EXPECT_EQ(dev->seek(-1), kMediaOutOfRange);
+    ASSERT_EQ(dev->play(&context, note), kMediaOk);
+    outputs.advance(50);
+    EXPECT_EQ(dev->positionMs(), 950);
+    // The decoded samples that reached the output are the tone, not silence.
+    bool sound = false;
+    for (char c : outputs.last()->lastChunk()) sound = sound || c != 0;
+    EXPECT_TRUE(sound);
+
+    QCoreApplication::processEvents();
+    notices.clear();
+    outputs.advance(200);  // past the end
+    drain();
+    EXPECT_EQ(dev->mode(), MediaMode::Stopped);
+    EXPECT_EQ(dev->positionMs(), 1000);
+    ASSERT_EQ(notices.size(), 1u);
+    EXPECT_EQ(notices[0], MediaNotice::Successful);
+}
+
+TEST_F(MediaFixture, NoticesAreQueuedAndReportCutsAndSupersession) {
+    std::unique_ptr<MediaDevice> dev;
+    ASSERT_EQ(MediaDevice::open(write("TEMP.mp3", makeMp3Tone({1000, 22050, 1, 440})), dev), kMediaOk);
+    std::vector<MediaNotice> notices;
+    QObject context;
+    auto note = [&](MediaNotice n) { notices.push_back(n); };
+    dev->play(&context, note);
+    dev->play(&context, note);  // playing on; the first notice is superseded
+    EXPECT_TRUE(notices.empty());  // queued, not called from inside play
+    QCoreApplication::processEvents();
+    ASSERT_EQ(notices.size(), 1u);
+    EXPECT_EQ(notices[0], MediaNotice::Superseded);
+    outputs.advance(100);
+    EXPECT_GT(dev->positionMs(), 50);
+    dev.reset();  // closing cuts playback off
+    QCoreApplication::processEvents();
+    ASSERT_EQ(notices.size(), 2u);
+    EXPECT_EQ(notices[1], MediaNotice::Aborted);
+}
+
+TEST_F(MediaFixture, NoticeToADestroyedContextIsDropped) {
+    std::unique_ptr<MediaDevice> dev;
+    ASSERT_EQ(MediaDevice::open(write("TEMP.wav", makeWavTone({100, 8000, 1, 440})), dev), kMediaOk);
+    int calls = 0;
+    {
+        QObject context;
+        dev->play(&context, [&](MediaNotice) { ++calls; });
+        dev->stop();
+    }
+    QCoreApplication::processEvents();
+    EXPECT_EQ(calls, 0);
+}
+
+TEST_F(MediaFixture, PlayingAtTheEndEndsAtOnce) {
+    std::unique_ptr<MediaDevice> dev;
+    ASSERT_EQ(MediaDevice::open(write("EMPTY.wav", makeWavTone({0, 8000, 1, 440})), dev), kMediaOk);
+    EXPECT_EQ(dev->lengthMs(), 0);
+    std::vector<MediaNotice> notices;
+    QObject context;
+    EXPECT_EQ(dev->play(&context, [&](MediaNotice n) { notices.push_back(n); }), kMediaOk);
+    EXPECT_EQ(dev->mode(), MediaMode::Stopped);
+    QCoreApplication::processEvents();
+    ASSERT_EQ(notices.size(), 1u);
+    EXPECT_EQ(notices[0], MediaNotice::Successful);
+}
+
+TEST_F(MediaFixture, RefusedOutputStartLeavesTheDeviceStopped) {
+    std::unique_ptr<MediaDevice> dev;
+    ASSERT_EQ(MediaDevice::open(write("TEMP.wav", makeWavTone({500, 8000, 1, 440})), dev), kMediaOk);
+    outputs.failStart = true;
+    QObject context;
+    EXPECT_EQ(dev->play(&context, [](MediaNotice) {}), kMediaOutputFailed);
+    EXPECT_EQ(dev->mode(), MediaMode::Stopped);
+    EXPECT_EQ(dev->positionMs(), 0);
+}
+
+// The real output: PulseAudio (a null sink under the test script). Skipped without a server.
+TEST(MediaRealOutputTest, PlaysWaveAndMp3ToTheirEnd) {
+    app();
+    setAudioOutputs(nullptr);
+    if (QMediaDevices::defaultAudioOutput().isNull()) GTEST_SKIP() << "no audio output device reachable";
+    TempDir dir;
+    const std::pair<std::string, std::vector<uint8_t>> files[] = {
+        {"TEMP.wav", makeWavTone({400, 44100, 2, 440})}, {"TEMP.mp3", makeMp3Tone({400, 44100, 2, 440})}};
+    for (const auto& [name, bytes] : files) {
+        SCOPED_TRACE(name);
+        writeFile(dir.file(name), bytes);
+        std::unique_ptr<MediaDevice> dev;
+        ASSERT_EQ(MediaDevice::open(dir.file(name), dev), kMediaOk) << mediaErrorText(MediaDevice::open(dir.file(name), dev));
+        std::vector<MediaNotice> notices;
+        QObject context;
+        QElapsedTimer clock;
+        clock.start();
+        ASSERT_EQ(dev->play(&context, [&](MediaNotice n) { notices.push_back(n); }), kMediaOk);
+        EXPECT_LT(clock.elapsed(), 100);  // play does not wait for the sound
+        while (notices.empty() && clock.elapsed() < 10000) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        ASSERT_EQ(notices.size(), 1u);
+        EXPECT_EQ(notices[0], MediaNotice::Successful);
+        EXPECT_EQ(dev->mode(), MediaMode::Stopped);
+        EXPECT_EQ(dev->positionMs(), dev->lengthMs());
+        EXPECT_GE(dev->bytesDelivered(), int64_t{390} * 44100 / 1000 * 4);  // the whole sound went out
+        EXPECT_GE(clock.elapsed(), 300);  // it took about as long as the sound lasts
+    }
+}
