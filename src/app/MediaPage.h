@@ -3,11 +3,16 @@
 #include <QObject>
 
 #include "app/PageContext.h"
+#include "viewers/MediaPlayerControl.h"
 
+class QScrollArea;
+class QSlider;
 class QTimer;
 class QWidget;
 
 namespace vorlr {
+
+class MediaPlayer;
 
 class MediaPage : public QObject {
     Q_OBJECT
@@ -15,12 +20,24 @@ public:
     // Creates the page's controls; MediaPlayer1's width becomes 151.
     MediaPage(QWidget* tsMedia, PageContext context);
     ~MediaPage() override;
+    // The archive stands at the selected entry's first byte; CurrentEntrySize is set. Copies the
+    // entry to TEMP.<extension>, opens it and starts playing; a failed open propagates.
     void ShowSoundEntry();
     QTimer* tmMedia() const { return tmMedia_; }
+    MediaPlayer* mediaPlayer() const { return mediaPlayer_; }
+    QSlider* tbMedia() const { return tbMedia_; }
+    QScrollArea* sbMedia() const { return sbMedia_; }
+
+    // Handlers.
+    void tmMediaTimer();
+    void MediaPlayer1Click(MediaPlayerControl& Sender, TMPBtnType Button, bool& DoDefault);
 
 private:
     QWidget* tsMedia_;
     PageContext ctx_;
+    QScrollArea* sbMedia_ = nullptr;
+    MediaPlayer* mediaPlayer_ = nullptr;
+    QSlider* tbMedia_ = nullptr;
     QTimer* tmMedia_ = nullptr;
 };
 
