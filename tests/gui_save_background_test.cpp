@@ -1,0 +1,252 @@
+// Save, the tiled window background and its capture from the dialog background image.
+#include <gtest/gtest.h>
+
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QEvent>
+#include <QPushButton>
+#include <QTreeView>
+#include <filesystem>
+
+#include "app/FolderTreeModel.h"
+#include "app/ImagePage.h"
+#include "app/ImageView.h"
+#include "app/Unit1.h"
+#include "lib/ImageSamples.h"
+#include "lib/QarBuilder.h"
+#include "platform/Bitmap24.h"
+#include "platform/Dialogs.h"
+#include "support/TempDir.h"
+
+namespace vorlr {
+namespace {
+
+namespace fs = std::filesystem;
+using samples::bytesOf;
+using samples::QarEntry;
+
+class RecordingDialogs final : public DialogSeam {
+public:
+    RecordingDialogs() { setDialogs(this); }
+    ~RecordingDialogs() override { setDialogs(nullptr); }
+    void showError(QWidget*, const std::string&, const std::string& text) override {
+        errors.push_back(text);
+    }
+    void showInformation(QWidget*, const std::string&, const std::string& text) override {
+        infos.push_back(text);
+    }
+    std::optional<std::string> getOpenFileName(QWidget*) override { return std::nullopt; }
+    std::vector<std::string> errors, infos;
+};
+
+std::string fileText(const std::string& path) {
+    const auto bytes = samples::readFile(path);
+    return std::string(bytes.begin(), bytes.end());
+}
+
+// A picture whose every pixel differs from its neighbours.
+Bitmap24 pattern(int w, int h) {
+    Bitmap24 b(w, h);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            b.row(y)[x * 3 + 0] = static_cast<uint8_t>(x);
+            b.row(y)[x * 3 + 1] = static_cast<uint8_t>(y);
+            b.row(y)[x * 3 + 2] = static_cast<uint8_t>(x ^ y);
+        }
+    return b;
+}
+
+std::vector<std::string> filesIn(const std::string& dir) {
+    std::vector<std::string> out;
+    for (const auto& e : fs::directory_iterator(dir)) out.push_back(e.path().filename().string());
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
+class SaveAndBackground : public ::testing::Test {
+protected:
+    testing::TempDir dir;
+    testing::ScopedCwd cwd{dir.path()};
+    RecordingDialogs dialogs;
+    TForm1 form;
+
+    // What a selected text entry leaves behind: its scratch file and the current names.
+    void textEntryShown(const std::string& name, const std::string& ext, const std::string& body) {
+        samples::writeFile(dir.file("TEMP.TXT"), bytesOf(body));
+        form.state.TempFileName = "TEMP.TXT";
+        form.state.CurrentEntryName = name;
+        form.state.CurrentExtension = ext;
+    }
+    void activate() {
+        QEvent e(QEvent::WindowActivate);
+        QCoreApplication::sendEvent(&form, &e);
+    }
+    const Bitmap24& background() { return form.imBack->picture(); }
+};
+
+TEST_F(SaveAndBackground, TextEntryIsSavedUnderItsBaseName) {
+    textEntryShown("README.TXT", "txt", "hello");
+    form.buSave->click();
+    EXPECT_EQ(fileText(dir.file("README.txt")), "hello");
+    EXPECT_FALSE(fs::exists(dir.file("TEMP.TXT")));
+    // A second Save finds no scratch file and keeps what the first one saved.
+    form.buSave->click();
+    EXPECT_EQ(fileText(dir.file("README.txt")), "hello");
+    EXPECT_TRUE(dialogs.errors.empty());
+}
+
+TEST_F(SaveAndBackground, NameWithoutDotGivesDotExtension) {
+    textEntryShown("TXT", "txt", "plain");
+    form.buSave->click();
+    EXPECT_EQ(fileText(dir.file(".txt")), "plain");
+    samples::writeFile(dir.file("TEMP.wav"), bytesOf("RIFF"));
+    form.state.TempFileName = "TEMP.wav";
+    form.state.CurrentEntryName = "BOOM.WAV";
+    form.state.CurrentExtension = "wav";
+    form.buSave->click();
+    EXPECT_EQ(fileText(dir.file("BOOM.wav")), "RIFF");
+}
+
+TEST_F(SaveAndBackground, ImageEntryIsSavedAsBitmapOfTheFirstView) {
+    form.state.FirstView->setPicture(pattern(5, 3));
+    form.state.CurrentEntryName = "LOGO.TGA";
+    form.state.CurrentExtension = "tga";
+    form.buSave->click();
+    EXPECT_EQ(samples::readFile(dir.file("LOGO.BMP")), pattern(5, 3).toBmp());
+    form.state.CurrentEntryName = "ICON.A.KMG";
+    form.state.CurrentExtension = "a.kmg";  // not an image extension: nothing
+    form.buSave->click();
+    EXPECT_FALSE(fs::exists(dir.file("ICON.BMP")));
+}
+
+TEST_F(SaveAndBackground, NothingSelectedOrUnsupportedSavesNothing) {
+    samples::writeFile(dir.file("TEMP.TXT"), bytesOf("scratch"));
+    form.state.TempFileName = "TEMP.TXT";
+    const auto before = filesIn(dir.path());
+    form.buSave->click();  // no entry yet
+    form.state.CurrentEntryName = "A.BIN";
+    form.state.CurrentExtension = "bin";
+    form.buSave->click();
+    form.state.CurrentEntryName = "ITEMS.DBS";
+    form.state.CurrentExtension = "dbs";
+    form.buSave->click();
+    EXPECT_EQ(filesIn(dir.path()), before);
+}
+
+TEST_F(SaveAndBackground, SavedNamesStayInTheCurrentDirectory) {
+    fs::create_directory(dir.file("sub"));
+    textEntryShown("sub/EVIL.TXT", "txt", "t");
+    form.buSave->click();
+    EXPECT_TRUE(fs::exists(dir.file("sub_EVIL.txt")));
+    EXPECT_TRUE(fs::is_empty(dir.file("sub")));
+    form.state.FirstView->setPicture(pattern(2, 2));
+    form.state.CurrentEntryName = std::string("a\\b/c\0d.TGA", 11);
+    form.state.CurrentExtension = "tga";
+    form.buSave->click();
+    EXPECT_TRUE(fs::exists(dir.file("a_b_c_d.BMP")));
+}
+
+TEST_F(SaveAndBackground, BitmapWriteErrorIsShown) {
+    fs::create_directory(dir.file("LOGO.BMP"));
+    form.state.CurrentEntryName = "LOGO.TGA";
+    form.state.CurrentExtension = "tga";
+    form.buSave->click();
+    ASSERT_EQ(dialogs.errors.size(), 1u);
+    EXPECT_EQ(dialogs.errors[0].rfind("Cannot create file \"LOGO.BMP\". ", 0), 0u) << dialogs.errors[0];
+}
+
+TEST_F(SaveAndBackground, ActivationWithoutBackgroundFileLeavesThePlainPanel) {
+    activate();
+    EXPECT_FALSE(form.state.HasBackground);
+    EXPECT_EQ(form.state.TileRect, (Rect{0, 0, 128, 128}));
+    EXPECT_TRUE(background().empty());
+}
+
+TEST_F(SaveAndBackground, BackgroundIsTheTopLeftTileRepeated) {
+    pattern(300, 200).saveToFile(dir.file("BACK.BMP"));
+    activate();
+    EXPECT_TRUE(form.state.HasBackground);
+    const Bitmap24& b = background();
+    ASSERT_EQ(b.width(), 800);
+    ASSERT_EQ(b.height(), 600);
+    const Bitmap24 tile = pattern(300, 200);
+    for (int y = 0; y < 600; y += 7)
+        for (int x = 0; x < 800; x += 5)
+            ASSERT_EQ(0, std::memcmp(b.row(y) + x * 3, tile.row(y % 128) + (x % 128) * 3, 3))
+                << x << "," << y;
+}
+
+TEST_F(SaveAndBackground, SmallBackgroundGivesATileWithWhite) {
+    Bitmap24 small(64, 32);
+    for (int y = 0; y < 32; ++y)
+        for (int x = 0; x < 64; ++x) small.row(y)[x * 3 + 2] = 200, small.row(y)[x * 3] = small.row(y)[x * 3 + 1] = 0;
+    small.saveToFile(dir.file("BACK.BMP"));
+    activate();
+    const Bitmap24& b = background();
+    ASSERT_EQ(b.width(), 800);
+    auto px = [&](int x, int y) { return std::vector<uint8_t>(b.row(y) + x * 3, b.row(y) + x * 3 + 3); };
+    const std::vector<uint8_t> red{0, 0, 200}, white{255, 255, 255};
+    EXPECT_EQ(px(10, 10), red);
+    EXPECT_EQ(px(100, 10), white);
+    EXPECT_EQ(px(10, 100), white);
+    EXPECT_EQ(px(138, 10), red);   // the next cell repeats the tile
+    EXPECT_EQ(px(780, 520), red);  // the last, partly visible cell too
+    EXPECT_EQ(px(790, 590), white);
+}
+
+TEST_F(SaveAndBackground, BrokenBackgroundIsReportedOnce) {
+    pattern(130, 130).saveToFile(dir.file("BACK.BMP"));
+    activate();
+    ASSERT_EQ(background().width(), 800);
+    const Bitmap24 shown = background();
+    samples::writeFile(dir.file("BACK.BMP"), bytesOf("not a bitmap at all"));
+    for (int i = 0; i < 4; ++i) activate();
+    EXPECT_EQ(dialogs.errors, std::vector<std::string>{"Bitmap image is not valid."});
+    EXPECT_TRUE(background() == shown);  // the background stays as it was
+}
+
+TEST_F(SaveAndBackground, ViewingTheDialogBackgroundMakesBackBmpOnce) {
+    auto& capture = form.imagePage()->afterKmgDecoded;
+    ASSERT_TRUE(capture);
+    form.state.FirstView->setPicture(pattern(200, 150));
+    form.state.CurrentExtension = "kmg";
+    form.state.CurrentEntryName = "OTHER.KMG";
+    capture();
+    EXPECT_FALSE(fs::exists(dir.file("BACK.BMP")));
+    form.state.CurrentEntryName = "DIALOGBACKGROUND_LIGHT.KMG";
+    capture();
+    EXPECT_EQ(samples::readFile(dir.file("BACK.BMP")), pattern(200, 150).toBmp());
+    EXPECT_FALSE(fs::exists(dir.file("DIALOGBACKGROUND_LIGHT.BMP")));
+    EXPECT_TRUE(form.state.HasBackground);
+    EXPECT_TRUE(background().empty());  // shown from the next activation on
+    activate();
+    EXPECT_EQ(background().width(), 800);
+    // With the file present, viewing the image again changes nothing.
+    form.state.FirstView->setPicture(pattern(10, 10));
+    capture();
+    EXPECT_EQ(samples::readFile(dir.file("BACK.BMP")), pattern(200, 150).toBmp());
+}
+
+TEST_F(SaveAndBackground, SelectingTheDialogBackgroundEntryCapturesIt) {
+    std::vector<uint16_t> pixels(16 * 8);
+    for (size_t i = 0; i < pixels.size(); ++i) pixels[i] = static_cast<uint16_t>(i * 517);
+    samples::writeQar(dir.file("a.qar"),
+                      {QarEntry{"UI\\DIALOGBACKGROUND_LIGHT.KMG", samples::kmg16(16, 8, pixels), {}, {}, false},
+                       QarEntry{"UI\\X.TXT", bytesOf("x"), {}, {}, false}});
+    form.cbFiles->addItem(QString::fromStdString(dir.file("a.qar")),
+                          QByteArray::fromStdString(dir.file("a.qar")));
+    form.cbFiles->setCurrentIndex(0);
+    form.cbFilesChange();
+    const QModelIndex ui = form.treeModel()->index(0, 0);
+    form.tvFiles->setCurrentIndex(form.treeModel()->index(0, 0, ui));
+    ASSERT_TRUE(dialogs.errors.empty()) << dialogs.errors.front();
+    ASSERT_TRUE(fs::exists(dir.file("BACK.BMP")));
+    const Bitmap24 saved = Bitmap24::loadFromFile(dir.file("BACK.BMP"));
+    EXPECT_EQ(saved.width(), 16);
+    EXPECT_TRUE(saved == form.state.FirstView->picture());
+    activate();
+    EXPECT_EQ(background().width(), 800);
+}
+
+}  // namespace
+}  // namespace vorlr
