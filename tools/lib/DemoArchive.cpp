@@ -2,6 +2,7 @@
 
 #include <filesystem>
 
+#include "lib/SoundSamples.h"
 #include "lib/TextSamples.h"
 
 namespace vorlr::samples {
@@ -19,6 +20,8 @@ std::vector<QarEntry> demoEntries() {
     add("DATA\\WORLD\\MAPS\\SOUTH\\INFO.TXT", bytesOf("The southern map.\r\n"));
     add("DATA\\ITEMS.DBS", bytesOf("item database placeholder"));
     for (auto& t : textDemoEntries()) e.push_back(std::move(t));
+    add("SOUND\\CHIME.WAV", makeWavTone({1500, 22050, 1, 660}));
+    add("SOUND\\THEME.MP3", makeMp3Tone({4000, 44100, 2, 440}));
     return e;
 }
 
