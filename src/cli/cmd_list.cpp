@@ -1,8 +1,39 @@
+#include <cstdio>
+#include <string>
+
+#include "archive/Container.h"
 #include "cli/Commands.h"
+#include "platform/RuntimeFile.h"
 
 namespace qar {
 
-// Placeholder until the command is built.
-int cmdList(const Args&) { return fail("list: not available yet"); }
+// qar list ARCHIVE: INDEX, OFFSET, SIZE and NAME of every directory record, tab-separated.
+int cmdList(const Args& args) {
+    if (args.size() != 1) return usage("list");
+    vorlr::RuntimeFile file;
+    file.openExisting(args[0], vorlr::RuntimeFile::Access::ReadOnly);
+    const vorlr::ArchiveFigures figures = vorlr::ReadArchiveFigures(file);
+    if (figures.firstCount == 0) return 0;  // an empty directory
+    const auto records = vorlr::ReadDirectory(file, figures);
+    std::string out;
+    out.reserve(1 << 20);
+    for (size_t i = 0; i < records.size(); ++i) {
+        const auto& r = records[i];
+        out += std::to_string(i);
+        out += '\t';
+        out += std::to_string(r.offset);
+        out += '\t';
+        out += std::to_string(r.size);
+        out += '\t';
+        out += r.name;  // raw bytes
+        out += '\n';
+        if (out.size() >= (1 << 20)) {
+            std::fwrite(out.data(), 1, out.size(), stdout);
+            out.clear();
+        }
+    }
+    std::fwrite(out.data(), 1, out.size(), stdout);
+    return std::fflush(stdout) == 0 ? 0 : fail("cannot write the output");
+}
 
 }  // namespace qar
