@@ -2,6 +2,7 @@
 
 #include <filesystem>
 
+#include "lib/ImageSamples.h"
 #include "lib/SoundSamples.h"
 #include "lib/TextSamples.h"
 
@@ -22,6 +23,7 @@ std::vector<QarEntry> demoEntries() {
     for (auto& t : textDemoEntries()) e.push_back(std::move(t));
     add("SOUND\\CHIME.WAV", makeWavTone({1500, 22050, 1, 660}));
     add("SOUND\\THEME.MP3", makeMp3Tone({4000, 44100, 2, 440}));
+    for (auto& i : imageDemoEntries()) e.push_back(std::move(i));
     return e;
 }
 

@@ -270,4 +270,21 @@ std::vector<uint8_t> largeMixedKmg(int width, int height) {
                       {{static_cast<int16_t>(width), static_cast<int16_t>(height), kmgCompress(px)}});
 }
 
+std::vector<QarEntry> imageDemoEntries() {
+    std::vector<QarEntry> e;
+    auto add = [&](std::string name, std::vector<uint8_t> data) {
+        e.push_back(QarEntry{std::move(name), std::move(data), {}, {}, false});
+    };
+    add("GFX\\SKY.KMG", sampleKmg16(320, 200));
+    add("GFX\\ICONS.KMG", sampleKmgPalette(6));
+    add("GFX\\INTERFACE\\DIALOGBACKGROUND_LIGHT.KMG", sampleBackgroundKmg());
+    add("GFX\\TGA\\MAPPED.TGA", sampleTga(1, 8, 240, 160));
+    add("GFX\\TGA\\TRUECOLOR.TGA", sampleTga(2, 24, 240, 160));
+    add("GFX\\TGA\\ALPHA.TGA", sampleTga(2, 32, 240, 160));
+    add("GFX\\TGA\\GREY.TGA", sampleTga(3, 8, 240, 160));
+    add("GFX\\TGA\\PACKED.TGA", sampleTga(10, 24, 240, 160));
+    add("GFX\\TGA\\PACKED32.TGA", sampleTga(10, 32, 240, 160));
+    return e;
+}
+
 }  // namespace vorlr::samples

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "lib/QarBuilder.h"
+
 namespace vorlr::samples {
 
 // ---- KMG ----
@@ -65,5 +67,9 @@ std::vector<uint8_t> sampleTga(uint8_t type, uint8_t bits, int width, int height
 
 // A palette KMG with one width x height sub-image of mixed transparent and literal runs.
 std::vector<uint8_t> largeMixedKmg(int width, int height);
+
+// The demo archive's pictures: KMG images of both kinds, one Targa file of each supported type,
+// and the dialog background texture.
+std::vector<QarEntry> imageDemoEntries();
 
 }  // namespace vorlr::samples
