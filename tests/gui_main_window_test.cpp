@@ -362,7 +362,7 @@ TEST_F(MainWindow, LoadingShowsThePanelAndHidesHalfBuiltRows) {
 }
 
 TEST_F(MainWindow, StopEndsTheLoadAfterTheEntryInHand) {
-    const std::string a = archive("a.qar", numberedEntries(200));
+    const std::string a = archive("a.qar", numberedEntries(1000));
     samples::writeFile(dir.file("VORLR.LST"), bytesOf(a + "\r\n"));
     TForm1 f;
     f.show();
@@ -373,14 +373,16 @@ TEST_F(MainWindow, StopEndsTheLoadAfterTheEntryInHand) {
     choose(f, 0);
     EXPECT_EQ(f.treeModel()->rowCount(), 51);  // entries 0 to 50
     EXPECT_EQ(f.treeModel()->index(50, 0).data().toString(), "F50.BIN");
-    EXPECT_EQ(f.state.EntryOffsetTable.size(), 200u);
+    EXPECT_EQ(f.pbLoad->value(), 49);  // the stop check comes before the bar moves to 50
+    EXPECT_EQ(f.state.EntryOffsetTable.size(), 1000u);
     EXPECT_TRUE(f.state.ArchiveFile.isOpen());
     EXPECT_TRUE(f.paMain->isEnabled());
     EXPECT_FALSE(f.paLoad->isVisible());
     // The next load starts afresh.
     f.onLoadDispatch = nullptr;
     choose(f, 0);
-    EXPECT_EQ(f.treeModel()->rowCount(), 200);
+    EXPECT_EQ(f.treeModel()->rowCount(), 1000);
+    EXPECT_EQ(f.pbLoad->value(), 999);  // the last position is N - 1
 }
 
 TEST_F(MainWindow, ErrorsDuringLoadingRestoreThePanels) {

@@ -12,6 +12,7 @@
 #include <QTimer>
 #include <QTreeView>
 
+#include <algorithm>
 #include <cstdio>
 
 #include "app/ArchiveList.h"
@@ -81,22 +82,39 @@ public:
         f_.laLoad->adjustSize();
         f_.pbLoad->setValue(0);
         f_.pbLoad->setRange(0, count > 0 ? count : 0);
+        shown_ = pending_ = 0;
+        step_ = std::max<int32_t>(1, count / std::max(1, f_.pbLoad->width()));
         f_.paLoad->show();
         f_.paLoad->raise();
         f_.paMain->setEnabled(false);
     }
     void dispatchEvents() override {
+        showProgress();
         QCoreApplication::processEvents();
         if (f_.onLoadDispatch) f_.onLoadDispatch();
     }
-    void progress(int32_t index) override { f_.pbLoad->setValue(index); }
+    // The bar moves once per entry, but it is redrawn only when that shows: a million
+    // redraw checks would cost more than the loading itself.
+    void progress(int32_t index) override {
+        pending_ = index;
+        if (index - shown_ >= step_ || index < shown_) showProgress();
+    }
     void loadingFinished() override {
+        showProgress();
         f_.paMain->setEnabled(true);
         f_.paLoad->hide();
     }
 
 private:
+    void showProgress() {
+        if (pending_ == shown_) return;
+        f_.pbLoad->setValue(pending_);
+        shown_ = pending_;
+    }
     TForm1& f_;
+    int32_t pending_ = 0;
+    int32_t shown_ = 0;
+    int32_t step_ = 1;
 };
 
 TForm1::TForm1(QWidget* parent) : QWidget(parent, Qt::Window | Qt::FramelessWindowHint) {
