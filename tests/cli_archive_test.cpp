@@ -1,0 +1,379 @@
+// qar info, list, tree, check and pack, run as the real tool on generated archives: exact
+// output, exit statuses, raw name bytes, and the tree printed by the viewer's own loader.
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "archive/DirectoryLoader.h"
+#include "archive/FolderTree.h"
+#include "lib/QarBuilder.h"
+#include "support/TempDir.h"
+
+using vorlr::samples::buildQar;
+using vorlr::samples::bytesOf;
+using vorlr::samples::QarEntry;
+using vorlr::samples::QarOptions;
+using vorlr::samples::readFile;
+using vorlr::samples::writeFile;
+using vorlr::testing::TempDir;
+namespace fs = std::filesystem;
+
+extern char** environ;
+
+namespace {
+
+struct Outcome {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+QarEntry entry(const std::string& name, const std::string& data = "") { return {name, bytesOf(data), {}, {}, false}; }
+
+class ArchiveCli : public ::testing::Test {
+protected:
+    Outcome qar(std::vector<std::string> args) {
+        args.insert(args.begin(), VORLR_QAR_PATH);
+        std::vector<char*> argv;
+        for (auto& a : args) argv.push_back(a.data());
+        argv.push_back(nullptr);
+        const std::string outPath = io_.file("stdout"), errPath = io_.file("stderr");
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        pid_t pid = -1;
+        Outcome r;
+        const int rc = ::posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+        posix_spawn_file_actions_destroy(&actions);
+        if (rc != 0) {
+            ADD_FAILURE() << "cannot start " << argv[0];
+            return r;
+        }
+        int status = 0;
+        ::waitpid(pid, &status, 0);
+        r.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        const auto out = readFile(outPath), err = readFile(errPath);
+        r.out.assign(out.begin(), out.end());
+        r.err.assign(err.begin(), err.end());
+        return r;
+    }
+    std::string archive(const std::vector<QarEntry>& entries, const QarOptions& options = {}) {
+        writeFile(path_, buildQar(entries, options));
+        return path_;
+    }
+    // The tree as the loader builds it in this process, printed the way `tree` prints it.
+    static std::string treeInProcess(const std::string& path) {
+        vorlr::ViewerState state;
+        state.CurrentArchiveName = path;
+        vorlr::FolderTree tree;
+        vorlr::LoadObserver quiet;
+        vorlr::LoadDirectory(state, tree, quiet);
+        std::string out;
+        std::vector<int> depth(tree.size());
+        for (vorlr::NodeId n = tree.first(); n != vorlr::kNoNode; n = tree.next(n)) {
+            depth[n] = tree.parent(n) == vorlr::kNoNode ? 0 : depth[tree.parent(n)] + 1;
+            out += std::string(depth[n] * 2, ' ') + tree.text(n);
+            if (tree.entryIndex(n) >= 0) out += "\t#" + std::to_string(tree.entryIndex(n));
+            out += '\n';
+        }
+        return out;
+    }
+
+    TempDir io_;
+    TempDir dir_;
+    std::string path_ = dir_.file("a.qar");
+};
+
+}  // namespace
+
+TEST_F(ArchiveCli, InfoOnAValidArchive) {
+    archive({entry("A\\B.TXT", "hello"), entry("C", "xy")});
+    const Outcome r = qar({"info", path_});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "valid: yes\nentries: 2\nsecond count: 2\nfile size: 1087\ndirectory offset: 527\n");
+    EXPECT_EQ(r.err, "");
+}
+
+TEST_F(ArchiveCli, InfoOnInvalidArchives) {
+    QarOptions differ;
+    differ.secondCount = 3;
+    archive({entry("A"), entry("B")}, differ);
+    Outcome r = qar({"info", path_});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "valid: no\nentries: 2\nsecond count: 3\nfile size: 1080\ndirectory offset: 520\n");
+    EXPECT_EQ(r.err, "qar: Not a valid vorlund packed-file!\n");
+
+    QarOptions none;
+    none.firstCount = 0;
+    archive({}, none);
+    r = qar({"info", path_});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "valid: no\nentries: 0\nsecond count: 0\nfile size: 520\ndirectory offset: 520\n");
+
+    // 559 bytes cannot hold two records; 560 can.
+    QarOptions two;
+    two.firstCount = 2;
+    two.truncateTo = 559;
+    archive({entry("A")}, two);
+    EXPECT_EQ(qar({"info", path_}).status, 1);
+    std::vector<uint8_t> bytes = readFile(path_);
+    bytes.push_back(0);
+    writeFile(path_, bytes);
+    r = qar({"info", path_});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "valid: yes\nentries: 2\nsecond count: 2\nfile size: 560\ndirectory offset: 0\n");
+}
+
+TEST_F(ArchiveCli, InfoWithACountWhoseProductWraps) {
+    QarOptions huge;
+    huge.firstCount = 7669585;  // x 280 wraps to a negative 32-bit product
+    archive({entry("A")}, huge);
+    const Outcome r = qar({"info", path_});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "valid: yes\nentries: 7669585\nsecond count: 7669585\nfile size: 800\n"
+                     "directory offset: -2147483000\n");
+}
+
+TEST_F(ArchiveCli, FileErrorsAndUsage) {
+    for (const char* cmd : {"info", "list", "tree", "check"}) {
+        // The tree's loader reads only the first count; the others read both.
+        writeFile(path_, std::vector<uint8_t>(std::string(cmd) == "tree" ? 515 : 519, 0));
+        Outcome r = qar({cmd, path_});
+        EXPECT_EQ(r.status, 1) << cmd;
+        EXPECT_EQ(r.out, "") << cmd;
+        EXPECT_EQ(r.err, "qar: Read beyond end of file\n") << cmd;
+        r = qar({cmd, dir_.file("missing.qar")});
+        EXPECT_EQ(r.status, 1) << cmd;
+        EXPECT_EQ(r.err, "qar: File not found\n") << cmd;
+        EXPECT_EQ(qar({cmd}).status, 2) << cmd;
+        EXPECT_EQ(qar({cmd, path_, "extra"}).status, 2) << cmd;
+    }
+    EXPECT_EQ(qar({"pack", dir_.path()}).status, 2);
+}
+
+TEST_F(ArchiveCli, ListPrintsEveryRecordWithRawNames) {
+    QarEntry nameless = entry("ZZZ", "q");
+    nameless.noZeroByte = true;
+    QarEntry odd = entry("ODD", "");
+    odd.offsetOverride = -1;
+    odd.sizeOverride = INT32_MIN;
+    archive({entry("DATA\\README.TXT", "hello"), entry("\xE9t\xE9\\\x01x"), nameless, odd});
+    const Outcome r = qar({"list", path_});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "0\t520\t5\tDATA\\README.TXT\n"
+                     "1\t525\t0\t\xE9t\xE9\\\x01x\n"
+                     "2\t525\t1\t\n"
+                     "3\t-1\t-2147483648\tODD\n");
+    EXPECT_EQ(r.err, "");
+}
+
+TEST_F(ArchiveCli, ListOfAnEmptyOrUnreadableDirectory) {
+    QarOptions none;
+    none.firstCount = 0;
+    archive({entry("A")}, none);
+    Outcome r = qar({"list", path_});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "");
+    QarOptions tooMany;
+    tooMany.firstCount = 9;
+    archive({entry("A")}, tooMany);
+    r = qar({"list", path_});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "qar: directory lies outside the file\n");
+}
+
+TEST_F(ArchiveCli, TreeShowsTheLoadersQuirks) {
+    archive({entry("X\\Y\\F1"), entry("Y\\Z\\F2"), entry("D"), entry("D\\F"), entry("D\\D\\G"),
+             entry("A\\X.TXT"), entry("A\\X.TXT"), entry("R\xE9.TXT")});
+    const Outcome r = qar({"tree", path_});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "");  // no progress when standard error is not a terminal
+    EXPECT_EQ(r.out,
+              "X\n"
+              "  Y\n"
+              "    F1\t#0\n"
+              "    Z\n"
+              "      F2\t#1\n"
+              "D\t#2\n"
+              "  F\t#3\n"
+              "  G\t#4\n"
+              "A\n"
+              "  X.TXT\t#5\n"
+              "  X.TXT\t#6\n"
+              "R\xE9.TXT\t#7\n");
+    EXPECT_EQ(r.out, treeInProcess(path_));
+}
+
+TEST_F(ArchiveCli, TreeOfADemoSizedArchiveMatchesTheLoader) {
+    std::vector<QarEntry> entries;
+    for (int i = 0; i < 700; ++i)
+        entries.push_back(entry("L" + std::to_string(i % 5) + "\\M" + std::to_string(i % 7) + "\\F" + std::to_string(i % 11)));
+    archive(entries);
+    const Outcome r = qar({"tree", path_});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, treeInProcess(path_));
+}
+
+TEST_F(ArchiveCli, TreeErrorsOfTheCount) {
+    QarOptions negative;
+    negative.firstCount = -2;
+    archive({entry("A")}, negative);
+    Outcome r = qar({"tree", path_});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "qar: Range check error\n");
+    QarOptions tooMany;
+    tooMany.firstCount = 3;
+    archive({entry("A")}, tooMany);
+    r = qar({"tree", path_});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "qar: I/O error 131\n");
+    QarOptions none;
+    none.firstCount = 0;
+    archive({entry("A")}, none);
+    r = qar({"tree", path_});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "");
+}
+
+TEST_F(ArchiveCli, CheckSaysOkOrListsEveryProblem) {
+    archive({entry("A\\B", "abc"), entry("C")});
+    Outcome r = qar({"check", path_});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "ok\n");
+
+    QarEntry early = entry("E", "x");
+    early.offsetOverride = 100;
+    QarEntry nameless = entry("N");
+    nameless.noZeroByte = true;
+    QarOptions differ;
+    differ.secondCount = 5;
+    archive({early, nameless}, differ);
+    r = qar({"check", path_});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "counts differ: 2 at offset 512, 5 at offset 516\n"
+                     "entry 0: data outside 520..521 (offset 100, size 1)\n"
+                     "entry 1: name without a zero byte in its first 200 bytes\n");
+
+    QarOptions tooMany;
+    tooMany.firstCount = 4;
+    archive({entry("A")}, tooMany);
+    r = qar({"check", path_});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "directory outside the file: 4 records of 280 bytes need 1120 bytes, the file has 800\n");
+}
+
+namespace {
+
+void put(const fs::path& p, const std::string& data) {
+    fs::create_directories(p.parent_path());
+    writeFile(p.string(), bytesOf(data));
+}
+
+}  // namespace
+
+TEST_F(ArchiveCli, PackWritesTheArchiveLayoutInPathOrder) {
+    const fs::path in = fs::path(dir_.path()) / "in";
+    put(in / "A0", "zero");
+    put(in / "A" / "X", "x-data");
+    put(in / "A.B", "");
+    put(in / "B" / "C" / "D.TXT", "deep");
+    put(in / "\xE9", "e");
+    fs::create_directories(in / "EMPTY");
+    fs::create_symlink(in / "A0", in / "LINK");
+    const std::string out = dir_.file("out.qar");
+    const Outcome r = qar({"pack", in.string(), out});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "");
+    // Relative paths in byte order ("A.B" < "A/X" < "A0"), stored with backslashes.
+    EXPECT_EQ(readFile(out), buildQar({entry("A.B", ""), entry("A\\X", "x-data"), entry("A0", "zero"),
+                                       entry("B\\C\\D.TXT", "deep"), entry("\xE9", "e")}));
+    EXPECT_EQ(qar({"info", out}).status, 0);
+    EXPECT_EQ(qar({"check", out}).out, "ok\n");
+    // Nothing but the archive appeared beside it.
+    int files = 0;
+    for (const auto& e : fs::directory_iterator(dir_.path())) files += e.is_regular_file();
+    EXPECT_EQ(files, 1);  // out.qar alone
+}
+
+TEST_F(ArchiveCli, PackLeavesItsOwnOutputOutAndReplacesIt) {
+    const fs::path in = fs::path(dir_.path()) / "in";
+    put(in / "F", "1");
+    const std::string out = (in / "self.qar").string();
+    ASSERT_EQ(qar({"pack", in.string(), out}).status, 0);
+    ASSERT_EQ(qar({"pack", in.string(), out}).status, 0);
+    EXPECT_EQ(readFile(out), buildQar({entry("F", "1")}));
+}
+
+TEST_F(ArchiveCli, PackRefusesLongNamesBeforeWritingAnything) {
+    const fs::path in = fs::path(dir_.path()) / "in";
+    const std::string dir100(100, 'd');
+    put(in / dir100 / std::string(98, 'f'), "ok");  // 199 bytes with the separator
+    const std::string out = dir_.file("out.qar");
+    Outcome r = qar({"pack", in.string(), out});
+    EXPECT_EQ(r.status, 0) << r.err;
+    fs::remove(out);
+
+    put(in / dir100 / std::string(99, 'g'), "long");  // 200 bytes
+    r = qar({"pack", in.string(), out});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "qar: name of 200 bytes or more: " + dir100 + "\\" + std::string(99, 'g') + "\n");
+    EXPECT_FALSE(fs::exists(out));
+    for (const auto& e : fs::directory_iterator(dir_.path())) EXPECT_FALSE(e.is_regular_file()) << e.path();
+}
+
+TEST_F(ArchiveCli, PackRefusesWhatTheFieldsCannotHold) {
+    const fs::path in = fs::path(dir_.path()) / "in";
+    put(in / "A", "a");
+    {
+        // A sparse file just over the largest signed 32-bit size.
+        const std::string big = (in / "BIG").string();
+        const int fd = ::open(big.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(::ftruncate(fd, int64_t{INT32_MAX} - 1000), 0);
+        ::close(fd);
+    }
+    const std::string out = dir_.file("out.qar");
+    writeFile(out, bytesOf("previous"));
+    const Outcome r = qar({"pack", in.string(), out});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "qar: more data than an archive's 32-bit fields hold (at BIG)\n");
+    EXPECT_EQ(readFile(out), bytesOf("previous"));
+}
+
+TEST_F(ArchiveCli, PackRefusesBackslashesAndEmptyFolders) {
+    const fs::path in = fs::path(dir_.path()) / "in";
+    fs::create_directories(in / "sub");
+    Outcome r = qar({"pack", in.string(), dir_.file("out.qar")});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "qar: no regular files under " + in.string() + "\n");
+    put(in / "sub" / "a\\b", "x");
+    r = qar({"pack", in.string(), dir_.file("out.qar")});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "qar: name holds a backslash: sub/a\\b\n");
+    r = qar({"pack", dir_.file("nothing"), dir_.file("out.qar")});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_FALSE(fs::exists(dir_.file("out.qar")));
+}
+
+TEST_F(ArchiveCli, PackedArchivesLoadLikeTheirFolders) {
+    const fs::path in = fs::path(dir_.path()) / "in";
+    put(in / "DATA" / "TEXT" / "A.TXT", "a");
+    put(in / "DATA" / "TEXT" / "B.TXT", "b");
+    put(in / "DATA" / "C.INI", "c");
+    put(in / "README.TXT", "r");
+    const std::string out = dir_.file("out.qar");
+    ASSERT_EQ(qar({"pack", in.string(), out}).status, 0);
+    const Outcome r = qar({"tree", out});
+    EXPECT_EQ(r.out, "DATA\n  C.INI\t#0\n  TEXT\n    A.TXT\t#1\n    B.TXT\t#2\nREADME.TXT\t#3\n");
+    EXPECT_EQ(qar({"list", out}).out, "0\t520\t1\tDATA\\C.INI\n1\t521\t1\tDATA\\TEXT\\A.TXT\n"
+                                      "2\t522\t1\tDATA\\TEXT\\B.TXT\n3\t523\t1\tREADME.TXT\n");
+}
