@@ -134,24 +134,37 @@ private:
     std::string cachedKey_;
 };
 
-// A new file under a name of our own in the entry's folder; removed again unless committed.
-class TempFile {
+// The file an entry is written to. Where nothing has that name yet it is created in place
+// (O_EXCL: nothing planted there can be opened); otherwise it is written under a name of our
+// own and renamed over the old file at the end, which replaces the name instead of writing
+// through it (a hard link, a fifo). Removed again unless committed.
+class OutputFile {
 public:
-    explicit TempFile(int dir) : dir_(dir) {
+    OutputFile(int dir, const std::string& leaf, bool leafExists) : dir_(dir) {
+        if (!leafExists) {
+            fd_ = ::openat(dir_, leaf.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+            if (fd_ >= 0) {
+                name_ = leaf;
+                direct_ = true;
+                return;
+            }
+            if (errno != EEXIST) throwFromErrno(errno);
+        }
+        static const std::string prefix = ".qar-extract-" + std::to_string(::getpid()) + "-";
         for (int attempt = 0; attempt < 1000; ++attempt) {
-            name_ = ".qar-extract-" + std::to_string(::getpid()) + "-" + std::to_string(counter_++);
+            name_ = prefix + std::to_string(counter_++);
             fd_ = ::openat(dir_, name_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
             if (fd_ >= 0) return;
             if (errno != EEXIST) throwFromErrno(errno);
         }
         throwFromErrno(EEXIST);
     }
-    ~TempFile() {
+    ~OutputFile() {
         if (fd_ >= 0) ::close(fd_);
         if (!committed_) ::unlinkat(dir_, name_.c_str(), 0);
     }
-    TempFile(const TempFile&) = delete;
-    TempFile& operator=(const TempFile&) = delete;
+    OutputFile(const OutputFile&) = delete;
+    OutputFile& operator=(const OutputFile&) = delete;
 
     int fd() const { return fd_; }
     void closeChecked() {
@@ -161,8 +174,13 @@ public:
             throwFromErrno(errno);
         }
     }
-    // Moves the file to leaf; with noReplace an existing leaf stays. Returns 0 or the errno.
+    // Gives the file the entry's name; with noReplace an existing file of that name stays.
+    // Returns 0 or the errno.
     int commit(const std::string& leaf, bool noReplace) {
+        if (direct_) {
+            committed_ = true;
+            return 0;
+        }
         int rc = ::renameat2(dir_, name_.c_str(), dir_, leaf.c_str(), noReplace ? RENAME_NOREPLACE : 0);
         if (rc != 0 && noReplace && errno == EINVAL) {
             // File systems without the no-replace flag: check, then rename.
@@ -179,6 +197,7 @@ private:
     static inline unsigned counter_ = 0;
     int dir_;
     int fd_ = -1;
+    bool direct_ = false;
     bool committed_ = false;
     std::string name_;
 };
@@ -210,7 +229,8 @@ void extractOne(RunContext& run, const DirectoryRecord& record, ExtractNotice& n
     const auto earlier = run.writtenPaths.find(notice.path);
     const bool keep = run.options.keepExisting && earlier == run.writtenPaths.end();
     struct stat st{};
-    if (::fstatat(dir, leaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
+    const bool leafExists = ::fstatat(dir, leaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
+    if (leafExists) {
         if (S_ISDIR(st.st_mode)) {
             notice.outcome = ExtractOutcome::Blocked;
             notice.detail = notice.path + " is a folder";
@@ -240,11 +260,11 @@ void extractOne(RunContext& run, const DirectoryRecord& record, ExtractNotice& n
         notice.detail = e.what();
         return;
     }
-    TempFile temp(dir);
+    OutputFile output(dir, leaf, leafExists);
     notice.written = CopyEntryBytes(
-        state, [&temp](const uint8_t* data, int64_t count) { writeAll(temp.fd(), data, count); });
-    temp.closeChecked();
-    if (const int err = temp.commit(leaf, keep); err != 0) {
+        state, [&output](const uint8_t* data, int64_t count) { writeAll(output.fd(), data, count); });
+    output.closeChecked();
+    if (const int err = output.commit(leaf, keep); err != 0) {
         if (err == EEXIST && keep) {
             notice.outcome = ExtractOutcome::Kept;
         } else {
