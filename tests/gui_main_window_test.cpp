@@ -3,6 +3,7 @@
 
 #include <QAbstractItemModelTester>
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QEvent>
 #include <QFrame>
 #include <QImage>
@@ -17,6 +18,7 @@
 #include <functional>
 
 #include "app/FolderTreeModel.h"
+#include "app/ImageView.h"
 #include "app/StatusBar.h"
 #include "app/Unit1.h"
 #include "lib/DemoArchive.h"
@@ -472,18 +474,30 @@ TEST_F(MainWindow, ScreenshotOfTheDemoArchive) {
     const QImage before = f.grab().toImage();
     choose(f, 0);
     f.tvFiles->expandAll();
-    const QModelIndexList found = f.treeModel()->match(f.treeModel()->index(0, 0), Qt::DisplayRole,
-                                                       QStringLiteral("README.TXT"));
-    ASSERT_EQ(found.size(), 1);
-    f.tvFiles->setCurrentIndex(found[0]);
+    auto selectNamed = [&](const char* name) {
+        const QModelIndexList found = f.treeModel()->match(
+            f.treeModel()->index(0, 0), Qt::DisplayRole, QString::fromLatin1(name), 1,
+            Qt::MatchStartsWith | Qt::MatchRecursive);
+        ASSERT_EQ(found.size(), 1) << name;
+        f.tvFiles->setCurrentIndex(found[0]);
+    };
+    selectNamed("README.TXT");
     EXPECT_EQ(f.state.CurrentEntryName, "README.TXT");
     const QImage after = f.grab().toImage();
     EXPECT_EQ(after.size(), QSize(800, 600));
     EXPECT_NE(before, after);
     EXPECT_TRUE(before.save(QString::fromStdString(out + "/vorlr-start.png")));
     EXPECT_TRUE(after.save(QString::fromStdString(out + "/vorlr-demo.png")));
-    f.PageControl1->setCurrentWidget(f.tsImage);
+    selectNamed("SKY.KMG");
+    EXPECT_EQ(f.PageControl1->currentWidget(), f.tsImage);
     EXPECT_TRUE(f.grab().toImage().save(QString::fromStdString(out + "/vorlr-image-page.png")));
+    // Viewing the dialog background makes BACK.BMP; the next activation tiles it.
+    selectNamed("DIALOGBACKGROUND_LIGHT.KMG");
+    EXPECT_TRUE(fileExists("BACK.BMP"));
+    QEvent activate(QEvent::WindowActivate);
+    QCoreApplication::sendEvent(&f, &activate);
+    EXPECT_TRUE(f.imBack->isVisible());
+    EXPECT_TRUE(f.grab().toImage().save(QString::fromStdString(out + "/vorlr-background.png")));
     EXPECT_TRUE(dialogs.errors.empty()) << dialogs.errors.front();
 }
 

@@ -160,6 +160,7 @@ TEST_F(SaveAndBackground, ActivationWithoutBackgroundFileLeavesThePlainPanel) {
     EXPECT_FALSE(form.state.HasBackground);
     EXPECT_EQ(form.state.TileRect, (Rect{0, 0, 128, 128}));
     EXPECT_TRUE(background().empty());
+    EXPECT_TRUE(form.imBack->isHidden());
 }
 
 TEST_F(SaveAndBackground, BackgroundIsTheTopLeftTileRepeated) {
@@ -169,6 +170,7 @@ TEST_F(SaveAndBackground, BackgroundIsTheTopLeftTileRepeated) {
     const Bitmap24& b = background();
     ASSERT_EQ(b.width(), 800);
     ASSERT_EQ(b.height(), 600);
+    EXPECT_FALSE(form.imBack->isHidden());
     const Bitmap24 tile = pattern(300, 200);
     for (int y = 0; y < 600; y += 7)
         for (int x = 0; x < 800; x += 5)

@@ -148,6 +148,7 @@ void TForm1::buildControls() {
     imBack = new ImageView(paMain);
     imBack->setObjectName(QStringLiteral("imBack"));
     imBack->setGeometry(0, 0, 800, 600);
+    imBack->hide();  // until there is a background: the panel shows its plain colour
 
     cbFiles = new QComboBox(paMain);
     cbFiles->setObjectName(QStringLiteral("cbFiles"));
@@ -309,6 +310,7 @@ void TForm1::FormActivate() {
     imBack->picture() = std::move(picture);
     imBack->pictureChanged();
     imBack->lower();
+    imBack->show();
 }
 
 void TForm1::buBrowseClick() {
