@@ -14,7 +14,8 @@ static void put32(std::vector<uint8_t>& out, size_t at, int32_t v) {
 
 std::vector<uint8_t> buildQar(const std::vector<QarEntry>& entries, const QarOptions& options) {
     std::vector<uint8_t> out(520, 0);
-    std::memcpy(out.data(), options.header.data(), std::min<size_t>(options.header.size(), 512));
+    if (!options.header.empty())
+        std::memcpy(out.data(), options.header.data(), std::min<size_t>(options.header.size(), 512));
     const int32_t first = options.firstCount.value_or(static_cast<int32_t>(entries.size()));
     put32(out, 512, first);
     put32(out, 516, options.secondCount.value_or(first));
