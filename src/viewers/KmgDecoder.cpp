@@ -29,6 +29,12 @@ void startFromDot(Bitmap24& picture, int width, int height) {
     std::memset(picture.row(0), 0, 3);
 }
 
+// Blue, green and red in the low three bytes (little-endian order in memory). The low bits of
+// each channel stay 0: white 65535 becomes 248, 252, 248.
+inline uint32_t rgb16ToBgr(uint32_t v) {
+    return ((v & 31) << 3) | (((v >> 5) & 63) << 10) | ((v >> 11) << 19);
+}
+
 void ensureSize(Bitmap24& picture, int width, int height) {
     if (picture.width() != width || picture.height() != height) picture.setSize(width, height);
 }
@@ -69,11 +75,16 @@ void decodeKmgRgb16Pixels(ByteSource& source, ViewerState& state, Bitmap24& pict
             const int64_t got = source.readCounted(buffer, int64_t{want} * 2);
             const int pixels = static_cast<int>(std::max<int64_t>(got, 0) / 2);
             const uint8_t* in = buffer;
-            for (int i = 0; i < pixels; ++i, in += 2, out += 3) {
-                const unsigned v = in[0] | (in[1] << 8);
-                out[0] = static_cast<uint8_t>((v & 31) << 3);
-                out[1] = static_cast<uint8_t>(((v >> 5) & 63) << 2);
-                out[2] = static_cast<uint8_t>((v >> 11) << 3);
+            // Four bytes stored per pixel, the fourth overwritten by the next; the last pixel
+            // of a part is stored with three so nothing past it changes.
+            for (int i = 0; i + 1 < pixels; ++i, in += 2, out += 3) {
+                const uint32_t bgr = rgb16ToBgr(static_cast<uint32_t>(in[0] | (in[1] << 8)));
+                std::memcpy(out, &bgr, 4);
+            }
+            if (pixels > 0) {
+                const uint32_t bgr = rgb16ToBgr(static_cast<uint32_t>(in[0] | (in[1] << 8)));
+                std::memcpy(out, &bgr, 3);
+                out += 3;
             }
             if (pixels < want) return;  // the input has ended
         }
@@ -85,7 +96,12 @@ void decodeKmgRunLengthPixels(ByteSource& source, ViewerState& state, Bitmap24& 
     if (width <= 0 || height <= 0) return;
     ensureSize(picture, width, height);
     const uint8_t* const buffer = state.WorkBuffer.data();
-    const uint8_t* const palette = state.SharedPalette.data();
+    // The palette as 4-byte entries, so a pixel is one load and one store.
+    uint32_t wide[256];
+    for (int k = 0; k < 256; ++k) {
+        const uint8_t* p = state.SharedPalette.data() + 3 * k;
+        wide[k] = p[0] | (p[1] << 8) | (static_cast<uint32_t>(p[2]) << 16);
+    }
     int64_t avail = 0, pos = 0;
     auto refill = [&] {
         avail = std::max<int64_t>(source.readCounted(state.WorkBuffer.data(), kKmgInputBlock), 0);
@@ -112,7 +128,8 @@ void decodeKmgRunLengthPixels(ByteSource& source, ViewerState& state, Bitmap24& 
             if (pos == avail && !refill()) return;
             n = std::min<unsigned>(n, static_cast<unsigned>(avail - pos));
             const uint8_t* in = buffer + pos;
-            for (unsigned k = 0; k < n; ++k, out += 3) std::memcpy(out, palette + in[k] * 3, 3);
+            for (unsigned k = 0; k + 1 < n; ++k, out += 3) std::memcpy(out, &wide[in[k]], 4);
+            if (n > 0) std::memcpy(out, &wide[in[n - 1]], 3);
             pos += n;
         }
         run -= n;

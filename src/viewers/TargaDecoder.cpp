@@ -39,60 +39,95 @@ void readTargaPrelude(ByteSource& source, ViewerState& state, const TargaHeader&
     }
 }
 
-void DecodeTargaRleRow(ByteSource& source, ViewerState& state, TargaRleState& rle,
-                       uint8_t* rowArea, int width, int bpp) {
+namespace {
+
+// Writes count copies of the bpp-byte pixel at out[0..bpp) from out on.
+template <int kBpp>
+inline void repeatPixel(uint8_t* out, int count, int bpp) {
+    if constexpr (kBpp == 1) {
+        std::memset(out + 1, out[0], size_t(count - 1));
+    } else if constexpr (kBpp == 3 || kBpp == 4) {
+        uint32_t v = 0;
+        std::memcpy(&v, out, kBpp);
+        // Four bytes at a time; the last pixel with its own size so nothing past it changes.
+        for (int i = 1; i + 1 < count; ++i) std::memcpy(out + size_t(i) * kBpp, &v, 4);
+        if (count > 1) std::memcpy(out + size_t(count - 1) * kBpp, &v, kBpp);
+    } else {
+        for (int i = 1; i < count; ++i) std::memcpy(out + size_t(i) * bpp, out, size_t(bpp));
+    }
+}
+
+// kBpp is the bytes per pixel when known at compile time, 0 for any.
+template <int kBpp>
+void decodeRleRow(ByteSource& source, ViewerState& state, TargaRleState& rle, uint8_t* rowArea,
+                  int width, int bppArg) {
+    const int bpp = kBpp ? kBpp : bppArg;
     const size_t rowBytes = size_t(width) * size_t(bpp);
     if (rle.carry > 0) std::memmove(rowArea, rowArea + rowBytes, size_t(rle.carry) * bpp);
 
     uint8_t* const window = state.WorkBuffer.data() + kTargaWindowOffset;
-    // Next input byte; false once the input has ended.
-    auto refill = [&]() -> bool {
-        if (rle.exhausted) return false;
-        const int64_t got = source.readCounted(window, int64_t{kTargaWindowSize});
+    const int64_t largestPacket = 1 + 128 * int64_t{bpp};
+    // Keeps at least one whole packet in the window while the input lasts: the unread bytes move
+    // to the window's start and more input is read behind them.
+    auto topUp = [&] {
+        if (rle.exhausted) return;
+        const int64_t left = rle.inputEnd - rle.inputPos;
+        if (left > 0 && rle.inputPos > 0) std::memmove(window, window + rle.inputPos, size_t(left));
         rle.inputPos = 0;
-        rle.inputEnd = std::max<int64_t>(got, 0);
-        if (rle.inputEnd == 0) rle.exhausted = true;
-        return rle.inputEnd > 0;
-    };
-    // Copies count input bytes to out, across refills; false when the input ends first.
-    auto take = [&](uint8_t* out, size_t count) -> bool {
-        while (count > 0) {
-            if (rle.inputPos == rle.inputEnd && !refill()) return false;
-            const size_t n = std::min<size_t>(count, size_t(rle.inputEnd - rle.inputPos));
-            std::memcpy(out, window + rle.inputPos, n);
-            rle.inputPos += int64_t(n);
-            out += n;
-            count -= n;
-        }
-        return true;
+        rle.inputEnd = left;
+        const int64_t got =
+            source.readCounted(window + left, int64_t{kTargaWindowSize} - left);
+        if (got <= 0)
+            rle.exhausted = true;
+        else
+            rle.inputEnd += got;
     };
 
     while (rle.carry < width) {
-        uint8_t c;
-        if (!take(&c, 1)) break;
+        if (rle.inputEnd - rle.inputPos < largestPacket) {
+            topUp();
+            if (rle.inputPos == rle.inputEnd) break;  // the input has ended
+        }
+        const uint8_t* in = window + rle.inputPos;
+        const int64_t avail = rle.inputEnd - rle.inputPos;
+        const uint8_t c = in[0];
         const int count = (c & 127) + 1;
         uint8_t* out = rowArea + size_t(rle.carry) * bpp;
         if (c & 128) {
-            if (!take(out, size_t(bpp))) break;
-            for (int i = 1; i < count; ++i) std::memcpy(out + size_t(i) * bpp, out, size_t(bpp));
+            if (avail < 1 + bpp) {  // cut off inside the pixel value
+                rle.inputPos = rle.inputEnd;
+                break;
+            }
+            std::memcpy(out, in + 1, size_t(bpp));
+            repeatPixel<kBpp>(out, count, bpp);
+            rle.inputPos += 1 + bpp;
             rle.carry += count;
         } else {
-            // Literal pixels arrive as they are read; a cut-off packet keeps the whole pixels.
-            const size_t want = size_t(count) * bpp;
-            size_t got = 0;
-            while (got < want) {
-                if (rle.inputPos == rle.inputEnd && !refill()) break;
-                const size_t n = std::min<size_t>(want - got, size_t(rle.inputEnd - rle.inputPos));
-                std::memcpy(out + got, window + rle.inputPos, n);
-                rle.inputPos += int64_t(n);
-                got += n;
+            // A literal packet cut off by the end of the input keeps its whole pixels.
+            const int64_t whole = std::min<int64_t>(count, (avail - 1) / bpp);
+            std::memcpy(out, in + 1, size_t(whole) * bpp);
+            rle.carry += whole;
+            if (whole < count) {
+                rle.inputPos = rle.inputEnd;
+                break;
             }
-            rle.carry += int64_t(got / bpp);
-            if (got < want) break;
+            rle.inputPos += 1 + int64_t{count} * bpp;
         }
     }
     // Pixels past the row stay behind it for the next row; an ended input leaves none.
     rle.carry = std::max<int64_t>(rle.carry - width, 0);
+}
+
+}  // namespace
+
+void DecodeTargaRleRow(ByteSource& source, ViewerState& state, TargaRleState& rle,
+                       uint8_t* rowArea, int width, int bpp) {
+    switch (bpp) {
+        case 1: return decodeRleRow<1>(source, state, rle, rowArea, width, bpp);
+        case 3: return decodeRleRow<3>(source, state, rle, rowArea, width, bpp);
+        case 4: return decodeRleRow<4>(source, state, rle, rowArea, width, bpp);
+        default: return decodeRleRow<0>(source, state, rle, rowArea, width, bpp);
+    }
 }
 
 void decodeTargaPixels(ByteSource& source, ViewerState& state, const TargaHeader& header,
@@ -131,6 +166,11 @@ void decodeTargaPixels(ByteSource& source, ViewerState& state, const TargaHeader
             for (int x = 0; x < width; ++x) std::memcpy(out + 3 * x, palette + 3 * area[x], 3);
         } else if (bpp == 3) {
             std::memcpy(out, area, rowBytes);
+        } else if (bpp == 4) {
+            // Four bytes per pixel stored, the fourth overwritten by the next pixel.
+            const uint8_t* in = area;
+            for (int x = 0; x + 1 < width; ++x, in += 4, out += 3) std::memcpy(out, in, 4);
+            std::memcpy(out, in, 3);
         } else {
             const uint8_t* in = area;
             for (int x = 0; x < width; ++x, in += bpp, out += 3) std::memcpy(out, in, 3);
