@@ -287,6 +287,31 @@ TEST_F(ControlTest, ALateNoticeAsksTheDeviceOpenNow) {
     EXPECT_EQ(mp.Length(), 2000);
 }
 
+TEST_F(ControlTest, NoticesHandledWhileAnOutputClosesFindTheDeviceGone) {
+    outputs.runEventsOnStop = true;
+    openWav();
+    mp.press(btPlay);
+    mp.Play();  // a superseded notice is now queued
+    outputs.advance(100);
+    mp.Close();  // the notices run inside the output's shutdown
+    EXPECT_FALSE(mp.isOpen());
+    EXPECT_EQ(look(mp), "---");
+    EXPECT_EQ(mp.NotifyValue(), TMPNotifyValues::nvAborted);
+    // A Close from inside the device's own stop is carried out after it.
+    openWav();
+    mp.press(btPlay);
+    int closes = 0;
+    mp.OnNotify = [&] {
+        if (closes++ == 0) mp.Close();
+    };
+    mp.Play();  // queues a superseded notice
+    mp.Stop();  // the stop runs it: the notice closes the device
+    EXPECT_FALSE(mp.isOpen());
+    drain();
+    EXPECT_EQ(look(mp), "---");
+    EXPECT_TRUE(outputs.outputs().empty());
+}
+
 TEST_F(ControlTest, SetPositionOutOfRangeIsOnlyRecorded) {
     openWav();
     mp.SetPosition(5000);

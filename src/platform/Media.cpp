@@ -130,8 +130,8 @@ uint32_t SoundDecoder::finishOpen(std::unique_ptr<Impl> impl, Kind kind,
     if (info.channels < 1 || info.channels > kMaxFileChannels || info.samplerate < kMinSampleRate ||
         info.samplerate > kMaxSampleRate)
         return kMediaUnsupportedFormat;
-    // Float data scaled to the integer range instead of clipped.
-    sf_command(impl->sf, SFC_SET_SCALE_FLOAT_INT_READ, nullptr, SF_TRUE);
+    // No float-to-integer rescaling (SFC_SET_SCALE_FLOAT_INT_READ): it scans the whole file
+    // for its peak at open, seconds for a long MP3. Float samples beyond full scale clip.
 
     std::unique_ptr<SoundDecoder> d(new SoundDecoder());
     d->fileChannels_ = info.channels;

@@ -1,5 +1,6 @@
 #include "platform/MediaManualOutput.h"
 
+#include <QCoreApplication>
 #include <algorithm>
 
 namespace vorlr {
@@ -26,6 +27,7 @@ ManualAudioOutput::ManualAudioOutput(ManualAudioOutputs& owner, const PcmFormat&
 }
 
 ManualAudioOutput::~ManualAudioOutput() {
+    if (owner_.runEventsOnStop) QCoreApplication::processEvents();
     auto& v = owner_.outputs_;
     v.erase(std::remove(v.begin(), v.end(), this), v.end());
 }
@@ -41,6 +43,7 @@ bool ManualAudioOutput::start(QIODevice* source) {
 void ManualAudioOutput::stop() {
     source_ = nullptr;
     suspended_ = false;
+    if (owner_.runEventsOnStop) QCoreApplication::processEvents();
 }
 
 void ManualAudioOutput::advance(int64_t ms) {

@@ -23,6 +23,8 @@ public:
     bool noDevice = false;
     // Makes start() fail.
     bool failStart = false;
+    // Runs pending events inside stop() and on destruction, as some real sinks do.
+    bool runEventsOnStop = false;
 
 private:
     friend class ManualAudioOutput;

@@ -6,6 +6,18 @@ namespace vorlr {
 
 namespace {
 constexpr const char* kNoDevice = "No MCI device open";
+
+// Marks a call into the device: a Close from the event loop run inside it is deferred.
+struct Busy {
+    explicit Busy(int& depth) : depth_(depth) { ++depth_; }
+    ~Busy() { --depth_; }
+    int& depth_;
+};
+}  // namespace
+
+MediaDevice& MediaPlayerControl::dev() {
+    requireOpen();
+    return *device_;
 }
 
 MediaPlayerControl::MediaPlayerControl() = default;
@@ -24,10 +36,14 @@ void MediaPlayerControl::redraw() {
 }
 
 void MediaPlayerControl::closeDevice() {
-    device_.reset();
+    // The state says "closed" before the device goes: closing an output can run the event loop,
+    // and a notice handled there must not reach a device half destroyed.
+    std::shared_ptr<MediaDevice> device(std::move(device_));
     lastResult_ = kMediaOk;
     open_ = false;
     deviceId_ = 0;
+    if (busy_ > 0 && device)  // closed from inside one of its own calls: destroy it afterwards
+        QMetaObject::invokeMethod(this, [device] {}, Qt::QueuedConnection);
 }
 
 void MediaPlayerControl::Close() {
@@ -94,13 +110,13 @@ MediaMode MediaPlayerControl::Mode() {
 }
 
 void MediaPlayerControl::SetPosition(int32_t p) {
-    requireOpen();
-    lastResult_ = device_->seek(p);
+    Busy busy(busy_);
+    lastResult_ = dev().seek(p);
 }
 
 void MediaPlayerControl::Rewind() {
-    requireOpen();
-    device_->seekToStart();  // not recorded in LastMciResult
+    Busy busy(busy_);
+    dev().seekToStart();  // not recorded in LastMciResult
 }
 
 MediaDevice::NoticeFn MediaPlayerControl::noticeFn() {
@@ -108,29 +124,31 @@ MediaDevice::NoticeFn MediaPlayerControl::noticeFn() {
 }
 
 void MediaPlayerControl::Play() {
+    Busy busy(busy_);
     requireOpen();
     if (AutoRewind && Position() == Length()) Rewind();
-    lastResult_ = device_->play(this, noticeFn());
+    lastResult_ = dev().play(this, noticeFn());
 }
 
 void MediaPlayerControl::Pause() {
+    Busy busy(busy_);
     requireOpen();
     const MediaMode mode = Mode();
     if (mode == MediaMode::Playing)
-        lastResult_ = device_->pause();
+        lastResult_ = dev().pause();
     else if (mode == MediaMode::Paused)
         Resume();
 }
 
 void MediaPlayerControl::Resume() {
-    requireOpen();
-    lastResult_ = device_->resume(this, noticeFn());
+    Busy busy(busy_);
+    lastResult_ = dev().resume(this, noticeFn());
     if (lastResult_ != kMediaOk) Play();
 }
 
 void MediaPlayerControl::Stop() {
-    requireOpen();
-    lastResult_ = device_->stop();
+    Busy busy(busy_);
+    lastResult_ = dev().stop();
 }
 
 void MediaPlayerControl::Eject() {

@@ -95,6 +95,7 @@ public:
 
 private:
     void requireOpen() const;
+    MediaDevice& dev();  // the open device; raises when none
     void closeDevice();
     void afterPress(TMPBtnType button);
     void makeStoppedButtons();
@@ -103,6 +104,7 @@ private:
     MediaDevice::NoticeFn noticeFn();
 
     std::unique_ptr<MediaDevice> device_;
+    int busy_ = 0;  // depth of calls into the device
     bool open_ = false;
     uint16_t deviceId_ = 0;
     uint16_t nextId_ = 1;
