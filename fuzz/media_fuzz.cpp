@@ -1,0 +1,34 @@
+// Arbitrary bytes opened as a .wav and as a .mp3 through the sound decoder (no output).
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "platform/Media.h"
+
+using vorlr::SoundDecoder;
+
+static void decode(const uint8_t* data, size_t size, SoundDecoder::Kind kind) {
+    std::unique_ptr<SoundDecoder> d;
+    if (SoundDecoder::openMemory(data, size, kind, d) != vorlr::kMediaOk) return;
+    const auto& f = d->format();
+    if (f.channels < 1 || f.channels > 2 || d->frames() < 0 || d->lengthMs() < 0 || d->lengthMs() > INT32_MAX)
+        __builtin_trap();
+    std::vector<int16_t> buf(1024 * 2);
+    int64_t total = 0;
+    for (int64_t n; total < (int64_t{1} << 22) && (n = d->read(buf.data(), 1024)) > 0;) {
+        if (n > 1024) __builtin_trap();
+        total += n;
+    }
+    if (total > d->frames()) __builtin_trap();
+    // Seeking back into the sound and reading again must stay safe too.
+    if (d->seekFrame(d->frames() / 2)) d->read(buf.data(), 1024);
+    d->seekFrame(0);
+    d->read(buf.data(), 1024);
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    decode(data, size, SoundDecoder::Kind::Wave);
+    decode(data, size, SoundDecoder::Kind::Mpeg);
+    return 0;
+}
