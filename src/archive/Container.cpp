@@ -87,12 +87,14 @@ void ReadEntryLocation(ViewerState& state, int32_t fieldPosition) {
     file.seek(state.CurrentEntryOffset);
 }
 
-std::string RecordName(const uint8_t* record) {
+std::string_view RecordNameView(const uint8_t* record) {
     const void* zero = std::memchr(record, 0, kNameBytes);
     if (!zero) return {};
-    return std::string(reinterpret_cast<const char*>(record),
-                       static_cast<const uint8_t*>(zero) - record);
+    return {reinterpret_cast<const char*>(record),
+            static_cast<size_t>(static_cast<const uint8_t*>(zero) - record)};
 }
+
+std::string RecordName(const uint8_t* record) { return std::string(RecordNameView(record)); }
 
 bool RecordNameTerminated(const uint8_t* record) {
     return std::memchr(record, 0, kNameBytes) != nullptr;

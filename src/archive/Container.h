@@ -3,6 +3,7 @@
 // records that ends the file.
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "archive/ViewerState.h"
@@ -40,6 +41,7 @@ void ReadEntryLocation(ViewerState& state, int32_t fieldPosition);
 // The entry name of a record: the bytes before the first zero among its first 200, or empty
 // when there is none.
 std::string RecordName(const uint8_t* record);
+std::string_view RecordNameView(const uint8_t* record);  // the same, in place
 bool RecordNameTerminated(const uint8_t* record);
 
 struct DirectoryRecord {

@@ -1,5 +1,7 @@
 #include "archive/DirectoryLoader.h"
 
+#include <string_view>
+
 #include "archive/Container.h"
 #include "platform/Errors.h"
 
@@ -11,13 +13,27 @@ constexpr int32_t kRecordsPerChunk = 50;
 constexpr int64_t kChunkBytes = kRecordsPerChunk * kRecordSize;  // 14000
 static_assert(kChunkBytes <= static_cast<int64_t>(kWorkBufferSize));
 
+std::string_view DirectoryPart(std::string_view path) {
+    const auto slash = path.rfind('\\');
+    return slash == std::string_view::npos ? std::string_view() : path.substr(0, slash + 1);
+}
+
+bool SplitFirst(std::string_view& path, std::string_view& segment) {
+    const auto slash = path.find('\\');
+    if (slash == std::string_view::npos) return false;
+    segment = path.substr(0, slash);
+    path = path.substr(slash + 1, kNameBytes);
+    return true;
+}
+
 // Reads the directory into the tree; the loading panel is up while this runs.
 void ReadEntries(ViewerState& state, FolderTree& tree, LoadObserver& observer, int32_t count,
                  int64_t fieldPosition) {
+    std::string nameBuffer;  // the entry's name, copied out of WorkBuffer (which event handlers share)
+    nameBuffer.reserve(kNameBytes);
     std::string previousDirectory;
     NodeId parentNode = kNoNode;
     int64_t chunkOffset = 0;
-    std::string segment;
     for (int32_t i = 0; i < count; ++i) {
         if (i % kRecordsPerChunk == 0) {
             chunkOffset = 0;
@@ -28,18 +44,20 @@ void ReadEntries(ViewerState& state, FolderTree& tree, LoadObserver& observer, i
         } else {
             chunkOffset += kRecordSize;
         }
-        std::string name = RecordName(state.WorkBuffer.data() + chunkOffset);
-        std::string directory = ExtractDirectoryPart(name);
+        nameBuffer.assign(RecordNameView(state.WorkBuffer.data() + chunkOffset));
+        std::string_view name = nameBuffer;
+        const std::string_view directory = DirectoryPart(name);
         if (directory == previousDirectory) {
             name = name.substr(previousDirectory.size(), kNameBytes);
         } else {
-            previousDirectory = std::move(directory);
+            previousDirectory.assign(directory);
             NodeId searchNode = tree.first();
             parentNode = kNoNode;
-            while (SplitFirstSegment(name, segment)) {
+            std::string_view segment;
+            while (SplitFirst(name, segment)) {
                 NodeId found = tree.findFrom(searchNode, segment);
                 if (found == kNoNode) {
-                    found = tree.addChild(parentNode, segment, -1);
+                    found = tree.addChild(parentNode, std::string(segment), -1);
                     observer.dispatchEvents();
                 }
                 parentNode = found;
@@ -49,7 +67,7 @@ void ReadEntries(ViewerState& state, FolderTree& tree, LoadObserver& observer, i
         // Positions are 32-bit in the table, as everywhere in the archive.
         state.EntryOffsetTable[static_cast<size_t>(i)] = static_cast<int32_t>(fieldPosition);
         fieldPosition += kRecordSize;
-        tree.addChild(parentNode, std::move(name), i);
+        tree.addChild(parentNode, std::string(name), i);
         if (state.StopRequested) break;
         observer.progress(i);
     }
@@ -57,17 +75,13 @@ void ReadEntries(ViewerState& state, FolderTree& tree, LoadObserver& observer, i
 
 }  // namespace
 
-std::string ExtractDirectoryPart(const std::string& path) {
-    const auto slash = path.rfind('\\');
-    if (slash == std::string::npos) return {};
-    return path.substr(0, slash + 1);
-}
+std::string ExtractDirectoryPart(const std::string& path) { return std::string(DirectoryPart(path)); }
 
 bool SplitFirstSegment(std::string& path, std::string& segment) {
-    const auto slash = path.find('\\');
-    if (slash == std::string::npos) return false;
-    segment.assign(path, 0, slash);
-    path = path.substr(slash + 1, kNameBytes);
+    std::string_view rest = path, first;
+    if (!SplitFirst(rest, first)) return false;
+    segment.assign(first);
+    path = std::string(rest);
     return true;
 }
 
@@ -77,6 +91,8 @@ void LoadDirectory(ViewerState& state, FolderTree& tree, LoadObserver& observer)
     const int64_t fieldPosition = state.ArchiveFile.position() + 256;
     if (count < 0) throw Error("Range check error");
     state.EntryOffsetTable.resize(static_cast<size_t>(count));
+    // Every entry is a node, and folders come on top: the count is bounded by the file's size.
+    tree.reserve(tree.size() + count);
 
     observer.loadingStarted(count);
     try {

@@ -1,7 +1,6 @@
 #include "archive/FolderTree.h"
 
 #include <algorithm>
-#include <cmath>
 #include <deque>
 #include <limits>
 #include <memory>
@@ -14,84 +13,56 @@ namespace vorlr {
 
 // How the search stays fast:
 //
-// * Every node carries a 64-bit order label; labels increase along the pre-order of the whole
-//   tree. The labels live in a linked list in pre-order ("order maintenance"): a new node is
-//   linked in right after the last descendant of its parent (or at the very end for a root
-//   node), with a label between its neighbours. When two neighbours have no free label between
-//   them, a window of labels around them is spread out evenly again; the window grows until it
-//   is sparse enough, which keeps the work per insertion at about O(log n) amortised.
-// * Texts are interned; for each text the nodes carrying it are kept ordered by label: a sorted
-//   vector while nodes arrive in pre-order (the usual case for a directory sorted by path), an
-//   ordered set once one arrives out of order. Since relabelling never changes the relative
-//   order of nodes, the ordered containers stay valid when labels move.
-// * findFrom(start, text) is then one hash look-up and one lower_bound by the label of start.
+// * Children are only ever appended, so a node's row among its siblings never changes, and the
+//   pre-order of two nodes follows from their rows where their paths from the roots part (an
+//   ancestor comes before its descendants). Comparing two nodes costs O(depth) and no
+//   insertion ever moves another node's position key.
+// * Texts are interned. Every text keeps the list of its nodes, and, from the first search for
+//   it on, an ordered set of them in pre-order, kept up to date by later insertions and edited
+//   labels. Texts that are never searched (most file names) never pay for an ordered set.
+// * findFrom(start, text) is one hash look-up and one lower_bound by pre-order position:
+//   O(log k) comparisons for k nodes with that text.
 
 namespace {
-
-using Label = uint64_t;
-
-constexpr Label kAppendStep = Label{1} << 32;
 
 struct NodeData {
     int32_t textId;
     NodeId parent;
     int32_t entryIndex;
     int32_t row;
-    NodeId prev;  // neighbours in pre-order
-    NodeId next;
+    int32_t depth;
+    NodeId prevSameText;  // the text's node list, in insertion order
+    NodeId nextSameText;
 };
 
 }  // namespace
 
 struct FolderTree::Impl {
     std::vector<NodeData> nodes;
-    std::vector<Label> labels;
     std::vector<std::vector<NodeId>> children;  // per node
     std::vector<NodeId> roots;
-    NodeId head = kNoNode;  // first node in pre-order
-    NodeId tail = kNoNode;  // last node in pre-order
 
+    struct PreOrderLess {
+        const Impl* tree;
+        bool operator()(NodeId a, NodeId b) const { return tree->before(a, b); }
+    };
+    struct TextInfo {
+        NodeId head = kNoNode;  // node list in insertion order
+        NodeId tail = kNoNode;
+        std::unique_ptr<std::set<NodeId, PreOrderLess>> index;  // built by the first search
+    };
     // Interned texts; references stay valid because a deque never moves its elements.
     std::deque<std::string> texts;
+    std::vector<TextInfo> textInfo;
     std::unordered_map<std::string_view, int32_t> textIds;
-
-    struct LabelLess {
-        const std::vector<Label>* labels;
-        bool operator()(NodeId a, NodeId b) const { return (*labels)[a] < (*labels)[b]; }
-    };
-    struct Occurrences {
-        std::vector<NodeId> sorted;                         // in pre-order, while no set exists
-        std::unique_ptr<std::set<NodeId, LabelLess>> tree;  // once nodes arrived out of order
-    };
-    std::vector<Occurrences> occurrences;  // per text id
-
-    // Density limits of the relabelling windows: a window of 2^k labels may hold at most
-    // (2/1.4)^k nodes after spreading.
-    std::vector<double> windowLimit;
-
-    Impl() {
-        windowLimit.resize(65);
-        for (int k = 0; k <= 64; ++k) windowLimit[k] = std::pow(2.0 / 1.4, k);
-    }
 
     void clear() {
         nodes.clear();
-        labels.clear();
         children.clear();
         roots.clear();
-        head = tail = kNoNode;
         textIds.clear();
+        textInfo.clear();
         texts.clear();
-        occurrences.clear();
-    }
-
-    int32_t intern(std::string text) {
-        if (auto it = textIds.find(text); it != textIds.end()) return it->second;
-        const auto id = static_cast<int32_t>(texts.size());
-        texts.push_back(std::move(text));
-        textIds.emplace(texts.back(), id);
-        occurrences.emplace_back();
-        return id;
     }
 
     void checkNode(NodeId node) const {
@@ -99,132 +70,74 @@ struct FolderTree::Impl {
             throw std::out_of_range("FolderTree: no such node");
     }
 
-    NodeId lastDescendant(NodeId node) const {
-        while (!children[node].empty()) node = children[node].back();
-        return node;
+    const std::vector<NodeId>& siblingsOf(NodeId node) const {
+        const NodeId p = nodes[node].parent;
+        return p == kNoNode ? roots : children[p];
     }
 
-    // --- order maintenance -------------------------------------------------------------------
+    // Pre-order comparison: a strictly before b.
+    bool before(NodeId a, NodeId b) const {
+        if (a == b) return false;
+        NodeId x = a, y = b;
+        while (nodes[x].depth > nodes[y].depth) {
+            x = nodes[x].parent;
+            if (x == y) return false;  // a lies under b
+        }
+        while (nodes[y].depth > nodes[x].depth) {
+            y = nodes[y].parent;
+            if (y == x) return true;  // b lies under a
+        }
+        while (nodes[x].parent != nodes[y].parent) {
+            x = nodes[x].parent;
+            y = nodes[y].parent;
+        }
+        return nodes[x].row < nodes[y].row;
+    }
 
-    void linkAfter(NodeId before, NodeId node) {
+    int32_t intern(std::string&& text) {
+        if (auto it = textIds.find(text); it != textIds.end()) return it->second;
+        const auto id = static_cast<int32_t>(texts.size());
+        texts.push_back(std::move(text));
+        textIds.emplace(texts.back(), id);
+        textInfo.emplace_back();
+        return id;
+    }
+
+    void link(NodeId node) {
         NodeData& n = nodes[node];
-        n.prev = before;
-        n.next = before == kNoNode ? head : nodes[before].next;
-        if (n.prev != kNoNode) nodes[n.prev].next = node; else head = node;
-        if (n.next != kNoNode) nodes[n.next].prev = node; else tail = node;
+        TextInfo& info = textInfo[n.textId];
+        n.prevSameText = info.tail;
+        n.nextSameText = kNoNode;
+        if (info.tail != kNoNode) nodes[info.tail].nextSameText = node; else info.head = node;
+        info.tail = node;
+        if (info.index) {
+            auto& set = *info.index;
+            // Nodes mostly arrive in pre-order: then the end is the right place.
+            if (set.empty() || before(*set.rbegin(), node))
+                set.insert(set.end(), node);
+            else
+                set.insert(node);
+        }
     }
 
-    // Gives the freshly linked `node` a label between its neighbours, relabelling a window of
-    // neighbours when there is no room.
-    void assignLabel(NodeId node) {
-        const NodeId p = nodes[node].prev;
-        const NodeId s = nodes[node].next;
-        if (p == kNoNode && s == kNoNode) {
-            labels[node] = kAppendStep;
-            return;
-        }
-        if (s == kNoNode) {
-            const Label lp = labels[p];
-            if (lp <= std::numeric_limits<Label>::max() - 2 * kAppendStep) {
-                labels[node] = lp + kAppendStep;
-                return;
-            }
-            if (std::numeric_limits<Label>::max() - lp >= 2) {
-                labels[node] = lp + (std::numeric_limits<Label>::max() - lp) / 2;
-                return;
-            }
-        } else {
-            const Label lp = p == kNoNode ? 0 : labels[p];
-            const Label ls = labels[s];
-            if (ls - lp >= 2) {
-                labels[node] = lp + (ls - lp) / 2;
-                return;
-            }
-        }
-        relabelAround(node);
+    void unlink(NodeId node) {
+        NodeData& n = nodes[node];
+        TextInfo& info = textInfo[n.textId];
+        if (n.prevSameText != kNoNode) nodes[n.prevSameText].nextSameText = n.nextSameText; else info.head = n.nextSameText;
+        if (n.nextSameText != kNoNode) nodes[n.nextSameText].prevSameText = n.prevSameText; else info.tail = n.prevSameText;
+        if (info.index) info.index->erase(node);
     }
 
-    // Spreads the labels of the smallest aligned window around `node` that is sparse enough.
-    // `node` itself has no valid label yet; it takes its place between its neighbours.
-    void relabelAround(NodeId node) {
-        const NodeId anchor = nodes[node].prev != kNoNode ? nodes[node].prev : nodes[node].next;
-        const Label base = labels[anchor];
-        NodeId left = node, right = node;  // window in pre-order, inclusive
-        int64_t count = 1;
-        for (int k = 1; k <= 63; ++k) {
-            const Label mask = (Label{1} << k) - 1;
-            const Label lo = base & ~mask;
-            const Label hi = base | mask;
-            for (NodeId l = nodes[left].prev; l != kNoNode && labels[l] >= lo && labels[l] <= hi;
-                 l = nodes[l].prev) {
-                left = l;
-                ++count;
-            }
-            for (NodeId r = nodes[right].next; r != kNoNode && labels[r] >= lo && labels[r] <= hi;
-                 r = nodes[r].next) {
-                right = r;
-                ++count;
-            }
-            if (static_cast<double>(count) <= windowLimit[k] && count <= static_cast<int64_t>(mask)) {
-                spread(left, count, lo, mask + 1);
-                return;
-            }
+    const std::set<NodeId, PreOrderLess>& indexOf(int32_t textId) {
+        TextInfo& info = textInfo[textId];
+        if (!info.index) {
+            std::vector<NodeId> all;
+            for (NodeId n = info.head; n != kNoNode; n = nodes[n].nextSameText) all.push_back(n);
+            std::sort(all.begin(), all.end(), PreOrderLess{this});
+            info.index = std::make_unique<std::set<NodeId, PreOrderLess>>(PreOrderLess{this});
+            for (NodeId n : all) info.index->insert(info.index->end(), n);
         }
-        // The whole list: spread it over the full label range.
-        int64_t total = 0;
-        for (NodeId n = head; n != kNoNode; n = nodes[n].next) ++total;
-        spread(head, total, 0, 0);
-    }
-
-    // Gives `count` nodes from `first` on evenly spaced labels in [lo, lo + width) (width 0: the
-    // whole 64-bit range). The callers make sure that count < width, so the step is at least 1.
-    void spread(NodeId first, int64_t count, Label lo, Label width) {
-        const Label room = width == 0 ? std::numeric_limits<Label>::max() : width;
-        const Label step = room / static_cast<Label>(count + 1);
-        NodeId n = first;
-        for (int64_t i = 1; i <= count; ++i, n = nodes[n].next)
-            labels[n] = lo + step * static_cast<Label>(i);
-    }
-
-    // --- occurrences by text -----------------------------------------------------------------
-
-    void addOccurrence(NodeId node) {
-        Occurrences& occ = occurrences[nodes[node].textId];
-        if (occ.tree) {
-            occ.tree->insert(node);
-            return;
-        }
-        if (occ.sorted.empty() || labels[occ.sorted.back()] < labels[node]) {
-            occ.sorted.push_back(node);
-            return;
-        }
-        occ.tree = std::make_unique<std::set<NodeId, LabelLess>>(LabelLess{&labels});
-        occ.tree->insert(occ.sorted.begin(), occ.sorted.end());
-        occ.tree->insert(node);
-        occ.sorted.clear();
-        occ.sorted.shrink_to_fit();
-    }
-
-    void removeOccurrence(NodeId node) {
-        Occurrences& occ = occurrences[nodes[node].textId];
-        if (occ.tree) {
-            occ.tree->erase(node);
-            return;
-        }
-        auto it = std::lower_bound(occ.sorted.begin(), occ.sorted.end(), node, LabelLess{&labels});
-        if (it != occ.sorted.end() && *it == node) occ.sorted.erase(it);
-    }
-
-    NodeId findFrom(NodeId start, int32_t textId) const {
-        const Occurrences& occ = occurrences[textId];
-        const Label from = labels[start];
-        if (occ.tree) {
-            auto it = occ.tree->lower_bound(start);
-            return it == occ.tree->end() ? kNoNode : *it;
-        }
-        auto it = std::partition_point(occ.sorted.begin(), occ.sorted.end(),
-                                       [&](NodeId n) { return labels[n] < from; });
-        return it == occ.sorted.end() ? kNoNode : *it;
+        return *info.index;
     }
 };
 
@@ -232,6 +145,13 @@ FolderTree::FolderTree() : impl_(new Impl) {}
 FolderTree::~FolderTree() { delete impl_; }
 
 void FolderTree::clear() { impl_->clear(); }
+
+void FolderTree::reserve(int32_t nodes) {
+    if (nodes <= 0) return;
+    const auto n = static_cast<size_t>(nodes);
+    impl_->nodes.reserve(n);
+    impl_->children.reserve(n);
+}
 
 NodeId FolderTree::addChild(NodeId parent, std::string text, int32_t entryIndex) {
     Impl& d = *impl_;
@@ -241,17 +161,12 @@ NodeId FolderTree::addChild(NodeId parent, std::string text, int32_t entryIndex)
     const auto node = static_cast<NodeId>(d.nodes.size());
     const int32_t textId = d.intern(std::move(text));
     std::vector<NodeId>& siblings = parent == kNoNode ? d.roots : d.children[parent];
-    // The new node follows the parent's last descendant in pre-order (root nodes: the end).
-    const NodeId before = parent == kNoNode ? d.tail : d.lastDescendant(parent);
-    d.nodes.push_back(NodeData{textId, parent, entryIndex, static_cast<int32_t>(siblings.size()),
+    const int32_t depth = parent == kNoNode ? 0 : d.nodes[parent].depth + 1;
+    d.nodes.push_back(NodeData{textId, parent, entryIndex, static_cast<int32_t>(siblings.size()), depth,
                                kNoNode, kNoNode});
-    d.labels.push_back(0);
-    d.children.emplace_back();
-    // `siblings` may refer into d.children, which emplace_back can move: look it up again.
-    (parent == kNoNode ? d.roots : d.children[parent]).push_back(node);
-    d.linkAfter(before, node);
-    d.assignLabel(node);
-    d.addOccurrence(node);
+    siblings.push_back(node);
+    d.children.emplace_back();  // after the push above: emplace_back may move the vectors
+    d.link(node);
     return node;
 }
 
@@ -266,9 +181,9 @@ void FolderTree::setText(NodeId node, std::string text) {
     Impl& d = *impl_;
     d.checkNode(node);
     if (d.texts[d.nodes[node].textId] == text) return;
-    d.removeOccurrence(node);
+    d.unlink(node);
     d.nodes[node].textId = d.intern(std::move(text));
-    d.addOccurrence(node);
+    d.link(node);
 }
 
 int32_t FolderTree::entryIndex(NodeId node) const {
@@ -307,20 +222,29 @@ int32_t FolderTree::row(NodeId node) const {
     return impl_->nodes[node].row;
 }
 
-NodeId FolderTree::first() const { return impl_->head; }
+NodeId FolderTree::first() const { return impl_->roots.empty() ? kNoNode : impl_->roots.front(); }
 
 NodeId FolderTree::next(NodeId node) const {
-    impl_->checkNode(node);
-    return impl_->nodes[node].next;
+    const Impl& d = *impl_;
+    d.checkNode(node);
+    if (!d.children[node].empty()) return d.children[node].front();
+    for (NodeId n = node; n != kNoNode; n = d.nodes[n].parent) {
+        const auto& siblings = d.siblingsOf(n);
+        const auto row = static_cast<size_t>(d.nodes[n].row) + 1;
+        if (row < siblings.size()) return siblings[row];
+    }
+    return kNoNode;
 }
 
 NodeId FolderTree::findFrom(NodeId start, std::string_view text) const {
-    const Impl& d = *impl_;
+    Impl& d = *impl_;
     if (start == kNoNode) return kNoNode;
     d.checkNode(start);
     auto it = d.textIds.find(text);
     if (it == d.textIds.end()) return kNoNode;
-    return d.findFrom(start, it->second);
+    const auto& index = d.indexOf(it->second);
+    auto found = index.lower_bound(start);
+    return found == index.end() ? kNoNode : *found;
 }
 
 }  // namespace vorlr

@@ -19,6 +19,8 @@ public:
     FolderTree& operator=(const FolderTree&) = delete;
 
     void clear();
+    // Room for this many nodes in all, so that a load of known size does not regrow the tables.
+    void reserve(int32_t nodes);
     // Appends a last child of parent (a last root node when parent is kNoNode). entryIndex is
     // the node's element of the entry offset table, or -1 for a folder node.
     NodeId addChild(NodeId parent, std::string text, int32_t entryIndex);
