@@ -1,0 +1,115 @@
+// The directory loader without a window: LoadDirectory into a FolderTree with an observer that
+// does nothing, on archives of 100,000 and 1,000,000 empty entries in three folder levels (ten
+// entries per folder), with the directory in path order and shuffled.
+//
+// The archives live in $VORLR_BENCH_DIR (default /tmp/vorlr-loader-bench) and are written on the
+// first run, or by `loader_bench --generate`, which also writes sorted-1m.names (one name per
+// line, '/' separators) for bench/compare_tree.sh.
+#include <benchmark/benchmark.h>
+
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <string>
+
+#include "archive/DirectoryLoader.h"
+#include "archive/FolderTree.h"
+#include "archive/ViewerState.h"
+#include "lib/BigArchives.h"
+
+namespace fs = std::filesystem;
+using namespace vorlr;
+
+namespace {
+
+std::string benchDir() {
+    const char* d = std::getenv("VORLR_BENCH_DIR");
+    return d && *d ? d : "/tmp/vorlr-loader-bench";
+}
+
+struct Fixture {
+    const char* file;
+    int32_t entries;
+    bool shuffled;
+};
+constexpr Fixture kFixtures[] = {
+    {"sorted-100k.qar", 100000, false},
+    {"shuffled-100k.qar", 100000, true},
+    {"sorted-1m.qar", 1000000, false},
+    {"shuffled-1m.qar", 1000000, true},
+};
+
+int64_t fileSize(const std::string& path) {
+    struct stat st{};
+    return ::stat(path.c_str(), &st) == 0 ? static_cast<int64_t>(st.st_size) : -1;
+}
+
+void generate(bool force) {
+    const std::string dir = benchDir();
+    fs::create_directories(dir);
+    for (const Fixture& f : kFixtures) {
+        const std::string path = dir + "/" + f.file;
+        if (!force && fileSize(path) == 520 + int64_t{f.entries} * 280) continue;
+        std::fprintf(stderr, "writing %s ...\n", path.c_str());
+        samples::writeBigArchive(path, samples::bigArchiveNames(f.entries, f.shuffled));
+    }
+    const std::string names = dir + "/sorted-1m.names";
+    if (force || fileSize(names) <= 0) {
+        std::ofstream out(names, std::ios::trunc);
+        for (std::string n : samples::bigArchiveNames(1000000, false)) {
+            for (char& c : n)
+                if (c == '\\') c = '/';
+            out << n << '\n';
+        }
+    }
+}
+
+class Quiet final : public LoadObserver {};
+
+void BM_LoadDirectory(benchmark::State& st, const char* file) {
+    auto state = std::make_unique<ViewerState>();
+    auto tree = std::make_unique<FolderTree>();
+    Quiet quiet;
+    state->CurrentArchiveName = benchDir() + "/" + file;
+    for (auto _ : st) {
+        st.PauseTiming();
+        tree = std::make_unique<FolderTree>();
+        st.ResumeTiming();
+        LoadDirectory(*state, *tree, quiet);
+    }
+    const auto entries = static_cast<double>(state->EntryOffsetTable.size());
+    st.counters["entries"] = entries;
+    st.counters["nodes"] = tree->size();
+    st.counters["ns_per_entry"] =
+        benchmark::Counter(entries * 1e-9, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+}
+
+}  // namespace
+
+BENCHMARK_CAPTURE(BM_LoadDirectory, sorted_100k, "sorted-100k.qar")->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_LoadDirectory, shuffled_100k, "shuffled-100k.qar")->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_LoadDirectory, sorted_1m, "sorted-1m.qar")->Unit(benchmark::kMillisecond)->MinTime(2);
+BENCHMARK_CAPTURE(BM_LoadDirectory, shuffled_1m, "shuffled-1m.qar")->Unit(benchmark::kMillisecond)->MinTime(2);
+
+int main(int argc, char** argv) {
+    try {
+        if (argc > 1 && std::strcmp(argv[1], "--generate") == 0) {
+            generate(true);
+            return 0;
+        }
+        generate(false);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "loader_bench: %s\n", e.what());
+        return 1;
+    }
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

@@ -1,0 +1,59 @@
+#include "lib/BigArchives.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <random>
+#include <stdexcept>
+
+namespace vorlr::samples {
+
+std::vector<std::string> bigArchiveNames(int32_t entries, bool shuffled, uint32_t seed) {
+    if (entries <= 0 || entries % 10000 != 0)
+        throw std::invalid_argument("bigArchiveNames: entries must be a positive multiple of 10000");
+    const int32_t third = entries / 10000;  // folders of the third level below each second-level one
+    static const char* const kTop[10] = {"DATA", "MAPS", "SOUND", "MUSIC", "TEXT",
+                                         "IMAGES", "ITEMS", "CREATURES", "SPELLS", "SCRIPTS"};
+    std::vector<std::string> names;
+    names.reserve(static_cast<size_t>(entries));
+    char buf[96];
+    for (int a = 0; a < 10; ++a)
+        for (int b = 0; b < 100; ++b)
+            for (int c = 0; c < third; ++c)
+                for (int f = 0; f < 10; ++f) {
+                    std::snprintf(buf, sizeof buf, "%s\\AREA%02d\\PART%03d\\FILE%d.DAT", kTop[a], b, c, f);
+                    names.emplace_back(buf);
+                }
+    std::sort(names.begin(), names.end());
+    if (shuffled) std::shuffle(names.begin(), names.end(), std::mt19937(seed));
+    return names;
+}
+
+void writeBigArchive(const std::string& path, const std::vector<std::string>& names) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    if (!out) throw std::runtime_error("cannot write " + path);
+    auto put32 = [](char* p, int32_t v) {
+        for (int i = 0; i < 4; ++i) p[i] = static_cast<char>(static_cast<uint32_t>(v) >> (8 * i));
+    };
+    std::vector<char> head(520, 0);
+    put32(&head[512], static_cast<int32_t>(names.size()));
+    put32(&head[516], static_cast<int32_t>(names.size()));
+    out.write(head.data(), static_cast<std::streamsize>(head.size()));
+    constexpr size_t kBatch = 4096;
+    std::vector<char> chunk(kBatch * 280);
+    for (size_t i = 0; i < names.size();) {
+        const size_t n = std::min(kBatch, names.size() - i);
+        std::fill(chunk.begin(), chunk.end(), 0);
+        for (size_t k = 0; k < n; ++k, ++i) {
+            char* record = chunk.data() + k * 280;
+            std::memcpy(record, names[i].data(), std::min<size_t>(names[i].size(), 255));
+            put32(record + 256, 520);
+            put32(record + 260, 0);
+        }
+        out.write(chunk.data(), static_cast<std::streamsize>(n * 280));
+    }
+    if (!out) throw std::runtime_error("cannot write " + path);
+}
+
+}  // namespace vorlr::samples

@@ -1,0 +1,19 @@
+#pragma once
+// Large archives for the loading benchmarks: many empty entries in a three-level folder tree,
+// written straight to disk (never the whole file in memory).
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace vorlr::samples {
+
+// Names of `entries` entries, ten per folder, in entries / 10 folders of three levels:
+// 10 top folders, 100 below each, the rest below those (names repeat across parents, as in
+// game archives: DATA\MAPS\NORTH\INFO.TXT beside DATA\TEXT\NORTH\INFO.TXT). entries must be a
+// multiple of 10000. In path order, or shuffled with the given seed.
+std::vector<std::string> bigArchiveNames(int32_t entries, bool shuffled, uint32_t seed = 1);
+
+// An archive of empty entries with these names (backslash separators).
+void writeBigArchive(const std::string& path, const std::vector<std::string>& names);
+
+}  // namespace vorlr::samples
