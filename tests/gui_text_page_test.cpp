@@ -8,7 +8,10 @@
 #include <QTextDocument>
 #include <QTextEdit>
 #include <QWidget>
+#include <QImage>
+#include <QPixmap>
 
+#include <cstdlib>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -19,6 +22,7 @@
 #include "app/TextPage.h"
 #include "archive/ViewerState.h"
 #include "lib/QarBuilder.h"
+#include "lib/TextSamples.h"
 #include "platform/Errors.h"
 #include "platform/RuntimeFile.h"
 #include "support/TempDir.h"
@@ -213,4 +217,28 @@ TEST(LineBreaks, AllFormsBecomeOneLineFeed) {
     EXPECT_EQ(normaliseLineBreaks("\r\r\n\n\r"), "\n\n\n\n");
     EXPECT_EQ(normaliseLineBreaks("x\r"), "x\n");
     EXPECT_EQ(normaliseLineBreaks(""), "");
+}
+
+// The demo's formatted notice, painted: the dark red title is there, centred in the box.
+// Set VORLR_TEXT_PNG to a path to keep the picture.
+TEST_F(TextPageTest, DemoRtfPaintsItsColouredCentredTitle) {
+    std::vector<uint8_t> notice;
+    for (const auto& e : samples::textDemoEntries())
+        if (e.name == "DATA\\TEXT\\NOTICE.TXT") notice = e.data;
+    ASSERT_FALSE(notice.empty());
+    archive({notice});
+    pageControl.resize(570, 520);
+    pageControl.show();
+    show(0);
+    const QImage image = tsText->grab().toImage();
+    if (const char* png = std::getenv("VORLR_TEXT_PNG")) image.save(QString::fromLocal8Bit(png));
+    int64_t count = 0, sumX = 0;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x) {
+            const QColor c = image.pixelColor(x, y);
+            if (c.red() > 120 && c.green() < 60 && c.blue() < 60) ++count, sumX += x;
+        }
+    ASSERT_GT(count, 50);
+    const double centre = static_cast<double>(sumX) / static_cast<double>(count);
+    EXPECT_NEAR(centre, page->reText()->viewport()->width() / 2.0, 40.0);
 }
