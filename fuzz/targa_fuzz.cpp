@@ -1,0 +1,20 @@
+// Targa decoding of arbitrary bytes: no input may read or write outside a buffer, hang or crash.
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+
+#include "platform/Errors.h"
+#include "viewers/TargaDecoder.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    // One state for the whole run, as in a viewer: missing pixels come from what WorkBuffer held.
+    static const auto state = std::make_unique<vorlr::ViewerState>();
+    static vorlr::Bitmap24 picture;  // the first view's picture, kept between entries
+    vorlr::MemoryByteSource source(data, size);
+    try {
+        vorlr::decodeTarga(source, *state, picture);
+    } catch (const vorlr::Error&) {
+        // Short header, unsupported depth, pictures past the Bitmap24 limit.
+    }
+    return 0;
+}
