@@ -367,6 +367,20 @@ TEST_F(SafeExtractTest, WritesEachEntryUnderItsFolders) {
         EXPECT_EQ(e.path().filename().string().rfind(".qar-", 0), std::string::npos) << e.path();
 }
 
+TEST_F(SafeExtractTest, TheWindowsCurrentEntryStaysCurrent) {
+    open({{"A.TXT", pattern(30000, 1), {}, {}, false}, {"B.TXT", bytesOf("b"), {}, {}, false}});
+    state_.CurrentEntryName = "B.TXT";
+    state_.CurrentEntryOffset = 30520;
+    state_.CurrentEntrySize = 1;
+    state_.ArchiveFile.seek(30520);
+    run();
+    EXPECT_EQ(state_.CurrentEntryName, "B.TXT");
+    EXPECT_EQ(state_.CurrentEntryOffset, 30520);
+    EXPECT_EQ(state_.CurrentEntrySize, 1);
+    EXPECT_EQ(state_.ArchiveFile.position(), 30520);
+    EXPECT_EQ(readFile(out() + "/A.TXT"), pattern(30000, 1));
+}
+
 TEST_F(SafeExtractTest, UnsafeNamesAreSkippedAndNothingLandsOutside) {
     open({{"..\\x", bytesOf("1"), {}, {}, false},
           {"A\\..\\..\\y", bytesOf("2"), {}, {}, false},

@@ -372,6 +372,21 @@ ExtractSummary ExtractEntries(ViewerState& state, const std::vector<DirectoryRec
     RunContext run{state, options, walker, writtenPaths, false, {}};
     run.haveArchive = state.ArchiveFile.isOpen() && ::fstat(state.ArchiveFile.fd(), &run.archive) == 0;
 
+    // The window's current entry stays current: Save names its file after it.
+    struct CurrentEntryGuard {
+        ViewerState& s;
+        std::string name = s.CurrentEntryName;
+        int32_t offset = s.CurrentEntryOffset;
+        int32_t size = s.CurrentEntrySize;
+        int64_t position = s.ArchiveFile.isOpen() ? s.ArchiveFile.position() : 0;
+        ~CurrentEntryGuard() {
+            s.CurrentEntryName = std::move(name);
+            s.CurrentEntryOffset = offset;
+            s.CurrentEntrySize = size;
+            if (s.ArchiveFile.isOpen()) s.ArchiveFile.seek(position);
+        }
+    } keepCurrent{state};
+
     ExtractSummary summary;
     const size_t total = selection.size();
     if (options.progress && !options.progress(0, total)) {

@@ -64,8 +64,9 @@ struct ExtractSummary {
 };
 
 // Writes the data of records[i] for each i of selection, read from state.ArchiveFile as
-// ExtractEntry reads it (CurrentEntryOffset/Size, WorkBuffer), to targetDir plus the name's
-// segments. targetDir is created when missing. Each file is written under a temporary name
+// ExtractEntry reads it (through CurrentEntryOffset/Size and WorkBuffer), to targetDir plus the
+// name's segments. The current entry's name, offset, size and the archive position are put
+// back afterwards. targetDir is created when missing. Each file is written under a temporary name
 // and renamed into place, so an existing file is replaced, never written through. A failure
 // to write ("Disk full") or to open targetDir raises; problems of single entries are reported
 // through onEntry and counted.
