@@ -18,7 +18,7 @@
 namespace vorlr {
 namespace {
 
-using samples::TgaSpec;
+using samples::TgaFormat;
 using BGR = std::array<uint8_t, 3>;
 
 BGR px(const Bitmap24& b, int x, int y) {
@@ -140,7 +140,7 @@ TEST(TargaRunLength, MatchesUncompressedAtEverySize) {
             ViewerState s1, s2;
             Bitmap24 plain, coded;
             decodeBytes(samples::tga({type, int16_t(w), int16_t(h), uint8_t(bpp * 8), 0, ""}, raw), s1, plain);
-            TgaSpec rle{10, int16_t(w), int16_t(h), uint8_t(bpp * 8), 0, ""};
+            TgaFormat rle{10, int16_t(w), int16_t(h), uint8_t(bpp * 8), 0, ""};
             if (bpp == 1) {  // type 10 at 8 bits indexes the palette as it stands: use the ramp
                 for (int k = 0; k < 256; ++k) std::memset(&s2.SharedPalette[3 * k], k, 3);
             }

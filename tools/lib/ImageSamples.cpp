@@ -82,22 +82,22 @@ std::array<uint8_t, 768> samplePaletteRgb() {
     return p;
 }
 
-std::vector<uint8_t> tga(const TgaSpec& spec, const std::vector<uint8_t>& pixelBytes,
+std::vector<uint8_t> tga(const TgaFormat& format, const std::vector<uint8_t>& pixelBytes,
                          const std::array<uint8_t, 768>* colourMapBgr) {
     std::vector<uint8_t> out(18, 0);
-    out[0] = static_cast<uint8_t>(spec.id.size());
-    const bool mapped = spec.type == 1 || spec.type == 9;
+    out[0] = static_cast<uint8_t>(format.id.size());
+    const bool mapped = format.type == 1 || format.type == 9;
     out[1] = mapped ? 1 : 0;
-    out[2] = spec.type;
+    out[2] = format.type;
     if (mapped) {
         put16(out, 5, 256);  // colour-map length
         out[7] = 24;         // colour-map entry size
     }
-    put16(out, 12, static_cast<uint16_t>(spec.width));
-    put16(out, 14, static_cast<uint16_t>(spec.height));
-    out[16] = spec.bits;
-    out[17] = static_cast<uint8_t>(spec.descriptor | (spec.bits == 32 ? 8 : 0));
-    for (const char c : spec.id) out.push_back(static_cast<uint8_t>(c));
+    put16(out, 12, static_cast<uint16_t>(format.width));
+    put16(out, 14, static_cast<uint16_t>(format.height));
+    out[16] = format.bits;
+    out[17] = static_cast<uint8_t>(format.descriptor | (format.bits == 32 ? 8 : 0));
+    for (const char c : format.id) out.push_back(static_cast<uint8_t>(c));
     if (mapped) {
         std::array<uint8_t, 768> grey{};
         for (int k = 0; k < 256; ++k) std::fill_n(&grey[3 * k], 3, static_cast<uint8_t>(k));
@@ -250,15 +250,15 @@ std::vector<uint8_t> sampleTga(uint8_t type, uint8_t bits, int width, int height
     const int bpp = bits / 8;
     std::vector<uint8_t> pixels = tgaPixelsOf(pic, bpp);
     if (type == 10) pixels = tgaRunLength(pixels, bpp);
-    TgaSpec spec{type, static_cast<int16_t>(width), static_cast<int16_t>(height), bits, 0, ""};
+    TgaFormat format{type, static_cast<int16_t>(width), static_cast<int16_t>(height), bits, 0, ""};
     if (type == 1) {
         const auto rgb = samplePaletteRgb();
         std::array<uint8_t, 768> bgr{};
         for (int k = 0; k < 256; ++k)
             for (int c = 0; c < 3; ++c) bgr[3 * k + c] = rgb[3 * k + 2 - c];
-        return tga(spec, pixels, &bgr);
+        return tga(format, pixels, &bgr);
     }
-    return tga(spec, pixels);
+    return tga(format, pixels);
 }
 
 std::vector<uint8_t> largeMixedKmg(int width, int height) {

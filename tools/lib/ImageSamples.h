@@ -31,7 +31,7 @@ std::vector<uint8_t> kmgCompress(const std::vector<int>& pixels);
 std::array<uint8_t, 768> samplePaletteRgb();
 
 // ---- Targa ----
-struct TgaSpec {
+struct TgaFormat {
     uint8_t type = 2;            // 1, 2, 3, 10 (or anything else)
     int16_t width = 0;
     int16_t height = 0;
@@ -41,7 +41,7 @@ struct TgaSpec {
 };
 // Header, id, the 768-byte colour map (blue, green, red) when type is 1, then pixelBytes as
 // given (already in stored order and coding).
-std::vector<uint8_t> tga(const TgaSpec& spec, const std::vector<uint8_t>& pixelBytes,
+std::vector<uint8_t> tga(const TgaFormat& format, const std::vector<uint8_t>& pixelBytes,
                          const std::array<uint8_t, 768>* colourMapBgr = nullptr);
 // Run-length packets over pixels of bytesPerPixel bytes; packets cross row ends.
 std::vector<uint8_t> tgaRunLength(const std::vector<uint8_t>& pixels, int bytesPerPixel);
