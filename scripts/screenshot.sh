@@ -11,7 +11,7 @@ out=$(realpath -m "${1:-$root/build-shots}")
 build=$(realpath -m "${2:-$root/build-shots/build}")
 mkdir -p "$out"
 
-cmake -S "$root" -B "$build" -G Ninja -DVORLR_BENCH=OFF >/dev/null
+cmake -S "$root" -B "$build" -G Ninja >/dev/null
 cmake --build "$build" --target vorlr make_demo gui_main_window_test -j2
 
 demo="$out/demo"

@@ -112,7 +112,7 @@ TEST_F(Selection, ExtensionIsTheLowerCasedTextAfterTheFirstDot) {
 }
 
 TEST_F(Selection, DispatchPicksTheViewerByExtension) {
-    samples::TgaSpec spec;
+    samples::TgaFormat spec;
     spec.width = 2;
     spec.height = 1;
     spec.bits = 24;
