@@ -195,6 +195,14 @@ TEST_F(MediaPageTest, WaveEntryIsCopiedTypedShownAndPlayed) {
     outputs.manual.advance(200);
     runFor(250);
     EXPECT_EQ(bar().value(), 500);
+    // Dragging the thumb moves only the thumb; the next tick puts it back.
+    bar().setSliderDown(true);
+    bar().setValue(900);
+    bar().setSliderDown(false);
+    EXPECT_EQ(mp().Position(), 500);
+    EXPECT_EQ(mp().Mode(), MediaMode::Playing);
+    tick();
+    EXPECT_EQ(bar().value(), 500);
 }
 
 TEST_F(MediaPageTest, Mp3EntryGoesToItsOwnScratchFile) {

@@ -44,7 +44,10 @@ MediaPage::MediaPage(QWidget* tsMedia, PageContext context) : tsMedia_(tsMedia),
     connect(tmMedia_, &QTimer::timeout, this, [this] { guarded([this] { tmMediaTimer(); }, tsMedia_); });
 }
 
-MediaPage::~MediaPage() = default;
+MediaPage::~MediaPage() {
+    // The control may outlive the page: it must not call back into it.
+    if (mediaPlayer_) mediaPlayer_->control().OnClick = nullptr;
+}
 
 void MediaPage::ShowSoundEntry() {
     auto& mp = mediaPlayer_->control();
@@ -65,6 +68,7 @@ void MediaPage::ShowSoundEntry() {
 }
 
 void MediaPage::tmMediaTimer() {
+    if (!mediaPlayer_) return;
     // The slider clamps the value into its range.
     tbMedia_->setValue(mediaPlayer_->control().Position());
 }

@@ -1,9 +1,10 @@
 #pragma once
 // The Media page (tsMedia): sbMedia, MediaPlayer1, tbMedia, tmMedia, ShowSoundEntry.
 #include <QObject>
+#include <QPointer>
 
+#include "app/MediaPlayer.h"
 #include "app/PageContext.h"
-#include "viewers/MediaPlayerControl.h"
 
 class QScrollArea;
 class QSlider;
@@ -11,8 +12,6 @@ class QTimer;
 class QWidget;
 
 namespace vorlr {
-
-class MediaPlayer;
 
 class MediaPage : public QObject {
     Q_OBJECT
@@ -24,7 +23,7 @@ public:
     // entry to TEMP.<extension>, opens it and starts playing; a failed open propagates.
     void ShowSoundEntry();
     QTimer* tmMedia() const { return tmMedia_; }
-    MediaPlayer* mediaPlayer() const { return mediaPlayer_; }
+    MediaPlayer* mediaPlayer() const { return mediaPlayer_.data(); }
     QSlider* tbMedia() const { return tbMedia_; }
     QScrollArea* sbMedia() const { return sbMedia_; }
 
@@ -36,7 +35,7 @@ private:
     QWidget* tsMedia_;
     PageContext ctx_;
     QScrollArea* sbMedia_ = nullptr;
-    MediaPlayer* mediaPlayer_ = nullptr;
+    QPointer<MediaPlayer> mediaPlayer_;  // a child of tsMedia, which may go first
     QSlider* tbMedia_ = nullptr;
     QTimer* tmMedia_ = nullptr;
 };
