@@ -131,8 +131,6 @@ TEST_F(TextPageTest, EveryLineBreakFormIsABreakAndBytesAreWindows1252) {
     archive({bytesOf("one\r\ntwo\nthree\rfour\r\n\r\nsix\n\rend \x80\xe9")});
     show(0);
     EXPECT_EQ(type(), "Type: Simple text file");
-    const QTextDocument* doc = page->reText()->document();
-    ASSERT_EQ(doc->blockCount(), 8);
     EXPECT_EQ(boxText(), QString::fromUtf8("one\ntwo\nthree\nfour\n\nsix\n\nend €é"));
     // The scratch file keeps the bytes as they were.
     EXPECT_EQ(str(readFile("TEMP.TXT")), "one\r\ntwo\nthree\rfour\r\n\r\nsix\n\rend \x80\xe9");
@@ -189,8 +187,12 @@ TEST_F(TextPageTest, LargeEntrySpansManyWorkBuffers) {
     show(0);
     EXPECT_EQ(type(), "Type: Unicode text file");
     EXPECT_EQ(str(readFile("TEMP.TXT")), text);
-    EXPECT_EQ(page->reText()->document()->blockCount(), 5001);
-    EXPECT_EQ(page->reText()->document()->findBlockByNumber(4999).text(), "line 4999");
+    const QStringList lines = boxText().split('\n');
+    ASSERT_EQ(lines.size(), 5001);
+    EXPECT_EQ(lines[63], "line 63");
+    EXPECT_EQ(lines[64], "line 64");
+    EXPECT_EQ(lines[4999], "line 4999");
+    EXPECT_EQ(lines[5000], "");
 }
 
 TEST_F(TextPageTest, FailuresEndTheViewerWithTheRuntimeText) {

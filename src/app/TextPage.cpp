@@ -12,6 +12,10 @@
 
 namespace vorlr {
 
+namespace {
+constexpr int kLinesPerBlock = 64;
+}
+
 const char* const TextPage::kInitialText =
     "Vorlund - Resource File\n"
     "-----------------------------------------\n"
@@ -88,7 +92,14 @@ void TextPage::loadFile(const std::string& path) {
     } else {
         const bool undo = doc->isUndoRedoEnabled();
         doc->setUndoRedoEnabled(false);
-        doc->setPlainText(fromCp1252(normaliseLineBreaks(bytes)));
+        // Lines go into the document in paragraphs of kLinesPerBlock, joined by line
+        // separators: a fraction of the block insertions for a long file, and the same text
+        // shown, selected and copied.
+        QString text = fromCp1252(normaliseLineBreaks(bytes));
+        int lines = 0;
+        for (QChar& c : text)
+            if (c == u'\n' && ++lines % kLinesPerBlock != 0) c = QChar::LineSeparator;
+        doc->setPlainText(text);
         doc->setUndoRedoEnabled(undo);
     }
 }
