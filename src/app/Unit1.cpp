@@ -93,8 +93,8 @@ public:
         QCoreApplication::processEvents();
         if (f_.onLoadDispatch) f_.onLoadDispatch();
     }
-    // The bar moves once per entry, but it is redrawn only when that shows: a million
-    // redraw checks would cost more than the loading itself.
+    // The bar moves once per entry but is updated only when that shows on screen: the
+    // widget's own per-value work adds up over a million entries.
     void progress(int32_t index) override {
         pending_ = index;
         if (index - shown_ >= step_ || index < shown_) showProgress();
