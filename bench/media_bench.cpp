@@ -41,11 +41,12 @@ double threadCpuMs() {
 
 struct Fixture {
     fs::path dir;
-    std::string wavArchive, mp3Archive;
-    int32_t wavSize = 0, mp3Size = 0;
+    std::string wavArchive, mp3Archive, monoArchive;
+    int32_t wavSize = 0, mp3Size = 0, monoSize = 0;
 };
 
-// Both archives are made once per run: a 10-minute stereo 44.1 kHz tone as WAV and as MP3.
+// The archives are made once per run: a 10-minute stereo 44.1 kHz tone as WAV (106 MB) and as
+// MP3, and the same length as a mono 22.05 kHz WAV (26 MB).
 const Fixture& fixture() {
     static Fixture f = [] {
         Fixture x;
@@ -56,6 +57,10 @@ const Fixture& fixture() {
         x.wavSize = static_cast<int32_t>(wav.size());
         x.wavArchive = (x.dir / "wav.qar").string();
         writeQar(x.wavArchive, {QarEntry{"LONG.WAV", std::move(wav), {}, {}, false}});
+        auto mono = makeWavTone({kTenMinutes, 22050, 1, 440});
+        x.monoSize = static_cast<int32_t>(mono.size());
+        x.monoArchive = (x.dir / "mono.qar").string();
+        writeQar(x.monoArchive, {QarEntry{"LONG.WAV", std::move(mono), {}, {}, false}});
         auto mp3 = makeMp3Tone(tone);
         x.mp3Size = static_cast<int32_t>(mp3.size());
         x.mp3Archive = (x.dir / "mp3.qar").string();
@@ -91,14 +96,17 @@ struct Page {
 };
 
 // Selection (copy, open, start) until the output has been handed its first frames.
-void selectToFirstFrames(benchmark::State& st, bool mp3) {
+void selectToFirstFrames(benchmark::State& st, bool mp3, bool mono = false) {
     const auto& fx = fixture();
     fs::current_path(fx.dir);
     ManualAudioOutputs outputs;
     setAudioOutputs(&outputs);
     Page p;
     for (auto _ : st) {
-        p.select(mp3 ? fx.mp3Archive : fx.wavArchive, mp3 ? "mp3" : "wav", mp3 ? fx.mp3Size : fx.wavSize);
+        if (mono)
+            p.select(fx.monoArchive, "wav", fx.monoSize);
+        else
+            p.select(mp3 ? fx.mp3Archive : fx.wavArchive, mp3 ? "mp3" : "wav", mp3 ? fx.mp3Size : fx.wavSize);
         p.page->ShowSoundEntry();
         outputs.advance(10);  // the output's first pull
         if (!outputs.last() || outputs.last()->bytesPulled() == 0) st.SkipWithError("no frames reached the output");
@@ -112,8 +120,10 @@ void selectToFirstFrames(benchmark::State& st, bool mp3) {
 
 void BM_SelectMp3ToFirstFrames(benchmark::State& st) { selectToFirstFrames(st, true); }
 void BM_SelectWavToFirstFrames(benchmark::State& st) { selectToFirstFrames(st, false); }
+void BM_SelectMonoWavToFirstFrames(benchmark::State& st) { selectToFirstFrames(st, false, true); }
 BENCHMARK(BM_SelectMp3ToFirstFrames)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(10);
 BENCHMARK(BM_SelectWavToFirstFrames)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(10);
+BENCHMARK(BM_SelectMonoWavToFirstFrames)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(10);
 
 // Plays a minute of the sound in 100 ms pulls plus a timer tick each: the longest single
 // slice of UI-thread work is the figure that matters (max_slice_ms wall clock, max_slice_cpu_ms
