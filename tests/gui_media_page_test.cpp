@@ -134,6 +134,13 @@ protected:
         return s;
     }
     void tick() { page->tmMediaTimer(); }
+    // The colour drawn inside the glyph of visible button i (left of centre misses no glyph).
+    QColor glyphAt(int i) {
+        auto* w = page->mediaPlayer();
+        const QImage img = w->grab().toImage();
+        const QPoint c = w->buttonRect(i).center();
+        return img.pixelColor(c.x() - 3, c.y());
+    }
 
     TempDir dir;
     ScopedCwd cwd;
@@ -169,6 +176,7 @@ TEST_F(MediaPageTest, ControlsStartAsLaidOut) {
     EXPECT_EQ(w->buttonRect(1), QRect(50, 0, 51, 40));
     EXPECT_EQ(w->buttonRect(2), QRect(100, 0, 51, 40));
     EXPECT_EQ(look(), "---");
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(glyphAt(i), QColor(Qt::gray)) << i;
     // Tab order: sbMedia, MediaPlayer1, tbMedia.
     QWidget* next = page->sbMedia()->nextInFocusChain();
     while (next != w && next != &bar() && next != page->sbMedia()) next = next->nextInFocusChain();
@@ -188,6 +196,9 @@ TEST_F(MediaPageTest, WaveEntryIsCopiedTypedShownAndPlayed) {
     EXPECT_EQ(mp().Mode(), MediaMode::Playing);
     // Right after selection: Play usable, Pause and Stop grey.
     EXPECT_EQ(look(), "P--");
+    EXPECT_NE(glyphAt(0), QColor(Qt::gray));
+    EXPECT_EQ(glyphAt(1), QColor(Qt::gray));
+    EXPECT_EQ(glyphAt(2), QColor(Qt::gray));
     outputs.manual.advance(300);
     tick();
     EXPECT_EQ(bar().value(), 300);
