@@ -153,6 +153,8 @@ TEST(RtfDestinations, TablesAndUnknownDestinationsShowNothing) {
         "{\\object{\\*\\objdata 0102}{\\result R}}"
         "{\\field{\\*\\fldinst HYPERLINK x}{\\fldrslt link}} body\\bin3 {}}tail}");
     EXPECT_EQ(text, "link bodytail");
+    // Hidden text is not shown either.
+    EXPECT_EQ(textOf("{\\rtf1 a{\\v hidden}b\\v c\\v0 d}"), "abd");
 }
 
 TEST(RtfDamage, UnbalancedAndTruncatedInput) {

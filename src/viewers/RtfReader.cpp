@@ -114,6 +114,7 @@ struct CharState {
     bool italic = false;
     bool underline = false;
     bool strike = false;
+    bool hidden = false;
     int vertical = 0;  // 1 superscript, -1 subscript
     int foreground = 0;  // colour table index; 0 is the automatic colour
     int background = 0;
@@ -319,6 +320,7 @@ private:
         else if (w == "ul" || w == "uld" || w == "uldb" || w == "uldash" || w == "ulw" || w == "ulth" || w == "ulwave") ch.underline = on;
         else if (w == "ulnone") ch.underline = false;
         else if (w == "strike") ch.strike = on;
+        else if (w == "v") ch.hidden = on;
         else if (w == "super") ch.vertical = 1;
         else if (w == "sub") ch.vertical = -1;
         else if (w == "nosupersub") ch.vertical = 0;
@@ -388,7 +390,7 @@ private:
                 return;
             case Destination::Text: break;
         }
-        if (ch == 0) return;
+        if (ch == 0 || cur_.chr.hidden) return;
         if (!(cur_.chr == runState_)) {
             flushRun();
             runState_ = cur_.chr;
