@@ -108,6 +108,11 @@ TEST(RtfParagraphs, BreaksAlignmentAndIndents) {
     EXPECT_EQ(blockOf(doc, "Justified").alignment() & Qt::AlignHorizontal_Mask, Qt::AlignJustify);
     EXPECT_EQ(blockOf(doc, "Left").alignment() & Qt::AlignHorizontal_Mask, Qt::AlignLeft);
     EXPECT_DOUBLE_EQ(blockOf(doc, "Left").leftMargin(), 0.0);
+    // The last paragraph needs no \par to keep its settings, closed or not.
+    read("{\\rtf1\\qc centred}", doc);
+    EXPECT_EQ(doc.firstBlock().blockFormat().alignment() & Qt::AlignHorizontal_Mask, Qt::AlignHCenter);
+    read("{\\rtf1\\qr{\\b right", doc);
+    EXPECT_EQ(doc.firstBlock().blockFormat().alignment() & Qt::AlignHorizontal_Mask, Qt::AlignRight);
     // Raw line breaks in the file are not text.
     EXPECT_EQ(textOf("{\\rtf1 a\r\nb\nc\rd}"), "abcd");
 }

@@ -173,7 +173,8 @@ public:
             } else if (c == '}') {
                 ++pos_;
                 unicodeSkipLeft_ = 0;
-                if (!popGroup()) break;  // the outermost group is closed: the document ends
+                if (overflow_ == 0 && stack_.size() == 1) break;  // the document's group ends
+                popGroup();
             } else if (c == '\\') {
                 controlAt();
             } else {
@@ -189,6 +190,7 @@ public:
                     putByte(static_cast<unsigned char>(c));
             }
         }
+        // The last paragraph keeps the settings in force where the text ended.
         flushRun();
         cursor_.setBlockFormat(blockFormat(cur_.para));
         cursor_.endEditBlock();
@@ -201,19 +203,17 @@ private:
             return;
         }
         stack_.push_back(cur_);
-        seenRoot_ = true;
     }
 
-    bool popGroup() {
+    void popGroup() {
         if (overflow_ > 0) {
             --overflow_;
-            return true;
+            return;
         }
-        if (stack_.empty()) return !seenRoot_;  // a stray brace before any group
+        if (stack_.empty()) return;  // a stray brace before any group
         if (cur_.destination == Destination::FontTable) commitFont();
         cur_ = stack_.back();
         stack_.pop_back();
-        return !stack_.empty();
     }
 
     // At a backslash: reads one control word or control symbol.
@@ -457,7 +457,6 @@ private:
     std::vector<GroupState> stack_;
     GroupState cur_;
     int64_t overflow_ = 0;
-    bool seenRoot_ = false;
     int unicodeSkipLeft_ = 0;
 
     QString run_;
