@@ -3,8 +3,8 @@
 // entries per folder), with the directory in path order and shuffled.
 //
 // The archives live in $VORLR_BENCH_DIR (default /tmp/vorlr-loader-bench) and are written on the
-// first run, or by `loader_bench --generate`, which also writes sorted-1m.names (one name per
-// line, '/' separators) for bench/compare_tree.sh.
+// first run, or by `loader_bench --generate`; beside them sorted-1m.names and shuffled-1m.names
+// (one name per line, '/' separators) for bench/compare_tree.sh.
 #include <benchmark/benchmark.h>
 
 #include <sys/stat.h>
@@ -58,10 +58,11 @@ void generate(bool force) {
         std::fprintf(stderr, "writing %s ...\n", path.c_str());
         samples::writeBigArchive(path, samples::bigArchiveNames(f.entries, f.shuffled));
     }
-    const std::string names = dir + "/sorted-1m.names";
-    if (force || fileSize(names) <= 0) {
+    for (const bool shuffled : {false, true}) {
+        const std::string names = dir + (shuffled ? "/shuffled-1m.names" : "/sorted-1m.names");
+        if (!force && fileSize(names) > 0) continue;
         std::ofstream out(names, std::ios::trunc);
-        for (std::string n : samples::bigArchiveNames(1000000, false)) {
+        for (std::string n : samples::bigArchiveNames(1000000, shuffled)) {
             for (char& c : n)
                 if (c == '\\') c = '/';
             out << n << '\n';

@@ -46,6 +46,8 @@ TEST(FolderTree, NodesKeepInsertionOrderAndPreOrderFollowsTheTree) {
     EXPECT_EQ(t.row(a), 1);
     EXPECT_EQ(t.parent(x), b);
     EXPECT_EQ(t.parent(b), kNoNode);
+    EXPECT_EQ(t.depth(b), 0);
+    EXPECT_EQ(t.depth(x), 1);
     EXPECT_TRUE(t.hasChildren(b));
     EXPECT_FALSE(t.hasChildren(x));
     EXPECT_EQ(t.entryIndex(b), -1);
@@ -148,6 +150,38 @@ TEST(FolderTree, ManyInsertionsAtOnePlaceKeepTheOrder) {
             ASSERT_EQ(t.findFrom(n, text), ref.findFrom(n, text)) << n << " " << text;
         }
     EXPECT_EQ(t.findFrom(a, "B"), 1);
+}
+
+// A text with thousands of nodes arriving all over the pre-order after its first search, with
+// edits in between: its ordered index outgrows the small form and must stay in order.
+TEST(FolderTree, LargeIndexesStayInOrder) {
+    FolderTree t;
+    ScanTree ref;
+    std::mt19937 rng(7);
+    for (int r = 0; r < 16; ++r) {
+        t.addChild(kNoNode, "R", -1);
+        ref.add(-1, "R", -1);
+    }
+    ASSERT_EQ(t.findFrom(0, "X"), kNoNode);  // builds the (empty) index
+    for (int i = 0; i < 9000; ++i) {
+        const int parent = static_cast<int>(rng() % (i < 100 ? 16 : ref.nodes.size()));
+        const std::string text = rng() % 4 ? "X" : "Y";
+        t.addChild(parent, text, i);
+        ref.add(parent, text, i);
+        if (i % 50 == 0) {
+            const int node = static_cast<int>(rng() % ref.nodes.size());
+            const std::string edited = rng() % 2 ? "X" : "Z";
+            t.setText(node, edited);
+            ref.nodes[node].text = edited;
+        }
+        if (i % 500 == 0 || i == 8999) {
+            for (int k = 0; k < 40; ++k) {
+                const int start = static_cast<int>(rng() % ref.nodes.size());
+                ASSERT_EQ(t.findFrom(start, "X"), ref.findFrom(start, "X")) << i << " " << start;
+            }
+        }
+    }
+    ExpectSameTree(t, ref);
 }
 
 // Random trees built by random operations, compared with the scanning tree after every step.

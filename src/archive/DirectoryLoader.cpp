@@ -91,8 +91,6 @@ void LoadDirectory(ViewerState& state, FolderTree& tree, LoadObserver& observer)
     const int64_t fieldPosition = state.ArchiveFile.position() + 256;
     if (count < 0) throw Error("Range check error");
     state.EntryOffsetTable.resize(static_cast<size_t>(count));
-    // Every entry is a node, and folders come on top: the count is bounded by the file's size.
-    tree.reserve(tree.size() + count);
 
     observer.loadingStarted(count);
     try {

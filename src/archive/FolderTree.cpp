@@ -6,7 +6,7 @@
 #include <memory>
 #include <set>
 #include <stdexcept>
-#include <unordered_map>
+#include <cstring>
 #include <vector>
 
 namespace vorlr {
@@ -25,21 +25,189 @@ namespace vorlr {
 
 namespace {
 
-struct NodeData {
-    int32_t textId;
+// Where a node stands: all that pre-order comparisons read, kept apart and small so that the
+// comparisons of a search touch little memory.
+struct Place {
     NodeId parent;
-    int32_t entryIndex;
     int32_t row;
     int32_t depth;
+};
+
+struct NodeData {
+    int32_t textId;
+    int32_t entryIndex;
     NodeId prevSameText;  // the text's node list, in insertion order
     NodeId nextSameText;
+    std::vector<NodeId> children;
+};
+
+// A growing array in fixed chunks: elements never move and no growth step copies the array.
+template <typename T>
+class Chunked {
+public:
+    static constexpr int kShift = 15;
+    static constexpr size_t kChunk = size_t{1} << kShift;
+
+    T& operator[](NodeId i) { return chunks_[static_cast<size_t>(i) >> kShift][static_cast<size_t>(i) & (kChunk - 1)]; }
+    const T& operator[](NodeId i) const {
+        return chunks_[static_cast<size_t>(i) >> kShift][static_cast<size_t>(i) & (kChunk - 1)];
+    }
+    size_t size() const { return size_; }
+    void push_back(T value) {
+        if (size_ == chunks_.size() * kChunk) {
+            chunks_.emplace_back();
+            chunks_.back().reserve(kChunk);
+        }
+        chunks_.back().push_back(std::move(value));
+        ++size_;
+    }
+    void clear() {
+        chunks_.clear();
+        size_ = 0;
+    }
+
+private:
+    std::vector<std::vector<T>> chunks_;
+    size_t size_ = 0;
+};
+
+// Texts by content: open addressing over text ids, with a fast hash of 8 bytes at a time.
+class TextTable {
+public:
+    static uint64_t hash(std::string_view s) {
+        uint64_t h = 0x9E3779B97F4A7C15ull ^ s.size();
+        size_t i = 0;
+        for (; i + 8 <= s.size(); i += 8) {
+            uint64_t w;
+            std::memcpy(&w, s.data() + i, 8);
+            h = (h ^ w) * 0xBF58476D1CE4E5B9ull;
+            h ^= h >> 31;
+        }
+        if (i < s.size()) {
+            uint64_t w = 0;
+            std::memcpy(&w, s.data() + i, s.size() - i);
+            h = (h ^ w) * 0xBF58476D1CE4E5B9ull;
+        }
+        h ^= h >> 29;
+        h *= 0x94D049BB133111EBull;
+        return h ^ (h >> 32);
+    }
+
+    // The id of the text equal to s, or -1. textOf(id) gives a stored text.
+    template <typename TextOf>
+    int32_t find(std::string_view s, uint64_t h, const TextOf& textOf) const {
+        if (slots_.empty()) return -1;
+        const size_t mask = slots_.size() - 1;
+        const auto tag = static_cast<uint32_t>(h);
+        for (size_t i = (h >> 32) & mask;; i = (i + 1) & mask) {
+            const Slot& slot = slots_[i];
+            if (slot.id < 0) return -1;
+            if (slot.tag == tag && textOf(slot.id) == s) return slot.id;
+        }
+    }
+
+    // Adds an id whose text is not in the table yet.
+    void insert(uint64_t h, int32_t id) {
+        if ((used_ + 1) * 2 > slots_.size()) grow();
+        place(h, id);
+        ++used_;
+    }
+
+    void clear() {
+        slots_.clear();
+        hashes_.clear();
+        used_ = 0;
+    }
+
+private:
+    struct Slot {
+        uint32_t tag;
+        int32_t id;  // -1: empty
+    };
+    void place(uint64_t h, int32_t id) {
+        const size_t mask = slots_.size() - 1;
+        size_t i = (h >> 32) & mask;
+        while (slots_[i].id >= 0) i = (i + 1) & mask;
+        slots_[i] = Slot{static_cast<uint32_t>(h), id};
+        if (hashes_.size() <= static_cast<size_t>(id)) hashes_.resize(static_cast<size_t>(id) + 1);
+        hashes_[static_cast<size_t>(id)] = h;
+    }
+    void grow() {
+        std::vector<Slot> old(std::max<size_t>(64, slots_.size() * 2), Slot{0, -1});
+        old.swap(slots_);
+        for (const Slot& slot : old)
+            if (slot.id >= 0) place(hashes_[static_cast<size_t>(slot.id)], slot.id);
+    }
+    std::vector<Slot> slots_;
+    std::vector<uint64_t> hashes_;  // per id, for growing
+    size_t used_ = 0;
+};
+
+// Nodes of one text in pre-order: a sorted vector (cache-friendly, and nodes mostly arrive at
+// its end), turned into a balanced tree once it is large and a node arrives in its middle.
+template <typename Less>
+class OrderedNodes {
+public:
+    OrderedNodes(Less less, std::vector<NodeId> sorted) : less_(less), sorted_(std::move(sorted)) {}
+
+    void insert(NodeId node) {
+        if (set_) {
+            if (set_->empty() || less_(*set_->rbegin(), node))
+                set_->insert(set_->end(), node);
+            else
+                set_->insert(node);
+            return;
+        }
+        if (sorted_.empty() || less_(sorted_.back(), node)) {
+            sorted_.push_back(node);
+            return;
+        }
+        if (sorted_.size() < kVectorLimit) {
+            sorted_.insert(std::lower_bound(sorted_.begin(), sorted_.end(), node, less_), node);
+            return;
+        }
+        set_ = std::make_unique<std::set<NodeId, Less>>(less_);
+        for (NodeId n : sorted_) set_->insert(set_->end(), n);
+        sorted_ = {};
+        set_->insert(node);
+    }
+
+    void erase(NodeId node) {
+        if (set_) {
+            set_->erase(node);
+            return;
+        }
+        auto it = std::lower_bound(sorted_.begin(), sorted_.end(), node, less_);
+        if (it != sorted_.end() && *it == node) sorted_.erase(it);
+    }
+
+    NodeId front() const {
+        if (set_) return set_->empty() ? kNoNode : *set_->begin();
+        return sorted_.empty() ? kNoNode : sorted_.front();
+    }
+
+    // The first node at or after start.
+    NodeId lowerBound(NodeId start) const {
+        if (set_) {
+            auto it = set_->lower_bound(start);
+            return it == set_->end() ? kNoNode : *it;
+        }
+        auto it = std::lower_bound(sorted_.begin(), sorted_.end(), start, less_);
+        return it == sorted_.end() ? kNoNode : *it;
+    }
+
+private:
+    static constexpr size_t kVectorLimit = 4096;
+    Less less_;
+    std::vector<NodeId> sorted_;              // while there is no set
+    std::unique_ptr<std::set<NodeId, Less>> set_;
 };
 
 }  // namespace
 
 struct FolderTree::Impl {
-    std::vector<NodeData> nodes;
-    std::vector<std::vector<NodeId>> children;  // per node
+    Chunked<Place> places;
+    Chunked<NodeData> nodes;
     std::vector<NodeId> roots;
 
     struct PreOrderLess {
@@ -49,16 +217,16 @@ struct FolderTree::Impl {
     struct TextInfo {
         NodeId head = kNoNode;  // node list in insertion order
         NodeId tail = kNoNode;
-        std::unique_ptr<std::set<NodeId, PreOrderLess>> index;  // built by the first search
+        std::unique_ptr<OrderedNodes<PreOrderLess>> index;  // built by the first search
     };
     // Interned texts; references stay valid because a deque never moves its elements.
     std::deque<std::string> texts;
     std::vector<TextInfo> textInfo;
-    std::unordered_map<std::string_view, int32_t> textIds;
+    TextTable textIds;
 
     void clear() {
+        places.clear();
         nodes.clear();
-        children.clear();
         roots.clear();
         textIds.clear();
         textInfo.clear();
@@ -71,34 +239,43 @@ struct FolderTree::Impl {
     }
 
     const std::vector<NodeId>& siblingsOf(NodeId node) const {
-        const NodeId p = nodes[node].parent;
-        return p == kNoNode ? roots : children[p];
+        const NodeId p = places[node].parent;
+        return p == kNoNode ? roots : nodes[p].children;
     }
 
     // Pre-order comparison: a strictly before b.
     bool before(NodeId a, NodeId b) const {
         if (a == b) return false;
-        NodeId x = a, y = b;
-        while (nodes[x].depth > nodes[y].depth) {
-            x = nodes[x].parent;
-            if (x == y) return false;  // a lies under b
+        const Place* x = &places[a];
+        const Place* y = &places[b];
+        NodeId xi = a, yi = b;
+        while (x->depth > y->depth) {
+            xi = x->parent;
+            if (xi == yi) return false;  // a lies under b
+            x = &places[xi];
         }
-        while (nodes[y].depth > nodes[x].depth) {
-            y = nodes[y].parent;
-            if (y == x) return true;  // b lies under a
+        while (y->depth > x->depth) {
+            yi = y->parent;
+            if (yi == xi) return true;  // b lies under a
+            y = &places[yi];
         }
-        while (nodes[x].parent != nodes[y].parent) {
-            x = nodes[x].parent;
-            y = nodes[y].parent;
+        while (x->parent != y->parent) {
+            x = &places[x->parent];
+            y = &places[y->parent];
         }
-        return nodes[x].row < nodes[y].row;
+        return x->row < y->row;
+    }
+
+    int32_t findText(std::string_view text, uint64_t h) const {
+        return textIds.find(text, h, [this](int32_t id) -> std::string_view { return texts[static_cast<size_t>(id)]; });
     }
 
     int32_t intern(std::string&& text) {
-        if (auto it = textIds.find(text); it != textIds.end()) return it->second;
+        const uint64_t h = TextTable::hash(text);
+        if (const int32_t found = findText(text, h); found >= 0) return found;
         const auto id = static_cast<int32_t>(texts.size());
         texts.push_back(std::move(text));
-        textIds.emplace(texts.back(), id);
+        textIds.insert(h, id);
         textInfo.emplace_back();
         return id;
     }
@@ -110,14 +287,7 @@ struct FolderTree::Impl {
         n.nextSameText = kNoNode;
         if (info.tail != kNoNode) nodes[info.tail].nextSameText = node; else info.head = node;
         info.tail = node;
-        if (info.index) {
-            auto& set = *info.index;
-            // Nodes mostly arrive in pre-order: then the end is the right place.
-            if (set.empty() || before(*set.rbegin(), node))
-                set.insert(set.end(), node);
-            else
-                set.insert(node);
-        }
+        if (info.index) info.index->insert(node);
     }
 
     void unlink(NodeId node) {
@@ -128,14 +298,13 @@ struct FolderTree::Impl {
         if (info.index) info.index->erase(node);
     }
 
-    const std::set<NodeId, PreOrderLess>& indexOf(int32_t textId) {
+    const OrderedNodes<PreOrderLess>& indexOf(int32_t textId) {
         TextInfo& info = textInfo[textId];
         if (!info.index) {
             std::vector<NodeId> all;
             for (NodeId n = info.head; n != kNoNode; n = nodes[n].nextSameText) all.push_back(n);
             std::sort(all.begin(), all.end(), PreOrderLess{this});
-            info.index = std::make_unique<std::set<NodeId, PreOrderLess>>(PreOrderLess{this});
-            for (NodeId n : all) info.index->insert(info.index->end(), n);
+            info.index = std::make_unique<OrderedNodes<PreOrderLess>>(PreOrderLess{this}, std::move(all));
         }
         return *info.index;
     }
@@ -146,13 +315,6 @@ FolderTree::~FolderTree() { delete impl_; }
 
 void FolderTree::clear() { impl_->clear(); }
 
-void FolderTree::reserve(int32_t nodes) {
-    if (nodes <= 0) return;
-    const auto n = static_cast<size_t>(nodes);
-    impl_->nodes.reserve(n);
-    impl_->children.reserve(n);
-}
-
 NodeId FolderTree::addChild(NodeId parent, std::string text, int32_t entryIndex) {
     Impl& d = *impl_;
     if (parent != kNoNode) d.checkNode(parent);
@@ -160,12 +322,11 @@ NodeId FolderTree::addChild(NodeId parent, std::string text, int32_t entryIndex)
         throw std::length_error("FolderTree: too many nodes");
     const auto node = static_cast<NodeId>(d.nodes.size());
     const int32_t textId = d.intern(std::move(text));
-    std::vector<NodeId>& siblings = parent == kNoNode ? d.roots : d.children[parent];
-    const int32_t depth = parent == kNoNode ? 0 : d.nodes[parent].depth + 1;
-    d.nodes.push_back(NodeData{textId, parent, entryIndex, static_cast<int32_t>(siblings.size()), depth,
-                               kNoNode, kNoNode});
+    std::vector<NodeId>& siblings = parent == kNoNode ? d.roots : d.nodes[parent].children;
+    const int32_t depth = parent == kNoNode ? 0 : d.places[parent].depth + 1;
+    d.places.push_back(Place{parent, static_cast<int32_t>(siblings.size()), depth});
+    d.nodes.push_back(NodeData{textId, entryIndex, kNoNode, kNoNode, {}});  // elements never move
     siblings.push_back(node);
-    d.children.emplace_back();  // after the push above: emplace_back may move the vectors
     d.link(node);
     return node;
 }
@@ -193,33 +354,38 @@ int32_t FolderTree::entryIndex(NodeId node) const {
 
 NodeId FolderTree::parent(NodeId node) const {
     impl_->checkNode(node);
-    return impl_->nodes[node].parent;
+    return impl_->places[node].parent;
 }
 
 bool FolderTree::hasChildren(NodeId node) const {
     impl_->checkNode(node);
-    return !impl_->children[node].empty();
+    return !impl_->nodes[node].children.empty();
 }
 
 int32_t FolderTree::childCount(NodeId node) const {
     if (node == kNoNode) return static_cast<int32_t>(impl_->roots.size());
     impl_->checkNode(node);
-    return static_cast<int32_t>(impl_->children[node].size());
+    return static_cast<int32_t>(impl_->nodes[node].children.size());
 }
 
 NodeId FolderTree::child(NodeId node, int32_t row) const {
     const std::vector<NodeId>* list = &impl_->roots;
     if (node != kNoNode) {
         impl_->checkNode(node);
-        list = &impl_->children[node];
+        list = &impl_->nodes[node].children;
     }
     if (row < 0 || row >= static_cast<int32_t>(list->size())) return kNoNode;
     return (*list)[row];
 }
 
+int32_t FolderTree::depth(NodeId node) const {
+    impl_->checkNode(node);
+    return impl_->places[node].depth;
+}
+
 int32_t FolderTree::row(NodeId node) const {
     impl_->checkNode(node);
-    return impl_->nodes[node].row;
+    return impl_->places[node].row;
 }
 
 NodeId FolderTree::first() const { return impl_->roots.empty() ? kNoNode : impl_->roots.front(); }
@@ -227,10 +393,10 @@ NodeId FolderTree::first() const { return impl_->roots.empty() ? kNoNode : impl_
 NodeId FolderTree::next(NodeId node) const {
     const Impl& d = *impl_;
     d.checkNode(node);
-    if (!d.children[node].empty()) return d.children[node].front();
-    for (NodeId n = node; n != kNoNode; n = d.nodes[n].parent) {
+    if (!d.nodes[node].children.empty()) return d.nodes[node].children.front();
+    for (NodeId n = node; n != kNoNode; n = d.places[n].parent) {
         const auto& siblings = d.siblingsOf(n);
-        const auto row = static_cast<size_t>(d.nodes[n].row) + 1;
+        const auto row = static_cast<size_t>(d.places[n].row) + 1;
         if (row < siblings.size()) return siblings[row];
     }
     return kNoNode;
@@ -240,11 +406,12 @@ NodeId FolderTree::findFrom(NodeId start, std::string_view text) const {
     Impl& d = *impl_;
     if (start == kNoNode) return kNoNode;
     d.checkNode(start);
-    auto it = d.textIds.find(text);
-    if (it == d.textIds.end()) return kNoNode;
-    const auto& index = d.indexOf(it->second);
-    auto found = index.lower_bound(start);
-    return found == index.end() ? kNoNode : *found;
+    const int32_t textId = d.findText(text, TextTable::hash(text));
+    if (textId < 0) return kNoNode;
+    const auto& index = d.indexOf(textId);
+    // Every node comes at or after the first root node.
+    if (start == d.roots.front()) return index.front();
+    return index.lowerBound(start);
 }
 
 }  // namespace vorlr

@@ -19,8 +19,6 @@ public:
     FolderTree& operator=(const FolderTree&) = delete;
 
     void clear();
-    // Room for this many nodes in all, so that a load of known size does not regrow the tables.
-    void reserve(int32_t nodes);
     // Appends a last child of parent (a last root node when parent is kNoNode). entryIndex is
     // the node's element of the entry offset table, or -1 for a folder node.
     NodeId addChild(NodeId parent, std::string text, int32_t entryIndex);
@@ -30,6 +28,7 @@ public:
     void setText(NodeId node, std::string text);  // an edited label
     int32_t entryIndex(NodeId node) const;
     NodeId parent(NodeId node) const;
+    int32_t depth(NodeId node) const;          // 0 for a root node
     bool hasChildren(NodeId node) const;
     int32_t childCount(NodeId node) const;     // kNoNode: the root nodes
     NodeId child(NodeId node, int32_t row) const;  // kNoNode: root node `row`

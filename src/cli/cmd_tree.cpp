@@ -3,7 +3,6 @@
 #include <cstdio>
 #include <memory>
 #include <string>
-#include <vector>
 
 #include "archive/DirectoryLoader.h"
 #include "archive/FolderTree.h"
@@ -45,14 +44,10 @@ int cmdTree(const Args& args) {
     TerminalProgress progress;
     vorlr::LoadDirectory(*state, tree, progress);
 
-    std::vector<int32_t> depth(static_cast<size_t>(tree.size()), 0);
     std::string out;
     out.reserve(1 << 20);
     for (vorlr::NodeId n = tree.first(); n != vorlr::kNoNode; n = tree.next(n)) {
-        const vorlr::NodeId parent = tree.parent(n);
-        const int32_t d = parent == vorlr::kNoNode ? 0 : depth[static_cast<size_t>(parent)] + 1;
-        depth[static_cast<size_t>(n)] = d;
-        out.append(static_cast<size_t>(d) * 2, ' ');
+        out.append(static_cast<size_t>(tree.depth(n)) * 2, ' ');
         out += tree.text(n);  // raw bytes
         if (const int32_t entry = tree.entryIndex(n); entry >= 0) {
             out += "\t#";

@@ -99,6 +99,9 @@ inline void ExpectSameTree(const FolderTree& tree, const ScanTree& ref) {
         ASSERT_EQ(tree.parent(n), node.parent) << "node " << n;
         ASSERT_EQ(tree.entryIndex(n), node.entry) << "node " << n;
         ASSERT_EQ(tree.row(n), ref.rowOf(n)) << "node " << n;
+        int depth = 0;
+        for (int p = node.parent; p >= 0; p = ref.nodes[p].parent) ++depth;
+        ASSERT_EQ(tree.depth(n), depth) << "node " << n;
         ASSERT_EQ(tree.hasChildren(n), !node.children.empty()) << "node " << n;
         ASSERT_EQ(tree.childCount(n), static_cast<int32_t>(node.children.size())) << "node " << n;
         for (size_t c = 0; c < node.children.size(); ++c)
