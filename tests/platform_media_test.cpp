@@ -294,6 +294,25 @@ TEST_F(MediaFixture, PlayingAtTheEndEndsAtOnce) {
     EXPECT_EQ(notices[0], MediaNotice::Successful);
 }
 
+TEST_F(MediaFixture, OutputLostDuringPlayStopsWithAFailureNotice) {
+    std::unique_ptr<MediaDevice> dev;
+    ASSERT_EQ(MediaDevice::open(write("TEMP.wav", makeWavTone({1000, 8000, 1, 440})), dev), kMediaOk);
+    std::vector<MediaNotice> notices;
+    QObject context;
+    dev->play(&context, [&](MediaNotice n) { notices.push_back(n); });
+    outputs.advance(400);
+    outputs.last()->fail();
+    drain();
+    EXPECT_EQ(dev->mode(), MediaMode::Stopped);
+    EXPECT_EQ(dev->positionMs(), 400);
+    ASSERT_EQ(notices.size(), 1u);
+    EXPECT_EQ(notices[0], MediaNotice::Failure);
+    // It can be played again from there.
+    EXPECT_EQ(dev->play(&context, [&](MediaNotice n) { notices.push_back(n); }), kMediaOk);
+    outputs.advance(100);
+    EXPECT_EQ(dev->positionMs(), 500);
+}
+
 TEST_F(MediaFixture, RefusedOutputStartLeavesTheDeviceStopped) {
     std::unique_ptr<MediaDevice> dev;
     ASSERT_EQ(MediaDevice::open(write("TEMP.wav", makeWavTone({500, 8000, 1, 440})), dev), kMediaOk);

@@ -225,6 +225,7 @@ uint32_t MediaDevice::open(const std::string& fileName, std::unique_ptr<MediaDev
     d->output_ = std::move(output);
     d->stream_ = std::make_unique<Stream>(d.get());
     d->output_->onIdle = [dev = d.get()] { dev->onOutputIdle(); };
+    d->output_->onFailed = [dev = d.get()] { dev->onOutputFailed(); };
     device = std::move(d);
     return kMediaOk;
 }
@@ -285,6 +286,22 @@ void MediaDevice::onOutputIdle() {
         QMetaObject::invokeMethod(QCoreApplication::instance(), finish, Qt::QueuedConnection);
     else
         finish();
+}
+
+void MediaDevice::onOutputFailed() {
+    if (!outputRunning_) return;
+    // Playback was cut off from outside: stopped where it was, with a failure notice.
+    auto fail = [this, alive = std::weak_ptr<bool>(alive_)] {
+        const auto token = alive.lock();
+        if (!token || !*token || !outputRunning_) return;
+        settle();
+        mode_ = MediaMode::Stopped;
+        postNotice(MediaNotice::Failure);
+    };
+    if (QCoreApplication::instance())
+        QMetaObject::invokeMethod(QCoreApplication::instance(), fail, Qt::QueuedConnection);
+    else
+        fail();
 }
 
 void MediaDevice::setNotice(QObject* context, NoticeFn notify) {

@@ -102,6 +102,8 @@ public:
     virtual int64_t pendingBytes() const = 0;
     // Called when the source gave no data on a pull (its end was reached).
     std::function<void()> onIdle;
+    // Called when the output stopped by itself (device lost, server gone).
+    std::function<void()> onFailed;
 };
 
 class AudioOutputFactory {
@@ -153,6 +155,7 @@ private:
     int64_t currentFrame() const;
     void settle();  // stops the output and moves the decoder to the heard position
     void onOutputIdle();
+    void onOutputFailed();
     void setNotice(QObject* context, NoticeFn notify);
     void postNotice(MediaNotice outcome);
     int64_t pull(char* data, int64_t maxBytes);

@@ -67,3 +67,14 @@ void ManualAudioOutput::advance(int64_t ms) {
 }
 
 }  // namespace vorlr
+
+namespace vorlr {
+
+void ManualAudioOutput::fail() {
+    if (!source_) return;
+    source_ = nullptr;
+    suspended_ = false;
+    if (onFailed) onFailed();
+}
+
+}  // namespace vorlr

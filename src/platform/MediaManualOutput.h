@@ -42,6 +42,8 @@ public:
     int64_t pendingBytes() const override { return 0; }
 
     void advance(int64_t ms);
+    // The device goes away under a running output.
+    void fail();
     bool running() const { return source_ && !suspended_; }
     bool suspended() const { return suspended_; }
     const PcmFormat& format() const { return format_; }

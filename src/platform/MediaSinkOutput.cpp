@@ -18,6 +18,8 @@ public:
         QObject::connect(&sink_, &QAudioSink::stateChanged, &sink_, [this](QAudio::State state) {
             try {
                 if (state == QAudio::IdleState && onIdle) onIdle();
+                // Our own stop() leaves no error; anything else stopped the sink from outside.
+                if (state == QAudio::StoppedState && sink_.error() != QAudio::NoError && onFailed) onFailed();
             } catch (...) {
                 // Nothing may cross the sink's signal; the end is then simply not reported.
             }
