@@ -360,6 +360,16 @@ TEST_F(MediaPageTest, FailedOpenLeavesPageBarAndTimerAndRaises) {
     EXPECT_EQ(readFile("TEMP.wav"), junk);  // the scratch file stays
 }
 
+TEST_F(MediaPageTest, RefusedPlayIsOnlyRecorded) {
+    outputs.manual.failStart = true;
+    EXPECT_NO_THROW(show("SOUND.WAV", first));
+    EXPECT_NE(mp().LastMciResult(), 0u);
+    EXPECT_EQ(pageControl.currentWidget(), tsMedia);
+    EXPECT_EQ(bar().value(), 0);
+    EXPECT_EQ(look(), "P--");
+    EXPECT_EQ(mp().Mode(), MediaMode::Stopped);
+}
+
 TEST_F(MediaPageTest, NoAudioDeviceIsAClearError) {
     outputs.manual.noDevice = true;
     select("MUSIC.MP3", makeMp3Tone({300, 22050, 1, 440}));
