@@ -232,7 +232,12 @@ uint32_t MediaDevice::open(const std::string& fileName, std::unique_ptr<MediaDev
 
 MediaDevice::~MediaDevice() {
     *alive_ = false;
-    if (outputRunning_) output_->stop();
+    output_->onIdle = nullptr;
+    output_->onFailed = nullptr;
+    if (outputRunning_) {
+        outputRunning_ = false;
+        output_->stop();
+    }
     if (notify_) postNotice(MediaNotice::Aborted);
     output_.reset();  // before the stream it reads from
     stream_.reset();
@@ -254,11 +259,15 @@ int64_t MediaDevice::pull(char* data, int64_t maxBytes) {
     // A slice of at most a quarter second keeps each call short on the UI thread.
     const int64_t frames = std::min<int64_t>(maxBytes / bpf, std::max(decoder_->format().sampleRate / 4, 1));
     if (frames <= 0) return 0;
-    const int64_t got = decoder_->read(reinterpret_cast<int16_t*>(data), frames);
+    // Decoded into our own buffer: the output's may not be aligned for 16-bit samples.
+    const auto samples = static_cast<size_t>(frames) * static_cast<size_t>(decoder_->format().channels);
+    if (pullBuffer_.size() < samples) pullBuffer_.resize(samples);
+    const int64_t got = decoder_->read(pullBuffer_.data(), frames);
     if (got <= 0) {
         ended_ = true;
         return 0;
     }
+    std::memcpy(data, pullBuffer_.data(), static_cast<size_t>(got * bpf));
     delivered_ += got * bpf;
     return got * bpf;
 }

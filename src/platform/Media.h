@@ -169,6 +169,7 @@ private:
     int64_t frame_ = 0;       // heard position while the output is not running
     int64_t startFrame_ = 0;  // where the running output started
     int64_t delivered_ = 0;
+    std::vector<int16_t> pullBuffer_;
     QPointer<QObject> noticeContext_;
     NoticeFn notify_;
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
