@@ -174,6 +174,47 @@ TEST_F(ExtractEntryTest, SinkSeesTheSameBytesReadsAndPosition) {
     EXPECT_EQ(state_.ArchiveFile.position(), 123 + 2 * 16384);
 }
 
+// Large entries are copied inside the kernel; everything a later step can see must be what the
+// 16384-byte loop leaves behind.
+TEST(ExtractEntryLarge, LeavesTheSameStateAsTheBlockLoop) {
+    TempDir dir;
+    ScopedCwd cwd(dir.path());
+    const int64_t fileSize = (int64_t{3} << 20) + 100;
+    const auto bytes = pattern(static_cast<size_t>(fileSize), 11);
+    writeFile("archive.bin", bytes);
+    struct Case {
+        int64_t start;
+        int32_t size;
+    };
+    const Case cases[] = {
+        {520, 1 << 20},                                       // whole blocks, data beyond
+        {520, (1 << 20) + 1},                                 // one byte into a last block
+        {1000, 4 << 20},                                      // runs past the end, partial block
+        {fileSize - (int64_t{2} << 20), 3 << 20},             // past the end on a block boundary
+        {fileSize - 100, 2 << 20},                            // one partial read only
+        {fileSize - 16484, 2 << 20},                          // a full read, then a partial one
+        {fileSize + 5, 2 << 20},                              // starts beyond the end
+        {fileSize - (int64_t{1} << 20), 1 << 20},             // ends exactly at the end
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(::testing::Message() << "start " << c.start << " size " << c.size);
+        ViewerState fast, loop;
+        for (ViewerState* s : {&fast, &loop}) {
+            s->ArchiveFile.openExisting("archive.bin", RuntimeFile::Access::ReadOnly);
+            s->ArchiveFile.seek(c.start);
+            s->CurrentEntrySize = c.size;
+            s->WorkBuffer.fill(0xEE);
+        }
+        ExtractEntry(fast, "FAST");
+        std::vector<uint8_t> expected;
+        CopyEntryBytes(loop, [&](const uint8_t* p, int64_t n) { expected.insert(expected.end(), p, p + n); });
+        EXPECT_EQ(readFile("FAST"), expected);
+        EXPECT_EQ(fast.CurrentEntrySize, loop.CurrentEntrySize);
+        EXPECT_EQ(fast.ArchiveFile.position(), loop.ArchiveFile.position());
+        EXPECT_TRUE(fast.WorkBuffer == loop.WorkBuffer);
+    }
+}
+
 TEST(ReplaceFile, RenamesOverTheTarget) {
     TempDir dir;
     ScopedCwd cwd(dir.path());
