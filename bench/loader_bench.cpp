@@ -1,6 +1,7 @@
 // The directory loader without a window: LoadDirectory into a FolderTree with an observer that
 // does nothing, on archives of 100,000 and 1,000,000 empty entries in three folder levels (ten
-// entries per folder), with the directory in path order and shuffled.
+// entries per folder, names repeating across folders), with the directory in path order and
+// shuffled; and on archives whose names are all different (1000 entries per folder).
 //
 // The archives live in $VORLR_BENCH_DIR (default /tmp/vorlr-loader-bench) and are written on the
 // first run, or by `loader_bench --generate`; beside them sorted-1m.names and shuffled-1m.names
@@ -36,12 +37,15 @@ struct Fixture {
     const char* file;
     int32_t entries;
     bool shuffled;
+    int32_t uniqueFolders;  // >= 0: every name different, in this many folders
 };
 constexpr Fixture kFixtures[] = {
-    {"sorted-100k.qar", 100000, false},
-    {"shuffled-100k.qar", 100000, true},
-    {"sorted-1m.qar", 1000000, false},
-    {"shuffled-1m.qar", 1000000, true},
+    {"sorted-100k.qar", 100000, false, -1},
+    {"shuffled-100k.qar", 100000, true, -1},
+    {"sorted-1m.qar", 1000000, false, -1},
+    {"shuffled-1m.qar", 1000000, true, -1},
+    {"unique-100k.qar", 100000, false, 100},
+    {"unique-1m.qar", 1000000, false, 1000},
 };
 
 int64_t fileSize(const std::string& path) {
@@ -56,7 +60,8 @@ void generate(bool force) {
         const std::string path = dir + "/" + f.file;
         if (!force && fileSize(path) == 520 + int64_t{f.entries} * 280) continue;
         std::fprintf(stderr, "writing %s ...\n", path.c_str());
-        samples::writeBigArchive(path, samples::bigArchiveNames(f.entries, f.shuffled));
+        samples::writeBigArchive(path, f.uniqueFolders >= 0 ? samples::uniqueArchiveNames(f.entries, f.uniqueFolders)
+                                                            : samples::bigArchiveNames(f.entries, f.shuffled));
     }
     for (const bool shuffled : {false, true}) {
         const std::string names = dir + (shuffled ? "/shuffled-1m.names" : "/sorted-1m.names");
@@ -96,6 +101,9 @@ BENCHMARK_CAPTURE(BM_LoadDirectory, sorted_100k, "sorted-100k.qar")->Unit(benchm
 BENCHMARK_CAPTURE(BM_LoadDirectory, shuffled_100k, "shuffled-100k.qar")->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_LoadDirectory, sorted_1m, "sorted-1m.qar")->Unit(benchmark::kMillisecond)->MinTime(2);
 BENCHMARK_CAPTURE(BM_LoadDirectory, shuffled_1m, "shuffled-1m.qar")->Unit(benchmark::kMillisecond)->MinTime(2);
+// Every name different (no file name repeats), 1000 entries per folder.
+BENCHMARK_CAPTURE(BM_LoadDirectory, unique_100k, "unique-100k.qar")->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_LoadDirectory, unique_1m, "unique-1m.qar")->Unit(benchmark::kMillisecond)->MinTime(2);
 
 int main(int argc, char** argv) {
     try {

@@ -12,6 +12,7 @@ namespace {
 constexpr int32_t kRecordsPerChunk = 50;
 constexpr int64_t kChunkBytes = kRecordsPerChunk * kRecordSize;  // 14000
 static_assert(kChunkBytes <= static_cast<int64_t>(kWorkBufferSize));
+constexpr int32_t kPrefetchDistance = 4;
 
 std::string_view DirectoryPart(std::string_view path) {
     const auto slash = path.rfind('\\');
@@ -43,6 +44,12 @@ void ReadEntries(ViewerState& state, FolderTree& tree, LoadObserver& observer, i
             observer.dispatchEvents();
         } else {
             chunkOffset += kRecordSize;
+        }
+        // Looking up a new text mostly waits for memory: start that a few entries ahead.
+        if (const int32_t ahead = i % kRecordsPerChunk + kPrefetchDistance; ahead < kRecordsPerChunk && i + kPrefetchDistance < count) {
+            const std::string_view later = RecordNameView(state.WorkBuffer.data() + int64_t{ahead} * kRecordSize);
+            const auto slash = later.rfind('\\');
+            tree.prefetchText(slash == std::string_view::npos ? later : later.substr(slash + 1));
         }
         nameBuffer.assign(RecordNameView(state.WorkBuffer.data() + chunkOffset));
         std::string_view name = nameBuffer;

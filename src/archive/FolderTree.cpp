@@ -106,6 +106,10 @@ public:
         }
     }
 
+    void prefetch(uint64_t h) const {
+        if (!slots_.empty()) __builtin_prefetch(&slots_[(h >> 32) & (slots_.size() - 1)]);
+    }
+
     // Adds an id whose text is not in the table yet.
     void insert(uint64_t h, int32_t id) {
         if ((used_ + 1) * 2 > slots_.size()) grow();
@@ -401,6 +405,8 @@ NodeId FolderTree::next(NodeId node) const {
     }
     return kNoNode;
 }
+
+void FolderTree::prefetchText(std::string_view text) const { impl_->textIds.prefetch(TextTable::hash(text)); }
 
 NodeId FolderTree::findFrom(NodeId start, std::string_view text) const {
     Impl& d = *impl_;

@@ -38,6 +38,9 @@ public:
     NodeId next(NodeId node) const; // pre-order successor over the whole tree, or kNoNode
     // The first node at or after start in pre-order whose text equals text exactly.
     NodeId findFrom(NodeId start, std::string_view text) const;
+    // A hint that a node with this text will be added soon: starts fetching what the text's
+    // look-up will read (a loader calls it a few entries ahead). Changes nothing.
+    void prefetchText(std::string_view text) const;
 
 private:
     struct Impl;

@@ -30,6 +30,23 @@ std::vector<std::string> bigArchiveNames(int32_t entries, bool shuffled, uint32_
     return names;
 }
 
+std::vector<std::string> uniqueArchiveNames(int32_t entries, int32_t folders) {
+    if (entries <= 0 || folders < 0 || (folders > 0 && entries % folders != 0))
+        throw std::invalid_argument("uniqueArchiveNames: entries must be a positive multiple of folders");
+    std::vector<std::string> names;
+    names.reserve(static_cast<size_t>(entries));
+    char buf[64];
+    const int32_t perFolder = folders > 0 ? entries / folders : entries;
+    for (int32_t i = 0; i < entries; ++i) {
+        if (folders > 0)
+            std::snprintf(buf, sizeof buf, "DATA\\D%04d\\FILE%07d.TXT", i / perFolder, i);
+        else
+            std::snprintf(buf, sizeof buf, "FILE%07d.TXT", i);
+        names.emplace_back(buf);
+    }
+    return names;
+}
+
 void writeBigArchive(const std::string& path, const std::vector<std::string>& names) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     if (!out) throw std::runtime_error("cannot write " + path);

@@ -13,6 +13,10 @@ namespace vorlr::samples {
 // multiple of 10000. In path order, or shuffled with the given seed.
 std::vector<std::string> bigArchiveNames(int32_t entries, bool shuffled, uint32_t seed = 1);
 
+// Names that are all different: DATA\Dffff\FILEnnnnnnn.TXT, `entries` of them spread evenly
+// over `folders` folders (folders 0: all in the archive's root as FILEnnnnnnn.TXT), in path order.
+std::vector<std::string> uniqueArchiveNames(int32_t entries, int32_t folders);
+
 // An archive of empty entries with these names (backslash separators).
 void writeBigArchive(const std::string& path, const std::vector<std::string>& names);
 
