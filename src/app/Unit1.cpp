@@ -3,14 +3,21 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QCoreApplication>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QFrame>
 #include <QLabel>
+#include <QMenu>
+#include <QMimeData>
 #include <QProgressBar>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QScreen>
+#include <QShortcut>
 #include <QTabWidget>
 #include <QTimer>
 #include <QTreeView>
+#include <QUrl>
 
 #include <algorithm>
 #include <cstdio>
@@ -26,6 +33,7 @@
 #include "archive/Container.h"
 #include "archive/DirectoryLoader.h"
 #include "archive/Extract.h"
+#include "archive/SafeExtract.h"
 #include "platform/Dialogs.h"
 #include "platform/Errors.h"
 #include "platform/RuntimeFile.h"
@@ -69,6 +77,18 @@ QPushButton* makeButton(QWidget* parent, const char* name, const char* caption, 
     b->setGeometry(x, y, w, h);
     b->setAutoDefault(false);
     return b;
+}
+
+// The one local file a drag carries, or empty.
+QString droppedFile(const QMimeData* data) {
+    if (!data || !data->hasUrls()) return {};
+    const QList<QUrl> urls = data->urls();
+    if (urls.size() != 1 || !urls.first().isLocalFile()) return {};
+    return urls.first().toLocalFile();
+}
+
+std::string counted(size_t n, const char* one, const char* many) {
+    return std::to_string(n) + " " + (n == 1 ? one : many);
 }
 
 }  // namespace
@@ -237,6 +257,167 @@ void TForm1::buildControls() {
     connect(cbFiles, &QComboBox::activated, this, [this] { guarded([this] { cbFilesChange(); }, this); });
     connect(tvFiles->selectionModel(), &QItemSelectionModel::currentChanged, this,
             [this](const QModelIndex& current) { selectionChanged(model_->nodeOf(current)); });
+
+    tvFiles->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(tvFiles, &QWidget::customContextMenuRequested, this,
+            [this](const QPoint& pos) { guarded([&] { tvFilesContextMenu(pos); }, this); });
+    setAcceptDrops(true);
+    buildShortcuts();
+}
+
+// Every command has a key. The window's keys belong to paMain, so a disabled main panel
+// (a directory loading) silences them; Escape belongs to the loading panel.
+void TForm1::buildShortcuts() {
+    auto key = [this](QWidget* owner, const QKeySequence& seq, std::function<void()> run) {
+        auto* s = new QShortcut(seq, owner);
+        s->setContext(Qt::WindowShortcut);
+        s->setAutoRepeat(false);
+        connect(s, &QShortcut::activated, this, [this, run] { guarded(run, this); });
+        return s;
+    };
+    key(paMain, QKeySequence(Qt::CTRL | Qt::Key_O), [this] { buBrowse->click(); });
+    key(paMain, QKeySequence(Qt::CTRL | Qt::Key_S), [this] { buSave->click(); });
+    key(paMain, QKeySequence(Qt::CTRL | Qt::Key_Q), [this] { buQuit->click(); });
+    key(paMain, QKeySequence(Qt::CTRL | Qt::Key_L), [this] { cbFiles->setFocus(Qt::ShortcutFocusReason); });
+    key(paMain, QKeySequence(Qt::CTRL | Qt::Key_T), [this] { tvFiles->setFocus(Qt::ShortcutFocusReason); });
+    key(paMain, QKeySequence(Qt::CTRL | Qt::Key_E), [this] {
+        if (const NodeId node = selectedNode(); node != kNoNode) tvFilesExtract(node);
+    });
+    for (int page = 0; page < 3; ++page)
+        key(paMain, QKeySequence(Qt::CTRL | (Qt::Key_1 + page)),
+            [this, page] { PageControl1->setCurrentIndex(page); });
+    key(paMain, QKeySequence(Qt::CTRL | Qt::Key_Period), [this] { MediaStopKey(); });
+    key(paLoad, QKeySequence(Qt::Key_Escape), [this] { buStop->click(); });
+
+    // Space and S would take keys from the tree and the buttons: only while the Media page shows.
+    playPauseKey_ = key(paMain, QKeySequence(Qt::Key_Space), [this] { MediaPlayPauseKey(); });
+    QShortcut* stopKey = key(paMain, QKeySequence(Qt::Key_S), [this] { MediaStopKey(); });
+    auto follow = [this, stopKey] {
+        const bool media = PageControl1->currentWidget() == tsMedia;
+        playPauseKey_->setEnabled(media);
+        stopKey->setEnabled(media);
+    };
+    connect(PageControl1, &QTabWidget::currentChanged, this, follow);
+    follow();
+}
+
+// A key does what a mouse press on the button does, and nothing on a grey one.
+void TForm1::MediaPlayPauseKey() {
+    MediaPlayer* player = mediaPage_ ? mediaPage_->mediaPlayer() : nullptr;
+    if (!player) return;
+    MediaPlayerControl& control = player->control();
+    // Play stays usable while a sound plays, so a playing sound with a usable Pause pauses.
+    if (control.isOpen() && control.isUsable(btPause) && control.Mode() == MediaMode::Playing)
+        control.press(btPause);
+    else
+        control.press(btPlay);  // a grey button ignores the press
+}
+
+void TForm1::MediaStopKey() {
+    if (MediaPlayer* player = mediaPage_ ? mediaPage_->mediaPlayer() : nullptr)
+        player->control().press(btStop);
+}
+
+NodeId TForm1::selectedNode() const {
+    return model_->nodeOf(tvFiles->currentIndex());
+}
+
+void TForm1::tvFilesContextMenu(const QPoint& pos) {
+    const NodeId node = model_->nodeOf(tvFiles->indexAt(pos));
+    if (node == kNoNode || loading_) return;
+    QMenu menu(this);
+    QAction* extract = menu.addAction(QStringLiteral("Extract..."));
+    connect(extract, &QAction::triggered, this,
+            [this, node] { guarded([&] { tvFilesExtract(node); }, this); });
+    menu.exec(tvFiles->viewport()->mapToGlobal(pos));
+}
+
+void TForm1::tvFilesExtract(NodeId node) {
+    if (loading_ || extracting_ || node < 0 || node >= tree_.size()) return;
+    if (!state.ArchiveFile.isOpen()) return;
+    // The node's own entry, then every entry below it, in tree order.
+    std::vector<size_t> selection;
+    std::vector<NodeId> pending{node};
+    while (!pending.empty()) {
+        const NodeId n = pending.back();
+        pending.pop_back();
+        if (const int32_t entry = tree_.entryIndex(n); entry >= 0)
+            selection.push_back(static_cast<size_t>(entry));
+        for (int32_t row = tree_.childCount(n); row-- > 0;) pending.push_back(tree_.child(n, row));
+    }
+    if (selection.empty()) return;
+
+    const std::optional<std::string> target = dialogs().getExistingDirectory(this);
+    if (!target) return;
+
+    // The directory is read afresh from the open archive; the current entry keeps its place.
+    std::vector<DirectoryRecord> records;
+    {
+        const int64_t position = state.ArchiveFile.position();
+        struct Restore {
+            RuntimeFile& file;
+            int64_t position;
+            ~Restore() {
+                try {
+                    file.seek(position);
+                } catch (...) {
+                }
+            }
+        } restore{state.ArchiveFile, position};
+        records = ReadDirectory(state.ArchiveFile, ReadArchiveFigures(state.ArchiveFile));
+    }
+    // A name edited in the tree does not change its entry; an index the directory lacks is skipped.
+    std::erase_if(selection, [&](size_t i) { return i >= records.size(); });
+
+    extracting_ = true;
+    struct Done {
+        bool& flag;
+        ~Done() { flag = false; }
+    } done{extracting_};
+    QProgressDialog progress(QStringLiteral("Extracting ..."), QStringLiteral("Cancel"), 0,
+                             static_cast<int>(std::min<size_t>(selection.size(), INT32_MAX)), this);
+    progress.setWindowModality(Qt::WindowModal);
+    progress.setMinimumDuration(0);
+    progress.setAutoClose(false);
+    progress.setAutoReset(false);
+
+    ExtractOptions options;
+    size_t firstProblem = SIZE_MAX;
+    std::string problemText;
+    options.onEntry = [&](const ExtractNotice& n) {
+        const bool problem = n.outcome != ExtractOutcome::Written && n.outcome != ExtractOutcome::Kept;
+        if (!problem || firstProblem != SIZE_MAX) return;
+        firstProblem = n.index;
+        problemText = n.name + (n.detail.empty() ? std::string() : ": " + n.detail);
+    };
+    options.progress = [&](size_t doneCount, size_t) {
+        progress.setValue(static_cast<int>(std::min<size_t>(doneCount, INT32_MAX)));
+        QCoreApplication::processEvents();
+        if (onExtractDispatch) onExtractDispatch(progress);
+        return !progress.wasCanceled();
+    };
+    const ExtractSummary summary = ExtractEntries(state, records, selection, *target, options);
+    progress.close();
+
+    std::string text = summary.cancelled ? "Extraction cancelled. " : "";
+    text += "Extracted " + counted(summary.written, "file", "files") + " to " + *target + ".";
+    if (summary.kept > 0) text += " Kept " + counted(summary.kept, "existing file", "existing files") + ".";
+    if (summary.problems > 0)
+        text += " " + counted(summary.problems, "entry", "entries") + " with problems (first: " +
+                problemText + ").";
+    showInformationText(text, this);
+}
+
+void TForm1::dragEnterEvent(QDragEnterEvent* e) {
+    if (!loading_ && !extracting_ && !droppedFile(e->mimeData()).isEmpty())
+        e->acceptProposedAction();
+}
+
+void TForm1::dropEvent(QDropEvent* e) {
+    const QString file = droppedFile(e->mimeData());
+    if (loading_ || extracting_ || file.isEmpty()) return;
+    e->acceptProposedAction();
+    guarded([&] { OpenArchive(file.toLocal8Bit().toStdString()); }, this);
 }
 
 void TForm1::FormCreate() {
@@ -316,17 +497,21 @@ void TForm1::FormActivate() {
 void TForm1::buBrowseClick() {
     const std::optional<std::string> chosen = dialogs().getOpenFileName(this);
     if (!chosen) return;
-    if (!ValidateArchive(*chosen)) {
+    OpenArchive(*chosen);
+}
+
+void TForm1::OpenArchive(const std::string& chosen) {
+    if (!ValidateArchive(chosen)) {
         showInformationText("Not a valid vorlund packed-file!", this);
         return;
     }
     state.ArchiveNameList.clear();
     for (int k = 0; k < cbFiles->count(); ++k) AddArchiveName(state.ArchiveNameList, itemName(cbFiles, k));
-    AddArchiveName(state.ArchiveNameList, *chosen);
+    AddArchiveName(state.ArchiveNameList, chosen);
     cbFiles->clear();
     for (const std::string& name : state.ArchiveNameList) addItemName(cbFiles, name);
     cbFiles->setCurrentIndex(-1);
-    const std::string wanted = lowerAZ(*chosen);
+    const std::string wanted = lowerAZ(chosen);
     for (int k = 0; k < cbFiles->count(); ++k)
         if (lowerAZ(itemName(cbFiles, k)) == wanted) cbFiles->setCurrentIndex(k);
     cbFilesChange();

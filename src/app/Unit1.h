@@ -11,6 +11,8 @@ class QComboBox;
 class QFrame;
 class QLabel;
 class QProgressBar;
+class QProgressDialog;
+class QShortcut;
 class QPushButton;
 class QTabWidget;
 class QTreeView;
@@ -41,6 +43,15 @@ public:
     void cbFilesChange();
     void tvFilesChange(NodeId node);
     void Button1Click();
+    // Browse's work once a file name is chosen (Browse and a dropped file).
+    void OpenArchive(const std::string& chosen);
+    // "Extract...": asks for a folder and writes the node's entry and every entry below it
+    // there under their stored paths.
+    void tvFilesExtract(NodeId node);
+    // Keys of MediaPlayer1: Space presses Pause while a sound plays and Pause is usable, Play
+    // otherwise; S and Ctrl+. press Stop. Grey buttons ignore them, as they ignore the mouse.
+    void MediaPlayPauseKey();
+    void MediaStopKey();
 
     ViewerState state;
 
@@ -73,17 +84,24 @@ public:
     // Runs after each dispatch of pending events while a directory loads (a place for tests
     // to act in the middle of a load).
     std::function<void()> onLoadDispatch;
+    // Runs after each dispatch of pending events while entries are extracted.
+    std::function<void(QProgressDialog&)> onExtractDispatch;
 
 protected:
     bool event(QEvent* e) override;
     void closeEvent(QCloseEvent* e) override;
     void showEvent(QShowEvent* e) override;
+    void dragEnterEvent(QDragEnterEvent* e) override;
+    void dropEvent(QDropEvent* e) override;
 
 private:
     class Loader;
     void buildControls();
     void selectionChanged(NodeId node);
     void ShowItemsDatabase();
+    void buildShortcuts();
+    void tvFilesContextMenu(const QPoint& pos);
+    NodeId selectedNode() const;
 
     FolderTree tree_;
     std::unique_ptr<FolderTreeModel> model_;
@@ -95,6 +113,8 @@ private:
     bool closeAfterLoading_ = false;
     bool backgroundErrorShown_ = false;
     bool destroyed_ = false;
+    bool extracting_ = false;
+    QShortcut* playPauseKey_ = nullptr;
 };
 
 }  // namespace vorlr

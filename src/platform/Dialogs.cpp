@@ -41,6 +41,11 @@ public:
             return std::nullopt;
         return dialog.selectedFiles().first().toLocal8Bit().toStdString();
     }
+    std::optional<std::string> getExistingDirectory(QWidget* parent) override {
+        const QString dir = QFileDialog::getExistingDirectory(parent);
+        if (dir.isEmpty()) return std::nullopt;
+        return dir.toLocal8Bit().toStdString();
+    }
 };
 
 DialogSeam*& current() {

@@ -1,5 +1,5 @@
 #pragma once
-// The one seam for modal dialogs (error box, information dialog, file-open dialog) and the
+// The one seam for modal dialogs (error box, information dialog, file and folder dialogs) and the
 // default exception handler. Tests install their own DialogSeam.
 #include <exception>
 #include <optional>
@@ -20,6 +20,11 @@ public:
                                  const std::string& text) = 0;
     // File-open dialog; nullopt when cancelled. Returns the chosen path as 8-bit bytes.
     virtual std::optional<std::string> getOpenFileName(QWidget* parent) = 0;
+    // Folder dialog; nullopt when cancelled. Seams that never ask for a folder need not answer.
+    virtual std::optional<std::string> getExistingDirectory(QWidget* parent) {
+        (void)parent;
+        return std::nullopt;
+    }
 };
 
 // The seam in use; Qt's real dialogs until replaced. Passing nullptr restores them.

@@ -1,0 +1,326 @@
+// The window's extras: "Extract..." on tree nodes, the keyboard commands, dropped files.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QComboBox>
+#include <QContextMenuEvent>
+#include <QMenu>
+#include <QMimeData>
+#include <QProgressDialog>
+#include <QTabWidget>
+#include <QTest>
+#include <QTimer>
+#include <QTreeView>
+#include <QUrl>
+#include <deque>
+#include <filesystem>
+
+#include "app/FolderTreeModel.h"
+#include "app/MediaPage.h"
+#include "app/MediaPlayer.h"
+#include "app/Unit1.h"
+#include "lib/QarBuilder.h"
+#include "lib/SoundSamples.h"
+#include "platform/Dialogs.h"
+#include "platform/MediaManualOutput.h"
+#include "support/TempDir.h"
+
+namespace vorlr {
+namespace {
+
+namespace fs = std::filesystem;
+using samples::bytesOf;
+using samples::QarEntry;
+using samples::readFile;
+
+class FakeDialogs final : public DialogSeam {
+public:
+    FakeDialogs() { setDialogs(this); }
+    ~FakeDialogs() override { setDialogs(nullptr); }
+    void showError(QWidget*, const std::string&, const std::string& text) override {
+        errors.push_back(text);
+    }
+    void showInformation(QWidget*, const std::string&, const std::string& text) override {
+        infos.push_back(text);
+    }
+    std::optional<std::string> getOpenFileName(QWidget*) override {
+        ++opened;
+        return std::nullopt;
+    }
+    std::optional<std::string> getExistingDirectory(QWidget*) override {
+        ++folderAsked;
+        if (folders.empty()) return std::nullopt;
+        auto answer = folders.front();
+        folders.pop_front();
+        return answer;
+    }
+    std::vector<std::string> errors, infos;
+    std::deque<std::string> folders;
+    int opened = 0;
+    int folderAsked = 0;
+};
+
+QarEntry entry(std::string name, std::vector<uint8_t> data) {
+    return QarEntry{std::move(name), std::move(data), {}, {}, false};
+}
+
+const std::vector<uint8_t> kBinary = {0, 1, 2, 0xFF, 0, 0x80, 10, 13};
+
+// DATA holds A.TXT and SUB with B.BIN and C.BIN; NOTE is a file that also heads a folder.
+std::vector<QarEntry> sampleEntries() {
+    std::vector<uint8_t> big(40000);
+    for (size_t i = 0; i < big.size(); ++i) big[i] = static_cast<uint8_t>(i * 7 + 3);
+    return {entry("DATA\\A.TXT", bytesOf("alpha text")), entry("DATA\\SUB\\B.BIN", kBinary),
+            entry("DATA\\SUB\\C.BIN", big), entry("TOP.TXT", bytesOf("top")),
+            entry("NOTE", bytesOf("n")), entry("NOTE\\INNER.TXT", bytesOf("inner"))};
+}
+
+class Extras : public ::testing::Test {
+protected:
+    testing::TempDir dir;
+    testing::ScopedCwd cwd{dir.path()};
+    FakeDialogs dialogs;
+    TForm1 f;
+
+    // Loads an archive as a pick in the drop-down list does.
+    void load(const std::vector<QarEntry>& entries, const std::string& name = "S.qar") {
+        samples::writeQar(dir.file(name), entries);
+        f.cbFiles->addItem(QString::fromStdString(name), QByteArray::fromStdString(dir.file(name)));
+        f.cbFiles->setCurrentIndex(f.cbFiles->count() - 1);
+        emit f.cbFiles->activated(f.cbFiles->count() - 1);
+    }
+    NodeId node(const std::string& text) {
+        const NodeId n = f.tree().findFrom(f.tree().first(), text);
+        EXPECT_NE(n, kNoNode) << text;
+        return n;
+    }
+    void select(const std::string& text) {
+        f.tvFiles->setCurrentIndex(f.treeModel()->indexOf(node(text)));
+    }
+    void activate() {
+        f.show();
+        QApplication::setActiveWindow(&f);
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&f));
+    }
+    // A right click on the node, then "Extract..." chosen from the menu by keyboard.
+    void extractViaMenu(const std::string& text) {
+        f.show();
+        f.tvFiles->expandAll();
+        const QModelIndex index = f.treeModel()->indexOf(node(text));
+        f.tvFiles->scrollTo(index);
+        const QPoint at = f.tvFiles->visualRect(index).center();
+        bool chosen = false;
+        QTimer::singleShot(0, &f, [&] {
+            auto* menu = f.findChild<QMenu*>();
+            ASSERT_NE(menu, nullptr);
+            ASSERT_EQ(menu->actions().size(), 1);
+            EXPECT_EQ(menu->actions().front()->text(), QStringLiteral("Extract..."));
+            menu->setActiveAction(menu->actions().front());
+            chosen = true;
+            QTest::keyClick(menu, Qt::Key_Return);
+        });
+        QContextMenuEvent click(QContextMenuEvent::Mouse, at, f.tvFiles->viewport()->mapToGlobal(at));
+        QCoreApplication::sendEvent(f.tvFiles->viewport(), &click);
+        EXPECT_TRUE(chosen) << "no menu for " << text;
+    }
+    std::string out(const std::string& name) { return dir.file(name); }
+};
+
+TEST_F(Extras, FolderNodeWritesEveryEntryBelowItUnderItsStoredPath) {
+    load(sampleEntries());
+    select("TOP.TXT");
+    const ViewerState& s = f.state;
+    const auto before = std::make_tuple(s.CurrentEntryName, s.CurrentEntryOffset, s.CurrentEntrySize);
+    const int64_t position = f.state.ArchiveFile.position();
+
+    dialogs.folders.push_back(out("out"));  // missing: created
+    extractViaMenu("DATA");
+    const auto entries = sampleEntries();
+    EXPECT_EQ(readFile(out("out/DATA/A.TXT")), entries[0].data);
+    EXPECT_EQ(readFile(out("out/DATA/SUB/B.BIN")), entries[1].data);
+    EXPECT_EQ(readFile(out("out/DATA/SUB/C.BIN")), entries[2].data);
+    EXPECT_FALSE(fs::exists(out("out/TOP.TXT")));
+    EXPECT_FALSE(fs::exists(out("out/NOTE")));
+    EXPECT_EQ(dialogs.infos, std::vector<std::string>{"Extracted 3 files to " + out("out") + "."});
+    EXPECT_TRUE(dialogs.errors.empty());
+    // The selected entry is still where it was: Save and the viewers rely on it.
+    EXPECT_EQ(std::make_tuple(s.CurrentEntryName, s.CurrentEntryOffset, s.CurrentEntrySize), before);
+    EXPECT_EQ(f.state.ArchiveFile.position(), position);
+}
+
+TEST_F(Extras, FileNodeWritesItsEntryAndAFileWithChildrenTakesThemAlong) {
+    load(sampleEntries());
+    dialogs.folders = {out("one"), out("two")};
+    extractViaMenu("B.BIN");
+    EXPECT_EQ(readFile(out("one/DATA/SUB/B.BIN")), kBinary);
+    EXPECT_FALSE(fs::exists(out("one/DATA/SUB/C.BIN")));
+    EXPECT_FALSE(fs::exists(out("one/DATA/A.TXT")));
+
+    // NOTE is written as a file, so NOTE\INNER.TXT cannot become a file below it.
+    extractViaMenu("NOTE");
+    EXPECT_EQ(readFile(out("two/NOTE")), bytesOf("n"));
+    ASSERT_EQ(dialogs.infos.size(), 2u);
+    EXPECT_EQ(dialogs.infos[0], "Extracted 1 file to " + out("one") + ".");
+    EXPECT_EQ(dialogs.infos[1].rfind("Extracted 1 file to " + out("two") + ". 1 entry with problems (first: NOTE\\INNER.TXT", 0), 0u)
+        << dialogs.infos[1];
+    EXPECT_TRUE(dialogs.errors.empty());
+}
+
+TEST_F(Extras, CancelAfterTheFirstEntryStopsTheRunAndSaysSo) {
+    load(sampleEntries());
+    dialogs.folders.push_back(out("out"));
+    int dispatches = 0;
+    f.onExtractDispatch = [&](QProgressDialog& progress) {
+        ++dispatches;
+        EXPECT_TRUE(progress.isVisible());
+        if (progress.value() >= 1) progress.cancel();
+    };
+    extractViaMenu("DATA");
+    EXPECT_EQ(dispatches, 2);  // before the first entry, after it
+    EXPECT_TRUE(fs::exists(out("out/DATA/A.TXT")));
+    EXPECT_FALSE(fs::exists(out("out/DATA/SUB/B.BIN")));
+    EXPECT_FALSE(fs::exists(out("out/DATA/SUB/C.BIN")));
+    EXPECT_EQ(dialogs.infos, std::vector<std::string>{"Extraction cancelled. Extracted 1 file to " + out("out") + "."});
+    EXPECT_EQ(f.findChild<QProgressDialog*>(), nullptr);
+}
+
+TEST_F(Extras, CancelledFolderDialogOrNoArchiveDoesNothing) {
+    TForm1 empty;
+    empty.tvFilesExtract(0);  // no archive, no tree: not even a question
+    EXPECT_EQ(dialogs.folderAsked, 0);
+
+    load(sampleEntries());
+    const auto listing = [&] {
+        std::vector<std::string> names;
+        for (const auto& e : fs::directory_iterator(dir.path())) names.push_back(e.path().filename());
+        std::sort(names.begin(), names.end());
+        return names;
+    };
+    const auto before = listing();
+    extractViaMenu("DATA");
+    EXPECT_EQ(dialogs.folderAsked, 1);
+    EXPECT_EQ(listing(), before);
+    EXPECT_TRUE(dialogs.infos.empty());
+    EXPECT_TRUE(dialogs.errors.empty());
+}
+
+TEST_F(Extras, KeysSaveExtractSwitchPagesAndQuit) {
+    load(sampleEntries());
+    activate();
+    select("TOP.TXT");
+    QTest::keyClick(&f, Qt::Key_S, Qt::ControlModifier);
+    EXPECT_EQ(readFile("TOP.txt"), bytesOf("top"));
+
+    select("SUB");
+    dialogs.folders.push_back(out("keyed"));
+    QTest::keyClick(&f, Qt::Key_E, Qt::ControlModifier);
+    EXPECT_EQ(readFile(out("keyed/DATA/SUB/B.BIN")), kBinary);
+    EXPECT_FALSE(fs::exists(out("keyed/DATA/A.TXT")));
+    activate();  // the offscreen platform does not hand activation back after the progress dialog
+
+    QTest::keyClick(&f, Qt::Key_3, Qt::ControlModifier);
+    EXPECT_EQ(f.PageControl1->currentWidget(), f.tsMedia);
+    QTest::keyClick(&f, Qt::Key_2, Qt::ControlModifier);
+    EXPECT_EQ(f.PageControl1->currentWidget(), f.tsImage);
+    QTest::keyClick(&f, Qt::Key_L, Qt::ControlModifier);
+    EXPECT_TRUE(f.cbFiles->hasFocus());
+
+    QTest::keyClick(&f, Qt::Key_Q, Qt::ControlModifier);
+    EXPECT_FALSE(f.isVisible());
+    EXPECT_TRUE(dialogs.errors.empty());
+}
+
+TEST_F(Extras, WhileLoadingOnlyEscapeActsAndItStops) {
+    std::vector<QarEntry> many;
+    for (int i = 0; i < 400; ++i) many.push_back(entry("F" + std::to_string(i) + ".BIN", {1}));
+    activate();
+    int dispatches = 0;
+    f.onLoadDispatch = [&] {
+        if (++dispatches != 2) return;
+        QTest::keyClick(&f, Qt::Key_O, Qt::ControlModifier);  // Browse is off while loading
+        QTest::keyClick(&f, Qt::Key_3, Qt::ControlModifier);  // so are the pages
+        QTest::keyClick(&f, Qt::Key_Escape);
+    };
+    load(many);
+    EXPECT_EQ(dialogs.opened, 0);
+    EXPECT_EQ(f.PageControl1->currentWidget(), f.tsText);
+    EXPECT_GT(f.tree().size(), 0);
+    EXPECT_LT(f.tree().size(), 400);
+    // Loaded: Ctrl+O browses again.
+    QTest::keyClick(&f, Qt::Key_O, Qt::ControlModifier);
+    EXPECT_EQ(dialogs.opened, 1);
+}
+
+TEST_F(Extras, MediaKeysPressOnlyUsableButtonsAndOnlyOnTheMediaPage) {
+    ManualAudioOutputs outputs;
+    setAudioOutputs(&outputs);
+    struct Restore {
+        ~Restore() { setAudioOutputs(nullptr); }
+    } restore;
+    activate();
+    MediaPlayerControl& mp = f.mediaPage()->mediaPlayer()->control();
+    QTest::keyClick(&f, Qt::Key_3, Qt::ControlModifier);
+    QTest::keyClick(&f, Qt::Key_Space);  // nothing open: every button is grey
+    EXPECT_FALSE(mp.isOpen());
+    EXPECT_TRUE(dialogs.errors.empty());
+
+    load({entry("SOUND.WAV", samples::makeWavTone({1000, 8000, 1, 440}))});
+    select("SOUND.WAV");
+    ASSERT_EQ(f.PageControl1->currentWidget(), f.tsMedia);
+    ASSERT_TRUE(mp.isUsable(btPlay));
+    ASSERT_FALSE(mp.isUsable(btPause));
+    QTest::keyClick(&f, Qt::Key_Space);  // Play, as a click on it would
+    EXPECT_TRUE(mp.isUsable(btPause));
+    EXPECT_EQ(mp.Mode(), MediaMode::Playing);
+    QTest::keyClick(&f, Qt::Key_Space);
+    EXPECT_EQ(mp.Mode(), MediaMode::Paused);
+
+    // Away from the Media page Space belongs to the other controls.
+    QTest::keyClick(&f, Qt::Key_1, Qt::ControlModifier);
+    QTest::keyClick(&f, Qt::Key_Space);
+    EXPECT_EQ(mp.Mode(), MediaMode::Paused);
+
+    QTest::keyClick(&f, Qt::Key_Period, Qt::ControlModifier);
+    EXPECT_EQ(mp.Mode(), MediaMode::Stopped);
+    EXPECT_TRUE(dialogs.errors.empty());
+}
+
+// Sends a drag of the given URLs over the window and drops it; returns whether the drag was taken.
+bool drop(QWidget& target, const QList<QUrl>& urls) {
+    QMimeData data;
+    data.setUrls(urls);
+    const QPoint at(400, 300);
+    QDragEnterEvent enter(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(&target, &enter);
+    if (!enter.isAccepted()) return false;
+    QDropEvent dropped(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(&target, &dropped);
+    return dropped.isAccepted();
+}
+
+TEST_F(Extras, DroppedFileIsBrowsedTo) {
+    samples::writeQar(dir.file("Dropped.qar"), sampleEntries());
+    samples::writeFile(dir.file("junk.qar"), std::vector<uint8_t>(600, 0));
+    const QUrl good = QUrl::fromLocalFile(QString::fromStdString(dir.file("Dropped.qar")));
+    const QUrl junk = QUrl::fromLocalFile(QString::fromStdString(dir.file("junk.qar")));
+
+    EXPECT_FALSE(drop(f, {good, junk}));  // one file at a time
+    EXPECT_FALSE(drop(f, {QUrl("https://example.org/a.qar")}));
+    EXPECT_EQ(f.cbFiles->count(), 0);
+
+    ASSERT_TRUE(drop(f, {junk}));
+    EXPECT_EQ(dialogs.infos, std::vector<std::string>{"Not a valid vorlund packed-file!"});
+    EXPECT_EQ(f.cbFiles->count(), 0);
+    EXPECT_EQ(f.tree().size(), 0);
+
+    ASSERT_TRUE(drop(f, {good}));
+    ASSERT_EQ(f.cbFiles->count(), 1);
+    EXPECT_EQ(f.cbFiles->currentIndex(), 0);
+    EXPECT_EQ(f.cbFiles->itemData(0).toByteArray().toStdString(), dir.file("Dropped.qar"));
+    EXPECT_EQ(f.state.CurrentArchiveName, dir.file("Dropped.qar"));
+    EXPECT_NE(f.tree().findFrom(f.tree().first(), "INNER.TXT"), kNoNode);
+    EXPECT_TRUE(dialogs.errors.empty());
+}
+
+}  // namespace
+}  // namespace vorlr
