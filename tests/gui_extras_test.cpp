@@ -295,6 +295,7 @@ bool drop(QWidget& target, const QList<QUrl>& urls) {
     if (!enter.isAccepted()) return false;
     QDropEvent dropped(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
     QCoreApplication::sendEvent(&target, &dropped);
+    QCoreApplication::processEvents();  // the file is opened after the drop returns
     return dropped.isAccepted();
 }
 

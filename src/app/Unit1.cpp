@@ -417,7 +417,11 @@ void TForm1::dropEvent(QDropEvent* e) {
     const QString file = droppedFile(e->mimeData());
     if (loading_ || extracting_ || file.isEmpty()) return;
     e->acceptProposedAction();
-    guarded([&] { OpenArchive(file.toLocal8Bit().toStdString()); }, this);
+    // Opened once the drop has returned: the loading panel dispatches events, and the
+    // program the file came from should not wait for a long load to finish the drag.
+    QTimer::singleShot(0, this, [this, name = file.toLocal8Bit().toStdString()] {
+        if (!loading_ && !extracting_) guarded([&] { OpenArchive(name); }, this);
+    });
 }
 
 void TForm1::FormCreate() {
