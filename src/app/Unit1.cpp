@@ -5,6 +5,7 @@
 #include <QCoreApplication>
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QElapsedTimer>
 #include <QFrame>
 #include <QLabel>
 #include <QMenu>
@@ -390,7 +391,14 @@ void TForm1::tvFilesExtract(NodeId node) {
         firstProblem = n.index;
         problemText = n.name + (n.detail.empty() ? std::string() : ": " + n.detail);
     };
-    options.progress = [&](size_t doneCount, size_t) {
+    // Small entries go by the thousand: dispatch about a thousand times a run, or after a pause
+    // long enough for a Cancel click to wait on.
+    const size_t step = std::max<size_t>(1, selection.size() / 1000);
+    QElapsedTimer sinceDispatch;
+    sinceDispatch.start();
+    options.progress = [&](size_t doneCount, size_t total) {
+        if (doneCount % step != 0 && doneCount != total && sinceDispatch.elapsed() < 100) return true;
+        sinceDispatch.restart();
         progress.setValue(static_cast<int>(std::min<size_t>(doneCount, INT32_MAX)));
         QCoreApplication::processEvents();
         if (onExtractDispatch) onExtractDispatch(progress);
