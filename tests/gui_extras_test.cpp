@@ -80,6 +80,7 @@ protected:
     testing::TempDir dir;
     testing::ScopedCwd cwd{dir.path()};
     FakeDialogs dialogs;
+    ManualAudioOutputs outputs;  // outlives the window, whose sound closes on its output
     TForm1 f;
 
     // Loads an archive as a pick in the drop-down list does.
@@ -252,7 +253,6 @@ TEST_F(Extras, WhileLoadingOnlyEscapeActsAndItStops) {
 }
 
 TEST_F(Extras, MediaKeysPressOnlyUsableButtonsAndOnlyOnTheMediaPage) {
-    ManualAudioOutputs outputs;
     setAudioOutputs(&outputs);
     struct Restore {
         ~Restore() { setAudioOutputs(nullptr); }
