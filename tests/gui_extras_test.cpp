@@ -103,8 +103,9 @@ protected:
         QApplication::setActiveWindow(&f);
         ASSERT_TRUE(QTest::qWaitForWindowActive(&f));
     }
-    // A right click on the node, then "Extract..." chosen from the menu by keyboard.
-    void extractViaMenu(const std::string& text) {
+    // A right click on the node (or the menu key on the current node), then "Extract..."
+    // chosen from the menu by keyboard.
+    void extractViaMenu(const std::string& text, bool menuKey = false) {
         f.show();
         f.tvFiles->expandAll();
         const QModelIndex index = f.treeModel()->indexOf(node(text));
@@ -120,8 +121,14 @@ protected:
             chosen = true;
             QTest::keyClick(menu, Qt::Key_Return);
         });
-        QContextMenuEvent click(QContextMenuEvent::Mouse, at, f.tvFiles->viewport()->mapToGlobal(at));
-        QCoreApplication::sendEvent(f.tvFiles->viewport(), &click);
+        if (menuKey) {
+            f.tvFiles->setCurrentIndex(index);
+            QContextMenuEvent key(QContextMenuEvent::Keyboard, QPoint(0, 0), f.tvFiles->mapToGlobal(QPoint(0, 0)));
+            QCoreApplication::sendEvent(f.tvFiles, &key);
+        } else {
+            QContextMenuEvent click(QContextMenuEvent::Mouse, at, f.tvFiles->viewport()->mapToGlobal(at));
+            QCoreApplication::sendEvent(f.tvFiles->viewport(), &click);
+        }
         EXPECT_TRUE(chosen) << "no menu for " << text;
     }
     std::string out(const std::string& name) { return dir.file(name); }
@@ -152,7 +159,7 @@ TEST_F(Extras, FolderNodeWritesEveryEntryBelowItUnderItsStoredPath) {
 TEST_F(Extras, FileNodeWritesItsEntryAndAFileWithChildrenTakesThemAlong) {
     load(sampleEntries());
     dialogs.folders = {out("one"), out("two")};
-    extractViaMenu("B.BIN");
+    extractViaMenu("B.BIN", /*menuKey=*/true);
     EXPECT_EQ(readFile(out("one/DATA/SUB/B.BIN")), kBinary);
     EXPECT_FALSE(fs::exists(out("one/DATA/SUB/C.BIN")));
     EXPECT_FALSE(fs::exists(out("one/DATA/A.TXT")));

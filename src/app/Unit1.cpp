@@ -2,6 +2,7 @@
 
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QContextMenuEvent>
 #include <QCoreApplication>
 #include <QDragEnterEvent>
 #include <QDropEvent>
@@ -262,6 +263,7 @@ void TForm1::buildControls() {
     tvFiles->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(tvFiles, &QWidget::customContextMenuRequested, this,
             [this](const QPoint& pos) { guarded([&] { tvFilesContextMenu(pos); }, this); });
+    tvFiles->installEventFilter(this);
     setAcceptDrops(true);
     buildShortcuts();
 }
@@ -331,6 +333,21 @@ void TForm1::tvFilesContextMenu(const QPoint& pos) {
     connect(extract, &QAction::triggered, this,
             [this, node] { guarded([&] { tvFilesExtract(node); }, this); });
     menu.exec(tvFiles->viewport()->mapToGlobal(pos));
+}
+
+// The menu key opens the tree's menu on the current node, wherever the pointer is.
+bool TForm1::eventFilter(QObject* watched, QEvent* e) {
+    if (watched == tvFiles && e->type() == QEvent::ContextMenu &&
+        static_cast<QContextMenuEvent*>(e)->reason() == QContextMenuEvent::Keyboard) {
+        const QModelIndex current = tvFiles->currentIndex();
+        if (current.isValid()) {
+            tvFiles->scrollTo(current);
+            const QPoint at = tvFiles->visualRect(current).center();
+            guarded([&] { tvFilesContextMenu(at); }, this);
+        }
+        return true;
+    }
+    return QWidget::eventFilter(watched, e);
 }
 
 void TForm1::tvFilesExtract(NodeId node) {
