@@ -133,6 +133,11 @@ void generate(const std::string& dir) {
     for (size_t i = 0; i < entries.size(); ++i) qar.record(entries[i].name, offsets[i], entries[i].size);
 }
 
+std::vector<std::string>& leftovers() {
+    static std::vector<std::string> paths;
+    return paths;
+}
+
 void BM_ExtractEntry512MiB(benchmark::State& st) {
     const std::string dir = benchDir();
     ViewerState state;
@@ -160,19 +165,18 @@ void BM_ExtractEntries20000(benchmark::State& st) {
     const auto records = ReadDirectory(state.ArchiveFile, figures);
     std::vector<size_t> all(records.size());
     std::iota(all.begin(), all.end(), 0);
-    // A fresh folder each time, removed only at the end: ext4 is slow to create files right
-    // after many were deleted (it skips recently freed inodes), which would swamp the figure.
+    // A fresh folder each time, removed only when the program ends: ext4 is slow to create
+    // files right after many were deleted (it skips recently freed inodes), which would swamp
+    // the figure.
     static int run = 0;
-    std::vector<std::string> outs;
     for (auto _ : st) {
-        outs.push_back(dir + "/extracted-" + std::to_string(run++));
+        leftovers().push_back(dir + "/extracted-" + std::to_string(run++));
         st.PauseTiming();
         ::sync();
         st.ResumeTiming();
-        const auto summary = ExtractEntries(state, records, all, outs.back(), {});
+        const auto summary = ExtractEntries(state, records, all, leftovers().back(), {});
         if (summary.written != records.size()) st.SkipWithError("not every entry was written");
     }
-    for (const auto& out : outs) fs::remove_all(out);
     st.SetBytesProcessed(st.iterations() * kManyTotal);
     st.SetItemsProcessed(st.iterations() * kManyCount);
 }
@@ -193,5 +197,6 @@ int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
+    for (const auto& path : leftovers()) fs::remove_all(path);
     return 0;
 }
