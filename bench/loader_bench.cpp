@@ -7,7 +7,6 @@
 // first run, or by `loader_bench --generate`; beside them sorted-1m.names and shuffled-1m.names
 // (one name per line, '/' separators) for bench/compare_tree.sh.
 #include <benchmark/benchmark.h>
-
 #include <sys/stat.h>
 
 #include <cstdio>
@@ -40,16 +39,13 @@ struct Fixture {
     int32_t uniqueFolders;  // >= 0: every name different, in this many folders
 };
 constexpr Fixture kFixtures[] = {
-    {"sorted-100k.qar", 100000, false, -1},
-    {"shuffled-100k.qar", 100000, true, -1},
-    {"sorted-1m.qar", 1000000, false, -1},
-    {"shuffled-1m.qar", 1000000, true, -1},
-    {"unique-100k.qar", 100000, false, 100},
-    {"unique-1m.qar", 1000000, false, 1000},
+    {"sorted-100k.qar", 100000, false, -1},  {"shuffled-100k.qar", 100000, true, -1},
+    {"sorted-1m.qar", 1000000, false, -1},   {"shuffled-1m.qar", 1000000, true, -1},
+    {"unique-100k.qar", 100000, false, 100}, {"unique-1m.qar", 1000000, false, 1000},
 };
 
 int64_t fileSize(const std::string& path) {
-    struct stat st{};
+    struct stat st {};
     return ::stat(path.c_str(), &st) == 0 ? static_cast<int64_t>(st.st_size) : -1;
 }
 
@@ -60,8 +56,9 @@ void generate(bool force) {
         const std::string path = dir + "/" + f.file;
         if (!force && fileSize(path) == 520 + int64_t{f.entries} * 280) continue;
         std::fprintf(stderr, "writing %s ...\n", path.c_str());
-        samples::writeBigArchive(path, f.uniqueFolders >= 0 ? samples::uniqueArchiveNames(f.entries, f.uniqueFolders)
-                                                            : samples::bigArchiveNames(f.entries, f.shuffled));
+        samples::writeBigArchive(path, f.uniqueFolders >= 0
+                                           ? samples::uniqueArchiveNames(f.entries, f.uniqueFolders)
+                                           : samples::bigArchiveNames(f.entries, f.shuffled));
     }
     for (const bool shuffled : {false, true}) {
         const std::string names = dir + (shuffled ? "/shuffled-1m.names" : "/sorted-1m.names");
@@ -92,18 +89,26 @@ void BM_LoadDirectory(benchmark::State& st, const char* file) {
     st.counters["entries"] = entries;
     st.counters["nodes"] = tree->size();
     st.counters["ns_per_entry"] =
-        benchmark::Counter(entries * 1e-9, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+        benchmark::Counter(entries * 1e-9, benchmark::Counter::kIsIterationInvariantRate |
+                                               benchmark::Counter::kInvert);
 }
 
 }  // namespace
 
 BENCHMARK_CAPTURE(BM_LoadDirectory, sorted_100k, "sorted-100k.qar")->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(BM_LoadDirectory, shuffled_100k, "shuffled-100k.qar")->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(BM_LoadDirectory, sorted_1m, "sorted-1m.qar")->Unit(benchmark::kMillisecond)->MinTime(2);
-BENCHMARK_CAPTURE(BM_LoadDirectory, shuffled_1m, "shuffled-1m.qar")->Unit(benchmark::kMillisecond)->MinTime(2);
+BENCHMARK_CAPTURE(BM_LoadDirectory, shuffled_100k, "shuffled-100k.qar")
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_LoadDirectory, sorted_1m, "sorted-1m.qar")
+    ->Unit(benchmark::kMillisecond)
+    ->MinTime(2);
+BENCHMARK_CAPTURE(BM_LoadDirectory, shuffled_1m, "shuffled-1m.qar")
+    ->Unit(benchmark::kMillisecond)
+    ->MinTime(2);
 // Every name different (no file name repeats), 1000 entries per folder.
 BENCHMARK_CAPTURE(BM_LoadDirectory, unique_100k, "unique-100k.qar")->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(BM_LoadDirectory, unique_1m, "unique-1m.qar")->Unit(benchmark::kMillisecond)->MinTime(2);
+BENCHMARK_CAPTURE(BM_LoadDirectory, unique_1m, "unique-1m.qar")
+    ->Unit(benchmark::kMillisecond)
+    ->MinTime(2);
 
 int main(int argc, char** argv) {
     try {

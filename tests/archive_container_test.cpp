@@ -1,8 +1,7 @@
 // The archive container: the validation rule, the figures, opening for loading, the entry
 // location, record names, the whole directory and the list of structural problems.
-#include <sys/stat.h>
-
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cstring>
 #include <functional>
@@ -99,7 +98,8 @@ TEST(Figures, FilesTooShortForBothCountsFailWithTheEndOfFileError) {
     for (size_t size : {0, 100, 512, 515, 516, 519}) {
         auto bytes = countsFile(1, 1, size);
         MemoryByteSource src(bytes);
-        EXPECT_EQ(fileErrorText([&] { ReadArchiveFigures(src); }), "Read beyond end of file") << size;
+        EXPECT_EQ(fileErrorText([&] { ReadArchiveFigures(src); }), "Read beyond end of file")
+            << size;
     }
 }
 
@@ -118,7 +118,8 @@ TEST(Validation, OnFilesIgnoresTheHeaderAndClosesTheFile) {
     EXPECT_FALSE(ValidateArchive(dir.file("d.qar")));
 
     samples::writeFile(dir.file("short.qar"), countsFile(1, 1, 519));
-    EXPECT_EQ(fileErrorText([&] { ValidateArchive(dir.file("short.qar")); }), "Read beyond end of file");
+    EXPECT_EQ(fileErrorText([&] { ValidateArchive(dir.file("short.qar")); }),
+              "Read beyond end of file");
     EXPECT_EQ(fileErrorText([&] { ValidateArchive(dir.file("missing.qar")); }), "File not found");
 }
 
@@ -264,7 +265,9 @@ TEST(Records, LittleEndianNumbers) {
 
 TEST(Directory, AllRecordsInOrder) {
     std::vector<QarEntry> entries;
-    for (int i = 0; i < 5000; ++i) entries.push_back(entry("D" + std::to_string(i % 7) + "\\F" + std::to_string(i), std::string(i % 3, 'x')));
+    for (int i = 0; i < 5000; ++i)
+        entries.push_back(entry("D" + std::to_string(i % 7) + "\\F" + std::to_string(i),
+                                std::string(i % 3, 'x')));
     QarEntry odd = entry("NOZERO");
     odd.noZeroByte = true;
     odd.offsetOverride = -7;
@@ -319,12 +322,13 @@ TEST(Problems, EveryKindIsReported) {
     MemoryByteSource src(bytes);
     const int64_t dir = 523;
     const std::string range = "520.." + std::to_string(dir);
-    EXPECT_EQ(ArchiveProblems(src),
-              (std::vector<std::string>{"counts differ: 4 at offset 512, 9 at offset 516",
-                                        "entry 0: data outside " + range + " (offset 519, size 1)",
-                                        "entry 1: data outside " + range + " (offset 521, size 3)",
-                                        "entry 2: data outside " + range + " (offset 523, size -1)",
-                                        "entry 3: name without a zero byte in its first 200 bytes"}));
+    EXPECT_EQ(
+        ArchiveProblems(src),
+        (std::vector<std::string>{"counts differ: 4 at offset 512, 9 at offset 516",
+                                  "entry 0: data outside " + range + " (offset 519, size 1)",
+                                  "entry 1: data outside " + range + " (offset 521, size 3)",
+                                  "entry 2: data outside " + range + " (offset 523, size -1)",
+                                  "entry 3: name without a zero byte in its first 200 bytes"}));
 }
 
 TEST(Problems, CountsAndDirectory) {
@@ -336,14 +340,16 @@ TEST(Problems, CountsAndDirectory) {
     {
         auto bytes = countsFile(-1, 2, 600);
         MemoryByteSource src(bytes);
-        EXPECT_EQ(ArchiveProblems(src), (std::vector<std::string>{"counts differ: -1 at offset 512, 2 at offset 516",
-                                                                  "count not positive: -1"}));
+        EXPECT_EQ(ArchiveProblems(src),
+                  (std::vector<std::string>{"counts differ: -1 at offset 512, 2 at offset 516",
+                                            "count not positive: -1"}));
     }
     {
         auto bytes = countsFile(3, 3, 600);
         MemoryByteSource src(bytes);
-        EXPECT_EQ(ArchiveProblems(src), std::vector<std::string>{
-                                            "directory outside the file: 3 records of 280 bytes need 840 bytes, the file has 600"});
+        EXPECT_EQ(ArchiveProblems(src),
+                  std::vector<std::string>{"directory outside the file: 3 records of 280 bytes "
+                                           "need 840 bytes, the file has 600"});
     }
     {
         // One record in a 520-byte file: the directory starts at 240, over the counts, and the

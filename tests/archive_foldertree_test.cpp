@@ -67,8 +67,8 @@ TEST(FolderTree, FindFromIncludesTheStartAndLooksOnlyForward) {
     const NodeId x2 = t.addChild(e, "X", -1);
     const NodeId dFile = t.addChild(e, "D", 0);
 
-    EXPECT_EQ(t.findFrom(d, "D"), d);          // the start itself
-    EXPECT_EQ(t.findFrom(x, "D"), dFile);      // forward, a file node, in another subtree
+    EXPECT_EQ(t.findFrom(d, "D"), d);      // the start itself
+    EXPECT_EQ(t.findFrom(x, "D"), dFile);  // forward, a file node, in another subtree
     EXPECT_EQ(t.findFrom(d, "X"), x);
     EXPECT_EQ(t.findFrom(e, "X"), x2);
     EXPECT_EQ(t.findFrom(dFile, "X"), kNoNode);  // never backwards
@@ -199,7 +199,9 @@ TEST(FolderTree, RandomTreesMatchTheScanningTree) {
             if (op < 7 || n == 0) {
                 // Deep chains as well as wide levels: prefer recent nodes as parents.
                 int parent = -1;
-                if (n > 0 && rng() % 5 != 0) parent = (rng() % 2) ? n - 1 - static_cast<int>(rng() % std::min(n, 3)) : static_cast<int>(rng() % n);
+                if (n > 0 && rng() % 5 != 0)
+                    parent = (rng() % 2) ? n - 1 - static_cast<int>(rng() % std::min(n, 3))
+                                         : static_cast<int>(rng() % n);
                 const std::string& text = texts[rng() % textCount];
                 const int entry = (rng() % 2) ? s : -1;
                 ASSERT_EQ(t.addChild(parent, text, entry), ref.add(parent, text, entry));

@@ -1,10 +1,9 @@
 // Directory loading: the path helpers, the shapes of tree the forward pre-order search gives,
 // chunked reading, events, progress, stopping, errors (with the panels restored), damaged
 // archives, and random archives compared with the plain reference loader.
+#include <gtest/gtest.h>
 #include <sys/mman.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <functional>
 #include <random>
@@ -77,7 +76,8 @@ std::vector<std::string> lines(const FolderTree& t) {
 
 class Loader : public ::testing::Test {
 protected:
-    std::vector<std::string> load(const std::vector<QarEntry>& entries, const QarOptions& options = {}) {
+    std::vector<std::string> load(const std::vector<QarEntry>& entries,
+                                  const QarOptions& options = {}) {
         samples::writeQar(path_, entries, options);
         state_.CurrentArchiveName = path_;
         LoadDirectory(state_, tree_, recorder_);
@@ -152,8 +152,9 @@ TEST_F(Loader, DuplicatesAreKeptAndRootFilesHaveNoFolder) {
 TEST_F(Loader, EachNewDirectoryTextIsSearchedAgain) {
     // The second entry shares the first one's directory text and parent; the third one's text
     // differs (an empty segment), so its path is searched segment by segment.
-    EXPECT_EQ(load({entry("A\\B\\F1"), entry("A\\B\\F2"), entry("A\\B\\\\F3")}),
-              (std::vector<std::string>{"A", "  B", "    F1 #0", "    F2 #1", "    ", "      F3 #2"}));
+    EXPECT_EQ(
+        load({entry("A\\B\\F1"), entry("A\\B\\F2"), entry("A\\B\\\\F3")}),
+        (std::vector<std::string>{"A", "  B", "    F1 #0", "    F2 #1", "    ", "      F3 #2"}));
 }
 
 TEST_F(Loader, NamesWithoutAZeroByteAreEmptyRootFiles) {
@@ -166,7 +167,8 @@ TEST_F(Loader, NamesWithoutAZeroByteAreEmptyRootFiles) {
 TEST_F(Loader, EntryFieldPositionsFillTheTable) {
     load({entry("A", "123"), entry("B\\C", "45"), entry("D")});
     const int32_t start = 520 + 5;
-    EXPECT_EQ(state_.EntryOffsetTable, (std::vector<int32_t>{start + 256, start + 536, start + 816}));
+    EXPECT_EQ(state_.EntryOffsetTable,
+              (std::vector<int32_t>{start + 256, start + 536, start + 816}));
     // Each file node's entry leads to its data.
     ReadEntryLocation(state_, state_.EntryOffsetTable[tree_.entryIndex(tree_.child(1, 0))]);
     EXPECT_EQ(state_.CurrentEntryOffset, 523);
@@ -201,7 +203,8 @@ TEST_F(Loader, FiftyOneEntriesAreReadInTwoChunks) {
 
 TEST_F(Loader, StopEndsTheLoopAfterTheEntryInHand) {
     std::vector<QarEntry> entries;
-    for (int i = 0; i < 120; ++i) entries.push_back(entry("D" + std::to_string(i % 3) + "\\F" + std::to_string(i)));
+    for (int i = 0; i < 120; ++i)
+        entries.push_back(entry("D" + std::to_string(i % 3) + "\\F" + std::to_string(i)));
     recorder_.onProgress = [&](int32_t i) {
         if (i == 40) state_.StopRequested = true;
     };
@@ -211,7 +214,7 @@ TEST_F(Loader, StopEndsTheLoopAfterTheEntryInHand) {
     EXPECT_EQ(recorder_.finishes, 1);
     int files = 0;
     for (NodeId n = 0; n < tree_.size(); ++n) files += tree_.entryIndex(n) >= 0;
-    EXPECT_EQ(files, 42);  // entries 0 to 41
+    EXPECT_EQ(files, 42);                             // entries 0 to 41
     EXPECT_EQ(state_.EntryOffsetTable.size(), 120u);  // full size, later elements unused
     EXPECT_TRUE(state_.ArchiveFile.isOpen());
     EXPECT_TRUE(state_.StopRequested);
@@ -322,7 +325,8 @@ std::vector<std::string> namesInFile(const std::vector<uint8_t>& bytes) {
 }
 
 std::vector<QarEntry> randomEntries(std::mt19937& rng) {
-    static const std::vector<std::string> pool = {"A", "B", "D", "X", "Y", "F", "F1", "A.TXT", "INFO.TXT", ""};
+    static const std::vector<std::string> pool = {"A", "B",  "D",     "X",        "Y",
+                                                  "F", "F1", "A.TXT", "INFO.TXT", ""};
     std::vector<QarEntry> entries;
     const int n = 1 + static_cast<int>(rng() % (rng() % 8 == 0 ? 160 : 30));
     const int poolSize = 2 + static_cast<int>(rng() % (pool.size() - 1));
@@ -394,16 +398,24 @@ TEST(LoaderRandom, DamagedArchivesEndInACleanErrorOrATree) {
         auto entries = randomEntries(rng);
         QarOptions o;
         switch (rng() % 5) {
-        case 0: o.firstCount = static_cast<int32_t>(rng() % 400) - 100; break;
-        case 1: o.truncateTo = static_cast<int64_t>(rng() % (520 + entries.size() * 300)); break;
-        case 2: o.firstCount = static_cast<int32_t>(rng()); break;
-        case 3:
-            for (auto& e : entries) {
-                if (rng() % 3 == 0) e.offsetOverride = static_cast<int32_t>(rng());
-                if (rng() % 3 == 0) e.sizeOverride = static_cast<int32_t>(rng());
-            }
-            break;
-        default: o.secondCount = 3; break;
+            case 0:
+                o.firstCount = static_cast<int32_t>(rng() % 400) - 100;
+                break;
+            case 1:
+                o.truncateTo = static_cast<int64_t>(rng() % (520 + entries.size() * 300));
+                break;
+            case 2:
+                o.firstCount = static_cast<int32_t>(rng());
+                break;
+            case 3:
+                for (auto& e : entries) {
+                    if (rng() % 3 == 0) e.offsetOverride = static_cast<int32_t>(rng());
+                    if (rng() % 3 == 0) e.sizeOverride = static_cast<int32_t>(rng());
+                }
+                break;
+            default:
+                o.secondCount = 3;
+                break;
         }
         const auto bytes = samples::buildQar(entries, o);
         const std::string path = file.set(bytes);
@@ -418,7 +430,8 @@ TEST(LoaderRandom, DamagedArchivesEndInACleanErrorOrATree) {
         } catch (const Error& e) {
             ++failed;
             const std::string what = e.what();
-            EXPECT_TRUE(what == "Read beyond end of file" || what == "I/O error 131" || what == "Range check error")
+            EXPECT_TRUE(what == "Read beyond end of file" || what == "I/O error 131" ||
+                        what == "Range check error")
                 << what;
             EXPECT_EQ(tree.size(), 0);
         }

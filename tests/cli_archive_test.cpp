@@ -1,11 +1,10 @@
 // qar info, list, tree, check and pack, run as the real tool on generated archives: exact
 // output, exit statuses, raw name bytes, and the tree printed by the viewer's own loader.
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <filesystem>
 #include <string>
@@ -35,7 +34,9 @@ struct Outcome {
     std::string err;
 };
 
-QarEntry entry(const std::string& name, const std::string& data = "") { return {name, bytesOf(data), {}, {}, false}; }
+QarEntry entry(const std::string& name, const std::string& data = "") {
+    return {name, bytesOf(data), {}, {}, false};
+}
 
 class ArchiveCli : public ::testing::Test {
 protected:
@@ -47,8 +48,10 @@ protected:
         const std::string outPath = io_.file("stdout"), errPath = io_.file("stderr");
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                         0644);
+        posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                         0644);
         pid_t pid = -1;
         Outcome r;
         const int rc = ::posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
@@ -98,7 +101,8 @@ TEST_F(ArchiveCli, InfoOnAValidArchive) {
     archive({entry("A\\B.TXT", "hello"), entry("C", "xy")});
     const Outcome r = qar({"info", path_});
     EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.out, "valid: yes\nentries: 2\nsecond count: 2\nfile size: 1087\ndirectory offset: 527\n");
+    EXPECT_EQ(r.out,
+              "valid: yes\nentries: 2\nsecond count: 2\nfile size: 1087\ndirectory offset: 527\n");
     EXPECT_EQ(r.err, "");
 }
 
@@ -108,7 +112,8 @@ TEST_F(ArchiveCli, InfoOnInvalidArchives) {
     archive({entry("A"), entry("B")}, differ);
     Outcome r = qar({"info", path_});
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.out, "valid: no\nentries: 2\nsecond count: 3\nfile size: 1080\ndirectory offset: 520\n");
+    EXPECT_EQ(r.out,
+              "valid: no\nentries: 2\nsecond count: 3\nfile size: 1080\ndirectory offset: 520\n");
     EXPECT_EQ(r.err, "qar: Not a valid vorlund packed-file!\n");
 
     QarOptions none;
@@ -116,7 +121,8 @@ TEST_F(ArchiveCli, InfoOnInvalidArchives) {
     archive({}, none);
     r = qar({"info", path_});
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.out, "valid: no\nentries: 0\nsecond count: 0\nfile size: 520\ndirectory offset: 520\n");
+    EXPECT_EQ(r.out,
+              "valid: no\nentries: 0\nsecond count: 0\nfile size: 520\ndirectory offset: 520\n");
 
     // 559 bytes cannot hold two records; 560 can.
     QarOptions two;
@@ -129,7 +135,8 @@ TEST_F(ArchiveCli, InfoOnInvalidArchives) {
     writeFile(path_, bytes);
     r = qar({"info", path_});
     EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.out, "valid: yes\nentries: 2\nsecond count: 2\nfile size: 560\ndirectory offset: 0\n");
+    EXPECT_EQ(r.out,
+              "valid: yes\nentries: 2\nsecond count: 2\nfile size: 560\ndirectory offset: 0\n");
 }
 
 TEST_F(ArchiveCli, InfoWithACountWhoseProductWraps) {
@@ -138,8 +145,9 @@ TEST_F(ArchiveCli, InfoWithACountWhoseProductWraps) {
     archive({entry("A")}, huge);
     const Outcome r = qar({"info", path_});
     EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.out, "valid: yes\nentries: 7669585\nsecond count: 7669585\nfile size: 800\n"
-                     "directory offset: -2147483000\n");
+    EXPECT_EQ(r.out,
+              "valid: yes\nentries: 7669585\nsecond count: 7669585\nfile size: 800\n"
+              "directory offset: -2147483000\n");
 }
 
 TEST_F(ArchiveCli, FileErrorsAndUsage) {
@@ -168,10 +176,11 @@ TEST_F(ArchiveCli, ListPrintsEveryRecordWithRawNames) {
     archive({entry("DATA\\README.TXT", "hello"), entry("\xE9t\xE9\\\x01x"), nameless, odd});
     const Outcome r = qar({"list", path_});
     EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.out, "0\t520\t5\tDATA\\README.TXT\n"
-                     "1\t525\t0\t\xE9t\xE9\\\x01x\n"
-                     "2\t525\t1\t\n"
-                     "3\t-1\t-2147483648\tODD\n");
+    EXPECT_EQ(r.out,
+              "0\t520\t5\tDATA\\README.TXT\n"
+              "1\t525\t0\t\xE9t\xE9\\\x01x\n"
+              "2\t525\t1\t\n"
+              "3\t-1\t-2147483648\tODD\n");
     EXPECT_EQ(r.err, "");
 }
 
@@ -215,7 +224,8 @@ TEST_F(ArchiveCli, TreeShowsTheLoadersQuirks) {
 TEST_F(ArchiveCli, TreeOfADemoSizedArchiveMatchesTheLoader) {
     std::vector<QarEntry> entries;
     for (int i = 0; i < 700; ++i)
-        entries.push_back(entry("L" + std::to_string(i % 5) + "\\M" + std::to_string(i % 7) + "\\F" + std::to_string(i % 11)));
+        entries.push_back(entry("L" + std::to_string(i % 5) + "\\M" + std::to_string(i % 7) +
+                                "\\F" + std::to_string(i % 11)));
     archive(entries);
     const Outcome r = qar({"tree", path_});
     EXPECT_EQ(r.status, 0);
@@ -259,16 +269,19 @@ TEST_F(ArchiveCli, CheckSaysOkOrListsEveryProblem) {
     archive({early, nameless}, differ);
     r = qar({"check", path_});
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.out, "counts differ: 2 at offset 512, 5 at offset 516\n"
-                     "entry 0: data outside 520..521 (offset 100, size 1)\n"
-                     "entry 1: name without a zero byte in its first 200 bytes\n");
+    EXPECT_EQ(r.out,
+              "counts differ: 2 at offset 512, 5 at offset 516\n"
+              "entry 0: data outside 520..521 (offset 100, size 1)\n"
+              "entry 1: name without a zero byte in its first 200 bytes\n");
 
     QarOptions tooMany;
     tooMany.firstCount = 4;
     archive({entry("A")}, tooMany);
     r = qar({"check", path_});
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.out, "directory outside the file: 4 records of 280 bytes need 1120 bytes, the file has 800\n");
+    EXPECT_EQ(
+        r.out,
+        "directory outside the file: 4 records of 280 bytes need 1120 bytes, the file has 800\n");
 }
 
 namespace {
@@ -294,8 +307,9 @@ TEST_F(ArchiveCli, PackWritesTheArchiveLayoutInPathOrder) {
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, "");
     // Relative paths in byte order ("A.B" < "A/X" < "A0"), stored with backslashes.
-    EXPECT_EQ(readFile(out), buildQar({entry("A.B", ""), entry("A\\X", "x-data"), entry("A0", "zero"),
-                                       entry("B\\C\\D.TXT", "deep"), entry("\xE9", "e")}));
+    EXPECT_EQ(readFile(out),
+              buildQar({entry("A.B", ""), entry("A\\X", "x-data"), entry("A0", "zero"),
+                        entry("B\\C\\D.TXT", "deep"), entry("\xE9", "e")}));
     EXPECT_EQ(qar({"info", out}).status, 0);
     EXPECT_EQ(qar({"check", out}).out, "ok\n");
     // Nothing but the archive appeared beside it.
@@ -325,9 +339,11 @@ TEST_F(ArchiveCli, PackRefusesLongNamesBeforeWritingAnything) {
     put(in / dir100 / std::string(99, 'g'), "long");  // 200 bytes
     r = qar({"pack", in.string(), out});
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, "qar: name of 200 bytes or more: " + dir100 + "\\" + std::string(99, 'g') + "\n");
+    EXPECT_EQ(r.err,
+              "qar: name of 200 bytes or more: " + dir100 + "\\" + std::string(99, 'g') + "\n");
     EXPECT_FALSE(fs::exists(out));
-    for (const auto& e : fs::directory_iterator(dir_.path())) EXPECT_FALSE(e.is_regular_file()) << e.path();
+    for (const auto& e : fs::directory_iterator(dir_.path()))
+        EXPECT_FALSE(e.is_regular_file()) << e.path();
 }
 
 TEST_F(ArchiveCli, PackRefusesWhatTheFieldsCannotHold) {
@@ -374,6 +390,7 @@ TEST_F(ArchiveCli, PackedArchivesLoadLikeTheirFolders) {
     ASSERT_EQ(qar({"pack", in.string(), out}).status, 0);
     const Outcome r = qar({"tree", out});
     EXPECT_EQ(r.out, "DATA\n  C.INI\t#0\n  TEXT\n    A.TXT\t#1\n    B.TXT\t#2\nREADME.TXT\t#3\n");
-    EXPECT_EQ(qar({"list", out}).out, "0\t520\t1\tDATA\\C.INI\n1\t521\t1\tDATA\\TEXT\\A.TXT\n"
-                                      "2\t522\t1\tDATA\\TEXT\\B.TXT\n3\t523\t1\tREADME.TXT\n");
+    EXPECT_EQ(qar({"list", out}).out,
+              "0\t520\t1\tDATA\\C.INI\n1\t521\t1\tDATA\\TEXT\\A.TXT\n"
+              "2\t522\t1\tDATA\\TEXT\\B.TXT\n3\t523\t1\tREADME.TXT\n");
 }

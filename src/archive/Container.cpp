@@ -16,12 +16,14 @@ constexpr int64_t kRecordsPerRead = 4096;
 // Walks the directory records of a file in reads of kRecordsPerRead records.
 template <typename Visit>
 void forEachRecord(ByteSource& file, int64_t directoryOffset, int32_t count, Visit&& visit) {
-    std::vector<uint8_t> chunk(static_cast<size_t>(std::min<int64_t>(count, kRecordsPerRead) * kRecordSize));
+    std::vector<uint8_t> chunk(
+        static_cast<size_t>(std::min<int64_t>(count, kRecordsPerRead) * kRecordSize));
     file.seek(directoryOffset);
     for (int64_t done = 0; done < count;) {
         const int64_t n = std::min<int64_t>(count - done, kRecordsPerRead);
         file.readExact(chunk.data(), n * kRecordSize);
-        for (int64_t k = 0; k < n; ++k) visit(static_cast<int32_t>(done + k), chunk.data() + k * kRecordSize);
+        for (int64_t k = 0; k < n; ++k)
+            visit(static_cast<int32_t>(done + k), chunk.data() + k * kRecordSize);
         done += n;
     }
 }
@@ -105,11 +107,11 @@ std::vector<DirectoryRecord> ReadDirectory(ByteSource& file, const ArchiveFigure
     if (figures.directoryOffset < 0) throw Error("directory lies outside the file");
     std::vector<DirectoryRecord> records;
     records.reserve(static_cast<size_t>(figures.firstCount));
-    forEachRecord(file, figures.directoryOffset, figures.firstCount,
-                  [&](int32_t, const uint8_t* record) {
-                      records.push_back(DirectoryRecord{RecordName(record), RecordNameTerminated(record),
-                                                        ReadLe32(record + 256), ReadLe32(record + 260)});
-                  });
+    forEachRecord(
+        file, figures.directoryOffset, figures.firstCount, [&](int32_t, const uint8_t* record) {
+            records.push_back(DirectoryRecord{RecordName(record), RecordNameTerminated(record),
+                                              ReadLe32(record + 256), ReadLe32(record + 260)});
+        });
     return records;
 }
 
@@ -127,7 +129,8 @@ std::vector<std::string> ArchiveProblems(ByteSource& file) {
     const std::string range = "520.." + std::to_string(dir);
     if (dir < 0) {
         problems.push_back("directory outside the file: " + std::to_string(f.firstCount) +
-                           " records of 280 bytes need " + std::to_string(int64_t{f.firstCount} * kRecordSize) +
+                           " records of 280 bytes need " +
+                           std::to_string(int64_t{f.firstCount} * kRecordSize) +
                            " bytes, the file has " + std::to_string(f.fileSize));
         return problems;
     }
@@ -138,8 +141,8 @@ std::vector<std::string> ArchiveProblems(ByteSource& file) {
         const int64_t offset = ReadLe32(record + 256);
         const int64_t size = ReadLe32(record + 260);
         if (offset < kDataStart || size < 0 || offset + size > dir)
-            problems.push_back(entry + ": data outside " + range + " (offset " + std::to_string(offset) +
-                               ", size " + std::to_string(size) + ")");
+            problems.push_back(entry + ": data outside " + range + " (offset " +
+                               std::to_string(offset) + ", size " + std::to_string(size) + ")");
         if (!RecordNameTerminated(record))
             problems.push_back(entry + ": name without a zero byte in its first 200 bytes");
     });

@@ -30,7 +30,8 @@ bool SplitFirst(std::string_view& path, std::string_view& segment) {
 // Reads the directory into the tree; the loading panel is up while this runs.
 void ReadEntries(ViewerState& state, FolderTree& tree, LoadObserver& observer, int32_t count,
                  int64_t fieldPosition) {
-    std::string nameBuffer;  // the entry's name, copied out of WorkBuffer (which event handlers share)
+    std::string
+        nameBuffer;  // the entry's name, copied out of WorkBuffer (which event handlers share)
     nameBuffer.reserve(kNameBytes);
     std::string previousDirectory;
     NodeId parentNode = kNoNode;
@@ -46,8 +47,10 @@ void ReadEntries(ViewerState& state, FolderTree& tree, LoadObserver& observer, i
             chunkOffset += kRecordSize;
         }
         // Looking up a new text mostly waits for memory: start that a few entries ahead.
-        if (const int32_t ahead = i % kRecordsPerChunk + kPrefetchDistance; ahead < kRecordsPerChunk && i + kPrefetchDistance < count) {
-            const std::string_view later = RecordNameView(state.WorkBuffer.data() + int64_t{ahead} * kRecordSize);
+        if (const int32_t ahead = i % kRecordsPerChunk + kPrefetchDistance;
+            ahead < kRecordsPerChunk && i + kPrefetchDistance < count) {
+            const std::string_view later =
+                RecordNameView(state.WorkBuffer.data() + int64_t{ahead} * kRecordSize);
             const auto slash = later.rfind('\\');
             tree.prefetchText(slash == std::string_view::npos ? later : later.substr(slash + 1));
         }
@@ -82,7 +85,9 @@ void ReadEntries(ViewerState& state, FolderTree& tree, LoadObserver& observer, i
 
 }  // namespace
 
-std::string ExtractDirectoryPart(const std::string& path) { return std::string(DirectoryPart(path)); }
+std::string ExtractDirectoryPart(const std::string& path) {
+    return std::string(DirectoryPart(path));
+}
 
 bool SplitFirstSegment(std::string& path, std::string& segment) {
     std::string_view rest = path, first;

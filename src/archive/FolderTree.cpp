@@ -1,12 +1,12 @@
 #include "archive/FolderTree.h"
 
 #include <algorithm>
+#include <cstring>
 #include <deque>
 #include <limits>
 #include <memory>
 #include <set>
 #include <stdexcept>
-#include <cstring>
 #include <vector>
 
 namespace vorlr {
@@ -48,7 +48,9 @@ public:
     static constexpr int kShift = 15;
     static constexpr size_t kChunk = size_t{1} << kShift;
 
-    T& operator[](NodeId i) { return chunks_[static_cast<size_t>(i) >> kShift][static_cast<size_t>(i) & (kChunk - 1)]; }
+    T& operator[](NodeId i) {
+        return chunks_[static_cast<size_t>(i) >> kShift][static_cast<size_t>(i) & (kChunk - 1)];
+    }
     const T& operator[](NodeId i) const {
         return chunks_[static_cast<size_t>(i) >> kShift][static_cast<size_t>(i) & (kChunk - 1)];
     }
@@ -203,7 +205,7 @@ public:
 private:
     static constexpr size_t kVectorLimit = 4096;
     Less less_;
-    std::vector<NodeId> sorted_;              // while there is no set
+    std::vector<NodeId> sorted_;  // while there is no set
     std::unique_ptr<std::set<NodeId, Less>> set_;
 };
 
@@ -271,7 +273,9 @@ struct FolderTree::Impl {
     }
 
     int32_t findText(std::string_view text, uint64_t h) const {
-        return textIds.find(text, h, [this](int32_t id) -> std::string_view { return texts[static_cast<size_t>(id)]; });
+        return textIds.find(text, h, [this](int32_t id) -> std::string_view {
+            return texts[static_cast<size_t>(id)];
+        });
     }
 
     int32_t intern(std::string&& text) {
@@ -289,7 +293,10 @@ struct FolderTree::Impl {
         TextInfo& info = textInfo[n.textId];
         n.prevSameText = info.tail;
         n.nextSameText = kNoNode;
-        if (info.tail != kNoNode) nodes[info.tail].nextSameText = node; else info.head = node;
+        if (info.tail != kNoNode)
+            nodes[info.tail].nextSameText = node;
+        else
+            info.head = node;
         info.tail = node;
         if (info.index) info.index->insert(node);
     }
@@ -297,8 +304,14 @@ struct FolderTree::Impl {
     void unlink(NodeId node) {
         NodeData& n = nodes[node];
         TextInfo& info = textInfo[n.textId];
-        if (n.prevSameText != kNoNode) nodes[n.prevSameText].nextSameText = n.nextSameText; else info.head = n.nextSameText;
-        if (n.nextSameText != kNoNode) nodes[n.nextSameText].prevSameText = n.prevSameText; else info.tail = n.prevSameText;
+        if (n.prevSameText != kNoNode)
+            nodes[n.prevSameText].nextSameText = n.nextSameText;
+        else
+            info.head = n.nextSameText;
+        if (n.nextSameText != kNoNode)
+            nodes[n.nextSameText].prevSameText = n.prevSameText;
+        else
+            info.tail = n.prevSameText;
         if (info.index) info.index->erase(node);
     }
 
@@ -308,7 +321,8 @@ struct FolderTree::Impl {
             std::vector<NodeId> all;
             for (NodeId n = info.head; n != kNoNode; n = nodes[n].nextSameText) all.push_back(n);
             std::sort(all.begin(), all.end(), PreOrderLess{this});
-            info.index = std::make_unique<OrderedNodes<PreOrderLess>>(PreOrderLess{this}, std::move(all));
+            info.index =
+                std::make_unique<OrderedNodes<PreOrderLess>>(PreOrderLess{this}, std::move(all));
         }
         return *info.index;
     }
@@ -406,7 +420,9 @@ NodeId FolderTree::next(NodeId node) const {
     return kNoNode;
 }
 
-void FolderTree::prefetchText(std::string_view text) const { impl_->textIds.prefetch(TextTable::hash(text)); }
+void FolderTree::prefetchText(std::string_view text) const {
+    impl_->textIds.prefetch(TextTable::hash(text));
+}
 
 NodeId FolderTree::findFrom(NodeId start, std::string_view text) const {
     Impl& d = *impl_;

@@ -28,7 +28,7 @@ void put32(uint8_t* p, int64_t value) {
 }
 
 bool sameFile(const struct stat& a, const std::string& path) {
-    struct stat b{};
+    struct stat b {};
     return ::stat(path.c_str(), &b) == 0 && a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
@@ -37,7 +37,7 @@ bool sameFile(const struct stat& a, const std::string& path) {
 std::vector<PackItem> CollectPackItems(const std::string& dir, const std::string& exclude) {
     std::error_code ec;
     if (!fs::is_directory(dir, ec)) throw Error("not a folder: " + dir);
-    struct stat excluded{};
+    struct stat excluded {};
     const bool haveExcluded = !exclude.empty() && ::stat(exclude.c_str(), &excluded) == 0;
 
     std::vector<PackItem> items;
@@ -106,7 +106,8 @@ void WritePack(const std::vector<PackItem>& items, const std::string& out) {
             RuntimeFile in;
             in.openExisting(item.diskPath, RuntimeFile::Access::ReadOnly);
             for (int64_t left = item.size; left > 0;) {
-                const int64_t got = in.readCounted(buffer.data(), std::min<int64_t>(left, static_cast<int64_t>(buffer.size())));
+                const int64_t got = in.readCounted(
+                    buffer.data(), std::min<int64_t>(left, static_cast<int64_t>(buffer.size())));
                 if (got == 0) throw Error("file shrank while packing: " + item.diskPath);
                 file.write(buffer.data(), got);
                 left -= got;

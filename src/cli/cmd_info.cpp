@@ -12,9 +12,10 @@ int cmdInfo(const Args& args) {
     vorlr::RuntimeFile file;
     file.openExisting(args[0], vorlr::RuntimeFile::Access::ReadOnly);
     const vorlr::ArchiveFigures f = vorlr::ReadArchiveFigures(file);
-    std::printf("valid: %s\nentries: %d\nsecond count: %d\nfile size: %lld\ndirectory offset: %lld\n",
-                f.valid ? "yes" : "no", f.firstCount, f.secondCount,
-                static_cast<long long>(f.fileSize), static_cast<long long>(f.directoryOffset));
+    std::printf(
+        "valid: %s\nentries: %d\nsecond count: %d\nfile size: %lld\ndirectory offset: %lld\n",
+        f.valid ? "yes" : "no", f.firstCount, f.secondCount, static_cast<long long>(f.fileSize),
+        static_cast<long long>(f.directoryOffset));
     std::fflush(stdout);
     if (!f.valid) return fail("Not a valid vorlund packed-file!");
     return 0;

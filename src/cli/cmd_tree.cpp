@@ -22,7 +22,8 @@ public:
         if (enabled_) std::fprintf(stderr, "Loading %d file names ...", count);
     }
     void progress(int32_t index) override {
-        if (enabled_ && index % 65536 == 0) std::fprintf(stderr, "\rLoading %d file names ... %d", count_, index);
+        if (enabled_ && index % 65536 == 0)
+            std::fprintf(stderr, "\rLoading %d file names ... %d", count_, index);
     }
     void loadingFinished() override {
         if (enabled_) std::fprintf(stderr, "\r\033[K");

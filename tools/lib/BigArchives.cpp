@@ -11,9 +11,11 @@ namespace vorlr::samples {
 
 std::vector<std::string> bigArchiveNames(int32_t entries, bool shuffled, uint32_t seed) {
     if (entries <= 0 || entries % 10000 != 0)
-        throw std::invalid_argument("bigArchiveNames: entries must be a positive multiple of 10000");
-    const int32_t third = entries / 10000;  // folders of the third level below each second-level one
-    static const char* const kTop[10] = {"DATA", "MAPS", "SOUND", "MUSIC", "TEXT",
+        throw std::invalid_argument(
+            "bigArchiveNames: entries must be a positive multiple of 10000");
+    const int32_t third =
+        entries / 10000;  // folders of the third level below each second-level one
+    static const char* const kTop[10] = {"DATA",   "MAPS",  "SOUND",     "MUSIC",  "TEXT",
                                          "IMAGES", "ITEMS", "CREATURES", "SPELLS", "SCRIPTS"};
     std::vector<std::string> names;
     names.reserve(static_cast<size_t>(entries));
@@ -22,7 +24,8 @@ std::vector<std::string> bigArchiveNames(int32_t entries, bool shuffled, uint32_
         for (int b = 0; b < 100; ++b)
             for (int c = 0; c < third; ++c)
                 for (int f = 0; f < 10; ++f) {
-                    std::snprintf(buf, sizeof buf, "%s\\AREA%02d\\PART%03d\\FILE%d.DAT", kTop[a], b, c, f);
+                    std::snprintf(buf, sizeof buf, "%s\\AREA%02d\\PART%03d\\FILE%d.DAT", kTop[a], b,
+                                  c, f);
                     names.emplace_back(buf);
                 }
     std::sort(names.begin(), names.end());
@@ -32,7 +35,8 @@ std::vector<std::string> bigArchiveNames(int32_t entries, bool shuffled, uint32_
 
 std::vector<std::string> uniqueArchiveNames(int32_t entries, int32_t folders) {
     if (entries <= 0 || folders < 0 || (folders > 0 && entries % folders != 0))
-        throw std::invalid_argument("uniqueArchiveNames: entries must be a positive multiple of folders");
+        throw std::invalid_argument(
+            "uniqueArchiveNames: entries must be a positive multiple of folders");
     std::vector<std::string> names;
     names.reserve(static_cast<size_t>(entries));
     char buf[64];
