@@ -174,9 +174,9 @@ TEST_F(ExtractEntryTest, SinkSeesTheSameBytesReadsAndPosition) {
     EXPECT_EQ(state_.ArchiveFile.position(), 123 + 2 * 16384);
 }
 
-// Large entries are copied inside the kernel; everything a later step can see must be what the
-// 16384-byte loop leaves behind.
-TEST(ExtractEntryLarge, LeavesTheSameStateAsTheBlockLoop) {
+// Entries are copied to files inside the kernel; everything a later step can see must be what
+// the 16384-byte loop leaves behind.
+TEST(ExtractEntryInKernel, LeavesTheSameStateAsTheBlockLoop) {
     TempDir dir;
     ScopedCwd cwd(dir.path());
     const int64_t fileSize = (int64_t{3} << 20) + 100;
@@ -195,6 +195,7 @@ TEST(ExtractEntryLarge, LeavesTheSameStateAsTheBlockLoop) {
         {fileSize - 16484, 2 << 20},                          // a full read, then a partial one
         {fileSize + 5, 2 << 20},                              // starts beyond the end
         {fileSize - (int64_t{1} << 20), 1 << 20},             // ends exactly at the end
+        {520, 1}, {520, 16384}, {520, 16385}, {fileSize - 10, 100}, {520, 0}, {520, -5},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(::testing::Message() << "start " << c.start << " size " << c.size);

@@ -14,30 +14,44 @@ namespace vorlr {
 namespace {
 
 constexpr int64_t kBlock = static_cast<int64_t>(kWorkBufferSize);
-// Below this the plain copy loop is as fast; above it the kernel copies without the
-// round trip through WorkBuffer.
-constexpr int64_t kBulkThreshold = int64_t{1} << 20;
 
-// Copies the entry file to file inside the kernel, then leaves CurrentEntrySize, WorkBuffer
-// and the archive position exactly as the 16384-byte loop would have left them. Returns false,
-// having changed nothing, when the kernel cannot copy between these two files.
-bool copyInKernel(ViewerState& state, RuntimeFile& out) {
+[[noreturn]] void throwWriteError(int err) {
+    if (err == ENOSPC || err == EFBIG || err == EDQUOT) throwFileError(kDiskFull);
+    throwFromErrno(err);
+}
+
+void writeAll(int fd, const uint8_t* data, int64_t count) {
+    while (count > 0) {
+        const ssize_t n = ::write(fd, data, static_cast<size_t>(std::min<int64_t>(count, 1 << 30)));
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            throwWriteError(errno);
+        }
+        if (n == 0) throwFileError(kDiskFull);
+        data += n;
+        count -= n;
+    }
+}
+
+// Copies the entry to fd inside the kernel, without the round trip through WorkBuffer, then
+// leaves CurrentEntrySize, WorkBuffer and the archive position exactly as the 16384-byte loop
+// would have left them. Returns -1, having changed nothing, when the kernel cannot copy
+// between these two files.
+int64_t copyInKernel(ViewerState& state, int fd) {
     RuntimeFile& archive = state.ArchiveFile;
     const int64_t size = state.CurrentEntrySize;
     const int64_t start = archive.position();
     loff_t in = start;
-    loff_t at = 0;
     int64_t copied = 0;
     while (copied < size) {
-        const ssize_t n = ::copy_file_range(archive.fd(), &in, out.fd(), &at,
+        const ssize_t n = ::copy_file_range(archive.fd(), &in, fd, nullptr,
                                             static_cast<size_t>(std::min<int64_t>(size - copied, 1 << 30)), 0);
         if (n < 0) {
             if (errno == EINTR) continue;
             if (copied == 0 && (errno == EXDEV || errno == EINVAL || errno == ENOSYS ||
                                 errno == EOPNOTSUPP || errno == EBADF))
-                return false;
-            if (errno == ENOSPC || errno == EFBIG || errno == EDQUOT) throwFileError(kDiskFull);
-            throwFromErrno(errno);
+                return -1;
+            throwWriteError(errno);
         }
         if (n == 0) break;  // the archive ended
         copied += n;
@@ -54,7 +68,7 @@ bool copyInKernel(ViewerState& state, RuntimeFile& out) {
         archive.seek(start + (reads - 1) * kBlock);
         archive.readCounted(state.WorkBuffer.data(), kBlock);
     }
-    return true;
+    return copied;
 }
 
 }  // namespace
@@ -75,11 +89,16 @@ int64_t CopyEntryBytes(ViewerState& state, const EntrySink& sink) {
     return copied;
 }
 
+int64_t CopyEntryToFile(ViewerState& state, int fd) {
+    if (state.CurrentEntrySize <= 0) return 0;
+    if (const int64_t copied = copyInKernel(state, fd); copied >= 0) return copied;
+    return CopyEntryBytes(state, [fd](const uint8_t* data, int64_t count) { writeAll(fd, data, count); });
+}
+
 void ExtractEntry(ViewerState& state, const std::string& fileName) {
     RuntimeFile out;
     out.create(fileName);
-    if (state.CurrentEntrySize < kBulkThreshold || !copyInKernel(state, out))
-        CopyEntryBytes(state, [&out](const uint8_t* data, int64_t count) { out.write(data, count); });
+    CopyEntryToFile(state, out.fd());
     // Bytes past a short file keep what the previous extraction left there.
     out.seek(0);
     out.readCounted(state.HeadBytes.data(), static_cast<int64_t>(state.HeadBytes.size()));

@@ -19,6 +19,10 @@ void ExtractEntry(ViewerState& state, const std::string& fileName);
 // which is below the starting CurrentEntrySize only when the archive ended first.
 using EntrySink = std::function<void(const uint8_t* data, int64_t count)>;
 int64_t CopyEntryBytes(ViewerState& state, const EntrySink& sink);
+// The same copy to a file descriptor opened for writing (at its current offset), done inside
+// the kernel where both are regular files; the state afterwards is the same. A short write
+// is "Disk full".
+int64_t CopyEntryToFile(ViewerState& state, int fd);
 
 // Renames source to target, replacing target. The target is deleted only when the source
 // exists and the rename can then take place; nothing is reported.

@@ -55,20 +55,6 @@ size_t matchBracket(std::string_view pattern, size_t at, unsigned char c, bool& 
 
 std::string errnoText(int err) { return runtimeErrorText(runtimeCodeFromErrno(err)); }
 
-void writeAll(int fd, const uint8_t* data, int64_t count) {
-    while (count > 0) {
-        const ssize_t n = ::write(fd, data, static_cast<size_t>(std::min<int64_t>(count, 1 << 30)));
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            if (errno == ENOSPC || errno == EFBIG || errno == EDQUOT) throwFileError(kDiskFull);
-            throwFromErrno(errno);
-        }
-        if (n == 0) throwFileError(kDiskFull);
-        data += n;
-        count -= n;
-    }
-}
-
 struct FdGuard {
     int fd = -1;
     ~FdGuard() {
@@ -261,8 +247,7 @@ void extractOne(RunContext& run, const DirectoryRecord& record, ExtractNotice& n
         return;
     }
     OutputFile output(dir, leaf, leafExists);
-    notice.written = CopyEntryBytes(
-        state, [&output](const uint8_t* data, int64_t count) { writeAll(output.fd(), data, count); });
+    notice.written = CopyEntryToFile(state, output.fd());
     output.closeChecked();
     if (const int err = output.commit(leaf, keep); err != 0) {
         if (err == EEXIST && keep) {

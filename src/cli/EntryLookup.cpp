@@ -65,19 +65,8 @@ int64_t CopyEntry(ArchiveSession& session, size_t index, const EntrySink& sink) 
 }
 
 int64_t CopyEntryToFd(ArchiveSession& session, size_t index, int fd) {
-    return CopyEntry(session, index, [fd](const uint8_t* data, int64_t count) {
-        while (count > 0) {
-            const ssize_t n = ::write(fd, data, static_cast<size_t>(std::min<int64_t>(count, 1 << 30)));
-            if (n < 0) {
-                if (errno == EINTR) continue;
-                if (errno == ENOSPC || errno == EFBIG || errno == EDQUOT) throwFileError(kDiskFull);
-                throwFromErrno(errno);
-            }
-            if (n == 0) throwFileError(kDiskFull);
-            data += n;
-            count -= n;
-        }
-    });
+    SelectEntry(session, index);
+    return CopyEntryToFile(*session.state, fd);
 }
 
 void ExtractEntryTo(ArchiveSession& session, size_t index, const std::string& fileName) {
