@@ -184,6 +184,36 @@ TEST(FolderTree, LargeIndexesStayInOrder) {
     ExpectSameTree(t, ref);
 }
 
+// Deep chains (as names made of many short or empty segments give): pre-order comparisons
+// between nodes far apart in depth, in branches that part high up or low down.
+TEST(FolderTree, DeepChainsKeepThePreOrder) {
+    FolderTree t;
+    ScanTree ref;
+    std::mt19937 rng(3);
+    auto add = [&](int parent, const std::string& text) {
+        const int n = ref.add(parent, text, -1);
+        EXPECT_EQ(t.addChild(parent, text, -1), n);
+        return n;
+    };
+    std::vector<int> chain;
+    int top = add(-1, "A");
+    chain.push_back(top);
+    for (int d = 1; d < 300; ++d) {
+        if (d % 3 == 0) add(chain.back(), "F");  // a childless first child here and there
+        chain.push_back(add(chain.back(), d % 2 ? "B" : "A"));
+    }
+    // Branches off the chain at random depths, themselves deep.
+    for (int b = 0; b < 12; ++b) {
+        int at = chain[rng() % chain.size()];
+        for (int d = 0; d < 40 + static_cast<int>(rng() % 80); ++d) at = add(at, d % 3 ? "A" : "B");
+        add(at, "F");
+    }
+    ExpectSameTree(t, ref);
+    for (int start = 0; start < static_cast<int>(ref.nodes.size()); ++start)
+        for (const char* text : {"A", "B", "F", "none"})
+            ASSERT_EQ(t.findFrom(start, text), ref.findFrom(start, text)) << start << " " << text;
+}
+
 // Random trees built by random operations, compared with the scanning tree after every step.
 TEST(FolderTree, RandomTreesMatchTheScanningTree) {
     std::mt19937 rng(20240611);

@@ -15,20 +15,24 @@ namespace vorlr {
 //
 // * Children are only ever appended, so a node's row among its siblings never changes, and the
 //   pre-order of two nodes follows from their rows where their paths from the roots part (an
-//   ancestor comes before its descendants). Comparing two nodes costs O(depth) and no
-//   insertion ever moves another node's position key.
+//   ancestor comes before its descendants). Comparing two nodes climbs their ancestors by jump
+//   pointers, O(log depth), and no insertion ever changes another node's position.
 // * Texts are interned. Every text keeps the list of its nodes, and, from the first search for
 //   it on, an ordered set of them in pre-order, kept up to date by later insertions and edited
 //   labels. Texts that are never searched (most file names) never pay for an ordered set.
-// * findFrom(start, text) is one hash look-up and one lower_bound by pre-order position:
-//   O(log k) comparisons for k nodes with that text.
+// * findFrom(start, text) looks at the start and its first childless children (where the
+//   loader usually finds its folder), else does one hash look-up and one lower_bound by
+//   pre-order position: O(log k) comparisons for k nodes with that text.
 
 namespace {
 
 // Where a node stands: all that pre-order comparisons read, kept apart and small so that the
-// comparisons of a search touch little memory.
+// comparisons of a search touch little memory. `jump` is an ancestor chosen so that climbing to
+// any depth takes O(log depth) steps (skew-binary jump pointers); nodes of equal depth have
+// jumps of equal depth, so two nodes can climb side by side.
 struct Place {
     NodeId parent;
+    NodeId jump;  // a root: itself
     int32_t row;
     int32_t depth;
 };
@@ -40,6 +44,9 @@ struct NodeData {
     NodeId nextSameText;
     std::vector<NodeId> children;
 };
+
+// How many of a node's first children findFrom looks at before it searches the index.
+constexpr size_t kNearbyChildren = 8;
 
 // A growing array in fixed chunks: elements never move and no growth step copies the array.
 template <typename T>
@@ -249,27 +256,46 @@ struct FolderTree::Impl {
         return p == kNoNode ? roots : nodes[p].children;
     }
 
+    NodeId ancestorAt(NodeId node, int32_t depth) const {
+        while (places[node].depth > depth) {
+            const NodeId j = places[node].jump;
+            node = places[j].depth >= depth ? j : places[node].parent;
+        }
+        return node;
+    }
+
+    NodeId jumpFor(NodeId parent) const {
+        if (parent == kNoNode) return kNoNode;  // set to the node itself by the caller
+        const NodeId j = places[parent].jump;
+        const NodeId jj = places[j].jump;
+        if (places[parent].depth - places[j].depth == places[j].depth - places[jj].depth) return jj;
+        return parent;
+    }
+
     // Pre-order comparison: a strictly before b.
     bool before(NodeId a, NodeId b) const {
         if (a == b) return false;
-        const Place* x = &places[a];
-        const Place* y = &places[b];
-        NodeId xi = a, yi = b;
-        while (x->depth > y->depth) {
-            xi = x->parent;
-            if (xi == yi) return false;  // a lies under b
-            x = &places[xi];
+        NodeId x = a, y = b;
+        const int32_t dx = places[x].depth, dy = places[y].depth;
+        if (dx > dy) {
+            x = ancestorAt(x, dy);
+            if (x == y) return false;  // a lies under b
+        } else if (dy > dx) {
+            y = ancestorAt(y, dx);
+            if (y == x) return true;  // b lies under a
         }
-        while (y->depth > x->depth) {
-            yi = y->parent;
-            if (yi == xi) return true;  // b lies under a
-            y = &places[yi];
+        // Climb side by side to the children of the nearest common ancestor.
+        while (places[x].parent != places[y].parent) {
+            const NodeId jx = places[x].jump, jy = places[y].jump;
+            if (jx != jy) {
+                x = jx;
+                y = jy;
+            } else {
+                x = places[x].parent;
+                y = places[y].parent;
+            }
         }
-        while (x->parent != y->parent) {
-            x = &places[x->parent];
-            y = &places[y->parent];
-        }
-        return x->row < y->row;
+        return places[x].row < places[y].row;
     }
 
     int32_t findText(std::string_view text, uint64_t h) const {
@@ -342,7 +368,8 @@ NodeId FolderTree::addChild(NodeId parent, std::string text, int32_t entryIndex)
     const int32_t textId = d.intern(std::move(text));
     std::vector<NodeId>& siblings = parent == kNoNode ? d.roots : d.nodes[parent].children;
     const int32_t depth = parent == kNoNode ? 0 : d.places[parent].depth + 1;
-    d.places.push_back(Place{parent, static_cast<int32_t>(siblings.size()), depth});
+    const NodeId jump = parent == kNoNode ? node : d.jumpFor(parent);
+    d.places.push_back(Place{parent, jump, static_cast<int32_t>(siblings.size()), depth});
     d.nodes.push_back(NodeData{textId, entryIndex, kNoNode, kNoNode, {}});  // elements never move
     siblings.push_back(node);
     d.link(node);
@@ -430,6 +457,16 @@ NodeId FolderTree::findFrom(NodeId start, std::string_view text) const {
     d.checkNode(start);
     const int32_t textId = d.findText(text, TextTable::hash(text));
     if (textId < 0) return kNoNode;
+    // The start itself and the nodes right after it in pre-order, as long as they are its
+    // childless first children: the loader's usual finds, without a search.
+    const NodeData& s = d.nodes[start];
+    if (s.textId == textId) return start;
+    for (size_t row = 0; row < s.children.size() && row < kNearbyChildren; ++row) {
+        const NodeId c = s.children[row];
+        const NodeData& child = d.nodes[c];
+        if (child.textId == textId) return c;
+        if (!child.children.empty()) break;  // its subtree comes next
+    }
     const auto& index = d.indexOf(textId);
     // Every node comes at or after the first root node.
     if (start == d.roots.front()) return index.front();
