@@ -508,6 +508,16 @@ TEST_F(SafeExtractTest, FilesAndFoldersInTheWay) {
     EXPECT_EQ(readFile(out() + "/C/D"), bytesOf("d"));
 }
 
+TEST_F(SafeExtractTest, AFileThatCannotBeCreatedFailsThatEntryOnly) {
+    open({{"A.TXT", bytesOf("a"), {}, {}, false}, {"B.TXT", bytesOf("b"), {}, {}, false}});
+    records_[0].name = "D\\" + std::string(300, 'x');  // longer than a file name may be
+    const auto summary = run();
+    EXPECT_EQ(summary.problems, 1u);
+    EXPECT_EQ(notices_[0].outcome, ExtractOutcome::Failed);
+    EXPECT_EQ(notices_[0].detail, "Invalid filename");
+    EXPECT_EQ(readFile(out() + "/B.TXT"), bytesOf("b"));
+}
+
 TEST_F(SafeExtractTest, KeepDuplicatesAndOverwrite) {
     fs::create_directories(out() + "/D");
     writeFile(out() + "/D/OLD.TXT", bytesOf("old"));

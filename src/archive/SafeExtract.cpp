@@ -246,7 +246,16 @@ void extractOne(RunContext& run, const DirectoryRecord& record, ExtractNotice& n
         notice.detail = e.what();
         return;
     }
-    OutputFile output(dir, leaf, leafExists);
+    std::optional<OutputFile> created;
+    try {
+        created.emplace(dir, leaf, leafExists);
+    } catch (const FileError& e) {
+        if (e.code() == kDiskFull) throw;
+        notice.outcome = ExtractOutcome::Failed;
+        notice.detail = e.what();
+        return;
+    }
+    OutputFile& output = *created;
     notice.written = CopyEntryToFile(state, output.fd());
     output.closeChecked();
     if (const int err = output.commit(leaf, keep); err != 0) {
