@@ -1,7 +1,7 @@
 // Extraction speed: one 512 MiB entry through ExtractEntry, and 20,000 entries (1 GiB in all)
-// through ExtractEntries. The fixtures live in $VORLR_BENCH_DIR (default
-// /tmp/vorlr-extract-bench) and are made by `extract_bench --generate`; bench/compare_extract.sh
-// does that, times cp on the same bytes in the same run, and removes everything afterwards.
+// through ExtractEntries. With $VORLR_BENCH_DIR set, the fixtures are taken from there (made by
+// `extract_bench --generate`); bench/compare_extract.sh does that and times cp on the same
+// bytes in the same run. Without it they are made in a temporary folder, removed at the end.
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <unistd.h>
@@ -27,10 +27,11 @@ constexpr int64_t kBigSize = int64_t{512} << 20;
 constexpr int kManyCount = 20000;
 constexpr int64_t kManyTotal = int64_t{1} << 30;
 
-std::string benchDir() {
-    const char* d = std::getenv("VORLR_BENCH_DIR");
-    return d && *d ? d : "/tmp/vorlr-extract-bench";
+std::string& benchDirSetting() {
+    static std::string dir;
+    return dir;
 }
+std::string benchDir() { return benchDirSetting(); }
 
 // Pseudo-random bytes, so no file system can take shortcuts with them.
 void fill(std::vector<uint8_t>& buf, uint64_t& seed) {
@@ -185,18 +186,34 @@ BENCHMARK(BM_ExtractEntries20000)->Unit(benchmark::kMillisecond)->UseRealTime()-
 }  // namespace
 
 int main(int argc, char** argv) {
+    const char* env = std::getenv("VORLR_BENCH_DIR");
+    const bool given = env && *env;
     if (argc >= 2 && std::strcmp(argv[1], "--generate") == 0) {
+        benchDirSetting() = given ? env : "/tmp/vorlr-extract-bench";
         generate(benchDir());
         return 0;
     }
-    if (!fs::exists(benchDir() + "/big.qar") || !fs::exists(benchDir() + "/many.qar")) {
-        std::fprintf(stderr, "extract_bench: no fixtures in %s; run extract_bench --generate first\n",
-                     benchDir().c_str());
-        return 1;
+    if (given) {
+        benchDirSetting() = env;
+        if (!fs::exists(benchDir() + "/big.qar") || !fs::exists(benchDir() + "/many.qar")) {
+            std::fprintf(stderr, "extract_bench: no fixtures in %s; run extract_bench --generate first\n",
+                         benchDir().c_str());
+            return 1;
+        }
+    } else {
+        std::string tmpl = (fs::temp_directory_path() / "vorlr-extract-bench-XXXXXX").string();
+        if (!::mkdtemp(tmpl.data())) {
+            std::perror("extract_bench: mkdtemp");
+            return 1;
+        }
+        benchDirSetting() = tmpl;
+        std::fprintf(stderr, "extract_bench: generating fixtures in %s ...\n", tmpl.c_str());
+        generate(tmpl);
     }
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
     for (const auto& path : leftovers()) fs::remove_all(path);
+    if (!given) fs::remove_all(benchDir());
     return 0;
 }
