@@ -134,6 +134,10 @@ TEST_F(ExtractEntryTest, FailuresRaiseTheRuntimeTextsAndKeepTheScratchName) {
     select(0, 10);
     EXPECT_THROW(ExtractEntry(state_, "no-such-folder/X"), FileError);
     EXPECT_EQ(state_.TempFileName, "FIRST");
+    // The archive itself is never truncated, whatever its name.
+    select(0, 10);
+    EXPECT_THROW(ExtractEntry(state_, "archive.bin"), FileError);
+    EXPECT_EQ(readFile("archive.bin"), bytes_);
 }
 
 // A regular file that hits the file size limit part-way: the short write is "Disk full".

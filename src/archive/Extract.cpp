@@ -96,6 +96,12 @@ int64_t CopyEntryToFile(ViewerState& state, int fd) {
 }
 
 void ExtractEntry(ViewerState& state, const std::string& fileName) {
+    // Truncating the open archive itself (an archive named like a scratch file) would destroy it.
+    struct stat target{}, archive{};
+    if (state.ArchiveFile.isOpen() && ::stat(fileName.c_str(), &target) == 0 &&
+        ::fstat(state.ArchiveFile.fd(), &archive) == 0 && target.st_dev == archive.st_dev &&
+        target.st_ino == archive.st_ino)
+        throwFileError(kAccessDenied);
     RuntimeFile out;
     out.create(fileName);
     CopyEntryToFile(state, out.fd());
