@@ -112,11 +112,11 @@ TEST_F(Selection, ExtensionIsTheLowerCasedTextAfterTheFirstDot) {
 }
 
 TEST_F(Selection, DispatchPicksTheViewerByExtension) {
-    samples::TgaFormat spec;
-    spec.width = 2;
-    spec.height = 1;
-    spec.bits = 24;
-    const auto tga = samples::tga(spec, {1, 2, 3, 4, 5, 6});
+    samples::TgaFormat format;
+    format.width = 2;
+    format.height = 1;
+    format.bits = 24;
+    const auto tga = samples::tga(format, {1, 2, 3, 4, 5, 6});
     const auto kmg = samples::kmg16(3, 2, {0, 1, 2, 3, 4, 5});
     load({entry("LOGO.TGA", tga), entry("PIC.KMG", kmg), entry("ITEMS.DBS", bytesOf("db")),
           entry("OTHER.DBS", bytesOf("db")), entry("SET.INI", bytesOf("[a]\r\n")),

@@ -50,26 +50,26 @@ sf_count_t memWrite(const void* ptr, sf_count_t count, void* user) {
 
 sf_count_t memTell(void* user) { return static_cast<MemoryFile*>(user)->pos; }
 
-std::vector<uint8_t> writeTone(const ToneSpec& spec, int format) {
-    if (spec.channels < 1 || spec.sampleRate < 1 || spec.milliseconds < 0)
+std::vector<uint8_t> writeTone(const ToneSpec& tone, int format) {
+    if (tone.channels < 1 || tone.sampleRate < 1 || tone.milliseconds < 0)
         throw std::invalid_argument("bad tone");
     MemoryFile mem;
     SF_VIRTUAL_IO io{memLength, memSeek, memRead, memWrite, memTell};
     SF_INFO info{};
-    info.samplerate = spec.sampleRate;
-    info.channels = spec.channels;
+    info.samplerate = tone.sampleRate;
+    info.channels = tone.channels;
     info.format = format;
     SNDFILE* sf = sf_open_virtual(&io, SFM_WRITE, &info, &mem);
     if (!sf) throw std::runtime_error(std::string("sound writer: ") + sf_strerror(nullptr));
-    const int64_t frames = spec.milliseconds * spec.sampleRate / 1000;
+    const int64_t frames = tone.milliseconds * tone.sampleRate / 1000;
     constexpr int64_t kChunk = 4096;
-    std::vector<short> buf(static_cast<size_t>(kChunk * spec.channels));
-    const double step = 2.0 * M_PI * spec.frequency / spec.sampleRate;
+    std::vector<short> buf(static_cast<size_t>(kChunk * tone.channels));
+    const double step = 2.0 * M_PI * tone.frequency / tone.sampleRate;
     for (int64_t done = 0; done < frames;) {
         const int64_t n = std::min(kChunk, frames - done);
         for (int64_t i = 0; i < n; ++i) {
             const auto v = static_cast<short>(std::lround(12000.0 * std::sin(step * static_cast<double>(done + i))));
-            for (int c = 0; c < spec.channels; ++c) buf[static_cast<size_t>(i * spec.channels + c)] = v;
+            for (int c = 0; c < tone.channels; ++c) buf[static_cast<size_t>(i * tone.channels + c)] = v;
         }
         if (sf_writef_short(sf, buf.data(), n) != n) {
             const std::string err = sf_strerror(sf);
@@ -84,12 +84,12 @@ std::vector<uint8_t> writeTone(const ToneSpec& spec, int format) {
 
 }  // namespace
 
-std::vector<uint8_t> makeWavTone(const ToneSpec& spec) {
-    return writeTone(spec, SF_FORMAT_WAV | SF_FORMAT_PCM_16);
+std::vector<uint8_t> makeWavTone(const ToneSpec& tone) {
+    return writeTone(tone, SF_FORMAT_WAV | SF_FORMAT_PCM_16);
 }
 
-std::vector<uint8_t> makeMp3Tone(const ToneSpec& spec) {
-    return writeTone(spec, SF_FORMAT_MPEG | SF_FORMAT_MPEG_LAYER_III);
+std::vector<uint8_t> makeMp3Tone(const ToneSpec& tone) {
+    return writeTone(tone, SF_FORMAT_MPEG | SF_FORMAT_MPEG_LAYER_III);
 }
 
 }  // namespace vorlr::samples

@@ -13,9 +13,9 @@ struct ToneSpec {
     double frequency = 440.0;
 };
 
-// A WAV file of exactly spec.milliseconds * sampleRate / 1000 frames.
-std::vector<uint8_t> makeWavTone(const ToneSpec& spec);
-// An MP3 file of about spec.milliseconds (the encoder adds padding of a few frames).
-std::vector<uint8_t> makeMp3Tone(const ToneSpec& spec);
+// A WAV file of exactly tone.milliseconds * sampleRate / 1000 frames.
+std::vector<uint8_t> makeWavTone(const ToneSpec& tone);
+// An MP3 file of about tone.milliseconds (the encoder adds padding of a few frames).
+std::vector<uint8_t> makeMp3Tone(const ToneSpec& tone);
 
 }  // namespace vorlr::samples
