@@ -9,6 +9,7 @@
 #include "archive/Container.h"
 #include "lib/QarBuilder.h"
 #include "platform/Errors.h"
+#include "support/Entries.h"
 #include "support/TempDir.h"
 
 using namespace vorlr;
@@ -17,12 +18,9 @@ using samples::bytesOf;
 using samples::QarEntry;
 using samples::QarOptions;
 using vorlr::testing::TempDir;
+using vorlr::testing::entry;
 
 namespace {
-
-QarEntry entry(const std::string& name, const std::string& data = "") {
-    return {name, bytesOf(data), {}, {}, false};
-}
 
 // 512 bytes, then the two counts, then `extra` bytes: `total` bytes in all.
 std::vector<uint8_t> countsFile(int32_t first, int32_t second, size_t total) {

@@ -17,6 +17,7 @@
 #include "lib/QarBuilder.h"
 #include "platform/Errors.h"
 #include "support/ArchiveReference.h"
+#include "support/Entries.h"
 #include "support/TempDir.h"
 
 using namespace vorlr;
@@ -27,12 +28,9 @@ using vorlr::testing::ExpectSameTree;
 using vorlr::testing::ReferenceLoad;
 using vorlr::testing::ScanTree;
 using vorlr::testing::TempDir;
+using vorlr::testing::entry;
 
 namespace {
-
-QarEntry entry(const std::string& name, const std::string& data = "") {
-    return {name, bytesOf(data), {}, {}, false};
-}
 
 struct Recorder : LoadObserver {
     int starts = 0, finishes = 0, dispatches = 0, progressCalls = 0;

@@ -2,8 +2,6 @@
 // output, exit statuses, raw name bytes, and the tree printed by the viewer's own loader.
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -13,6 +11,8 @@
 #include "archive/DirectoryLoader.h"
 #include "archive/FolderTree.h"
 #include "lib/QarBuilder.h"
+#include "support/Entries.h"
+#include "support/QarRun.h"
 #include "support/TempDir.h"
 
 using vorlr::samples::buildQar;
@@ -24,53 +24,24 @@ using vorlr::samples::writeFile;
 using vorlr::testing::TempDir;
 namespace fs = std::filesystem;
 
-extern char** environ;
-
 namespace {
 
-struct Outcome {
-    int status = -1;
-    std::string out;
-    std::string err;
-};
-
-QarEntry entry(const std::string& name, const std::string& data = "") {
-    return {name, bytesOf(data), {}, {}, false};
-}
+using Outcome = vorlr::testing::QarResult;
+using vorlr::testing::entry;
 
 class ArchiveCli : public ::testing::Test {
 protected:
-    Outcome qar(std::vector<std::string> args) {
-        args.insert(args.begin(), VORLR_QAR_PATH);
-        std::vector<char*> argv;
-        for (auto& a : args) argv.push_back(a.data());
-        argv.push_back(nullptr);
-        const std::string outPath = io_.file("stdout"), errPath = io_.file("stderr");
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                         0644);
-        posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                         0644);
-        pid_t pid = -1;
-        Outcome r;
-        const int rc = ::posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-        posix_spawn_file_actions_destroy(&actions);
-        if (rc != 0) {
-            ADD_FAILURE() << "cannot start " << argv[0];
-            return r;
-        }
-        int status = 0;
-        ::waitpid(pid, &status, 0);
-        r.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-        const auto out = readFile(outPath), err = readFile(errPath);
-        r.out.assign(out.begin(), out.end());
-        r.err.assign(err.begin(), err.end());
-        return r;
-    }
+    Outcome qar(std::vector<std::string> args) { return vorlr::testing::runQar(std::move(args)); }
     std::string archive(const std::vector<QarEntry>& entries, const QarOptions& options = {}) {
         writeFile(path_, buildQar(entries, options));
         return path_;
+    }
+    // Runs cmd on a one-entry archive whose directory claims firstCount records.
+    Outcome onCount(const std::string& cmd, int32_t firstCount) {
+        QarOptions options;
+        options.firstCount = firstCount;
+        archive({entry("A")}, options);
+        return qar({cmd, path_});
     }
     // The tree as the loader builds it in this process, printed the way `tree` prints it.
     static std::string treeInProcess(const std::string& path) {
@@ -90,7 +61,6 @@ protected:
         return out;
     }
 
-    TempDir io_;
     TempDir dir_;
     std::string path_ = dir_.file("a.qar");
 };
@@ -140,10 +110,7 @@ TEST_F(ArchiveCli, InfoOnInvalidArchives) {
 }
 
 TEST_F(ArchiveCli, InfoWithACountWhoseProductWraps) {
-    QarOptions huge;
-    huge.firstCount = 7669585;  // x 280 wraps to a negative 32-bit product
-    archive({entry("A")}, huge);
-    const Outcome r = qar({"info", path_});
+    const Outcome r = onCount("info", 7669585);  // x 280 wraps to a negative 32-bit product
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out,
               "valid: yes\nentries: 7669585\nsecond count: 7669585\nfile size: 800\n"
@@ -185,16 +152,10 @@ TEST_F(ArchiveCli, ListPrintsEveryRecordWithRawNames) {
 }
 
 TEST_F(ArchiveCli, ListOfAnEmptyOrUnreadableDirectory) {
-    QarOptions none;
-    none.firstCount = 0;
-    archive({entry("A")}, none);
-    Outcome r = qar({"list", path_});
+    Outcome r = onCount("list", 0);
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out, "");
-    QarOptions tooMany;
-    tooMany.firstCount = 9;
-    archive({entry("A")}, tooMany);
-    r = qar({"list", path_});
+    r = onCount("list", 9);
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "qar: directory lies outside the file\n");
 }
@@ -233,23 +194,14 @@ TEST_F(ArchiveCli, TreeOfADemoSizedArchiveMatchesTheLoader) {
 }
 
 TEST_F(ArchiveCli, TreeErrorsOfTheCount) {
-    QarOptions negative;
-    negative.firstCount = -2;
-    archive({entry("A")}, negative);
-    Outcome r = qar({"tree", path_});
+    Outcome r = onCount("tree", -2);
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(r.err, "qar: Range check error\n");
-    QarOptions tooMany;
-    tooMany.firstCount = 3;
-    archive({entry("A")}, tooMany);
-    r = qar({"tree", path_});
+    r = onCount("tree", 3);
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "qar: I/O error 131\n");
-    QarOptions none;
-    none.firstCount = 0;
-    archive({entry("A")}, none);
-    r = qar({"tree", path_});
+    r = onCount("tree", 0);
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out, "");
 }
@@ -274,10 +226,7 @@ TEST_F(ArchiveCli, CheckSaysOkOrListsEveryProblem) {
               "entry 0: data outside 520..521 (offset 100, size 1)\n"
               "entry 1: name without a zero byte in its first 200 bytes\n");
 
-    QarOptions tooMany;
-    tooMany.firstCount = 4;
-    archive({entry("A")}, tooMany);
-    r = qar({"check", path_});
+    r = onCount("check", 4);
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(
         r.out,

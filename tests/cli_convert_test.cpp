@@ -1,8 +1,5 @@
 // qar convert, run as the real tool: BMP bytes as Save writes them, PNG pixels, --all, a fresh
 // palette, and the failures.
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
 
 #include <gtest/gtest.h>
 
@@ -12,20 +9,16 @@
 #include "lib/ImageSamples.h"
 #include "lib/QarBuilder.h"
 #include "platform/Bitmap24.h"
+#include "support/QarRun.h"
 #include "support/TempDir.h"
 
 using namespace vorlr;
 using vorlr::samples::QarEntry;
 using vorlr::testing::TempDir;
 
-extern char** environ;
-
 namespace {
 
-struct Result {
-    int status = -1;
-    std::string err;
-};
+using Result = vorlr::testing::QarResult;
 
 // Sub-image pixels: index or -1 (transparent).
 const std::vector<std::vector<int>> kSub = {
@@ -80,30 +73,7 @@ protected:
         samples::writeQar(archive, entries);
     }
 
-    Result qar(std::vector<std::string> args) {
-        args.insert(args.begin(), VORLR_QAR_PATH);
-        std::vector<char*> argv;
-        for (auto& a : args) argv.push_back(a.data());
-        argv.push_back(nullptr);
-        const std::string errPath = dir.file("stderr");
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        pid_t pid = -1;
-        Result r;
-        if (::posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) {
-            posix_spawn_file_actions_destroy(&actions);
-            ADD_FAILURE() << "cannot start qar";
-            return r;
-        }
-        posix_spawn_file_actions_destroy(&actions);
-        int status = 0;
-        ::waitpid(pid, &status, 0);
-        r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        const auto err = samples::readFile(errPath);
-        r.err.assign(err.begin(), err.end());
-        return r;
-    }
+    Result qar(std::vector<std::string> args) { return vorlr::testing::runQar(std::move(args)); }
 };
 
 TEST_F(ConvertCli, BmpIsExactlyTheSavedBitmap) {

@@ -1,9 +1,5 @@
 // qar cat and qar extract, run as the real tool: names and #N, patterns, unsafe names, planted
 // links, damaged entries, --keep, exit statuses, and the archive left untouched.
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -11,16 +7,19 @@
 #include <set>
 
 #include "lib/QarBuilder.h"
+#include "support/Bytes.h"
+#include "support/Entries.h"
+#include "support/QarRun.h"
 #include "support/TempDir.h"
 
 using vorlr::samples::bytesOf;
 using vorlr::samples::QarEntry;
 using vorlr::samples::readFile;
 using vorlr::samples::writeFile;
+using vorlr::testing::str;
 using vorlr::testing::TempDir;
+using vorlr::testing::entry;
 namespace fs = std::filesystem;
-
-extern char** environ;
 
 namespace {
 
@@ -30,40 +29,12 @@ struct Result {
     std::string err;
 };
 
-std::string text(const std::vector<uint8_t>& v) { return {v.begin(), v.end()}; }
-
-QarEntry entry(const std::string& name, const std::string& data) { return {name, bytesOf(data), {}, {}, false}; }
-
 class QarCli : public ::testing::Test {
 protected:
     // Runs qar with args in the test folder, standard output and error to files.
     Result qar(std::vector<std::string> args) {
-        args.insert(args.begin(), VORLR_QAR_PATH);
-        std::vector<char*> argv;
-        for (auto& a : args) argv.push_back(a.data());
-        argv.push_back(nullptr);
-        const std::string outPath = dir_.file("stdout"), errPath = dir_.file("stderr");
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        posix_spawn_file_actions_addchdir_np(&actions, work_.c_str());
-        pid_t pid = -1;
-        Result r;
-        const int rc = ::posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-        posix_spawn_file_actions_destroy(&actions);
-        if (rc != 0) {
-            ADD_FAILURE() << "cannot start " << argv[0];
-            return r;
-        }
-        int status = 0;
-        ::waitpid(pid, &status, 0);
-        r.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-        r.out = readFile(outPath);
-        r.err = text(readFile(errPath));
-        fs::remove(outPath);
-        fs::remove(errPath);
-        return r;
+        auto run = vorlr::testing::runQar(std::move(args), work_);
+        return {run.status, bytesOf(run.out), run.err};
     }
     void makeArchive(const std::vector<QarEntry>& entries) {
         vorlr::samples::writeQar(archive_, entries);
@@ -94,13 +65,13 @@ TEST_F(QarCli, CatByNameWithEitherSeparatorOrIndex) {
                  entry("a/b", "stored slash"), entry("#1", "hash name")});
     auto r = qar({"cat", "a.qar", "DATA\\README.TXT"});
     EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(text(r.out), "first");
+    EXPECT_EQ(str(r.out), "first");
     EXPECT_EQ(r.err, "");
-    EXPECT_EQ(text(qar({"cat", "a.qar", "DATA/README.TXT"}).out), "first");
-    EXPECT_EQ(text(qar({"cat", "a.qar", "#1"}).out), "second");  // duplicate reachable by index
-    EXPECT_EQ(text(qar({"cat", "a.qar", "#2"}).out), "stored slash");
-    EXPECT_EQ(text(qar({"cat", "a.qar", "a/b"}).out), "stored slash");
-    EXPECT_EQ(text(qar({"cat", "a.qar", "#9"}).out), "");
+    EXPECT_EQ(str(qar({"cat", "a.qar", "DATA/README.TXT"}).out), "first");
+    EXPECT_EQ(str(qar({"cat", "a.qar", "#1"}).out), "second");  // duplicate reachable by index
+    EXPECT_EQ(str(qar({"cat", "a.qar", "#2"}).out), "stored slash");
+    EXPECT_EQ(str(qar({"cat", "a.qar", "a/b"}).out), "stored slash");
+    EXPECT_EQ(str(qar({"cat", "a.qar", "#9"}).out), "");
     // Exact bytes: no case folding, no backslash standing for a slash.
     r = qar({"cat", "a.qar", "data\\readme.txt"});
     EXPECT_EQ(r.status, 1);
@@ -145,12 +116,12 @@ TEST_F(QarCli, ExtractEverythingIntoFolders) {
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.err, "");  // no progress when standard error is not a terminal
     EXPECT_TRUE(r.out.empty());
-    EXPECT_EQ(text(readFile(work_ + "/out/README.TXT")), "r");
-    EXPECT_EQ(text(readFile(work_ + "/out/DATA/TEXT/A.TXT")), "a");
-    EXPECT_EQ(text(readFile(work_ + "/out/DATA/B.KMG")), "b");
+    EXPECT_EQ(str(readFile(work_ + "/out/README.TXT")), "r");
+    EXPECT_EQ(str(readFile(work_ + "/out/DATA/TEXT/A.TXT")), "a");
+    EXPECT_EQ(str(readFile(work_ + "/out/DATA/B.KMG")), "b");
     // Default folder: the current one.
     EXPECT_EQ(qar({"extract", "a.qar"}).status, 0);
-    EXPECT_EQ(text(readFile(work_ + "/DATA/TEXT/A.TXT")), "a");
+    EXPECT_EQ(str(readFile(work_ + "/DATA/TEXT/A.TXT")), "a");
 }
 
 TEST_F(QarCli, PatternsSelectByFullNameIgnoringCase) {
@@ -200,9 +171,9 @@ TEST_F(QarCli, SymbolicLinkPlantedInTheTargetIsNotFollowed) {
     const auto r = qar({"extract", "a.qar", "-o", "out"});
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find("qar: #0 GAME\\SAVE.DAT: skipped, GAME is a symbolic link"), std::string::npos) << r.err;
-    EXPECT_EQ(text(readFile(dir_.file("outside/SAVE.DAT"))), "precious");
+    EXPECT_EQ(str(readFile(dir_.file("outside/SAVE.DAT"))), "precious");
     EXPECT_FALSE(fs::exists(dir_.file("outside/NEW.DAT")));
-    EXPECT_EQ(text(readFile(work_ + "/out/OTHER.DAT")), "o");
+    EXPECT_EQ(str(readFile(work_ + "/out/OTHER.DAT")), "o");
 }
 
 TEST_F(QarCli, EntriesBeyondTheEndAreWrittenAsFarAsTheyGo) {
@@ -214,7 +185,7 @@ TEST_F(QarCli, EntriesBeyondTheEndAreWrittenAsFarAsTheyGo) {
     EXPECT_EQ(readFile(work_ + "/out/CUT.BIN"),
               std::vector<uint8_t>(archiveBytes_.begin() + 524, archiveBytes_.end()));
     EXPECT_NE(r.err.find("qar: #1 CUT.BIN: data beyond the end of the archive"), std::string::npos) << r.err;
-    EXPECT_EQ(text(readFile(work_ + "/out/FINE.TXT")), "fine");
+    EXPECT_EQ(str(readFile(work_ + "/out/FINE.TXT")), "fine");
 }
 
 TEST_F(QarCli, KeepSkipsExistingFilesAndDuplicatesOverwrite) {
@@ -223,15 +194,15 @@ TEST_F(QarCli, KeepSkipsExistingFilesAndDuplicatesOverwrite) {
     writeFile(work_ + "/out/A.TXT", bytesOf("mine"));
     auto r = qar({"extract", "a.qar", "--keep", "-o", "out"});
     EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(text(readFile(work_ + "/out/A.TXT")), "mine");
+    EXPECT_EQ(str(readFile(work_ + "/out/A.TXT")), "mine");
     EXPECT_NE(r.err.find("qar: #0 A.TXT: kept the existing A.TXT"), std::string::npos) << r.err;
-    EXPECT_EQ(text(readFile(work_ + "/out/D/B.TXT")), "second b");
+    EXPECT_EQ(str(readFile(work_ + "/out/D/B.TXT")), "second b");
     EXPECT_NE(r.err.find("qar: #2 D/B.TXT: overwrites D/B.TXT written from #1"), std::string::npos) << r.err;
 
     r = qar({"extract", "a.qar", "-o", "out", "a.txt"});
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.err, "");
-    EXPECT_EQ(text(readFile(work_ + "/out/A.TXT")), "archive a");
+    EXPECT_EQ(str(readFile(work_ + "/out/A.TXT")), "archive a");
 }
 
 TEST_F(QarCli, ExtractUsageAndDamagedArchives) {
@@ -255,7 +226,7 @@ TEST_F(QarCli, TheArchiveCannotBeOverwrittenByItsOwnEntry) {
     const auto r = qar({"extract", "a.qar"});
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find("a.qar is the archive being read"), std::string::npos) << r.err;
-    EXPECT_EQ(text(readFile(work_ + "/B")), "b");
+    EXPECT_EQ(str(readFile(work_ + "/B")), "b");
 }
 
 }  // namespace

@@ -1,13 +1,13 @@
 // qar text: the bytes the viewer would load, for plain and UTF-16 entries of every length.
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <string>
-#include <sys/wait.h>
 #include <vector>
 
 #include "lib/QarBuilder.h"
 #include "lib/TextSamples.h"
+#include "support/Bytes.h"
+#include "support/QarRun.h"
 #include "support/TempDir.h"
 #include "viewers/TextConvert.h"
 
@@ -17,24 +17,8 @@ using vorlr::testing::TempDir;
 
 namespace {
 
-struct QarRun {
-    int status = -1;
-    std::string out;
-};
-
-QarRun qar(const std::string& args) {
-    QarRun r;
-    FILE* p = ::popen((std::string(VORLR_QAR_PATH) + " " + args + " 2>/dev/null").c_str(), "r");
-    if (!p) return r;
-    char buf[65536];
-    size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) r.out.append(buf, n);
-    const int st = ::pclose(p);
-    r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-    return r;
-}
-
-std::string str(const std::vector<uint8_t>& v) { return std::string(v.begin(), v.end()); }
+using vorlr::testing::runQar;
+using vorlr::testing::str;
 
 }  // namespace
 
@@ -57,14 +41,14 @@ TEST(QarText, PlainAndUnicodeEntriesAsTheViewerLoadsThem) {
     samples::writeQar(path, entries);
 
     for (size_t i = 0; i < expected.size(); ++i) {
-        const QarRun r = qar("text " + path + " " + entries[i].name);
+        const auto r = runQar({"text", path, entries[i].name});
         EXPECT_EQ(r.status, 0) << entries[i].name;
         EXPECT_EQ(r.out, expected[i]) << entries[i].name;
     }
-    EXPECT_EQ(qar("text " + path + " DIR/PLAIN.TXT").out, "a\r\nb\xe9\n");
-    EXPECT_EQ(qar("text " + path + " 'DIR\\PLAIN.TXT'").out, "a\r\nb\xe9\n");
-    EXPECT_EQ(qar("text " + path + " BE.TXT").out, std::string("\xFE\xFF\x00\x41", 4));
-    EXPECT_EQ(qar("text " + path + " INI.INI").out, "K=\xAC");
+    EXPECT_EQ(runQar({"text", path, "DIR/PLAIN.TXT"}).out, "a\r\nb\xe9\n");
+    EXPECT_EQ(runQar({"text", path, "DIR\\PLAIN.TXT"}).out, "a\r\nb\xe9\n");
+    EXPECT_EQ(runQar({"text", path, "BE.TXT"}).out, std::string("\xFE\xFF\x00\x41", 4));
+    EXPECT_EQ(runQar({"text", path, "INI.INI"}).out, "K=\xAC");
 }
 
 TEST(QarText, UsageAndLookupErrors) {
@@ -72,10 +56,10 @@ TEST(QarText, UsageAndLookupErrors) {
     const std::string path = dir.file("t.qar");
     samples::writeQar(path, {QarEntry{"A.TXT", samples::bytesOf("x"), {}, {}, false},
                              QarEntry{"PAST.TXT", {0xFF, 0xFE, 0x41, 0x00}, {}, 1000, false}});
-    EXPECT_EQ(qar("text " + path).status, 2);
-    EXPECT_EQ(qar("text " + path + " NOPE.TXT").status, 1);
-    EXPECT_EQ(qar("text " + dir.file("missing.qar") + " A.TXT").status, 1);
-    EXPECT_EQ(qar("text " + path + " '#0'").out, "x");
+    EXPECT_EQ(runQar({"text", path}).status, 2);
+    EXPECT_EQ(runQar({"text", path, "NOPE.TXT"}).status, 1);
+    EXPECT_EQ(runQar({"text", dir.file("missing.qar"), "A.TXT"}).status, 1);
+    EXPECT_EQ(runQar({"text", path, "#0"}).out, "x");
     // Data recorded past the archive's end: what there is, then a failure status.
-    EXPECT_EQ(qar("text " + path + " PAST.TXT").status, 1);
+    EXPECT_EQ(runQar({"text", path, "PAST.TXT"}).status, 1);
 }
