@@ -8,17 +8,13 @@
 
 #include "platform/Dialogs.h"
 #include "platform/Errors.h"
+#include "support/RecordingDialogs.h"
 
 using namespace vorlr;
 
 namespace {
 
-struct RecordingDialogs : DialogSeam {
-    std::vector<std::pair<std::string, std::string>> errors, infos;
-    void showError(QWidget*, const std::string& t, const std::string& m) override { errors.emplace_back(t, m); }
-    void showInformation(QWidget*, const std::string& t, const std::string& m) override { infos.emplace_back(t, m); }
-    std::optional<std::string> getOpenFileName(QWidget*) override { return std::nullopt; }
-};
+using vorlr::testing::RecordingDialogs;
 
 class DefaultHandler : public ::testing::Test {
 protected:
@@ -42,18 +38,18 @@ TEST_F(DefaultHandler, ExceptionInASlotShowsOneBoxAndTheProgramCarriesOn) {
     QCoreApplication::processEvents();
     EXPECT_EQ(clicks, 2);
     ASSERT_EQ(seam.errors.size(), 3u);
-    EXPECT_EQ(seam.errors[0].second, "File not found.");
-    EXPECT_EQ(seam.errors[1].second, "Bitmap image is not valid.");
-    EXPECT_EQ(seam.errors[0].first, applicationTitle());
+    EXPECT_EQ(seam.errors[0], "File not found.");
+    EXPECT_EQ(seam.errors[1], "Bitmap image is not valid.");
+    EXPECT_EQ(seam.errorTitles[0], applicationTitle());
 }
 
 TEST_F(DefaultHandler, GuardedRunsTheHandlerAndInformationGoesThroughTheSeam) {
     guarded([] { throw FileError(kReadBeyondEof); });
     showInformationText("Not a valid vorlund packed-file!");
     ASSERT_EQ(seam.errors.size(), 1u);
-    EXPECT_EQ(seam.errors[0].second, "Read beyond end of file.");
+    EXPECT_EQ(seam.errors[0], "Read beyond end of file.");
     ASSERT_EQ(seam.infos.size(), 1u);
-    EXPECT_EQ(seam.infos[0].second, "Not a valid vorlund packed-file!");
+    EXPECT_EQ(seam.infos[0], "Not a valid vorlund packed-file!");
 }
 
 }  // namespace

@@ -23,46 +23,20 @@
 #include "lib/SoundSamples.h"
 #include "platform/Dialogs.h"
 #include "platform/MediaManualOutput.h"
+#include "support/Entries.h"
+#include "support/RecordingDialogs.h"
 #include "support/TempDir.h"
 
 namespace vorlr {
 namespace {
 
+using vorlr::testing::RecordingDialogs;
+
 namespace fs = std::filesystem;
 using samples::bytesOf;
 using samples::QarEntry;
+using testing::byteEntry;
 using samples::readFile;
-
-class FakeDialogs final : public DialogSeam {
-public:
-    FakeDialogs() { setDialogs(this); }
-    ~FakeDialogs() override { setDialogs(nullptr); }
-    void showError(QWidget*, const std::string&, const std::string& text) override {
-        errors.push_back(text);
-    }
-    void showInformation(QWidget*, const std::string&, const std::string& text) override {
-        infos.push_back(text);
-    }
-    std::optional<std::string> getOpenFileName(QWidget*) override {
-        ++opened;
-        return std::nullopt;
-    }
-    std::optional<std::string> getExistingDirectory(QWidget*) override {
-        ++folderAsked;
-        if (folders.empty()) return std::nullopt;
-        auto answer = folders.front();
-        folders.pop_front();
-        return answer;
-    }
-    std::vector<std::string> errors, infos;
-    std::deque<std::string> folders;
-    int opened = 0;
-    int folderAsked = 0;
-};
-
-QarEntry entry(std::string name, std::vector<uint8_t> data) {
-    return QarEntry{std::move(name), std::move(data), {}, {}, false};
-}
 
 const std::vector<uint8_t> kBinary = {0, 1, 2, 0xFF, 0, 0x80, 10, 13};
 
@@ -70,16 +44,16 @@ const std::vector<uint8_t> kBinary = {0, 1, 2, 0xFF, 0, 0x80, 10, 13};
 std::vector<QarEntry> sampleEntries() {
     std::vector<uint8_t> big(40000);
     for (size_t i = 0; i < big.size(); ++i) big[i] = static_cast<uint8_t>(i * 7 + 3);
-    return {entry("DATA\\A.TXT", bytesOf("alpha text")), entry("DATA\\SUB\\B.BIN", kBinary),
-            entry("DATA\\SUB\\C.BIN", big), entry("TOP.TXT", bytesOf("top")),
-            entry("NOTE", bytesOf("n")), entry("NOTE\\INNER.TXT", bytesOf("inner"))};
+    return {byteEntry("DATA\\A.TXT", bytesOf("alpha text")), byteEntry("DATA\\SUB\\B.BIN", kBinary),
+            byteEntry("DATA\\SUB\\C.BIN", big), byteEntry("TOP.TXT", bytesOf("top")),
+            byteEntry("NOTE", bytesOf("n")), byteEntry("NOTE\\INNER.TXT", bytesOf("inner"))};
 }
 
 class Extras : public ::testing::Test {
 protected:
     testing::TempDir dir;
     testing::ScopedCwd cwd{dir.path()};
-    FakeDialogs dialogs;
+    RecordingDialogs dialogs;
     ManualAudioOutputs outputs;  // outlives the window, whose sound closes on its output
     TForm1 f;
 
@@ -240,7 +214,7 @@ TEST_F(Extras, KeysSaveExtractSwitchPagesAndQuit) {
 
 TEST_F(Extras, WhileLoadingOnlyEscapeActsAndItStops) {
     std::vector<QarEntry> many;
-    for (int i = 0; i < 400; ++i) many.push_back(entry("F" + std::to_string(i) + ".BIN", {1}));
+    for (int i = 0; i < 400; ++i) many.push_back(byteEntry("F" + std::to_string(i) + ".BIN", {1}));
     activate();
     int dispatches = 0;
     f.onLoadDispatch = [&] {
@@ -271,7 +245,7 @@ TEST_F(Extras, MediaKeysPressOnlyUsableButtonsAndOnlyOnTheMediaPage) {
     EXPECT_FALSE(mp.isOpen());
     EXPECT_TRUE(dialogs.errors.empty());
 
-    load({entry("SOUND.WAV", samples::makeWavTone({1000, 8000, 1, 440}))});
+    load({byteEntry("SOUND.WAV", samples::makeWavTone({1000, 8000, 1, 440}))});
     select("SOUND.WAV");
     ASSERT_EQ(f.PageControl1->currentWidget(), f.tsMedia);
     ASSERT_TRUE(mp.isUsable(btPlay));

@@ -24,6 +24,7 @@
 #include "lib/QarBuilder.h"
 #include "platform/Dialogs.h"
 #include "platform/Errors.h"
+#include "support/RecordingDialogs.h"
 #include "support/TempDir.h"
 
 using namespace vorlr;
@@ -31,15 +32,7 @@ using vorlr::testing::TempDir;
 
 namespace {
 
-class RecordingDialogs final : public DialogSeam {
-public:
-    std::vector<std::string> information;
-    void showError(QWidget*, const std::string&, const std::string&) override {}
-    void showInformation(QWidget*, const std::string&, const std::string& text) override {
-        information.push_back(text);
-    }
-    std::optional<std::string> getOpenFileName(QWidget*) override { return std::nullopt; }
-};
+using vorlr::testing::RecordingDialogs;
 
 std::array<uint8_t, 768> greyPalette() {
     std::array<uint8_t, 768> p{};
@@ -190,8 +183,8 @@ TEST_F(ImagePageTest, TargaInTheFirstViewAndUnsupportedDepthsChangeNothing) {
     select(samples::tga({2, 2, 2, 16, 0, ""}, std::vector<uint8_t>(8, 1)));
     const Bitmap24 before = view(0)->picture();
     page->ShowTargaEntry();
-    ASSERT_EQ(dialogs.information.size(), 1u);
-    EXPECT_EQ(dialogs.information[0], "Unsupported TGA format: 16-bit");
+    ASSERT_EQ(dialogs.infos.size(), 1u);
+    EXPECT_EQ(dialogs.infos[0], "Unsupported TGA format: 16-bit");
     EXPECT_EQ(state.ImageViewList.size(), 2u);
     EXPECT_EQ(view(0)->picture(), before);
     EXPECT_EQ(pageControl->currentWidget(), tsText);

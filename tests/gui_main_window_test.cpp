@@ -26,44 +26,19 @@
 #include "platform/Dialogs.h"
 #include "platform/Errors.h"
 #include "platform/RuntimeFile.h"
+#include "support/Bytes.h"
+#include "support/RecordingDialogs.h"
 #include "support/TempDir.h"
 
 namespace vorlr {
 namespace {
 
+using vorlr::testing::RecordingDialogs;
+
 namespace fs = std::filesystem;
 using samples::bytesOf;
 using samples::QarEntry;
-
-// Records what the window shows and answers the open dialog from a script.
-class FakeDialogs final : public DialogSeam {
-public:
-    FakeDialogs() { setDialogs(this); }
-    ~FakeDialogs() override { setDialogs(nullptr); }
-    void showError(QWidget*, const std::string&, const std::string& text) override {
-        errors.push_back(text);
-    }
-    void showInformation(QWidget*, const std::string&, const std::string& text) override {
-        infos.push_back(text);
-    }
-    std::optional<std::string> getOpenFileName(QWidget*) override {
-        ++opened;
-        if (duringOpen) duringOpen();
-        if (answers.empty()) return std::nullopt;
-        auto answer = answers.front();
-        answers.pop_front();
-        return answer;
-    }
-    std::vector<std::string> errors, infos;
-    std::deque<std::optional<std::string>> answers;
-    std::function<void()> duringOpen;
-    int opened = 0;
-};
-
-std::string fileText(const std::string& path) {
-    const auto bytes = samples::readFile(path);
-    return std::string(bytes.begin(), bytes.end());
-}
+using testing::fileText;
 
 QarEntry entry(std::string name, std::string data = "x") {
     return QarEntry{std::move(name), bytesOf(data), {}, {}, false};
@@ -103,7 +78,7 @@ class MainWindow : public ::testing::Test {
 protected:
     testing::TempDir dir;
     testing::ScopedCwd cwd{dir.path()};
-    FakeDialogs dialogs;
+    RecordingDialogs dialogs;
 
     std::string archive(const std::string& name, const std::vector<QarEntry>& entries) {
         const std::string path = dir.file(name);

@@ -18,6 +18,7 @@
 #include "lib/SoundSamples.h"
 #include "platform/Dialogs.h"
 #include "platform/MediaManualOutput.h"
+#include "support/RecordingDialogs.h"
 #include "support/TempDir.h"
 
 using namespace vorlr;
@@ -27,12 +28,7 @@ using vorlr::testing::TempDir;
 
 namespace {
 
-struct RecordingDialogs : DialogSeam {
-    std::vector<std::string> errors;
-    void showError(QWidget*, const std::string&, const std::string& text) override { errors.push_back(text); }
-    void showInformation(QWidget*, const std::string&, const std::string&) override {}
-    std::optional<std::string> getOpenFileName(QWidget*) override { return std::nullopt; }
-};
+using vorlr::testing::RecordingDialogs;
 
 // Hands out manual outputs and notes the scratch file's bytes whenever one is destroyed.
 class WatchingOutputs : public AudioOutputFactory {

@@ -16,33 +16,19 @@
 #include "lib/QarBuilder.h"
 #include "platform/Bitmap24.h"
 #include "platform/Dialogs.h"
+#include "support/Bytes.h"
+#include "support/RecordingDialogs.h"
 #include "support/TempDir.h"
 
 namespace vorlr {
 namespace {
 
+using vorlr::testing::RecordingDialogs;
+
 namespace fs = std::filesystem;
 using samples::bytesOf;
 using samples::QarEntry;
-
-class RecordingDialogs final : public DialogSeam {
-public:
-    RecordingDialogs() { setDialogs(this); }
-    ~RecordingDialogs() override { setDialogs(nullptr); }
-    void showError(QWidget*, const std::string&, const std::string& text) override {
-        errors.push_back(text);
-    }
-    void showInformation(QWidget*, const std::string&, const std::string& text) override {
-        infos.push_back(text);
-    }
-    std::optional<std::string> getOpenFileName(QWidget*) override { return std::nullopt; }
-    std::vector<std::string> errors, infos;
-};
-
-std::string fileText(const std::string& path) {
-    const auto bytes = samples::readFile(path);
-    return std::string(bytes.begin(), bytes.end());
-}
+using testing::fileText;
 
 // A picture whose every pixel differs from its neighbours.
 Bitmap24 pattern(int w, int h) {

@@ -15,32 +15,19 @@
 #include "lib/ImageSamples.h"
 #include "lib/QarBuilder.h"
 #include "platform/Dialogs.h"
+#include "support/Entries.h"
+#include "support/RecordingDialogs.h"
 #include "support/TempDir.h"
 
 namespace vorlr {
 namespace {
 
+using vorlr::testing::RecordingDialogs;
+
 namespace fs = std::filesystem;
 using samples::bytesOf;
 using samples::QarEntry;
-
-class RecordingDialogs final : public DialogSeam {
-public:
-    RecordingDialogs() { setDialogs(this); }
-    ~RecordingDialogs() override { setDialogs(nullptr); }
-    void showError(QWidget*, const std::string&, const std::string& text) override {
-        errors.push_back(text);
-    }
-    void showInformation(QWidget*, const std::string&, const std::string& text) override {
-        infos.push_back(text);
-    }
-    std::optional<std::string> getOpenFileName(QWidget*) override { return std::nullopt; }
-    std::vector<std::string> errors, infos;
-};
-
-QarEntry entry(std::string name, std::vector<uint8_t> data) {
-    return QarEntry{std::move(name), std::move(data), {}, {}, false};
-}
+using testing::byteEntry;
 
 // A window with one archive loaded from a list file in a fresh current directory.
 class Selection : public ::testing::Test {
@@ -70,13 +57,13 @@ protected:
 
 TEST_F(Selection, StatusBarShowsNameOffsetAndSizeInHex) {
     std::vector<uint8_t> data(1300, 'z');
-    QarEntry odd = entry("A.BIN", {});
+    QarEntry odd = byteEntry("A.BIN", {});
     odd.offsetOverride = 1000;
     odd.sizeOverride = 255;
-    QarEntry negative = entry("NEG.BIN", {});
+    QarEntry negative = byteEntry("NEG.BIN", {});
     negative.offsetOverride = 520;
     negative.sizeOverride = -1;
-    load({entry("PAD.BIN", data), odd, negative});
+    load({byteEntry("PAD.BIN", data), odd, negative});
     select({1});
     EXPECT_EQ(form->state.CurrentEntryName, "A.BIN");
     EXPECT_EQ(panel(0), "File name: A.BIN");
@@ -91,8 +78,8 @@ TEST_F(Selection, StatusBarShowsNameOffsetAndSizeInHex) {
 
 TEST_F(Selection, ExtensionIsTheLowerCasedTextAfterTheFirstDot) {
     const auto t = bytesOf("hello\r\n");
-    load({entry("README.Txt", t), entry("A.B.TXT", t), entry("TXT", t),
-          entry("X.ABCDEFGHIJKLM", t), entry("LONGNAMEWITHOUTDOT", t), entry("\xC4.TXT", t)});
+    load({byteEntry("README.Txt", t), byteEntry("A.B.TXT", t), byteEntry("TXT", t),
+          byteEntry("X.ABCDEFGHIJKLM", t), byteEntry("LONGNAMEWITHOUTDOT", t), byteEntry("\xC4.TXT", t)});
     const std::pair<int, const char*> expected[] = {
         {0, "txt"}, {1, "b.txt"}, {2, "txt"}, {3, "abcdefghij"}, {4, "longnamewi"}, {5, "txt"}};
     for (const auto& [row, ext] : expected) {
@@ -118,9 +105,9 @@ TEST_F(Selection, DispatchPicksTheViewerByExtension) {
     format.bits = 24;
     const auto tga = samples::tga(format, {1, 2, 3, 4, 5, 6});
     const auto kmg = samples::kmg16(3, 2, {0, 1, 2, 3, 4, 5});
-    load({entry("LOGO.TGA", tga), entry("PIC.KMG", kmg), entry("ITEMS.DBS", bytesOf("db")),
-          entry("OTHER.DBS", bytesOf("db")), entry("SET.INI", bytesOf("[a]\r\n")),
-          entry("NOISE.WAV", bytesOf("not really a wave"))});
+    load({byteEntry("LOGO.TGA", tga), byteEntry("PIC.KMG", kmg), byteEntry("ITEMS.DBS", bytesOf("db")),
+          byteEntry("OTHER.DBS", bytesOf("db")), byteEntry("SET.INI", bytesOf("[a]\r\n")),
+          byteEntry("NOISE.WAV", bytesOf("not really a wave"))});
     select({0});
     EXPECT_EQ(panel(3), "Type: Targa image file (24-bit)");
     EXPECT_EQ(form->state.FirstView->picture().width(), 2);
@@ -141,7 +128,7 @@ TEST_F(Selection, DispatchPicksTheViewerByExtension) {
 }
 
 TEST_F(Selection, SelectingStopsTheMediaTimer) {
-    load({entry("A.TXT", bytesOf("a")), entry("B.BIN", bytesOf("b"))});
+    load({byteEntry("A.TXT", bytesOf("a")), byteEntry("B.BIN", bytesOf("b"))});
     QTimer* timer = form->mediaPage()->tmMedia();
     timer->start();
     select({1});
@@ -149,7 +136,7 @@ TEST_F(Selection, SelectingStopsTheMediaTimer) {
 }
 
 TEST_F(Selection, FolderNodesAndReselectingDoNothing) {
-    load({entry("DATA\\A.TXT", bytesOf("a")), entry("DATA\\B.BIN", bytesOf("bb"))});
+    load({byteEntry("DATA\\A.TXT", bytesOf("a")), byteEntry("DATA\\B.BIN", bytesOf("bb"))});
     select({0, 1});
     EXPECT_EQ(form->state.CurrentEntryName, "B.BIN");
     const std::string before = panel(2);
@@ -164,7 +151,7 @@ TEST_F(Selection, FolderNodesAndReselectingDoNothing) {
 }
 
 TEST_F(Selection, ReloadingRaisesNoSelection) {
-    load({entry("A.TXT", bytesOf("a")), entry("B.BIN", bytesOf("b"))});
+    load({byteEntry("A.TXT", bytesOf("a")), byteEntry("B.BIN", bytesOf("b"))});
     select({1});
     form->state.CurrentEntryName = "kept";
     emit form->cbFiles->activated(0);
@@ -175,7 +162,7 @@ TEST_F(Selection, ReloadingRaisesNoSelection) {
 }
 
 TEST_F(Selection, AnEditedLabelBecomesTheEntryName) {
-    load({entry("A.TXT", bytesOf("sound?")), entry("B.BIN", bytesOf("b"))});
+    load({byteEntry("A.TXT", bytesOf("sound?")), byteEntry("B.BIN", bytesOf("b"))});
     select({1});
     FolderTreeModel& m = *form->treeModel();
     EXPECT_TRUE(m.setData(m.index(0, 0), QStringLiteral("A.WAV")));
@@ -192,9 +179,9 @@ TEST_F(Selection, AnEditedLabelBecomesTheEntryName) {
 }
 
 TEST_F(Selection, AFailedLocationReadLeavesTheStatusBar) {
-    QarEntry bad = entry("BAD.TXT", {});
+    QarEntry bad = byteEntry("BAD.TXT", {});
     bad.offsetOverride = -5;
-    load({entry("GOOD.BIN", bytesOf("g")), bad});
+    load({byteEntry("GOOD.BIN", bytesOf("g")), bad});
     select({0});
     const std::string offsetBefore = panel(1);
     select({1});

@@ -25,24 +25,19 @@
 #include "lib/TextSamples.h"
 #include "platform/Errors.h"
 #include "platform/RuntimeFile.h"
+#include "support/Bytes.h"
 #include "support/TempDir.h"
 
 using namespace vorlr;
 using vorlr::samples::QarEntry;
 using vorlr::samples::bytesOf;
 using vorlr::samples::readFile;
+using vorlr::testing::raw;
 using vorlr::testing::ScopedCwd;
+using vorlr::testing::str;
 using vorlr::testing::TempDir;
 
 namespace {
-
-std::vector<uint8_t> raw(std::initializer_list<int> v) {
-    std::vector<uint8_t> out;
-    for (int b : v) out.push_back(static_cast<uint8_t>(b));
-    return out;
-}
-
-std::string str(const std::vector<uint8_t>& v) { return std::string(v.begin(), v.end()); }
 
 class TextPageTest : public ::testing::Test {
 protected:

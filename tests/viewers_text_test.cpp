@@ -7,24 +7,19 @@
 #include "lib/QarBuilder.h"
 #include "platform/Errors.h"
 #include "platform/RuntimeFile.h"
+#include "support/Bytes.h"
 #include "support/TempDir.h"
 #include "viewers/TextConvert.h"
 
 using namespace vorlr;
 using vorlr::samples::readFile;
 using vorlr::samples::writeFile;
+using vorlr::testing::raw;
 using vorlr::testing::ScopedCwd;
+using vorlr::testing::str;
 using vorlr::testing::TempDir;
 
 namespace {
-
-std::vector<uint8_t> bytes(std::initializer_list<int> v) {
-    std::vector<uint8_t> out;
-    for (int b : v) out.push_back(static_cast<uint8_t>(b));
-    return out;
-}
-
-std::string str(const std::vector<uint8_t>& v) { return std::string(v.begin(), v.end()); }
 
 // UTF-16 LE with a mark: unit i of the text is (i % 251) + 256 * (i % 7), so both bytes vary.
 std::vector<uint8_t> unicodeFile(size_t units, bool oddTail = false) {
@@ -70,25 +65,25 @@ TEST(KeepLowBytes, MovesEveryEvenByteDownAndHalvesTheCount) {
 }
 
 TEST(ConvertUnicodeBytes, KeepsLowBytesAfterTheMark) {
-    EXPECT_EQ(ConvertUnicodeBytes(str(bytes({0xFF, 0xFE, 0x41, 0x00, 0x42, 0x00}))), "AB");
+    EXPECT_EQ(ConvertUnicodeBytes(str(raw({0xFF, 0xFE, 0x41, 0x00, 0x42, 0x00}))), "AB");
     // U+20AC comes out as its low byte; an odd last byte is dropped.
-    EXPECT_EQ(ConvertUnicodeBytes(str(bytes({0xFF, 0xFE, 0xAC, 0x20, 0x43}))), "\xAC");
+    EXPECT_EQ(ConvertUnicodeBytes(str(raw({0xFF, 0xFE, 0xAC, 0x20, 0x43}))), "\xAC");
     // The second byte of the mark is not looked at, and nothing follows a lone mark.
-    EXPECT_EQ(ConvertUnicodeBytes(str(bytes({0xFF, 0x00, 0x61, 0x00}))), "a");
-    EXPECT_EQ(ConvertUnicodeBytes(str(bytes({0xFF}))), "");
+    EXPECT_EQ(ConvertUnicodeBytes(str(raw({0xFF, 0x00, 0x61, 0x00}))), "a");
+    EXPECT_EQ(ConvertUnicodeBytes(str(raw({0xFF}))), "");
     EXPECT_EQ(ConvertUnicodeBytes(""), "");
 }
 
 TEST(ConvertUnicodeFile, SmallFilesAndTheScratchCopy) {
     FileRun run;
-    EXPECT_EQ(run.convert(bytes({0xFF, 0xFE, 0x41, 0x00, 0x42, 0x00})), "AB");
+    EXPECT_EQ(run.convert(raw({0xFF, 0xFE, 0x41, 0x00, 0x42, 0x00})), "AB");
     EXPECT_TRUE(fileExists("TEMP.TXT"));
     EXPECT_FALSE(fileExists("$$$$"));
     EXPECT_EQ(run.state.TempFileName, "TEMP.TXT");
 
-    EXPECT_EQ(run.convert(bytes({0xFF, 0xFE, 0xAC, 0x20})), "\xAC");
-    EXPECT_EQ(run.convert(bytes({0xFF, 0xFE, 0x41, 0x00, 0x42})), "A");  // odd length
-    EXPECT_EQ(run.convert(bytes({0xFF})), "");
+    EXPECT_EQ(run.convert(raw({0xFF, 0xFE, 0xAC, 0x20})), "\xAC");
+    EXPECT_EQ(run.convert(raw({0xFF, 0xFE, 0x41, 0x00, 0x42})), "A");  // odd length
+    EXPECT_EQ(run.convert(raw({0xFF})), "");
     EXPECT_EQ(run.convert({}), "");
     EXPECT_FALSE(fileExists("$$$$"));
 }
@@ -111,7 +106,7 @@ TEST(ConvertUnicodeFile, BlocksAcrossTheWorkBufferBoundary) {
 TEST(ConvertUnicodeFile, AnOldScratchCopyIsReplaced) {
     FileRun run;
     writeFile("$$$$", std::vector<uint8_t>(100000, 'x'));
-    EXPECT_EQ(run.convert(bytes({0xFF, 0xFE, 0x7A, 0x00})), "z");
+    EXPECT_EQ(run.convert(raw({0xFF, 0xFE, 0x7A, 0x00})), "z");
     EXPECT_FALSE(fileExists("$$$$"));
 }
 
@@ -130,7 +125,7 @@ TEST(ConvertUnicodeFile, MissingSourceIsFileNotFound) {
 TEST(ConvertUnicodeFile, AFailedRenameConvertsWhateverScratchCopyExists) {
     FileRun run;
     // TEMP.TXT is missing, so the rename does nothing and the stale copy is read instead.
-    writeFile("$$$$", bytes({0xFF, 0xFE, 0x51, 0x00, 0x52, 0x00}));
+    writeFile("$$$$", raw({0xFF, 0xFE, 0x51, 0x00, 0x52, 0x00}));
     run.state.TempFileName = "TEMP.TXT";
     ConvertUnicodeFile(run.state);
     EXPECT_EQ(str(readFile("TEMP.TXT")), "QR");
