@@ -12,6 +12,7 @@
 #include "lib/SoundSamples.h"
 #include "platform/Media.h"
 #include "platform/MediaManualOutput.h"
+#include "support/CoreApp.h"
 #include "support/TempDir.h"
 
 using namespace vorlr;
@@ -20,13 +21,7 @@ using vorlr::testing::TempDir;
 
 namespace {
 
-QCoreApplication& app() {
-    static int argc = 1;
-    static char name[] = "platform_media_test";
-    static char* argv[] = {name, nullptr};
-    static QCoreApplication* a = QCoreApplication::instance() ? nullptr : new QCoreApplication(argc, argv);
-    return a ? *a : *QCoreApplication::instance();
-}
+QCoreApplication& app() { return vorlr::testing::coreApp("platform_media_test"); }
 
 void put16(std::vector<uint8_t>& b, size_t at, uint16_t v) {
     b[at] = static_cast<uint8_t>(v);
@@ -67,6 +62,10 @@ protected:
     }
     TempDir dir;
     ManualAudioOutputs outputs;
+    // Playback notices arrive in the event loop, delivered to context; note records them.
+    std::vector<MediaNotice> notices;
+    QObject context;
+    MediaDevice::NoticeFn note = [this](MediaNotice n) { notices.push_back(n); };
 };
 
 }  // namespace
@@ -202,9 +201,6 @@ TEST_F(MediaFixture, PlaybackFollowsTheDrivenClock) {
     ASSERT_EQ(MediaDevice::open(write("TEMP.wav", makeWavTone({1000, 8000, 1, 440})), dev), kMediaOk);
     EXPECT_EQ(dev->lengthMs(), 1000);
     EXPECT_EQ(dev->mode(), MediaMode::Stopped);
-    std::vector<MediaNotice> notices;
-    QObject context;
-    auto note = [&](MediaNotice n) { notices.push_back(n); };
 
     ASSERT_EQ(dev->play(&context, note), kMediaOk);
     EXPECT_EQ(dev->mode(), MediaMode::Playing);
@@ -251,9 +247,6 @@ TEST_F(MediaFixture, PlaybackFollowsTheDrivenClock) {
 TEST_F(MediaFixture, NoticesAreQueuedAndReportCutsAndSupersession) {
     std::unique_ptr<MediaDevice> dev;
     ASSERT_EQ(MediaDevice::open(write("TEMP.mp3", makeMp3Tone({1000, 22050, 1, 440})), dev), kMediaOk);
-    std::vector<MediaNotice> notices;
-    QObject context;
-    auto note = [&](MediaNotice n) { notices.push_back(n); };
     dev->play(&context, note);
     dev->play(&context, note);  // playing on; the first notice is superseded
     EXPECT_TRUE(notices.empty());  // queued, not called from inside play
@@ -285,9 +278,7 @@ TEST_F(MediaFixture, PlayingAtTheEndEndsAtOnce) {
     std::unique_ptr<MediaDevice> dev;
     ASSERT_EQ(MediaDevice::open(write("EMPTY.wav", makeWavTone({0, 8000, 1, 440})), dev), kMediaOk);
     EXPECT_EQ(dev->lengthMs(), 0);
-    std::vector<MediaNotice> notices;
-    QObject context;
-    EXPECT_EQ(dev->play(&context, [&](MediaNotice n) { notices.push_back(n); }), kMediaOk);
+    EXPECT_EQ(dev->play(&context, note), kMediaOk);
     EXPECT_EQ(dev->mode(), MediaMode::Stopped);
     QCoreApplication::processEvents();
     ASSERT_EQ(notices.size(), 1u);
@@ -297,9 +288,7 @@ TEST_F(MediaFixture, PlayingAtTheEndEndsAtOnce) {
 TEST_F(MediaFixture, OutputLostDuringPlayStopsWithAFailureNotice) {
     std::unique_ptr<MediaDevice> dev;
     ASSERT_EQ(MediaDevice::open(write("TEMP.wav", makeWavTone({1000, 8000, 1, 440})), dev), kMediaOk);
-    std::vector<MediaNotice> notices;
-    QObject context;
-    dev->play(&context, [&](MediaNotice n) { notices.push_back(n); });
+    dev->play(&context, note);
     outputs.advance(400);
     outputs.last()->fail();
     drain();
@@ -308,7 +297,7 @@ TEST_F(MediaFixture, OutputLostDuringPlayStopsWithAFailureNotice) {
     ASSERT_EQ(notices.size(), 1u);
     EXPECT_EQ(notices[0], MediaNotice::Failure);
     // It can be played again from there.
-    EXPECT_EQ(dev->play(&context, [&](MediaNotice n) { notices.push_back(n); }), kMediaOk);
+    EXPECT_EQ(dev->play(&context, note), kMediaOk);
     outputs.advance(100);
     EXPECT_EQ(dev->positionMs(), 500);
 }
@@ -317,7 +306,6 @@ TEST_F(MediaFixture, RefusedOutputStartLeavesTheDeviceStopped) {
     std::unique_ptr<MediaDevice> dev;
     ASSERT_EQ(MediaDevice::open(write("TEMP.wav", makeWavTone({500, 8000, 1, 440})), dev), kMediaOk);
     outputs.failStart = true;
-    QObject context;
     EXPECT_EQ(dev->play(&context, [](MediaNotice) {}), kMediaOutputFailed);
     EXPECT_EQ(dev->mode(), MediaMode::Stopped);
     EXPECT_EQ(dev->positionMs(), 0);

@@ -8,6 +8,8 @@
 #include "lib/SoundSamples.h"
 #include "platform/Dialogs.h"
 #include "platform/MediaManualOutput.h"
+#include "support/CoreApp.h"
+#include "support/RecordingDialogs.h"
 #include "support/TempDir.h"
 #include "viewers/MediaPlayerControl.h"
 
@@ -17,24 +19,13 @@ using vorlr::testing::TempDir;
 
 namespace {
 
-QCoreApplication& app() {
-    static int argc = 1;
-    static char name[] = "viewers_media_control_test";
-    static char* argv[] = {name, nullptr};
-    static QCoreApplication* a = QCoreApplication::instance() ? nullptr : new QCoreApplication(argc, argv);
-    return a ? *a : *QCoreApplication::instance();
-}
+using vorlr::testing::RecordingDialogs;
+
+QCoreApplication& app() { return vorlr::testing::coreApp("viewers_media_control_test"); }
 
 void drain() {
     for (int i = 0; i < 5; ++i) QCoreApplication::processEvents();
 }
-
-struct RecordingDialogs : DialogSeam {
-    std::vector<std::string> errors;
-    void showError(QWidget*, const std::string&, const std::string& text) override { errors.push_back(text); }
-    void showInformation(QWidget*, const std::string&, const std::string&) override {}
-    std::optional<std::string> getOpenFileName(QWidget*) override { return std::nullopt; }
-};
 
 // Reports a code the layer has no text for.
 struct OddFactory : AudioOutputFactory {
