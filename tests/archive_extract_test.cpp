@@ -11,6 +11,7 @@
 
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <numeric>
 
 #include "archive/Extract.h"
@@ -33,6 +34,29 @@ std::vector<uint8_t> pattern(size_t n, uint8_t seed) {
     std::vector<uint8_t> v(n);
     for (size_t i = 0; i < n; ++i) v[i] = static_cast<uint8_t>(seed + i * 7 + (i >> 8));
     return v;
+}
+
+// Runs work in a child process whose files may not grow past limit bytes; it must fail with
+// FileError kDiskFull (no signal, no other error).
+void expectDiskFullUnderLimit(rlim_t limit, const std::function<void()>& work) {
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        ::signal(SIGXFSZ, SIG_IGN);
+        rlimit lim{limit, limit};
+        ::setrlimit(RLIMIT_FSIZE, &lim);
+        int code = 0;
+        try {
+            work();
+        } catch (const FileError& e) {
+            code = e.code();
+        }
+        ::_exit(code == kDiskFull ? 0 : 1);
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
 }
 
 // A plain file standing in for an archive: the tests seek to an offset and set a size.
@@ -142,25 +166,10 @@ TEST_F(ExtractEntryTest, FailuresRaiseTheRuntimeTextsAndKeepTheScratchName) {
 
 // A regular file that hits the file size limit part-way: the short write is "Disk full".
 TEST_F(ExtractEntryTest, ShortWriteOnARegularFileIsDiskFull) {
-    const pid_t child = ::fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        ::signal(SIGXFSZ, SIG_IGN);
-        rlimit limit{20000, 20000};
-        ::setrlimit(RLIMIT_FSIZE, &limit);
+    ASSERT_NO_FATAL_FAILURE(expectDiskFullUnderLimit(20000, [&] {
         select(0, 30000);
-        int code = 0;
-        try {
-            ExtractEntry(state_, "BIG");
-        } catch (const FileError& e) {
-            code = e.code();
-        }
-        ::_exit(code == kDiskFull ? 0 : 1);
-    }
-    int status = 0;
-    ::waitpid(child, &status, 0);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0);
+        ExtractEntry(state_, "BIG");
+    }));
     EXPECT_EQ(fs::file_size("BIG"), 20000u);
 }
 
@@ -590,24 +599,7 @@ TEST_F(SafeExtractTest, ProgressCountsEntriesAndCanStopTheRun) {
 TEST_F(SafeExtractTest, DiskFullStopsTheRunAndLeavesNoTemporaryFile) {
     open({{"BIG", pattern(30000, 2), {}, {}, false}});
     fs::create_directories(out());
-    const pid_t child = ::fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        ::signal(SIGXFSZ, SIG_IGN);
-        rlimit limit{10000, 10000};
-        ::setrlimit(RLIMIT_FSIZE, &limit);
-        int code = 0;
-        try {
-            run();
-        } catch (const FileError& e) {
-            code = e.code();
-        }
-        ::_exit(code == kDiskFull ? 0 : 1);
-    }
-    int status = 0;
-    ::waitpid(child, &status, 0);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0);
+    ASSERT_NO_FATAL_FAILURE(expectDiskFullUnderLimit(10000, [&] { run(); }));
     EXPECT_TRUE(fs::is_empty(out()));
 }
 
