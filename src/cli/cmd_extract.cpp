@@ -70,7 +70,13 @@ private:
     std::chrono::steady_clock::time_point last_{};
 };
 
-std::string label(const vorlr::ExtractNotice& n) { return "#" + std::to_string(n.index) + " " + n.name; }
+std::string label(const vorlr::ExtractNotice& n) {
+    std::string out = "#";
+    out += std::to_string(n.index);
+    out += ' ';
+    out += n.name;
+    return out;
+}
 
 }  // namespace
 
