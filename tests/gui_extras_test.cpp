@@ -24,13 +24,11 @@
 #include "platform/Dialogs.h"
 #include "platform/MediaManualOutput.h"
 #include "support/Entries.h"
-#include "support/RecordingDialogs.h"
 #include "support/TempDir.h"
+#include "support/WindowTest.h"
 
 namespace vorlr {
 namespace {
-
-using vorlr::testing::RecordingDialogs;
 
 namespace fs = std::filesystem;
 using samples::bytesOf;
@@ -49,11 +47,8 @@ std::vector<QarEntry> sampleEntries() {
             byteEntry("NOTE", bytesOf("n")), byteEntry("NOTE\\INNER.TXT", bytesOf("inner"))};
 }
 
-class Extras : public ::testing::Test {
+class Extras : public testing::WindowTest {
 protected:
-    testing::TempDir dir;
-    testing::ScopedCwd cwd{dir.path()};
-    RecordingDialogs dialogs;
     ManualAudioOutputs outputs;  // outlives the window, whose sound closes on its output
     TForm1 f;
 

@@ -27,13 +27,11 @@
 #include "platform/Errors.h"
 #include "platform/RuntimeFile.h"
 #include "support/Bytes.h"
-#include "support/RecordingDialogs.h"
 #include "support/TempDir.h"
+#include "support/WindowTest.h"
 
 namespace vorlr {
 namespace {
-
-using vorlr::testing::RecordingDialogs;
 
 namespace fs = std::filesystem;
 using samples::bytesOf;
@@ -74,11 +72,8 @@ void countModelTestWarnings(QtMsgType, const QMessageLogContext& context, const 
     }
 }
 
-class MainWindow : public ::testing::Test {
+class MainWindow : public testing::WindowTest {
 protected:
-    testing::TempDir dir;
-    testing::ScopedCwd cwd{dir.path()};
-    RecordingDialogs dialogs;
 
     std::string archive(const std::string& name, const std::vector<QarEntry>& entries) {
         const std::string path = dir.file(name);

@@ -17,13 +17,11 @@
 #include "platform/Bitmap24.h"
 #include "platform/Dialogs.h"
 #include "support/Bytes.h"
-#include "support/RecordingDialogs.h"
 #include "support/TempDir.h"
+#include "support/WindowTest.h"
 
 namespace vorlr {
 namespace {
-
-using vorlr::testing::RecordingDialogs;
 
 namespace fs = std::filesystem;
 using samples::bytesOf;
@@ -49,11 +47,8 @@ std::vector<std::string> filesIn(const std::string& dir) {
     return out;
 }
 
-class SaveAndBackground : public ::testing::Test {
+class SaveAndBackground : public testing::WindowTest {
 protected:
-    testing::TempDir dir;
-    testing::ScopedCwd cwd{dir.path()};
-    RecordingDialogs dialogs;
     TForm1 form;
 
     // What a selected text entry leaves behind: its scratch file and the current names.

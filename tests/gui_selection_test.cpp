@@ -16,13 +16,11 @@
 #include "lib/QarBuilder.h"
 #include "platform/Dialogs.h"
 #include "support/Entries.h"
-#include "support/RecordingDialogs.h"
 #include "support/TempDir.h"
+#include "support/WindowTest.h"
 
 namespace vorlr {
 namespace {
-
-using vorlr::testing::RecordingDialogs;
 
 namespace fs = std::filesystem;
 using samples::bytesOf;
@@ -30,11 +28,8 @@ using samples::QarEntry;
 using testing::byteEntry;
 
 // A window with one archive loaded from a list file in a fresh current directory.
-class Selection : public ::testing::Test {
+class Selection : public testing::WindowTest {
 protected:
-    testing::TempDir dir;
-    testing::ScopedCwd cwd{dir.path()};
-    RecordingDialogs dialogs;
     std::unique_ptr<TForm1> form;
 
     void load(const std::vector<QarEntry>& entries) {
