@@ -4,12 +4,41 @@
 #include <QImageReader>
 #include <QBuffer>
 #include <algorithm>
+#include <sys/mman.h>
+
+#include <cstdlib>
 #include <cstring>
+#include <new>
 
 #include "platform/Errors.h"
 #include "platform/RuntimeFile.h"
 
 namespace vorlr {
+
+namespace {
+constexpr size_t kHugePage = size_t{2} << 20;
+}
+
+template <class T>
+T* PixelAllocator<T>::allocate(size_t n) {
+    const size_t bytes = n * sizeof(T);
+    if (bytes < kHugePage) return static_cast<T*>(::operator new(bytes));
+    const size_t rounded = (bytes + kHugePage - 1) / kHugePage * kHugePage;
+    void* p = std::aligned_alloc(kHugePage, rounded);
+    if (!p) throw std::bad_alloc();
+    ::madvise(p, rounded, MADV_HUGEPAGE);  // a hint; without it the pages are merely small
+    return static_cast<T*>(p);
+}
+
+template <class T>
+void PixelAllocator<T>::deallocate(T* p, size_t n) noexcept {
+    if (n * sizeof(T) < kHugePage)
+        ::operator delete(p);
+    else
+        std::free(p);
+}
+
+template struct PixelAllocator<uint8_t>;
 
 Bitmap24::Bitmap24(int width, int height) { setSize(width, height); }
 
@@ -19,7 +48,7 @@ void Bitmap24::setSize(int width, int height) {
     if (width == width_ && height == height_) return;
     const size_t bytes = static_cast<size_t>(width) * 3 * static_cast<size_t>(height);
     if (bytes > kMaxPixelBytes) throw Error("Out of memory");
-    std::vector<uint8_t> next(bytes, 0xFF);
+    PixelBuffer next(bytes, 0xFF);
     const size_t newStride = static_cast<size_t>(width) * 3;
     const size_t keep = std::min(newStride, stride());
     const int rows = std::min(height, height_);

@@ -15,8 +15,24 @@ struct Rect {
     bool operator==(const Rect&) const = default;
 };
 
+// Large pictures live in transparent huge pages where the system offers them: a new 4096 x 4096
+// picture then takes a few dozen page faults instead of twelve thousand.
+template <class T>
+struct PixelAllocator {
+    using value_type = T;
+    PixelAllocator() = default;
+    template <class U>
+    PixelAllocator(const PixelAllocator<U>&) noexcept {}
+    T* allocate(size_t n);
+    void deallocate(T* p, size_t n) noexcept;
+    template <class U>
+    bool operator==(const PixelAllocator<U>&) const noexcept { return true; }
+};
+
 class Bitmap24 {
 public:
+    using PixelBuffer = std::vector<uint8_t, PixelAllocator<uint8_t>>;
+
     Bitmap24() = default;
     // A width x height picture filled with white.
     Bitmap24(int width, int height);
@@ -30,7 +46,7 @@ public:
     const uint8_t* row(int y) const noexcept {
         return pixels_.data() + static_cast<size_t>(y) * stride();
     }
-    const std::vector<uint8_t>& pixels() const noexcept { return pixels_; }
+    const PixelBuffer& pixels() const noexcept { return pixels_; }
 
     // New size: old pixels kept at the top left, added area white. Sizes below 0 count as 0.
     // Raises Error("Out of memory") past kMaxPixelBytes.
@@ -58,7 +74,7 @@ public:
 private:
     int width_ = 0;
     int height_ = 0;
-    std::vector<uint8_t> pixels_;
+    PixelBuffer pixels_;
 };
 
 }  // namespace vorlr
