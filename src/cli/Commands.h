@@ -22,6 +22,9 @@ int cmdPack(const Args& args);
 int fail(const std::string& message, int status = 1);
 int usage(const std::string& command);  // usage text of a command to stderr, returns 2
 bool wantsHelp(const Args& args);       // --help or -h among args
+// Writes out to standard output once it holds a megabyte (or always, when flush); false when
+// the write failed.
+bool writeOutput(std::string& out, bool flush);
 void printHelp(const std::string& command);  // to stdout
 
 }  // namespace qar

@@ -27,13 +27,9 @@ int cmdList(const Args& args) {
         out += '\t';
         out += r.name;  // raw bytes
         out += '\n';
-        if (out.size() >= (1 << 20)) {
-            std::fwrite(out.data(), 1, out.size(), stdout);
-            out.clear();
-        }
+        writeOutput(out, false);
     }
-    std::fwrite(out.data(), 1, out.size(), stdout);
-    return std::fflush(stdout) == 0 ? 0 : fail("cannot write the output");
+    return writeOutput(out, true) ? 0 : fail("cannot write the output");
 }
 
 }  // namespace qar

@@ -55,13 +55,9 @@ int cmdTree(const Args& args) {
             out += std::to_string(entry);
         }
         out += '\n';
-        if (out.size() >= (1 << 20)) {
-            std::fwrite(out.data(), 1, out.size(), stdout);
-            out.clear();
-        }
+        writeOutput(out, false);
     }
-    std::fwrite(out.data(), 1, out.size(), stdout);
-    return std::fflush(stdout) == 0 ? 0 : fail("cannot write the output");
+    return writeOutput(out, true) ? 0 : fail("cannot write the output");
 }
 
 }  // namespace qar

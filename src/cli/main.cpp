@@ -49,6 +49,14 @@ int fail(const std::string& message, int status) {
     return status;
 }
 
+bool writeOutput(std::string& out, bool flush) {
+    if (!flush && out.size() < (1 << 20)) return true;
+    const bool ok = std::fwrite(out.data(), 1, out.size(), stdout) == out.size();
+    out.clear();
+    if (!flush) return ok;
+    return std::fflush(stdout) == 0 && ok && !std::ferror(stdout);  // an earlier failed chunk too
+}
+
 bool wantsHelp(const Args& args) {
     for (const auto& a : args)
         if (a == "--help" || a == "-h") return true;
