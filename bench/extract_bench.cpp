@@ -141,17 +141,20 @@ std::vector<std::string>& leftovers() {
 
 void BM_ExtractEntry512MiB(benchmark::State& st) {
     const std::string dir = benchDir();
-    ViewerState state;
-    state.ArchiveFile.openExisting(dir + "/big.qar", RuntimeFile::Access::ReadOnly);
+    Archive archive;
+    archive.open(dir + "/big.qar");
+    ArchiveReader reader(archive);
+    const auto buffer = std::make_unique<WorkBufferBytes>();
+    HeadBytesArray head{};
     const std::string out = dir + "/extracted.bin";
     for (auto _ : st) {
         st.PauseTiming();
         ::unlink(out.c_str());
         ::sync();
-        state.ArchiveFile.seek(520);
-        state.CurrentEntrySize = static_cast<int32_t>(kBigSize);
+        reader.seek(520);
+        int32_t remaining = static_cast<int32_t>(kBigSize);
         st.ResumeTiming();
-        ExtractEntry(state, out);
+        ExtractEntry(EntryCopy{reader, remaining, *buffer}, out, head);
     }
     ::unlink(out.c_str());
     st.SetBytesProcessed(st.iterations() * kBigSize);
@@ -160,11 +163,10 @@ BENCHMARK(BM_ExtractEntry512MiB)->Unit(benchmark::kMillisecond)->UseRealTime()->
 
 void BM_ExtractEntries20000(benchmark::State& st) {
     const std::string dir = benchDir();
-    ViewerState state;
-    state.ArchiveFile.openExisting(dir + "/many.qar", RuntimeFile::Access::ReadOnly);
-    const ArchiveFigures figures = ReadArchiveFigures(state.ArchiveFile);
-    const auto records = ReadDirectory(state.ArchiveFile, figures);
-    std::vector<size_t> all(records.size());
+    Archive archive;
+    archive.open(dir + "/many.qar");
+    ReadDirectory(archive);
+    std::vector<size_t> all(archive.entryCount());
     std::iota(all.begin(), all.end(), 0);
     // A fresh folder each time, removed only when the program ends: ext4 is slow to create
     // files right after many were deleted (it skips recently freed inodes), which would swamp
@@ -175,8 +177,8 @@ void BM_ExtractEntries20000(benchmark::State& st) {
         st.PauseTiming();
         ::sync();
         st.ResumeTiming();
-        const auto summary = ExtractEntries(state, records, all, leftovers().back(), {});
-        if (summary.written != records.size()) st.SkipWithError("not every entry was written");
+        const auto summary = ExtractEntries(archive, all, leftovers().back(), {});
+        if (summary.written != all.size()) st.SkipWithError("not every entry was written");
     }
     st.SetBytesProcessed(st.iterations() * kManyTotal);
     st.SetItemsProcessed(st.iterations() * kManyCount);

@@ -87,13 +87,14 @@ void loadArchive(benchmark::State& state, const char* name) {
 
 // The same load without a window: what the loader and the tree cost by themselves.
 void loadWithoutWindow(benchmark::State& state, const char* name) {
-    ViewerState viewer;
+    Archive archive;
+    std::vector<int32_t> table;
+    const auto buffer = std::make_unique<WorkBufferBytes>();
     FolderTree tree;
     LoadObserver quiet;
     for (auto _ : state) {
         tree.clear();
-        viewer.CurrentArchiveName = g_dir + "/" + name;
-        LoadDirectory(viewer, tree, quiet);
+        LoadDirectory(g_dir + "/" + name, DirectoryLoad{archive, table, *buffer}, tree, quiet);
     }
     state.counters["nodes"] = tree.size();
     state.counters["peak_rss_MB"] = peakRssMb();

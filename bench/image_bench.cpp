@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <map>
 #include <string>
+#include <memory>
 #include <vector>
 
 #include "lib/ImageSamples.h"
@@ -59,7 +60,7 @@ const std::vector<uint8_t>& targa(int type, int bits) {
 // range(0) 1: each iteration decodes into a fresh picture, as a viewer just started does;
 // 0: into the same picture again, as when the view already holds an image of that size.
 void decodeKmgLoop(benchmark::State& st, const std::vector<uint8_t>& file) {
-    auto state = std::make_unique<ViewerState>();
+    auto state = std::make_unique<DecoderState>();
     Target kept;
     for (auto _ : st) {
         Target fresh;
@@ -75,7 +76,7 @@ void BM_Kmg16(benchmark::State& st) { decodeKmgLoop(st, rgb16Kmg()); }
 
 void BM_Targa(benchmark::State& st) {
     const auto& file = targa(int(st.range(0)), int(st.range(1)));
-    auto state = std::make_unique<ViewerState>();
+    auto state = std::make_unique<DecoderState>();
     for (auto _ : st) {
         Bitmap24 picture;
         MemoryByteSource src(file);

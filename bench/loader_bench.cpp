@@ -19,7 +19,6 @@
 
 #include "archive/DirectoryLoader.h"
 #include "archive/FolderTree.h"
-#include "archive/ViewerState.h"
 #include "lib/BigArchives.h"
 
 namespace fs = std::filesystem;
@@ -75,17 +74,19 @@ void generate(bool force) {
 class Quiet final : public LoadObserver {};
 
 void BM_LoadDirectory(benchmark::State& st, const char* file) {
-    auto state = std::make_unique<ViewerState>();
+    Archive archive;
+    std::vector<int32_t> table;
+    const auto buffer = std::make_unique<WorkBufferBytes>();
     auto tree = std::make_unique<FolderTree>();
     Quiet quiet;
-    state->CurrentArchiveName = benchDir() + "/" + file;
+    const std::string path = benchDir() + "/" + file;
     for (auto _ : st) {
         st.PauseTiming();
         tree = std::make_unique<FolderTree>();
         st.ResumeTiming();
-        LoadDirectory(*state, *tree, quiet);
+        LoadDirectory(path, DirectoryLoad{archive, table, *buffer}, *tree, quiet);
     }
-    const auto entries = static_cast<double>(state->EntryOffsetTable.size());
+    const auto entries = static_cast<double>(table.size());
     st.counters["entries"] = entries;
     st.counters["nodes"] = tree->size();
     st.counters["ns_per_entry"] =

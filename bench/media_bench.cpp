@@ -87,7 +87,7 @@ struct Page {
     }
     // What a tree selection does before the viewer runs.
     void select(const std::string& archive, const std::string& ext, int32_t size) {
-        state.ArchiveFile.openExisting(archive, RuntimeFile::Access::ReadOnly);
+        state.archive.open(archive);
         state.ArchiveFile.seek(520);
         state.CurrentExtension = ext;
         state.CurrentEntrySize = size;
@@ -112,7 +112,7 @@ void selectToFirstFrames(benchmark::State& st, bool mp3, bool mono = false) {
         if (!outputs.last() || outputs.last()->bytesPulled() == 0) st.SkipWithError("no frames reached the output");
         st.PauseTiming();
         p.page->mediaPlayer()->control().Close();
-        p.state.ArchiveFile.close();
+        p.state.archive.close();
         st.ResumeTiming();
     }
     setAudioOutputs(nullptr);
@@ -151,7 +151,7 @@ void playSlices(benchmark::State& st, bool mp3) {
             ++slices;
         }
         p.page->mediaPlayer()->control().Close();
-        p.state.ArchiveFile.close();
+        p.state.archive.close();
     }
     st.counters["max_slice_ms"] = worst;
     st.counters["max_slice_cpu_ms"] = worstCpu;
@@ -187,7 +187,7 @@ void realOutput(benchmark::State& st, bool mp3) {
         st.SetIterationTime(static_cast<double>(t.nsecsElapsed()) / 1e9);
         if (!dev || dev->bytesDelivered() == 0) st.SkipWithError("the output pulled nothing");
         p.page->mediaPlayer()->control().Close();
-        p.state.ArchiveFile.close();
+        p.state.archive.close();
     }
 }
 

@@ -24,7 +24,7 @@
 #include "app/StatusBar.h"
 #include "app/TextPage.h"
 #include "archive/Extract.h"
-#include "archive/ViewerState.h"
+#include "app/ViewerState.h"
 #include "lib/QarBuilder.h"
 #include "lib/TextSamples.h"
 #include "platform/RuntimeFile.h"
@@ -86,15 +86,14 @@ void freshScratch() {
 
 void BM_ConvertUnicodeFile(benchmark::State& st) {
     unicodeMaster();
-    ViewerState state;
-    state.TempFileName = "TEMP.TXT";
+    const auto buffer = std::make_unique<WorkBufferBytes>();
     freshScratch();
-    ConvertUnicodeFile(state);  // warms the page cache
+    ConvertUnicodeFile("TEMP.TXT", *buffer);  // warms the page cache
     for (auto _ : st) {
         st.PauseTiming();
         freshScratch();
         st.ResumeTiming();
-        ConvertUnicodeFile(state);
+        ConvertUnicodeFile("TEMP.TXT", *buffer);
     }
     st.SetBytesProcessed(st.iterations() * kUnicodeBytes);
 }
@@ -104,12 +103,12 @@ BENCHMARK(BM_ConvertUnicodeFile)->Unit(benchmark::kMillisecond)->UseRealTime()->
 void BM_ExtractAndConvert(benchmark::State& st) {
     unicodeMaster();
     ViewerState state;
-    state.ArchiveFile.openExisting("unicode.qar", RuntimeFile::Access::ReadOnly);
+    state.archive.open("unicode.qar");
     for (auto _ : st) {
         state.ArchiveFile.seek(520);
         state.CurrentEntrySize = static_cast<int32_t>(kUnicodeBytes);
         ExtractEntry(state, "TEMP.TXT");
-        ConvertUnicodeFile(state);
+        ConvertUnicodeFile(state.TempFileName, state.WorkBuffer);
     }
     st.SetBytesProcessed(st.iterations() * kUnicodeBytes);
 }
@@ -139,7 +138,7 @@ struct PageRig {
         pageControl.resize(570, 520);
         page = std::make_unique<TextPage>(tsText, PageContext{state, statusBar, pageControl});
         samples::writeQar(archive, {samples::QarEntry{"E.TXT", data, {}, {}, false}});
-        state.ArchiveFile.openExisting(archive, RuntimeFile::Access::ReadOnly);
+        state.archive.open(archive);
         size = static_cast<int32_t>(data.size());
         pageControl.show();
     }
@@ -210,13 +209,12 @@ void sideBySideWithIconv() {
         std::printf("iconv not found: no side-by-side figure\n");
         return;
     }
-    ViewerState state;
-    state.TempFileName = "TEMP.TXT";
+    const auto buffer = std::make_unique<WorkBufferBytes>();
     double ours = 1e9, theirs = 1e9;
     const std::string cmd = "iconv -f UTF-16LE -t LATIN1//TRANSLIT " + unicodeMaster() + " > iconv.out";
     for (int i = 0; i < 5; ++i) {
         freshScratch();
-        ours = std::min(ours, seconds([&] { ConvertUnicodeFile(state); }));
+        ours = std::min(ours, seconds([&] { ConvertUnicodeFile("TEMP.TXT", *buffer); }));
         theirs = std::min(theirs, seconds([&] {
             if (std::system(cmd.c_str()) != 0) std::printf("iconv failed\n");
         }));

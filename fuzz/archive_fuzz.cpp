@@ -1,6 +1,6 @@
 // Arbitrary bytes as an archive: the figures and validation, the structural problems, the whole
-// directory, loading into the folder tree (through an in-memory file, since the loader opens
-// the archive by name) with a stop now and then, walking the tree and locating entries. Every
+// directory, loading into the folder tree (through an in-memory file, since archives are opened
+// by name) with a stop now and then, walking the tree and reading where each entry starts. Every
 // failure must be a clean Error; anything else (a crash, another exception) is a finding.
 #include <sys/mman.h>
 #include <unistd.h>
@@ -12,7 +12,7 @@
 #include "archive/Container.h"
 #include "archive/DirectoryLoader.h"
 #include "archive/FolderTree.h"
-#include "archive/ViewerState.h"
+#include "archive/WorkBuffer.h"
 #include "platform/ByteSource.h"
 #include "platform/Errors.h"
 
@@ -23,17 +23,18 @@ namespace {
 // Stops the load after a number of progress calls taken from the input.
 class StopAfter final : public LoadObserver {
 public:
-    StopAfter(ViewerState& state, int32_t after) : state_(state), after_(after) {}
+    explicit StopAfter(int32_t after) : after_(after) {}
     void progress(int32_t index) override {
-        if (after_ >= 0 && index >= after_) state_.StopRequested = true;
+        if (after_ >= 0 && index >= after_) stop_ = true;
     }
+    bool stopRequested() override { return stop_; }
     int starts = 0, finishes = 0;
     void loadingStarted(int32_t) override { ++starts; }
     void loadingFinished() override { ++finishes; }
 
 private:
-    ViewerState& state_;
     int32_t after_;
+    bool stop_ = false;
 };
 
 int memoryFile() {
@@ -50,11 +51,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         try {
             const ArchiveFigures f = ReadArchiveFigures(src);
             if (f.valid != CountsAreValid(f.firstCount, f.secondCount, f.fileSize)) std::abort();
-            try {
-                const auto records = ReadDirectory(src, f);
-                if (records.size() != static_cast<size_t>(f.firstCount)) std::abort();
-            } catch (const Error&) {
-            }
         } catch (const Error&) {
         }
         try {
@@ -66,12 +62,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const int fd = memoryFile();
     if (::ftruncate(fd, 0) != 0) std::abort();
     if (size > 0 && ::pwrite(fd, data, size, 0) != static_cast<ssize_t>(size)) std::abort();
-    static ViewerState state;
-    state.CurrentArchiveName = "/proc/self/fd/" + std::to_string(fd);
-    FolderTree tree;
-    StopAfter observer(state, size > 0 && data[0] < 16 ? data[0] : -1);
+    const std::string path = "/proc/self/fd/" + std::to_string(fd);
+    static Archive archive;
     try {
-        LoadDirectory(state, tree, observer);
+        archive.open(path);
+        const ArchiveFigures f = ReadDirectory(archive);
+        if (archive.entryCount() != static_cast<size_t>(f.firstCount)) std::abort();
+    } catch (const Error&) {
+    }
+    static std::vector<int32_t> table;
+    static WorkBufferBytes buffer;
+    FolderTree tree;
+    StopAfter observer(size > 0 && data[0] < 16 ? data[0] : -1);
+    try {
+        LoadDirectory(path, DirectoryLoad{archive, table, buffer}, tree, observer);
     } catch (const Error&) {
     }
     if (observer.starts != observer.finishes) std::abort();
@@ -85,14 +89,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (tree.findFrom(n, tree.text(n)) != n) std::abort();
         const int32_t entry = tree.entryIndex(n);
         if (entry >= 0) {
-            if (static_cast<size_t>(entry) >= state.EntryOffsetTable.size()) std::abort();
+            if (static_cast<size_t>(entry) >= table.size()) std::abort();
+            if (static_cast<size_t>(entry) >= archive.entryCount()) std::abort();
             try {
-                ReadEntryLocation(state, state.EntryOffsetTable[static_cast<size_t>(entry)]);
+                ArchiveReader reader = archive.entryReader(static_cast<size_t>(entry));
+                uint8_t head[16];
+                (void)reader.readCounted(head, sizeof head);
             } catch (const Error&) {
             }
         }
     }
     if (visited != tree.size()) std::abort();
-    state.ArchiveFile.close();
+    archive.close();
     return 0;
 }

@@ -5,7 +5,6 @@
 #include <QTimer>
 
 #include "app/MediaPlayer.h"
-#include "archive/Extract.h"
 #include "platform/Dialogs.h"
 
 namespace vorlr {

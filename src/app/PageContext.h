@@ -4,7 +4,7 @@
 #include <QTabWidget>
 
 #include "app/StatusBar.h"
-#include "archive/ViewerState.h"
+#include "app/ViewerState.h"
 
 namespace vorlr {
 

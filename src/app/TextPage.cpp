@@ -4,7 +4,6 @@
 #include <QTextDocument>
 #include <QTextEdit>
 
-#include "archive/Extract.h"
 #include "platform/Errors.h"
 #include "platform/RuntimeFile.h"
 #include "platform/Text.h"
@@ -54,7 +53,7 @@ void TextPage::ShowTextEntry() {
     ExtractEntry(state, "TEMP.TXT");
     // Only the first byte is looked at; after an empty entry it is still the previous one's.
     if (state.HeadBytes[0] == 0xFF) {
-        ConvertUnicodeFile(state);
+        ConvertUnicodeFile(state.TempFileName, state.WorkBuffer);
         ctx_.statusBar.setPanelText(3, "Type: Unicode text file");
     } else {
         ctx_.statusBar.setPanelText(3, "Type: Simple text file");

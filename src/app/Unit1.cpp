@@ -6,7 +6,6 @@
 #include <QCoreApplication>
 #include <QDragEnterEvent>
 #include <QDropEvent>
-#include <QElapsedTimer>
 #include <QFrame>
 #include <QLabel>
 #include <QMenu>
@@ -25,17 +24,20 @@
 #include <cstdio>
 
 #include "app/ArchiveList.h"
+#include "app/EntryPages.h"
+#include "app/ExtractRun.h"
 #include "app/FolderTreeModel.h"
 #include "app/ImagePage.h"
 #include "app/ImageView.h"
+#include "app/LoadingRun.h"
 #include "app/MediaPage.h"
 #include "app/PageContext.h"
 #include "app/StatusBar.h"
-#include "app/TextPage.h"
 #include "archive/Container.h"
 #include "archive/DirectoryLoader.h"
+#include "archive/EntryKind.h"
 #include "archive/Extract.h"
-#include "archive/SafeExtract.h"
+#include "platform/BitmapQt.h"
 #include "platform/Dialogs.h"
 #include "platform/Errors.h"
 #include "platform/RuntimeFile.h"
@@ -89,55 +91,7 @@ QString droppedFile(const QMimeData* data) {
     return urls.first().toLocalFile();
 }
 
-std::string counted(size_t n, const char* one, const char* many) {
-    return std::to_string(n) + " " + (n == 1 ? one : many);
-}
-
 }  // namespace
-
-// The window's side of a directory load: loading panel, progress bar and event dispatch.
-class TForm1::Loader final : public LoadObserver {
-public:
-    explicit Loader(TForm1& form) : f_(form) {}
-    void loadingStarted(int32_t count) override {
-        f_.laLoad->setText(QString::asprintf("Loading %d file names ...", count));
-        f_.laLoad->adjustSize();
-        f_.pbLoad->setValue(0);
-        f_.pbLoad->setRange(0, count > 0 ? count : 0);
-        shown_ = pending_ = 0;
-        step_ = std::max<int32_t>(1, count / std::max(1, f_.pbLoad->width()));
-        f_.paLoad->show();
-        f_.paLoad->raise();
-        f_.paMain->setEnabled(false);
-    }
-    void dispatchEvents() override {
-        showProgress();
-        QCoreApplication::processEvents();
-        if (f_.onLoadDispatch) f_.onLoadDispatch();
-    }
-    // The bar moves once per entry but is updated only when that shows on screen: the
-    // widget's own per-value work adds up over a million entries.
-    void progress(int32_t index) override {
-        pending_ = index;
-        if (index - shown_ >= step_ || index < shown_) showProgress();
-    }
-    void loadingFinished() override {
-        showProgress();
-        f_.paMain->setEnabled(true);
-        f_.paLoad->hide();
-    }
-
-private:
-    void showProgress() {
-        if (pending_ == shown_) return;
-        f_.pbLoad->setValue(pending_);
-        shown_ = pending_;
-    }
-    TForm1& f_;
-    int32_t pending_ = 0;
-    int32_t shown_ = 0;
-    int32_t step_ = 1;
-};
 
 TForm1::TForm1(QWidget* parent) : QWidget(parent, Qt::Window | Qt::FramelessWindowHint) {
     setObjectName(QStringLiteral("Form1"));
@@ -156,12 +110,39 @@ TForm1::~TForm1() {
     guarded([this] { FormDestroy(); }, nullptr);
     // The pages and the model go while the controls they refer to still exist.
     tvFiles->setModel(nullptr);
-    textPage_.reset();
-    mediaPage_.reset();
-    imagePage_.reset();
+    pages_.reset();
 }
 
+TextPage* TForm1::textPage() const { return pages_ ? pages_->text() : nullptr; }
+ImagePage* TForm1::imagePage() const { return pages_ ? pages_->image() : nullptr; }
+MediaPage* TForm1::mediaPage() const { return pages_ ? pages_->media() : nullptr; }
+
 void TForm1::buildControls() {
+    buildMainPanel();
+    buildTree();
+    buildPages();
+    StatusBar1 = new StatusBar(paMain);
+    StatusBar1->setGeometry(10, 570, 780, 20);
+    buildLoadPanel();
+
+    // Keyboard order among siblings.
+    setTabOrder(buBrowse, buSave);
+    setTabOrder(buSave, buQuit);
+    setTabOrder(buQuit, cbFiles);
+    setTabOrder(cbFiles, tvFiles);
+    setTabOrder(tvFiles, PageControl1);
+    setTabOrder(PageControl1, Button1);
+    setTabOrder(paMain, paLoad);
+    setTabOrder(pbLoad, buStop);
+
+    const PageContext context{state, *StatusBar1, *PageControl1};
+    pages_ = std::make_unique<EntryPages>(tsText, tsImage, tsMedia, context);
+    PageControl1->setCurrentWidget(tsText);
+    pages_->image()->afterKmgDecoded = [this] { captureBackground(); };
+    connectHandlers();
+}
+
+void TForm1::buildMainPanel() {
     paMain = new QFrame(this);
     paMain->setObjectName(QStringLiteral("paMain"));
     paMain->setFrameStyle(QFrame::NoFrame);
@@ -181,7 +162,9 @@ void TForm1::buildControls() {
     Button1 = makeButton(paMain, "Button1", "Testing", 440, 10, 100, 25);
     Button1->hide();
     buQuit = makeButton(paMain, "buQuit", "Quit", 690, 10, 100, 25);
+}
 
+void TForm1::buildTree() {
     tvFiles = new QTreeView(paMain);
     tvFiles->setObjectName(QStringLiteral("tvFiles"));
     tvFiles->setGeometry(10, 40, 200, 520);
@@ -195,7 +178,9 @@ void TForm1::buildControls() {
     tvFiles->setEditTriggers(QAbstractItemView::EditKeyPressed |
                              QAbstractItemView::SelectedClicked);
     tvFiles->setModel(model_.get());
+}
 
+void TForm1::buildPages() {
     PageControl1 = new QTabWidget(paMain);
     PageControl1->setObjectName(QStringLiteral("PageControl1"));
     PageControl1->setGeometry(220, 40, 570, 520);
@@ -208,10 +193,9 @@ void TForm1::buildControls() {
     PageControl1->addTab(tsText, QStringLiteral("Text"));
     PageControl1->addTab(tsImage, QStringLiteral("Image"));
     PageControl1->addTab(tsMedia, QStringLiteral("Media"));
+}
 
-    StatusBar1 = new StatusBar(paMain);
-    StatusBar1->setGeometry(10, 570, 780, 20);
-
+void TForm1::buildLoadPanel() {
     paLoad = new QFrame(this);
     paLoad->setObjectName(QStringLiteral("paLoad"));
     paLoad->setFrameStyle(QFrame::Panel | QFrame::Sunken);
@@ -226,31 +210,9 @@ void TForm1::buildControls() {
     pbLoad->setTextVisible(false);
     buStop = makeButton(paLoad, "buStop", "Stop", 340, 10, 50, 40);
     paLoad->hide();
+}
 
-    // Keyboard order among siblings.
-    setTabOrder(buBrowse, buSave);
-    setTabOrder(buSave, buQuit);
-    setTabOrder(buQuit, cbFiles);
-    setTabOrder(cbFiles, tvFiles);
-    setTabOrder(tvFiles, PageControl1);
-    setTabOrder(PageControl1, Button1);
-    setTabOrder(paMain, paLoad);
-    setTabOrder(pbLoad, buStop);
-
-    const PageContext context{state, *StatusBar1, *PageControl1};
-    textPage_ = std::make_unique<TextPage>(tsText, context);
-    imagePage_ = std::make_unique<ImagePage>(tsImage, context);
-    mediaPage_ = std::make_unique<MediaPage>(tsMedia, context);
-    PageControl1->setCurrentWidget(tsText);
-
-    imagePage_->afterKmgDecoded = [this] {
-        if (!state.HasBackground && state.CurrentEntryName == kBackgroundEntry) {
-            buSaveClick();
-            ReplaceFile("DIALOGBACKGROUND_LIGHT.BMP", kBackgroundFile);
-            state.HasBackground = true;
-        }
-    };
-
+void TForm1::connectHandlers() {
     connect(buBrowse, &QPushButton::clicked, this, [this] { guarded([this] { buBrowseClick(); }, this); });
     connect(buSave, &QPushButton::clicked, this, [this] { guarded([this] { buSaveClick(); }, this); });
     connect(Button1, &QPushButton::clicked, this, [this] { guarded([this] { Button1Click(); }, this); });
@@ -266,6 +228,15 @@ void TForm1::buildControls() {
     tvFiles->installEventFilter(this);
     setAcceptDrops(true);
     buildShortcuts();
+}
+
+// The background capture: the first view of DIALOGBACKGROUND_LIGHT.KMG becomes BACK.BMP.
+void TForm1::captureBackground() {
+    if (!state.HasBackground && state.CurrentEntryName == kBackgroundEntry) {
+        buSaveClick();
+        ReplaceFile("DIALOGBACKGROUND_LIGHT.BMP", kBackgroundFile);
+        state.HasBackground = true;
+    }
 }
 
 // Every command has a key. The window's keys belong to paMain, so a disabled main panel
@@ -306,7 +277,7 @@ void TForm1::buildShortcuts() {
 
 // A key does what a mouse press on the button does, and nothing on a grey one.
 void TForm1::MediaPlayPauseKey() {
-    MediaPlayer* player = mediaPage_ ? mediaPage_->mediaPlayer() : nullptr;
+    MediaPlayer* player = mediaPage() ? mediaPage()->mediaPlayer() : nullptr;
     if (!player) return;
     MediaPlayerControl& control = player->control();
     // Play stays usable while a sound plays, so a playing sound with a usable Pause pauses.
@@ -317,7 +288,7 @@ void TForm1::MediaPlayPauseKey() {
 }
 
 void TForm1::MediaStopKey() {
-    if (MediaPlayer* player = mediaPage_ ? mediaPage_->mediaPlayer() : nullptr)
+    if (MediaPlayer* player = mediaPage() ? mediaPage()->mediaPlayer() : nullptr)
         player->control().press(btStop);
 }
 
@@ -352,14 +323,16 @@ bool TForm1::eventFilter(QObject* watched, QEvent* e) {
 
 void TForm1::tvFilesExtract(NodeId node) {
     if (loading_ || extracting_ || node < 0 || node >= tree_.size()) return;
-    if (!state.ArchiveFile.isOpen()) return;
-    // The node's own entry, then every entry below it, in tree order.
+    if (!state.archive.isOpen()) return;
+    // The node's own entry, then every entry below it, in tree order. A name edited in the
+    // tree does not change its entry.
     std::vector<size_t> selection;
     std::vector<NodeId> pending{node};
     while (!pending.empty()) {
         const NodeId n = pending.back();
         pending.pop_back();
-        if (const int32_t entry = tree_.entryIndex(n); entry >= 0)
+        if (const int32_t entry = tree_.entryIndex(n);
+            entry >= 0 && static_cast<size_t>(entry) < state.archive.entryCount())
             selection.push_back(static_cast<size_t>(entry));
         for (int32_t row = tree_.childCount(n); row-- > 0;) pending.push_back(tree_.child(n, row));
     }
@@ -367,70 +340,12 @@ void TForm1::tvFilesExtract(NodeId node) {
 
     const std::optional<std::string> target = dialogs().getExistingDirectory(this);
     if (!target) return;
-
-    // The directory is read afresh from the open archive; the current entry keeps its place.
-    std::vector<DirectoryRecord> records;
-    {
-        const int64_t position = state.ArchiveFile.position();
-        struct Restore {
-            RuntimeFile& file;
-            int64_t position;
-            ~Restore() {
-                try {
-                    file.seek(position);
-                } catch (...) {
-                }
-            }
-        } restore{state.ArchiveFile, position};
-        records = ReadDirectory(state.ArchiveFile, ReadArchiveFigures(state.ArchiveFile));
-    }
-    // A name edited in the tree does not change its entry; an index the directory lacks is skipped.
-    std::erase_if(selection, [&](size_t i) { return i >= records.size(); });
-
     extracting_ = true;
     struct Done {
         bool& flag;
         ~Done() { flag = false; }
     } done{extracting_};
-    QProgressDialog progress(QStringLiteral("Extracting ..."), QStringLiteral("Cancel"), 0,
-                             static_cast<int>(std::min<size_t>(selection.size(), INT32_MAX)), this);
-    progress.setWindowModality(Qt::WindowModal);
-    progress.setMinimumDuration(0);
-    progress.setAutoClose(false);
-    progress.setAutoReset(false);
-
-    ExtractOptions options;
-    size_t firstProblem = SIZE_MAX;
-    std::string problemText;
-    options.onEntry = [&](const ExtractNotice& n) {
-        const bool problem = n.outcome != ExtractOutcome::Written && n.outcome != ExtractOutcome::Kept;
-        if (!problem || firstProblem != SIZE_MAX) return;
-        firstProblem = n.index;
-        problemText = n.name + (n.detail.empty() ? std::string() : ": " + n.detail);
-    };
-    // Small entries go by the thousand: dispatch about a thousand times a run, or after a pause
-    // long enough for a Cancel click to wait on.
-    const size_t step = std::max<size_t>(1, selection.size() / 1000);
-    QElapsedTimer sinceDispatch;
-    sinceDispatch.start();
-    options.progress = [&](size_t doneCount, size_t total) {
-        if (doneCount % step != 0 && doneCount != total && sinceDispatch.elapsed() < 100) return true;
-        sinceDispatch.restart();
-        progress.setValue(static_cast<int>(std::min<size_t>(doneCount, INT32_MAX)));
-        QCoreApplication::processEvents();
-        if (onExtractDispatch) onExtractDispatch(progress);
-        return !progress.wasCanceled();
-    };
-    const ExtractSummary summary = ExtractEntries(state, records, selection, *target, options);
-    progress.close();
-
-    std::string text = summary.cancelled ? "Extraction cancelled. " : "";
-    text += "Extracted " + counted(summary.written, "file", "files") + " to " + *target + ".";
-    if (summary.kept > 0) text += " Kept " + counted(summary.kept, "existing file", "existing files") + ".";
-    if (summary.problems > 0)
-        text += " " + counted(summary.problems, "entry", "entries") + " with problems (first: " +
-                problemText + ").";
-    showInformationText(text, this);
+    RunExtraction(this, state.archive, selection, *target, onExtractDispatch);
 }
 
 void TForm1::dragEnterEvent(QDragEnterEvent* e) {
@@ -462,7 +377,7 @@ void TForm1::FormDestroy() {
     destroyed_ = true;
     state.EntryOffsetTable.clear();
     state.EntryOffsetTable.shrink_to_fit();
-    imagePage_.reset();  // frees the image views, the first one included
+    pages_->freeImagePage();  // frees the image views, the first one included
     state.ImageViewList.clear();
     state.FirstView = nullptr;
     state.ArchiveNameList.clear();
@@ -505,7 +420,7 @@ void TForm1::FormActivate() {
     if (!state.HasBackground) return;
     Bitmap24 picture;
     try {
-        picture = Bitmap24::loadFromFile(kBackgroundFile);
+        picture = loadBitmapFile(kBackgroundFile);
     } catch (const Error&) {
         // Closing the message box activates the window again: report a broken file once.
         if (backgroundErrorShown_) return;
@@ -565,10 +480,10 @@ void TForm1::cbFilesChange() {
 
     state.CurrentArchiveName = text;
     loading_ = true;
-    Loader observer(*this);
-    auto finish = [this, &observer] {
+    LoadingRun run({paMain, paLoad, laLoad, pbLoad}, state.StopRequested, onLoadDispatch);
+    auto finish = [this, &run] {
         loading_ = false;
-        observer.loadingFinished();
+        run.loadingFinished();
         selectionAttached_ = false;
         model_->endLoading();
         selectionAttached_ = true;
@@ -578,7 +493,9 @@ void TForm1::cbFilesChange() {
         }
     };
     try {
-        LoadDirectory(state, tree_, observer);
+        LoadDirectory(state.CurrentArchiveName,
+                      DirectoryLoad{state.archive, state.EntryOffsetTable, state.WorkBuffer}, tree_,
+                      run);
     } catch (...) {
         finish();
         throw;
@@ -595,43 +512,32 @@ void TForm1::tvFilesChange(NodeId node) {
     if (node < 0 || node >= tree_.size() || tree_.hasChildren(node)) return;
     const std::string name = tree_.text(node);
     state.CurrentEntryName = name;
-    const size_t dot = name.find('.');
-    state.CurrentExtension = lowerAZ(dot == std::string::npos ? name.substr(0, 10)
-                                                              : name.substr(dot + 1, 10));
+    state.CurrentExtension = EntryExtension(name);
     const int32_t entry = tree_.entryIndex(node);
     if (entry < 0 || static_cast<size_t>(entry) >= state.EntryOffsetTable.size()) return;
-    ReadEntryLocation(state, state.EntryOffsetTable[static_cast<size_t>(entry)]);
+    ReadEntryLocation(state, static_cast<size_t>(entry));
 
     StatusBar1->setPanelText(0, "File name: " + name);
     StatusBar1->setPanelText(1, "Offset: $" + hex32(state.CurrentEntryOffset));
     StatusBar1->setPanelText(2, "Size: $" + hex32(state.CurrentEntrySize));
     StatusBar1->setPanelText(3, "Type: not supported yet");
-    if (QTimer* timer = mediaPage_->tmMedia()) timer->stop();
-
-    const std::string& ext = state.CurrentExtension;
-    if (ext == "txt" || ext == "ini")
-        textPage_->ShowTextEntry();
-    else if (ext == "tga")
-        imagePage_->ShowTargaEntry();
-    else if (ext == "kmg")
-        imagePage_->ShowKmgEntry();
-    else if (ext == "wav" || ext == "mp3")
-        mediaPage_->ShowSoundEntry();
-    else if (ext == "dbs" && name == "ITEMS.DBS")
-        ShowItemsDatabase();
+    if (QTimer* timer = mediaPage()->tmMedia()) timer->stop();
+    pages_->show(EntryKindOf(state.CurrentExtension, name));
 }
-
-void TForm1::ShowItemsDatabase() {}  // the item database has no viewer
 
 void TForm1::buSaveClick() {
     const std::string& name = state.CurrentEntryName;
     const size_t dot = name.find('.');
     const std::string base = dot == std::string::npos ? std::string() : name.substr(0, dot);
     const std::string& ext = state.CurrentExtension;
-    if (ext == "txt" || ext == "ini" || ext == "wav" || ext == "mp3") {
-        ReplaceFile(state.TempFileName, plainFileName(base + "." + ext));
-    } else if (ext == "kmg" || ext == "tga") {
+    switch (EntryKindOf(ext, name)) {
+    case EntryKind::Text:
+    case EntryKind::Sound: ReplaceFile(state.TempFileName, plainFileName(base + "." + ext)); break;
+    case EntryKind::Kmg:
+    case EntryKind::Targa:
         if (state.FirstView) state.FirstView->picture().saveToFile(plainFileName(base + ".BMP"));
+        break;
+    default: break;
     }
 }
 

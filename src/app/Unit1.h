@@ -4,8 +4,8 @@
 #include <functional>
 #include <memory>
 
+#include "app/ViewerState.h"
 #include "archive/FolderTree.h"
-#include "archive/ViewerState.h"
 
 class QComboBox;
 class QFrame;
@@ -19,6 +19,7 @@ class QTreeView;
 
 namespace vorlr {
 
+class EntryPages;
 class FolderTreeModel;
 class ImagePage;
 class ImageView;
@@ -74,9 +75,9 @@ public:
     QProgressBar* pbLoad = nullptr;
     QPushButton* buStop = nullptr;
 
-    TextPage* textPage() const { return textPage_.get(); }
-    ImagePage* imagePage() const { return imagePage_.get(); }
-    MediaPage* mediaPage() const { return mediaPage_.get(); }
+    TextPage* textPage() const;
+    ImagePage* imagePage() const;
+    MediaPage* mediaPage() const;
     FolderTree& tree() { return tree_; }
     FolderTreeModel* treeModel() const { return model_.get(); }
     bool isLoading() const { return loading_; }
@@ -96,19 +97,21 @@ protected:
     bool eventFilter(QObject* watched, QEvent* e) override;
 
 private:
-    class Loader;
     void buildControls();
+    void buildMainPanel();
+    void buildTree();
+    void buildPages();
+    void buildLoadPanel();
+    void connectHandlers();
     void selectionChanged(NodeId node);
-    void ShowItemsDatabase();
+    void captureBackground();
     void buildShortcuts();
     void tvFilesContextMenu(const QPoint& pos);
     NodeId selectedNode() const;
 
     FolderTree tree_;
     std::unique_ptr<FolderTreeModel> model_;
-    std::unique_ptr<TextPage> textPage_;
-    std::unique_ptr<ImagePage> imagePage_;
-    std::unique_ptr<MediaPage> mediaPage_;
+    std::unique_ptr<EntryPages> pages_;
     bool selectionAttached_ = true;
     bool loading_ = false;
     bool closeAfterLoading_ = false;

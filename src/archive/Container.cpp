@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "platform/Errors.h"
+#include "platform/LittleEndian.h"
 
 namespace vorlr {
 
@@ -30,12 +31,6 @@ void forEachRecord(ByteSource& file, int64_t directoryOffset, int32_t count, Vis
 
 }  // namespace
 
-int32_t ReadLe32(const uint8_t* p) {
-    const uint32_t u = static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-                       static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
-    return static_cast<int32_t>(u);
-}
-
 bool CountsAreValid(int32_t firstCount, int32_t secondCount, int64_t fileSize) {
     if (firstCount != secondCount || firstCount < 1) return false;
     // The product wraps as a 32-bit signed value, and the comparison is signed.
@@ -48,9 +43,9 @@ ArchiveFigures ReadArchiveFigures(ByteSource& file) {
     uint8_t bytes[4];
     file.seek(kCountOffset);
     file.readExact(bytes, 4);
-    f.firstCount = ReadLe32(bytes);
+    f.firstCount = leI32(bytes);
     file.readExact(bytes, 4);
-    f.secondCount = ReadLe32(bytes);
+    f.secondCount = leI32(bytes);
     f.fileSize = file.size();
     f.directoryOffset = f.fileSize - int64_t{f.firstCount} * kRecordSize;
     f.valid = CountsAreValid(f.firstCount, f.secondCount, f.fileSize);
@@ -63,30 +58,6 @@ bool ValidateArchive(const std::string& path) {
     const ArchiveFigures figures = ReadArchiveFigures(file);
     file.close();
     return figures.valid;
-}
-
-int32_t OpenArchiveForLoading(ViewerState& state) {
-    RuntimeFile& file = state.ArchiveFile;
-    file.openExisting(state.CurrentArchiveName, RuntimeFile::Access::ReadOnly);
-    uint8_t bytes[4];
-    file.seek(kCountOffset);
-    file.readExact(bytes, 4);
-    const int32_t count = ReadLe32(bytes);
-    // 64-bit: a count too large for the file gives a negative start, which the seek refuses
-    // ("I/O error 131") before anything is allocated for the entries.
-    file.seek(file.size() - int64_t{count} * kRecordSize);
-    return count;
-}
-
-void ReadEntryLocation(ViewerState& state, int32_t fieldPosition) {
-    RuntimeFile& file = state.ArchiveFile;
-    uint8_t bytes[4];
-    file.seek(fieldPosition);
-    file.readExact(bytes, 4);
-    state.CurrentEntryOffset = ReadLe32(bytes);
-    file.readExact(bytes, 4);
-    state.CurrentEntrySize = ReadLe32(bytes);
-    file.seek(state.CurrentEntryOffset);
 }
 
 std::string_view RecordNameView(const uint8_t* record) {
@@ -102,17 +73,16 @@ bool RecordNameTerminated(const uint8_t* record) {
     return std::memchr(record, 0, kNameBytes) != nullptr;
 }
 
-std::vector<DirectoryRecord> ReadDirectory(ByteSource& file, const ArchiveFigures& figures) {
+ArchiveFigures ReadDirectory(Archive& archive) {
+    ArchiveReader reader(archive);
+    const ArchiveFigures figures = ReadArchiveFigures(reader);
     if (figures.firstCount < 1) throw Error("entry count is not positive");
     if (figures.directoryOffset < 0) throw Error("directory lies outside the file");
-    std::vector<DirectoryRecord> records;
-    records.reserve(static_cast<size_t>(figures.firstCount));
-    forEachRecord(
-        file, figures.directoryOffset, figures.firstCount, [&](int32_t, const uint8_t* record) {
-            records.push_back(DirectoryRecord{RecordName(record), RecordNameTerminated(record),
-                                              ReadLe32(record + 256), ReadLe32(record + 260)});
-        });
-    return records;
+    archive.clearEntries();
+    archive.reserveEntries(static_cast<size_t>(figures.firstCount));
+    forEachRecord(reader, figures.directoryOffset, figures.firstCount,
+                  [&](int32_t, const uint8_t* record) { archive.addEntry(record); });
+    return figures;
 }
 
 std::vector<std::string> ArchiveProblems(ByteSource& file) {
@@ -138,8 +108,8 @@ std::vector<std::string> ArchiveProblems(ByteSource& file) {
         problems.push_back("directory overlaps the counts: it starts at " + std::to_string(dir));
     forEachRecord(file, dir, f.firstCount, [&](int32_t i, const uint8_t* record) {
         const std::string entry = "entry " + std::to_string(i);
-        const int64_t offset = ReadLe32(record + 256);
-        const int64_t size = ReadLe32(record + 260);
+        const int64_t offset = leI32(record + 256);
+        const int64_t size = leI32(record + 260);
         if (offset < kDataStart || size < 0 || offset + size > dir)
             problems.push_back(entry + ": data outside " + range + " (offset " +
                                std::to_string(offset) + ", size " + std::to_string(size) + ")");

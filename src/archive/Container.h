@@ -6,14 +6,10 @@
 #include <string_view>
 #include <vector>
 
-#include "archive/ViewerState.h"
+#include "archive/Archive.h"
 #include "platform/ByteSource.h"
 
 namespace vorlr {
-
-constexpr int64_t kRecordSize = 280;
-constexpr int64_t kDataStart = 520;
-constexpr int kNameBytes = 200;
 
 struct ArchiveFigures {
     int32_t firstCount = 0;
@@ -31,31 +27,16 @@ ArchiveFigures ReadArchiveFigures(ByteSource& file);
 // Opens the file read-only, applies the rule, closes it. Open and read failures raise.
 bool ValidateArchive(const std::string& path);
 
-// Opens state.CurrentArchiveName read-only into state.ArchiveFile, reads the count, seeks to the
-// directory start and returns the count. A directory start below 0 raises "I/O error 131".
-int32_t OpenArchiveForLoading(ViewerState& state);
-// Seeks to fieldPosition, plain-reads CurrentEntryOffset then CurrentEntrySize, and seeks the
-// archive to CurrentEntryOffset.
-void ReadEntryLocation(ViewerState& state, int32_t fieldPosition);
-
 // The entry name of a record: the bytes before the first zero among its first 200, or empty
 // when there is none.
 std::string RecordName(const uint8_t* record);
 std::string_view RecordNameView(const uint8_t* record);  // the same, in place
 bool RecordNameTerminated(const uint8_t* record);
 
-struct DirectoryRecord {
-    std::string name;       // as RecordName
-    bool terminated = true; // a zero byte among the first 200 name bytes
-    int32_t offset = 0;
-    int32_t size = 0;
-};
-// Reads all records of a file whose count is at least 1 and whose directory lies inside the
-// file; otherwise raises Error with a plain description.
-std::vector<DirectoryRecord> ReadDirectory(ByteSource& file, const ArchiveFigures& figures);
-
-// Little-endian 32-bit signed number at p.
-int32_t ReadLe32(const uint8_t* p);
+// Reads every record of an open archive whose count is at least 1 and whose directory lies
+// inside the file into its entries (the ones held before are dropped); otherwise raises Error
+// with a plain description. Returns the figures read on the way.
+ArchiveFigures ReadDirectory(Archive& archive);
 
 // Every structural problem of an archive, one plain sentence each (empty: none): counts that
 // differ, a count below 1, a directory outside the file or over the counts, entries whose data

@@ -4,11 +4,13 @@
 
 #include "archive/Container.h"
 #include "platform/Errors.h"
+#include "platform/LittleEndian.h"
 
 namespace vorlr {
 
 namespace {
 
+constexpr int64_t kCountOffset = 512;
 constexpr int32_t kRecordsPerChunk = 50;
 constexpr int64_t kChunkBytes = kRecordsPerChunk * kRecordSize;  // 14000
 static_assert(kChunkBytes <= static_cast<int64_t>(kWorkBufferSize));
@@ -28,8 +30,9 @@ bool SplitFirst(std::string_view& path, std::string_view& segment) {
 }
 
 // Reads the directory into the tree; the loading panel is up while this runs.
-void ReadEntries(ViewerState& state, FolderTree& tree, LoadObserver& observer, int32_t count,
-                 int64_t fieldPosition) {
+void ReadEntries(const DirectoryLoad& load, ArchiveReader& reader, FolderTree& tree,
+                 LoadObserver& observer, int32_t count, int64_t fieldPosition) {
+    uint8_t* const records = load.WorkBuffer.data();
     std::string
         nameBuffer;  // the entry's name, copied out of WorkBuffer (which event handlers share)
     nameBuffer.reserve(kNameBytes);
@@ -41,7 +44,7 @@ void ReadEntries(ViewerState& state, FolderTree& tree, LoadObserver& observer, i
             chunkOffset = 0;
             // A short read at the end of the file is no error: records past it keep whatever
             // the buffer held before.
-            state.ArchiveFile.readCounted(state.WorkBuffer.data(), kChunkBytes);
+            reader.readCounted(records, kChunkBytes);
             observer.dispatchEvents();
         } else {
             chunkOffset += kRecordSize;
@@ -50,11 +53,13 @@ void ReadEntries(ViewerState& state, FolderTree& tree, LoadObserver& observer, i
         if (const int32_t ahead = i % kRecordsPerChunk + kPrefetchDistance;
             ahead < kRecordsPerChunk && i + kPrefetchDistance < count) {
             const std::string_view later =
-                RecordNameView(state.WorkBuffer.data() + int64_t{ahead} * kRecordSize);
+                RecordNameView(records + int64_t{ahead} * kRecordSize);
             const auto slash = later.rfind('\\');
             tree.prefetchText(slash == std::string_view::npos ? later : later.substr(slash + 1));
         }
-        nameBuffer.assign(RecordNameView(state.WorkBuffer.data() + chunkOffset));
+        const uint8_t* const record = records + chunkOffset;
+        nameBuffer.assign(RecordNameView(record));
+        load.archive.addEntry(record);
         std::string_view name = nameBuffer;
         const std::string_view directory = DirectoryPart(name);
         if (directory == previousDirectory) {
@@ -75,10 +80,10 @@ void ReadEntries(ViewerState& state, FolderTree& tree, LoadObserver& observer, i
             }
         }
         // Positions are 32-bit in the table, as everywhere in the archive.
-        state.EntryOffsetTable[static_cast<size_t>(i)] = static_cast<int32_t>(fieldPosition);
+        load.EntryOffsetTable[static_cast<size_t>(i)] = static_cast<int32_t>(fieldPosition);
         fieldPosition += kRecordSize;
         tree.addChild(parentNode, std::string(name), i);
-        if (state.StopRequested) break;
+        if (observer.stopRequested()) break;
         observer.progress(i);
     }
 }
@@ -97,17 +102,27 @@ bool SplitFirstSegment(std::string& path, std::string& segment) {
     return true;
 }
 
-void LoadDirectory(ViewerState& state, FolderTree& tree, LoadObserver& observer) {
-    state.ArchiveFile.close();
-    const int32_t count = OpenArchiveForLoading(state);
-    const int64_t fieldPosition = state.ArchiveFile.position() + 256;
+void LoadDirectory(const std::string& path, const DirectoryLoad& load, FolderTree& tree,
+                   LoadObserver& observer) {
+    Archive& archive = load.archive;
+    archive.close();
+    archive.open(path);
+    ArchiveReader reader(archive);
+    uint8_t bytes[4];
+    reader.seek(kCountOffset);
+    reader.readExact(bytes, 4);
+    const int32_t count = leI32(bytes);
+    // 64-bit: a count too large for the file gives a negative start, which the seek refuses
+    // before anything is allocated for the entries.
+    reader.seek(archive.size() - int64_t{count} * kRecordSize);
+    const int64_t fieldPosition = reader.position() + 256;
     if (count < 0) throw Error("Range check error");
-    state.EntryOffsetTable.resize(static_cast<size_t>(count));
+    load.EntryOffsetTable.resize(static_cast<size_t>(count));
+    archive.reserveEntries(static_cast<size_t>(count));
 
     observer.loadingStarted(count);
     try {
-        state.StopRequested = false;
-        ReadEntries(state, tree, observer, count, fieldPosition);
+        ReadEntries(load, reader, tree, observer, count, fieldPosition);
     } catch (...) {
         observer.loadingFinished();
         throw;

@@ -2,9 +2,11 @@
 // Reads the open archive's directory into the folder tree, 50 records at a time.
 #include <cstdint>
 #include <string>
+#include <vector>
 
+#include "archive/Archive.h"
 #include "archive/FolderTree.h"
-#include "archive/ViewerState.h"
+#include "archive/WorkBuffer.h"
 
 namespace vorlr {
 
@@ -17,6 +19,8 @@ public:
     // Every 50 entries and after each new folder node: let pending events (Stop) run.
     virtual void dispatchEvents() {}
     virtual void progress(int32_t index) { (void)index; }
+    // Polled after each entry: true ends the load after the entry in hand.
+    virtual bool stopRequested() { return false; }
     // Panels restored; called on every way out once loadingStarted ran.
     virtual void loadingFinished() {}
 };
@@ -26,8 +30,17 @@ std::string ExtractDirectoryPart(const std::string& path);
 // Cuts the first segment off path when it holds a backslash.
 bool SplitFirstSegment(std::string& path, std::string& segment);
 
-// Closes any open archive, opens state.CurrentArchiveName, resizes EntryOffsetTable and fills
-// the (already emptied) tree. Stops after the entry in hand when state.StopRequested is set.
-void LoadDirectory(ViewerState& state, FolderTree& tree, LoadObserver& observer);
+// What a load fills besides the tree; the window keeps these for its lifetime.
+struct DirectoryLoad {
+    Archive& archive;                        // opened afresh; gets the entries read
+    std::vector<int32_t>& EntryOffsetTable;  // element i: position of entry i's offset field
+    WorkBufferBytes& WorkBuffer;             // the records pass through it, 50 at a time
+};
+
+// Closes the archive, opens path, resizes EntryOffsetTable and fills the (already emptied)
+// tree. The count at 512 is trusted; a directory start below 0 raises "I/O error 131" and a
+// negative count "Range check error", both before loadingStarted.
+void LoadDirectory(const std::string& path, const DirectoryLoad& load, FolderTree& tree,
+                   LoadObserver& observer);
 
 }  // namespace vorlr

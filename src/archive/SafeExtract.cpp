@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <filesystem>
+#include <memory>
 #include <unordered_map>
 #include <utility>
 
@@ -156,8 +157,7 @@ public:
     void closeChecked() {
         const int fd = std::exchange(fd_, -1);
         if (::close(fd) != 0 && errno != EINTR) {
-            if (errno == ENOSPC || errno == EDQUOT) throwFileError(kDiskFull);
-            throwFromErrno(errno);
+            throwWriteError(errno);
         }
     }
     // Gives the file the entry's name; with noReplace an existing file of that name stays.
@@ -189,15 +189,15 @@ private:
 };
 
 struct RunContext {
-    ViewerState& state;
+    const Archive& archive;
     const ExtractOptions& options;
     FolderWalker& walker;
     std::unordered_map<std::string, size_t>& writtenPaths;
-    bool haveArchive;
-    struct stat archive;
+    std::optional<FileId> archiveId;
+    WorkBufferBytes& buffer;
 };
 
-void extractOne(RunContext& run, const DirectoryRecord& record, ExtractNotice& notice) {
+void extractOne(RunContext& run, const ArchiveEntry& record, ExtractNotice& notice) {
     std::vector<std::string> segments;
     const NameVerdict verdict = SplitSafeName(record.name, segments);
     if (verdict != NameVerdict::Safe) {
@@ -222,7 +222,7 @@ void extractOne(RunContext& run, const DirectoryRecord& record, ExtractNotice& n
             notice.detail = notice.path + " is a folder";
             return;
         }
-        if (run.haveArchive && st.st_dev == run.archive.st_dev && st.st_ino == run.archive.st_ino) {
+        if (run.archiveId && fileIdOf(st) == *run.archiveId) {
             notice.outcome = ExtractOutcome::Blocked;
             notice.detail = notice.path + " is the archive being read";
             return;
@@ -234,13 +234,11 @@ void extractOne(RunContext& run, const DirectoryRecord& record, ExtractNotice& n
     }
     if (earlier != run.writtenPaths.end()) notice.replacedIndex = earlier->second;
 
-    // Position the archive as selecting the entry in the viewer does.
-    ViewerState& state = run.state;
-    state.CurrentEntryName = record.name;
-    state.CurrentEntryOffset = record.offset;
-    state.CurrentEntrySize = record.size;
+    // Positioned as selecting the entry in the viewer positions the archive.
+    ArchiveReader reader(run.archive);
+    int32_t remaining = record.size;
     try {
-        state.ArchiveFile.seek(record.offset);
+        reader.seek(record.offset);
     } catch (const FileError& e) {
         notice.outcome = ExtractOutcome::Failed;
         notice.detail = e.what();
@@ -256,7 +254,7 @@ void extractOne(RunContext& run, const DirectoryRecord& record, ExtractNotice& n
         return;
     }
     OutputFile& output = *created;
-    notice.written = CopyEntryToFile(state, output.fd());
+    notice.written = CopyEntryToFile(EntryCopy{reader, remaining, run.buffer}, output.fd());
     output.closeChecked();
     if (const int err = output.commit(leaf, keep); err != 0) {
         if (err == EEXIST && keep) {
@@ -352,9 +350,8 @@ bool MatchEntryPattern(std::string_view pattern, std::string_view name) {
     return p == pattern.size();
 }
 
-ExtractSummary ExtractEntries(ViewerState& state, const std::vector<DirectoryRecord>& records,
-                              const std::vector<size_t>& selection, const std::string& targetDir,
-                              const ExtractOptions& options) {
+ExtractSummary ExtractEntries(const Archive& archive, const std::vector<size_t>& selection,
+                              const std::string& targetDir, const ExtractOptions& options) {
     std::error_code ignored;
     std::filesystem::create_directories(targetDir, ignored);  // opening it reports the failure
     FdGuard root;
@@ -363,23 +360,8 @@ ExtractSummary ExtractEntries(ViewerState& state, const std::vector<DirectoryRec
 
     FolderWalker walker(root.fd);
     std::unordered_map<std::string, size_t> writtenPaths;
-    RunContext run{state, options, walker, writtenPaths, false, {}};
-    run.haveArchive = state.ArchiveFile.isOpen() && ::fstat(state.ArchiveFile.fd(), &run.archive) == 0;
-
-    // The window's current entry stays current: Save names its file after it.
-    struct CurrentEntryGuard {
-        ViewerState& s;
-        std::string name = s.CurrentEntryName;
-        int32_t offset = s.CurrentEntryOffset;
-        int32_t size = s.CurrentEntrySize;
-        int64_t position = s.ArchiveFile.isOpen() ? s.ArchiveFile.position() : 0;
-        ~CurrentEntryGuard() {
-            s.CurrentEntryName = std::move(name);
-            s.CurrentEntryOffset = offset;
-            s.CurrentEntrySize = size;
-            if (s.ArchiveFile.isOpen()) s.ArchiveFile.seek(position);
-        }
-    } keepCurrent{state};
+    const auto buffer = std::make_unique<WorkBufferBytes>();
+    RunContext run{archive, options, walker, writtenPaths, fileIdOf(archive.fd()), *buffer};
 
     ExtractSummary summary;
     const size_t total = selection.size();
@@ -389,11 +371,11 @@ ExtractSummary ExtractEntries(ViewerState& state, const std::vector<DirectoryRec
     }
     for (size_t k = 0; k < total; ++k) {
         const size_t index = selection[k];
-        if (index >= records.size()) continue;
-        const DirectoryRecord& record = records[index];
+        if (index >= archive.entryCount()) continue;
+        const ArchiveEntry record = archive.entry(index);
         ExtractNotice notice;
         notice.index = index;
-        notice.name = record.name;
+        notice.name = std::string(record.name);
         notice.size = record.size;
         extractOne(run, record, notice);
         switch (notice.outcome) {

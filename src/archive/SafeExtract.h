@@ -10,8 +10,7 @@
 #include <string_view>
 #include <vector>
 
-#include "archive/Container.h"
-#include "archive/ViewerState.h"
+#include "archive/Archive.h"
 
 namespace vorlr {
 
@@ -63,15 +62,12 @@ struct ExtractSummary {
     bool cancelled = false;
 };
 
-// Writes the data of records[i] for each i of selection, read from state.ArchiveFile as
-// ExtractEntry reads it (through CurrentEntryOffset/Size and WorkBuffer), to targetDir plus the
-// name's segments. The current entry's name, offset, size and the archive position are put
-// back afterwards. targetDir is created when missing. Each file is written under a temporary name
-// and renamed into place, so an existing file is replaced, never written through. A failure
-// to write ("Disk full") or to open targetDir raises; problems of single entries are reported
-// through onEntry and counted.
-ExtractSummary ExtractEntries(ViewerState& state, const std::vector<DirectoryRecord>& records,
-                              const std::vector<size_t>& selection, const std::string& targetDir,
-                              const ExtractOptions& options);
+// Writes the data of entry i for each i of selection, copied as ExtractEntry copies it, to
+// targetDir plus the name's segments. targetDir is created when missing. A file that exists is
+// replaced by renaming a new one over it, never written through. A failure to write ("Disk
+// full") or to open targetDir raises; problems of single entries are reported through onEntry
+// and counted. Indexes past the archive's entries are skipped.
+ExtractSummary ExtractEntries(const Archive& archive, const std::vector<size_t>& selection,
+                              const std::string& targetDir, const ExtractOptions& options);
 
 }  // namespace vorlr

@@ -1,24 +1,18 @@
 #include "cli/EntryLookup.h"
 
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
+#include <memory>
 
+#include "archive/Container.h"
 #include "platform/Errors.h"
 
 namespace qar {
 
 using namespace vorlr;
 
-ArchiveSession OpenArchiveSession(const std::string& path) {
-    ArchiveSession session;
-    ViewerState& state = *session.state;
-    state.CurrentArchiveName = path;
-    state.ArchiveFile.openExisting(path, RuntimeFile::Access::ReadOnly);
-    session.figures = ReadArchiveFigures(state.ArchiveFile);
-    session.records = ReadDirectory(state.ArchiveFile, session.figures);
-    return session;
+void OpenWithDirectory(Archive& archive, const std::string& path) {
+    archive.open(path);
+    ReadDirectory(archive);
 }
 
 static std::optional<size_t> parseIndex(const std::string& name) {
@@ -31,47 +25,43 @@ static std::optional<size_t> parseIndex(const std::string& name) {
     return static_cast<size_t>(value);
 }
 
-std::optional<size_t> FindEntry(const std::vector<DirectoryRecord>& records, const std::string& name) {
-    if (const auto index = parseIndex(name); index && *index < records.size()) return index;
-    const auto same = [&name](const std::string& stored) {
+std::optional<size_t> FindEntry(const Archive& archive, const std::string& name) {
+    if (const auto index = parseIndex(name); index && *index < archive.entryCount()) return index;
+    const auto same = [&name](std::string_view stored) {
         return stored.size() == name.size() &&
                std::equal(stored.begin(), stored.end(), name.begin(), [](char s, char n) {
                    return s == n || (n == '/' && s == '\\');
                });
     };
-    for (size_t i = 0; i < records.size(); ++i)
-        if (same(records[i].name)) return i;
+    for (size_t i = 0; i < archive.entryCount(); ++i)
+        if (same(archive.entry(i).name)) return i;
     return std::nullopt;
 }
 
-size_t ResolveEntry(const ArchiveSession& session, const std::string& name) {
-    const auto index = FindEntry(session.records, name);
+size_t ResolveEntry(const Archive& archive, const std::string& name) {
+    const auto index = FindEntry(archive, name);
     if (!index) throw Error("no entry named " + name);
     return *index;
 }
 
-void SelectEntry(ArchiveSession& session, size_t index) {
-    const DirectoryRecord& record = session.records.at(index);
-    ViewerState& state = *session.state;
-    state.CurrentEntryName = record.name;
-    state.CurrentEntryOffset = record.offset;
-    state.CurrentEntrySize = record.size;
-    state.ArchiveFile.seek(record.offset);
+namespace {
+
+template <class Copy>
+int64_t copyFresh(const Archive& archive, size_t index, Copy&& copy) {
+    ArchiveReader reader = archive.entryReader(index);
+    int32_t remaining = archive.entry(index).size;
+    const auto buffer = std::make_unique<WorkBufferBytes>();
+    return copy(EntryCopy{reader, remaining, *buffer});
 }
 
-int64_t CopyEntry(ArchiveSession& session, size_t index, const EntrySink& sink) {
-    SelectEntry(session, index);
-    return CopyEntryBytes(*session.state, sink);
+}  // namespace
+
+int64_t CopyEntry(const Archive& archive, size_t index, const EntrySink& sink) {
+    return copyFresh(archive, index, [&](const EntryCopy& c) { return CopyEntryBytes(c, sink); });
 }
 
-int64_t CopyEntryToFd(ArchiveSession& session, size_t index, int fd) {
-    SelectEntry(session, index);
-    return CopyEntryToFile(*session.state, fd);
-}
-
-void ExtractEntryTo(ArchiveSession& session, size_t index, const std::string& fileName) {
-    SelectEntry(session, index);
-    ExtractEntry(*session.state, fileName);
+int64_t CopyEntryToFd(const Archive& archive, size_t index, int fd) {
+    return copyFresh(archive, index, [&](const EntryCopy& c) { return CopyEntryToFile(c, fd); });
 }
 
 }  // namespace qar

@@ -1,29 +1,20 @@
 // qar convert: a .kmg or .tga entry decoded as the viewer decodes it, written as BMP or PNG.
-#include <QImage>
-#include <QImageWriter>
-#include <QString>
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "cli/Commands.h"
 #include "cli/EntryLookup.h"
+#include "archive/EntryKind.h"
 #include "platform/Bitmap24.h"
+#include "platform/PngWriter.h"
 #include "platform/Text.h"
 #include "viewers/KmgDecoder.h"
 #include "viewers/TargaDecoder.h"
 
 namespace qar {
 namespace {
-
-// The viewer's extension rule, on the entry's node name (the part after the last '\').
-std::string entryExtension(const std::string& storedName) {
-    const size_t slash = storedName.find_last_of('\\');
-    const std::string node = slash == std::string::npos ? storedName : storedName.substr(slash + 1);
-    const size_t dot = node.find('.');
-    const std::string tail = dot == std::string::npos ? node : node.substr(dot + 1);
-    return vorlr::lowerAZ(tail.substr(0, 10));
-}
 
 // The pictures of a fresh viewer: element 0 is the first view's, empty until decoded.
 class PictureList final : public vorlr::KmgTarget {
@@ -42,11 +33,8 @@ void writePicture(const vorlr::Bitmap24& picture, const std::string& path, bool 
         picture.saveToFile(path);  // the same bytes the viewer's Save writes
         return;
     }
-    QImageWriter writer(QString::fromLocal8Bit(path.c_str()), "png");
-    if (picture.empty() || !writer.write(picture.toQImage()))
-        throw vorlr::Error("Cannot write " + path + ": " +
-                           (picture.empty() ? std::string("the picture is empty")
-                                            : writer.errorString().toStdString()));
+    if (picture.empty()) throw vorlr::Error("Cannot write " + path + ": the picture is empty");
+    vorlr::savePng(picture, path);
 }
 
 }  // namespace
@@ -74,27 +62,29 @@ int cmdConvert(const Args& args) {
     }
     const bool png = outExt == "png";
 
-    ArchiveSession session = OpenArchiveSession(words[0]);
-    const size_t index = ResolveEntry(session, words[1]);
-    SelectEntry(session, index);
-    vorlr::ViewerState& state = *session.state;  // palette all black, as at start
-    const std::string ext = entryExtension(session.records[index].name);
+    vorlr::Archive archive;
+    OpenWithDirectory(archive, words[0]);
+    const size_t index = ResolveEntry(archive, words[1]);
+    vorlr::ArchiveReader source = archive.entryReader(index);
+    const auto state = std::make_unique<vorlr::DecoderState>();  // palette all black, as at start
+    const std::string_view node = vorlr::NodeNameOf(archive.entry(index).name);
+    const vorlr::EntryKind kind = vorlr::EntryKindOf(vorlr::EntryExtension(node), node);
 
-    if (ext == "tga") {
+    if (kind == vorlr::EntryKind::Targa) {
         vorlr::Bitmap24 picture;
         try {
-            vorlr::decodeTarga(state.ArchiveFile, state, picture);
+            vorlr::decodeTarga(source, *state, picture);
         } catch (const vorlr::UnsupportedTargaFormat& e) {
             return fail(e.what());
         }
         writePicture(picture, out, png);
         return 0;
     }
-    if (ext != "kmg") return fail(words[1] + ": not a .kmg or .tga entry");
+    if (kind != vorlr::EntryKind::Kmg) return fail(words[1] + ": not a .kmg or .tga entry");
 
     PictureList list;
-    const vorlr::KmgKind kind = vorlr::decodeKmg(state.ArchiveFile, state, list);
-    if (!all || kind == vorlr::KmgKind::Rgb16) {
+    const vorlr::KmgKind kmgKind = vorlr::decodeKmg(source, *state, list);
+    if (!all || kmgKind == vorlr::KmgKind::Rgb16) {
         writePicture(list.pictures[0], out, png);
         return 0;
     }

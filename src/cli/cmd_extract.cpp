@@ -83,15 +83,16 @@ std::string label(const vorlr::ExtractNotice& n) {
 int cmdExtract(const Args& args) {
     ExtractArgs opts;
     if (!parse(args, opts)) return usage("extract");
-    ArchiveSession session = OpenArchiveSession(opts.archive);
+    vorlr::Archive archive;
+    OpenWithDirectory(archive, opts.archive);
 
     int status = 0;
     std::vector<size_t> selection;
     std::vector<bool> patternUsed(opts.patterns.size(), false);
-    for (size_t i = 0; i < session.records.size(); ++i) {
+    for (size_t i = 0; i < archive.entryCount(); ++i) {
         bool wanted = opts.patterns.empty();
         for (size_t p = 0; p < opts.patterns.size(); ++p) {
-            if (vorlr::MatchEntryPattern(opts.patterns[p], session.records[i].name)) {
+            if (vorlr::MatchEntryPattern(opts.patterns[p], archive.entry(i).name)) {
                 wanted = true;
                 patternUsed[p] = true;
             }
@@ -133,7 +134,7 @@ int cmdExtract(const Args& args) {
         ~ClearOnExit() { p.clear(); }
     } clearOnExit{progress};
     const vorlr::ExtractSummary summary =
-        vorlr::ExtractEntries(*session.state, session.records, selection, opts.dir, options);
+        vorlr::ExtractEntries(archive, selection, opts.dir, options);
     if (summary.problems > 0) status = 1;
     return status;
 }

@@ -3,22 +3,23 @@
 
 #include "archive/Container.h"
 #include "cli/Commands.h"
-#include "platform/RuntimeFile.h"
 
 namespace qar {
 
 // qar list ARCHIVE: INDEX, OFFSET, SIZE and NAME of every directory record, tab-separated.
 int cmdList(const Args& args) {
     if (args.size() != 1) return usage("list");
-    vorlr::RuntimeFile file;
-    file.openExisting(args[0], vorlr::RuntimeFile::Access::ReadOnly);
-    const vorlr::ArchiveFigures figures = vorlr::ReadArchiveFigures(file);
-    if (figures.firstCount == 0) return 0;  // an empty directory
-    const auto records = vorlr::ReadDirectory(file, figures);
+    vorlr::Archive archive;
+    archive.open(args[0]);
+    {
+        vorlr::ArchiveReader reader(archive);
+        if (vorlr::ReadArchiveFigures(reader).firstCount == 0) return 0;  // an empty directory
+    }
+    vorlr::ReadDirectory(archive);
     std::string out;
     out.reserve(1 << 20);
-    for (size_t i = 0; i < records.size(); ++i) {
-        const auto& r = records[i];
+    for (size_t i = 0; i < archive.entryCount(); ++i) {
+        const vorlr::ArchiveEntry r = archive.entry(i);
         out += std::to_string(i);
         out += '\t';
         out += std::to_string(r.offset);

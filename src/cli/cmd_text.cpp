@@ -8,24 +8,13 @@
 #include "cli/Commands.h"
 #include "cli/EntryLookup.h"
 #include "platform/Errors.h"
+#include "platform/RuntimeFile.h"
 
 namespace qar {
 
 namespace {
 
-void writeAll(const uint8_t* data, int64_t count) {
-    while (count > 0) {
-        const ssize_t n = ::write(STDOUT_FILENO, data, static_cast<size_t>(std::min<int64_t>(count, 1 << 30)));
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            if (errno == ENOSPC || errno == EFBIG || errno == EDQUOT) vorlr::throwFileError(vorlr::kDiskFull);
-            vorlr::throwFromErrno(errno);
-        }
-        if (n == 0) vorlr::throwFileError(vorlr::kDiskFull);
-        data += n;
-        count -= n;
-    }
-}
+void writeAll(const uint8_t* data, int64_t count) { vorlr::writeAll(STDOUT_FILENO, data, count); }
 
 // The viewer's conversion, block by block as the entry streams past: a first byte of 0xFF
 // marks UTF-16; the 2-byte mark is skipped and the low byte of every whole code unit kept.
@@ -66,11 +55,12 @@ private:
 
 int cmdText(const Args& args) {
     if (args.size() != 2) return usage("text");
-    ArchiveSession session = OpenArchiveSession(args[0]);
-    const size_t index = ResolveEntry(session, args[1]);
-    const int32_t size = session.records[index].size;
+    vorlr::Archive archive;
+    OpenWithDirectory(archive, args[0]);
+    const size_t index = ResolveEntry(archive, args[1]);
+    const int32_t size = archive.entry(index).size;
     TextFilter filter;
-    const int64_t copied = CopyEntry(session, index, [&filter](const uint8_t* data, int64_t count) { filter(data, count); });
+    const int64_t copied = CopyEntry(archive, index, [&filter](const uint8_t* data, int64_t count) { filter(data, count); });
     if (size > 0 && copied < size)
         return fail(args[1] + ": data beyond the end of the archive: read " + std::to_string(copied) +
                     " of " + std::to_string(size) + " bytes");

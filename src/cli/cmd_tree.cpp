@@ -3,10 +3,10 @@
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "archive/DirectoryLoader.h"
 #include "archive/FolderTree.h"
-#include "archive/ViewerState.h"
 #include "cli/Commands.h"
 
 namespace qar {
@@ -39,11 +39,13 @@ private:
 // qar tree ARCHIVE: the folder tree built by the viewer's own loader, in pre-order.
 int cmdTree(const Args& args) {
     if (args.size() != 1) return usage("tree");
-    auto state = std::make_unique<vorlr::ViewerState>();
-    state->CurrentArchiveName = args[0];
+    vorlr::Archive archive;
+    std::vector<int32_t> offsetTable;
+    const auto buffer = std::make_unique<vorlr::WorkBufferBytes>();
     vorlr::FolderTree tree;
     TerminalProgress progress;
-    vorlr::LoadDirectory(*state, tree, progress);
+    vorlr::LoadDirectory(args[0], vorlr::DirectoryLoad{archive, offsetTable, *buffer}, tree,
+                         progress);
 
     std::string out;
     out.reserve(1 << 20);

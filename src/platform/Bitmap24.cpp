@@ -1,16 +1,14 @@
 #include "platform/Bitmap24.h"
 
-#include <QImage>
-#include <QImageReader>
-#include <QBuffer>
-#include <algorithm>
 #include <sys/mman.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <new>
 
 #include "platform/Errors.h"
+#include "platform/LittleEndian.h"
 #include "platform/RuntimeFile.h"
 
 namespace vorlr {
@@ -88,28 +86,21 @@ void Bitmap24::copyRect(const Rect& dst, const Rect& src) {
     }
 }
 
-static void put16(std::vector<uint8_t>& out, size_t at, uint32_t v) {
-    out[at] = static_cast<uint8_t>(v);
-    out[at + 1] = static_cast<uint8_t>(v >> 8);
-}
-static void put32(std::vector<uint8_t>& out, size_t at, uint32_t v) {
-    for (int i = 0; i < 4; ++i) out[at + i] = static_cast<uint8_t>(v >> (8 * i));
-}
-
 std::vector<uint8_t> Bitmap24::toBmp() const {
     const size_t rowBytes = (stride() + 3) & ~size_t{3};
     const size_t imageSize = rowBytes * static_cast<size_t>(height_);
     std::vector<uint8_t> out(54 + imageSize, 0);
     out[0] = 'B';
     out[1] = 'M';
-    put32(out, 2, static_cast<uint32_t>(out.size()));
-    put32(out, 10, 54);
-    put32(out, 14, 40);
-    put32(out, 18, static_cast<uint32_t>(width_));
-    put32(out, 22, static_cast<uint32_t>(height_));
-    put16(out, 26, 1);
-    put16(out, 28, 24);
-    put32(out, 34, static_cast<uint32_t>(imageSize));
+    uint8_t* h = out.data();
+    putLe32(h + 2, static_cast<uint32_t>(out.size()));
+    putLe32(h + 10, 54);
+    putLe32(h + 14, 40);
+    putLe32(h + 18, static_cast<uint32_t>(width_));
+    putLe32(h + 22, static_cast<uint32_t>(height_));
+    putLe16(h + 26, 1);
+    putLe16(h + 28, 24);
+    putLe32(h + 34, static_cast<uint32_t>(imageSize));
     for (int y = 0; y < height_; ++y) {
         uint8_t* dst = out.data() + 54 + static_cast<size_t>(height_ - 1 - y) * rowBytes;
         if (stride()) std::memcpy(dst, row(y), stride());
@@ -126,51 +117,6 @@ void Bitmap24::saveToFile(const std::string& path) const {
     } catch (const FileError& e) {
         throw Error("Cannot create file \"" + path + "\". " + e.what());
     }
-}
-
-Bitmap24 Bitmap24::fromQImage(const QImage& image) {
-    const QImage rgb = image.convertToFormat(QImage::Format_RGB888);
-    Bitmap24 out(rgb.width(), rgb.height());
-    for (int y = 0; y < rgb.height(); ++y) {
-        const uchar* s = rgb.constScanLine(y);
-        uint8_t* d = out.row(y);
-        for (int x = 0; x < rgb.width(); ++x) {
-            d[x * 3 + 0] = s[x * 3 + 2];
-            d[x * 3 + 1] = s[x * 3 + 1];
-            d[x * 3 + 2] = s[x * 3 + 0];
-        }
-    }
-    return out;
-}
-
-QImage Bitmap24::toQImage() const {
-    QImage img(width_, height_, QImage::Format_RGB888);
-    for (int y = 0; y < height_; ++y) {
-        const uint8_t* s = row(y);
-        uchar* d = img.scanLine(y);
-        for (int x = 0; x < width_; ++x) {
-            d[x * 3 + 0] = s[x * 3 + 2];
-            d[x * 3 + 1] = s[x * 3 + 1];
-            d[x * 3 + 2] = s[x * 3 + 0];
-        }
-    }
-    return img;
-}
-
-Bitmap24 Bitmap24::loadFromFile(const std::string& path) {
-    RuntimeFile file;
-    file.openExisting(path, RuntimeFile::Access::ReadOnly);
-    const int64_t size = file.size();
-    if (size < 2 || size > (int64_t{1} << 31)) throw Error("Bitmap image is not valid");
-    QByteArray bytes(static_cast<qsizetype>(size), '\0');
-    file.readExact(bytes.data(), size);
-    if (bytes[0] != 'B' || bytes[1] != 'M') throw Error("Bitmap image is not valid");
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::ReadOnly);
-    QImageReader reader(&buffer, "bmp");
-    QImage image;
-    if (!reader.read(&image) || image.isNull()) throw Error("Bitmap image is not valid");
-    return fromQImage(image);
 }
 
 }  // namespace vorlr

@@ -4,8 +4,6 @@
 #include <string>
 #include <vector>
 
-class QImage;
-
 namespace vorlr {
 
 struct Rect {
@@ -62,10 +60,6 @@ public:
     std::vector<uint8_t> toBmp() const;
     // Writes the BMP; failures are "Cannot create file" errors.
     void saveToFile(const std::string& path) const;
-    // Reads any bitmap file Qt can read as BMP; otherwise Error("Bitmap image is not valid").
-    static Bitmap24 loadFromFile(const std::string& path);
-    static Bitmap24 fromQImage(const QImage& image);
-    QImage toQImage() const;  // RGB888 copy
 
     bool operator==(const Bitmap24&) const = default;
 

@@ -42,6 +42,11 @@ int runtimeCodeFromErrno(int err) {
 void throwFileError(int code) { throw FileError(code); }
 void throwFromErrno(int err) { throw FileError(runtimeCodeFromErrno(err)); }
 
+void throwWriteError(int err) {
+    if (err == ENOSPC || err == EFBIG || err == EDQUOT) throwFileError(kDiskFull);
+    throwFromErrno(err);
+}
+
 static std::string& titleStorage() {
     static std::string title = "vorlr";
     return title;

@@ -39,6 +39,8 @@ std::string runtimeErrorText(int code);
 int runtimeCodeFromErrno(int err);
 [[noreturn]] void throwFileError(int code);
 [[noreturn]] void throwFromErrno(int err);
+// A failed write: a full disk or quota (or too large a file) is "Disk full", the rest as above.
+[[noreturn]] void throwWriteError(int err);
 
 // Title from an executable path: file name without folder and without everything from the
 // first "."; the first character as stored, the rest lower-cased.

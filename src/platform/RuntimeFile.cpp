@@ -68,14 +68,15 @@ void RuntimeFile::requireOpen() const {
     if (fd_ < 0) throwFileError(103);  // "File not open"
 }
 
-int64_t RuntimeFile::readCounted(void* buffer, int64_t count) {
+int64_t RuntimeFile::readAt(int64_t position, void* buffer, int64_t count) const {
     requireOpen();
+    if (position < 0) throwFileError(kNegativeSeek);
     if (count <= 0) return 0;
     auto* out = static_cast<char*>(buffer);
     int64_t got = 0;
     while (got < count) {
         const size_t want = static_cast<size_t>(std::min<int64_t>(count - got, INT_MAX / 2));
-        const ssize_t n = ::pread(fd_, out + got, want, pos_ + got);
+        const ssize_t n = ::pread(fd_, out + got, want, position + got);
         if (n < 0) {
             if (errno == EINTR) continue;
             throwFromErrno(errno);
@@ -83,6 +84,11 @@ int64_t RuntimeFile::readCounted(void* buffer, int64_t count) {
         if (n == 0) break;
         got += n;
     }
+    return got;
+}
+
+int64_t RuntimeFile::readCounted(void* buffer, int64_t count) {
+    const int64_t got = readAt(pos_, buffer, count);
     pos_ += got;
     return got;
 }
@@ -97,13 +103,40 @@ void RuntimeFile::write(const void* buffer, int64_t count) {
         const ssize_t n = ::pwrite(fd_, in + done, want, pos_ + done);
         if (n < 0) {
             if (errno == EINTR) continue;
-            if (errno == ENOSPC || errno == EFBIG || errno == EDQUOT) throwFileError(kDiskFull);
-            throwFromErrno(errno);
+            throwWriteError(errno);
         }
         if (n == 0) throwFileError(kDiskFull);
         done += n;
     }
     pos_ += done;
+}
+
+void writeAll(int fd, const void* data, int64_t count) {
+    const auto* in = static_cast<const char*>(data);
+    while (count > 0) {
+        const ssize_t n = ::write(fd, in, static_cast<size_t>(std::min<int64_t>(count, 1 << 30)));
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            throwWriteError(errno);
+        }
+        if (n == 0) throwFileError(kDiskFull);
+        in += n;
+        count -= n;
+    }
+}
+
+FileId fileIdOf(const struct stat& st) { return FileId{st.st_dev, st.st_ino}; }
+
+std::optional<FileId> fileIdOf(int fd) {
+    struct stat st{};
+    if (fd < 0 || ::fstat(fd, &st) != 0) return std::nullopt;
+    return fileIdOf(st);
+}
+
+std::optional<FileId> fileIdOf(const std::string& path) {
+    struct stat st{};
+    if (::stat(path.c_str(), &st) != 0) return std::nullopt;
+    return fileIdOf(st);
 }
 
 void RuntimeFile::seek(int64_t position) {
@@ -117,7 +150,7 @@ int64_t RuntimeFile::position() {
     return pos_;
 }
 
-int64_t RuntimeFile::size() {
+int64_t RuntimeFile::fileSize() const {
     requireOpen();
     struct stat st{};
     if (::fstat(fd_, &st) != 0) throwFromErrno(errno);

@@ -1,6 +1,10 @@
 #pragma once
 // Runtime file access: every failure raises FileError with the runtime's text.
+#include <sys/stat.h>
+#include <sys/types.h>
+
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "platform/ByteSource.h"
@@ -28,9 +32,13 @@ public:
 
     // ByteSource: counted read (short at end of file is no error), seek, position, size.
     int64_t readCounted(void* buffer, int64_t count) override;
+    // Counted read at a position, leaving the file's own position alone; safe from several
+    // threads at once.
+    int64_t readAt(int64_t position, void* buffer, int64_t count) const;
     void seek(int64_t position) override;  // negative position: "I/O error 131"
     int64_t position() override;
-    int64_t size() override;
+    int64_t size() override { return fileSize(); }
+    int64_t fileSize() const;
 
     // Write all bytes; a short write is "Disk full".
     void write(const void* buffer, int64_t count);
@@ -43,6 +51,20 @@ private:
     int64_t pos_ = 0;
     std::string path_;
 };
+
+// Writes all bytes to a file descriptor at its current offset; a failure is the runtime's write
+// error ("Disk full" for a full disk).
+void writeAll(int fd, const void* data, int64_t count);
+
+// Which file a name or descriptor stands for, to tell whether two are the same file.
+struct FileId {
+    dev_t device = 0;
+    ino_t inode = 0;
+    bool operator==(const FileId&) const = default;
+};
+std::optional<FileId> fileIdOf(int fd);
+std::optional<FileId> fileIdOf(const std::string& path);  // follows symbolic links
+FileId fileIdOf(const struct stat& st);
 
 bool fileExists(const std::string& path);
 void deleteFile(const std::string& path);                            // raises on failure

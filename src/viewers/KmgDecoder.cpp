@@ -4,16 +4,10 @@
 #include <cstring>
 
 #include "platform/Errors.h"
+#include "platform/LittleEndian.h"
 
 namespace vorlr {
 namespace {
-
-int16_t int16At(const uint8_t* p) { return static_cast<int16_t>(p[0] | (p[1] << 8)); }
-uint16_t uint16At(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
-uint32_t uint32At(const uint8_t* p) {
-    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-           (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
 
 // The picture a sub-image starts from: the 1 x 1 black dot enlarged to width x height, so
 // everything but the top-left pixel is white. Reuses the rows when the size already fits.
@@ -39,6 +33,24 @@ void ensureSize(Bitmap24& picture, int width, int height) {
     if (picture.width() != width || picture.height() != height) picture.setSize(width, height);
 }
 
+// Adds up the sub-images the table announces before any is allocated: a damaged table must not
+// cost a gigabyte of white pictures before it is found too large. Records cut off by the end of
+// the input are left to the decoding loop, which reports them after the ones before.
+void checkSubImageLimits(ByteSource& source, const DecodeLimits& limits, int64_t tableStart,
+                         int count) {
+    uint64_t total = 0;
+    for (int i = 0; i < count; ++i) {
+        uint8_t record[kKmgRecordSize];
+        source.seek(tableStart + int64_t{kKmgRecordSize} * i);
+        if (source.readCounted(record, kKmgRecordSize) != kKmgRecordSize) return;
+        const int height = leI16(record + 12), width = leI16(record + 14);
+        if (width <= 0 || height <= 0) continue;
+        checkPictureLimit(limits, width, height);
+        total += static_cast<uint64_t>(width) * static_cast<uint64_t>(height) * 3;
+        if (total > limits.maxTotalBytes) throw Error("Out of memory");
+    }
+}
+
 }  // namespace
 
 const char* kmgTypeText(KmgKind kind) {
@@ -61,7 +73,7 @@ KmgLayout::Position KmgLayout::place(int64_t width, int64_t height) {
     return at;
 }
 
-void decodeKmgRgb16Pixels(ByteSource& source, ViewerState& state, Bitmap24& picture) {
+void decodeKmgRgb16Pixels(ByteSource& source, DecoderState& state, Bitmap24& picture) {
     const int width = state.ImageWidth, height = state.ImageHeight;
     if (width <= 0 || height <= 0) return;
     ensureSize(picture, width, height);
@@ -78,11 +90,11 @@ void decodeKmgRgb16Pixels(ByteSource& source, ViewerState& state, Bitmap24& pict
             // Four bytes stored per pixel, the fourth overwritten by the next; the last pixel
             // of a part is stored with three so nothing past it changes.
             for (int i = 0; i + 1 < pixels; ++i, in += 2, out += 3) {
-                const uint32_t bgr = rgb16ToBgr(static_cast<uint32_t>(in[0] | (in[1] << 8)));
+                const uint32_t bgr = rgb16ToBgr(leU16(in));
                 std::memcpy(out, &bgr, 4);
             }
             if (pixels > 0) {
-                const uint32_t bgr = rgb16ToBgr(static_cast<uint32_t>(in[0] | (in[1] << 8)));
+                const uint32_t bgr = rgb16ToBgr(leU16(in));
                 std::memcpy(out, &bgr, 3);
                 out += 3;
             }
@@ -91,7 +103,7 @@ void decodeKmgRgb16Pixels(ByteSource& source, ViewerState& state, Bitmap24& pict
     }
 }
 
-void decodeKmgRunLengthPixels(ByteSource& source, ViewerState& state, Bitmap24& picture) {
+void decodeKmgRunLengthPixels(ByteSource& source, DecoderState& state, Bitmap24& picture) {
     const int width = state.ImageWidth, height = state.ImageHeight;
     if (width <= 0 || height <= 0) return;
     ensureSize(picture, width, height);
@@ -142,16 +154,17 @@ void decodeKmgRunLengthPixels(ByteSource& source, ViewerState& state, Bitmap24& 
     }
 }
 
-KmgKind decodeKmg(ByteSource& source, ViewerState& state, KmgTarget& target) {
+KmgKind decodeKmg(ByteSource& source, DecoderState& state, KmgTarget& target) {
     const int64_t entryStart = source.position();
     uint8_t* const head = state.WorkBuffer.data();
     source.readExact(head, kKmgHeaderSize);
 
-    if (uint32At(head + 4) == uint32At(head + 8)) {
-        state.ImageHeight = int16At(head + 20);
-        state.ImageWidth = int16At(head + 22);
+    if (leU32(head + 4) == leU32(head + 8)) {
+        state.ImageHeight = leI16(head + 20);
+        state.ImageWidth = leI16(head + 22);
         Bitmap24& picture = target.firstPicture();
         if (state.ImageWidth > 0 && state.ImageHeight > 0) {
+            checkPictureLimit(state.limits, state.ImageWidth, state.ImageHeight);
             picture.setSize(state.ImageWidth, state.ImageHeight);
             decodeKmgRgb16Pixels(source, state, picture);
         }
@@ -159,7 +172,7 @@ KmgKind decodeKmg(ByteSource& source, ViewerState& state, KmgTarget& target) {
         return KmgKind::Rgb16;
     }
 
-    const int count = uint16At(head + 28);
+    const int count = leU16(head + 28);
     target.setSubImageCount(count);
     source.readExact(state.WorkBuffer.data(), kKmgPaletteSize);
     // Entry 0 keeps whatever an earlier image left there.
@@ -171,21 +184,18 @@ KmgKind decodeKmg(ByteSource& source, ViewerState& state, KmgTarget& target) {
     }
 
     const int64_t tableStart = entryStart + kKmgTableStart;
+    checkSubImageLimits(source, state.limits, tableStart, count);
     const int64_t dataStart = tableStart + int64_t{kKmgRecordSize} * count;
     KmgLayout layout;
-    size_t pixelBytes = 0;
     for (int i = 0; i < count; ++i) {
         uint8_t record[kKmgRecordSize];
         source.seek(tableStart + int64_t{kKmgRecordSize} * i);
         source.readExact(record, kKmgRecordSize);
-        state.ImageHeight = int16At(record + 12);
-        state.ImageWidth = int16At(record + 14);
-        source.seek(dataStart + uint32At(record));
+        state.ImageHeight = leI16(record + 12);
+        state.ImageWidth = leI16(record + 14);
+        source.seek(dataStart + leU32(record));
         const int width = state.ImageWidth, height = state.ImageHeight;
         if (width <= 0 || height <= 0) continue;  // nothing to show; the view stays as it was
-        // All sub-images together stay within what one picture may hold.
-        pixelBytes += size_t(width) * size_t(height) * 3;
-        if (pixelBytes > Bitmap24::kMaxPixelBytes) throw Error("Out of memory");
         Bitmap24& picture = target.beginSubImage(i, layout.place(width, height));
         startFromDot(picture, width, height);
         decodeKmgRunLengthPixels(source, state, picture);

@@ -4,9 +4,9 @@
 // KmgTarget (image views in the window, plain bitmaps in the tool, tests and fuzzers).
 #include <cstdint>
 
-#include "archive/ViewerState.h"
 #include "platform/Bitmap24.h"
 #include "platform/ByteSource.h"
+#include "viewers/DecoderState.h"
 
 namespace vorlr {
 
@@ -57,12 +57,12 @@ public:
 // Decodes the entry starting at source's current position. Plain reads of the header, the
 // palette and the sub-image records raise "Read beyond end of file" when they come up short;
 // pixel data ends quietly where the input ends. Sets ImageWidth/ImageHeight, SharedPalette
-// entries 1..255 and uses WorkBuffer. Pictures past the Bitmap24 limit, in all, raise
-// Error("Out of memory").
-KmgKind decodeKmg(ByteSource& source, ViewerState& state, KmgTarget& target);
+// entries 1..255 and uses WorkBuffer. A picture past state.limits, or sub-images past them
+// in all, raise Error("Out of memory") before any picture is allocated.
+KmgKind decodeKmg(ByteSource& source, DecoderState& state, KmgTarget& target);
 
 // The pixel steps on their own, for pictures already sized to ImageWidth x ImageHeight.
-void decodeKmgRgb16Pixels(ByteSource& source, ViewerState& state, Bitmap24& picture);
-void decodeKmgRunLengthPixels(ByteSource& source, ViewerState& state, Bitmap24& picture);
+void decodeKmgRgb16Pixels(ByteSource& source, DecoderState& state, Bitmap24& picture);
+void decodeKmgRunLengthPixels(ByteSource& source, DecoderState& state, Bitmap24& picture);
 
 }  // namespace vorlr

@@ -4,16 +4,18 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/LittleEndian.h"
+
 namespace vorlr {
 
-TargaHeader readTargaHeader(ByteSource& source, ViewerState& state) {
+TargaHeader readTargaHeader(ByteSource& source, DecoderState& state) {
     uint8_t* h = state.WorkBuffer.data();
     source.readExact(h, kTargaHeaderSize);
     TargaHeader header;
     header.idLength = h[0];
     header.imageType = h[2];
-    header.width = static_cast<int16_t>(h[12] | (h[13] << 8));
-    header.height = static_cast<int16_t>(h[14] | (h[15] << 8));
+    header.width = leI16(h + 12);
+    header.height = leI16(h + 14);
     header.bitsPerPixel = h[16];
     return header;
 }
@@ -28,7 +30,7 @@ std::string targaTypeText(int bits) {
     return "Type: Targa image file (" + std::to_string(bits) + "-bit)";
 }
 
-void readTargaPrelude(ByteSource& source, ViewerState& state, const TargaHeader& header) {
+void readTargaPrelude(ByteSource& source, DecoderState& state, const TargaHeader& header) {
     if (header.idLength > 0) source.readCounted(state.WorkBuffer.data(), header.idLength);
     if (header.imageType == 1) {
         // Always 256 entries, whatever the colour-map fields say.
@@ -59,7 +61,7 @@ inline void repeatPixel(uint8_t* out, int count, int bpp) {
 
 // kBpp is the bytes per pixel when known at compile time, 0 for any.
 template <int kBpp>
-void decodeRleRow(ByteSource& source, ViewerState& state, TargaRleState& rle, uint8_t* rowArea,
+void decodeRleRow(ByteSource& source, DecoderState& state, TargaRleState& rle, uint8_t* rowArea,
                   int width, int bppArg) {
     const int bpp = kBpp ? kBpp : bppArg;
     const size_t rowBytes = size_t(width) * size_t(bpp);
@@ -120,7 +122,7 @@ void decodeRleRow(ByteSource& source, ViewerState& state, TargaRleState& rle, ui
 
 }  // namespace
 
-void DecodeTargaRleRow(ByteSource& source, ViewerState& state, TargaRleState& rle,
+void DecodeTargaRleRow(ByteSource& source, DecoderState& state, TargaRleState& rle,
                        uint8_t* rowArea, int width, int bpp) {
     switch (bpp) {
         case 1: return decodeRleRow<1>(source, state, rle, rowArea, width, bpp);
@@ -130,7 +132,7 @@ void DecodeTargaRleRow(ByteSource& source, ViewerState& state, TargaRleState& rl
     }
 }
 
-void decodeTargaPixels(ByteSource& source, ViewerState& state, const TargaHeader& header,
+void decodeTargaPixels(ByteSource& source, DecoderState& state, const TargaHeader& header,
                        Bitmap24& picture) {
     const int bpp = header.bitsPerPixel / 8;
     const bool usesPalette = bpp == 1;
@@ -139,6 +141,7 @@ void decodeTargaPixels(ByteSource& source, ViewerState& state, const TargaHeader
     state.ImageHeight = header.height;
     const int width = header.width, height = header.height;
     if (width <= 0 || height <= 0 || bpp <= 0) return;
+    checkPictureLimit(state.limits, width, height);
     picture.setSize(width, height);
 
     // Rows are decoded in WorkBuffer while they fit below the input window (run-length) or in
@@ -178,7 +181,7 @@ void decodeTargaPixels(ByteSource& source, ViewerState& state, const TargaHeader
     }
 }
 
-int decodeTarga(ByteSource& source, ViewerState& state, Bitmap24& picture) {
+int decodeTarga(ByteSource& source, DecoderState& state, Bitmap24& picture) {
     const TargaHeader header = readTargaHeader(source, state);
     if (!targaDepthSupported(header.bitsPerPixel)) throw UnsupportedTargaFormat(header.bitsPerPixel);
     readTargaPrelude(source, state, header);

@@ -5,10 +5,10 @@
 #include <cstdint>
 #include <string>
 
-#include "archive/ViewerState.h"
 #include "platform/Bitmap24.h"
 #include "platform/ByteSource.h"
 #include "platform/Errors.h"
+#include "viewers/DecoderState.h"
 
 namespace vorlr {
 
@@ -27,19 +27,20 @@ struct TargaHeader {
 };
 
 // Plain-reads the 18-byte header ("Read beyond end of file" when it is cut short).
-TargaHeader readTargaHeader(ByteSource& source, ViewerState& state);
+TargaHeader readTargaHeader(ByteSource& source, DecoderState& state);
 bool targaDepthSupported(int bitsPerPixel);
 std::string unsupportedTargaText(int bitsPerPixel);  // "Unsupported TGA format: %d-bit"
 std::string targaTypeText(int bitsPerPixel);         // "Type: Targa image file (%d-bit)"
 
 // Skips the identification field and sets SharedPalette: the 768-byte colour map for type 1,
 // the grey ramp for type 3, unchanged otherwise.
-void readTargaPrelude(ByteSource& source, ViewerState& state, const TargaHeader& header);
+void readTargaPrelude(ByteSource& source, DecoderState& state, const TargaHeader& header);
 
 // Sets ImageWidth/ImageHeight, resizes picture and writes every row, bottom row first. Sizes of
-// 0 or below decode nothing and leave picture as it was. Pixel reads are counted: pixels the
+// 0 or below decode nothing and leave picture as it was; a picture past state.limits raises
+// Error("Out of memory") before it is allocated. Pixel reads are counted: pixels the
 // input does not supply come from what the row buffer held.
-void decodeTargaPixels(ByteSource& source, ViewerState& state, const TargaHeader& header,
+void decodeTargaPixels(ByteSource& source, DecoderState& state, const TargaHeader& header,
                        Bitmap24& picture);
 
 // Run-length decoding state kept from row to row.
@@ -54,7 +55,7 @@ struct TargaRleState {
 // reading input through the window in WorkBuffer on demand. rowArea must hold
 // (width + 128) * bytesPerPixel bytes: pixels of a packet that belong to the next row stay
 // behind the row.
-void DecodeTargaRleRow(ByteSource& source, ViewerState& state, TargaRleState& rle,
+void DecodeTargaRleRow(ByteSource& source, DecoderState& state, TargaRleState& rle,
                        uint8_t* rowArea, int width, int bytesPerPixel);
 
 // Header, prelude and pixels in one go (the tool, benchmarks, fuzzers). An unsupported depth
@@ -67,6 +68,6 @@ public:
 private:
     int bits_;
 };
-int decodeTarga(ByteSource& source, ViewerState& state, Bitmap24& picture);
+int decodeTarga(ByteSource& source, DecoderState& state, Bitmap24& picture);
 
 }  // namespace vorlr

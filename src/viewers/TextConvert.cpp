@@ -32,17 +32,17 @@ std::string ConvertUnicodeBytes(std::string_view bytes) {
     return out;
 }
 
-void ConvertUnicodeFile(ViewerState& state) {
-    ReplaceFile(state.TempFileName, kUnicodeScratchName);
+void ConvertUnicodeFile(const std::string& fileName, WorkBufferBytes& WorkBuffer) {
+    ReplaceFile(fileName, kUnicodeScratchName);
     RuntimeFile source;
     source.openExisting(kUnicodeScratchName, RuntimeFile::Access::ReadOnly);
     source.seek(2);  // past the byte-order mark
     RuntimeFile target;
-    target.create(state.TempFileName);
-    uint8_t* buffer = state.WorkBuffer.data();
+    target.create(fileName);
+    uint8_t* buffer = WorkBuffer.data();
     for (;;) {
         // Every full block has an even length, so code units never straddle two blocks.
-        const int64_t got = source.readCounted(buffer, static_cast<int64_t>(state.WorkBuffer.size()));
+        const int64_t got = source.readCounted(buffer, static_cast<int64_t>(WorkBuffer.size()));
         if (got <= 0) break;
         const size_t n = KeepLowBytes(buffer, static_cast<size_t>(got));
         target.write(buffer, static_cast<int64_t>(n));

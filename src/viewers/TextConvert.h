@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "archive/ViewerState.h"
+#include "archive/WorkBuffer.h"
 
 namespace vorlr {
 
@@ -20,9 +20,9 @@ size_t KeepLowBytes(uint8_t* buffer, size_t n);
 // every complete code unit. Same result as ConvertUnicodeFile on a file holding these bytes.
 std::string ConvertUnicodeBytes(std::string_view bytes);
 
-// Converts state.TempFileName in place: renames it to "$$$$", writes the low bytes of the code
-// units after the mark to TempFileName afresh in blocks of WorkBuffer's size, deletes "$$$$".
-// File failures raise FileError.
-void ConvertUnicodeFile(ViewerState& state);
+// Converts fileName in place: renames it to "$$$$", writes the low bytes of the code units after
+// the mark to fileName afresh in blocks of WorkBuffer's size, deletes "$$$$". File failures
+// raise FileError.
+void ConvertUnicodeFile(const std::string& fileName, WorkBufferBytes& WorkBuffer);
 
 }  // namespace vorlr

@@ -19,7 +19,7 @@
 #include "app/ImageView.h"
 #include "app/PageContext.h"
 #include "app/StatusBar.h"
-#include "archive/ViewerState.h"
+#include "app/ViewerState.h"
 #include "lib/ImageSamples.h"
 #include "lib/QarBuilder.h"
 #include "platform/Dialogs.h"
@@ -86,14 +86,14 @@ protected:
         std::fill_n(file.begin(), 37, 0xAB);
         std::copy(entry.begin(), entry.end(), file.begin() + 37);
         samples::writeFile(dir.file("a.qar"), file);
-        state.ArchiveFile.openExisting(dir.file("a.qar"), RuntimeFile::Access::ReadOnly);
+        state.archive.open(dir.file("a.qar"));
         state.ArchiveFile.seek(37);
         statusBar->setPanelText(3, "Type: not supported yet");
         pageControl->setCurrentWidget(tsText);
     }
     void selectCut(const std::vector<uint8_t>& entry, size_t keep) {
         samples::writeFile(dir.file("a.qar"), std::vector<uint8_t>(entry.begin(), entry.begin() + keep));
-        state.ArchiveFile.openExisting(dir.file("a.qar"), RuntimeFile::Access::ReadOnly);
+        state.archive.open(dir.file("a.qar"));
         statusBar->setPanelText(3, "Type: not supported yet");
         pageControl->setCurrentWidget(tsText);
     }

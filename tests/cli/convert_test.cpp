@@ -9,6 +9,7 @@
 #include "lib/ImageSamples.h"
 #include "lib/QarBuilder.h"
 #include "platform/Bitmap24.h"
+#include "platform/BitmapQt.h"
 #include "support/QarRun.h"
 #include "support/TempDir.h"
 
@@ -95,14 +96,14 @@ TEST_F(ConvertCli, BmpIsExactlyTheSavedBitmap) {
 
 TEST_F(ConvertCli, PngAndAllSubImages) {
     ASSERT_EQ(qar({"convert", archive, "GFX\\ICONS.KMG", dir.file("one.png")}).status, 0);
-    EXPECT_EQ(Bitmap24::fromQImage(QImage(QString::fromStdString(dir.file("one.png")))), expectedSub(0));
+    EXPECT_EQ(bitmapFromQImage(QImage(QString::fromStdString(dir.file("one.png")))), expectedSub(0));
 
     ASSERT_EQ(qar({"convert", "--all", archive, "GFX\\ICONS.KMG", dir.file("all.png")}).status, 0);
     EXPECT_FALSE(std::filesystem::exists(dir.file("all.png")));
     for (size_t i = 0; i < kSub.size(); ++i) {
         const QImage img(QString::fromStdString(dir.file("all_" + std::to_string(i) + ".png")));
         ASSERT_FALSE(img.isNull()) << i;
-        EXPECT_EQ(Bitmap24::fromQImage(img), expectedSub(i)) << i;
+        EXPECT_EQ(bitmapFromQImage(img), expectedSub(i)) << i;
     }
     ASSERT_EQ(qar({"convert", archive, "GFX\\ICONS.KMG", dir.file("all.bmp"), "--all"}).status, 0);
     EXPECT_EQ(samples::readFile(dir.file("all_2.bmp")), expectedSub(2).toBmp());

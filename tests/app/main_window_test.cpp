@@ -174,7 +174,7 @@ TEST_F(MainWindow, ListFileItemsLoadUnsortedWithNothingSelected) {
         EXPECT_EQ(f.cbFiles->itemText(2), "");
         EXPECT_EQ(f.cbFiles->currentIndex(), -1);
         EXPECT_EQ(f.state.CurrentArchiveName, "");
-        EXPECT_FALSE(f.state.ArchiveFile.isOpen());
+        EXPECT_FALSE(f.state.archive.isOpen());
         EXPECT_EQ(f.treeModel()->rowCount(), 0);
     }
     // Written back at the end as it stood, CR LF after every item.
@@ -347,7 +347,7 @@ TEST_F(MainWindow, StopEndsTheLoadAfterTheEntryInHand) {
     EXPECT_EQ(f.treeModel()->index(50, 0).data().toString(), "F50.BIN");
     EXPECT_EQ(f.pbLoad->value(), 49);  // the stop check comes before the bar moves to 50
     EXPECT_EQ(f.state.EntryOffsetTable.size(), 1000u);
-    EXPECT_TRUE(f.state.ArchiveFile.isOpen());
+    EXPECT_TRUE(f.state.archive.isOpen());
     EXPECT_TRUE(f.paMain->isEnabled());
     EXPECT_FALSE(f.paLoad->isVisible());
     // The next load starts afresh.

@@ -15,6 +15,7 @@
 #include "lib/ImageSamples.h"
 #include "lib/QarBuilder.h"
 #include "platform/Bitmap24.h"
+#include "platform/BitmapQt.h"
 #include "platform/Dialogs.h"
 #include "support/Bytes.h"
 #include "support/TempDir.h"
@@ -224,7 +225,7 @@ TEST_F(SaveAndBackground, SelectingTheDialogBackgroundEntryCapturesIt) {
     form.tvFiles->setCurrentIndex(form.treeModel()->index(0, 0, ui));
     ASSERT_TRUE(dialogs.errors.empty()) << dialogs.errors.front();
     ASSERT_TRUE(fs::exists(dir.file("BACK.BMP")));
-    const Bitmap24 saved = Bitmap24::loadFromFile(dir.file("BACK.BMP"));
+    const Bitmap24 saved = loadBitmapFile(dir.file("BACK.BMP"));
     EXPECT_EQ(saved.width(), 16);
     EXPECT_TRUE(saved == form.state.FirstView->picture());
     activate();

@@ -56,6 +56,8 @@ struct Recorder : LoadObserver {
         if (onProgress) onProgress(index);
     }
     void loadingFinished() override { ++finishes; }
+    bool stopRequested() override { return stop; }
+    bool stop = false;
 };
 
 // One tree line per node: depth, text, entry.
@@ -72,6 +74,19 @@ std::vector<std::string> lines(const FolderTree& t) {
     return out;
 }
 
+// What a load fills, named as the window names it.
+struct LoadState {
+    Archive archive;
+    std::vector<int32_t> EntryOffsetTable;
+    WorkBufferBytes WorkBuffer{};
+    std::string CurrentArchiveName;
+};
+
+void LoadDirectory(LoadState& s, FolderTree& tree, LoadObserver& observer) {
+    vorlr::LoadDirectory(s.CurrentArchiveName, DirectoryLoad{s.archive, s.EntryOffsetTable, s.WorkBuffer},
+                         tree, observer);
+}
+
 class Loader : public ::testing::Test {
 protected:
     std::vector<std::string> load(const std::vector<QarEntry>& entries,
@@ -83,7 +98,7 @@ protected:
     }
     TempDir dir_;
     std::string path_ = dir_.file("a.qar");
-    ViewerState state_;
+    LoadState state_;
     FolderTree tree_;
     Recorder recorder_;
 };
@@ -167,10 +182,12 @@ TEST_F(Loader, EntryFieldPositionsFillTheTable) {
     const int32_t start = 520 + 5;
     EXPECT_EQ(state_.EntryOffsetTable,
               (std::vector<int32_t>{start + 256, start + 536, start + 816}));
-    // Each file node's entry leads to its data.
-    ReadEntryLocation(state_, state_.EntryOffsetTable[tree_.entryIndex(tree_.child(1, 0))]);
-    EXPECT_EQ(state_.CurrentEntryOffset, 523);
-    EXPECT_EQ(state_.CurrentEntrySize, 2);
+    // Each file node's entry is the record read for it.
+    const ArchiveEntry c = state_.archive.entry(static_cast<size_t>(tree_.entryIndex(tree_.child(1, 0))));
+    EXPECT_EQ(c.name, "B\\C");
+    EXPECT_EQ(c.offset, 523);
+    EXPECT_EQ(c.size, 2);
+    EXPECT_EQ(state_.archive.entryCount(), 3u);
 }
 
 TEST_F(Loader, EventsAtEveryChunkAndAfterEveryNewFolder) {
@@ -204,9 +221,8 @@ TEST_F(Loader, StopEndsTheLoopAfterTheEntryInHand) {
     for (int i = 0; i < 120; ++i)
         entries.push_back(entry("D" + std::to_string(i % 3) + "\\F" + std::to_string(i)));
     recorder_.onProgress = [&](int32_t i) {
-        if (i == 40) state_.StopRequested = true;
+        if (i == 40) recorder_.stop = true;
     };
-    state_.StopRequested = true;  // cleared when loading starts
     load(entries);
     EXPECT_EQ(recorder_.lastProgress, 40);
     EXPECT_EQ(recorder_.finishes, 1);
@@ -214,12 +230,12 @@ TEST_F(Loader, StopEndsTheLoopAfterTheEntryInHand) {
     for (NodeId n = 0; n < tree_.size(); ++n) files += tree_.entryIndex(n) >= 0;
     EXPECT_EQ(files, 42);                             // entries 0 to 41
     EXPECT_EQ(state_.EntryOffsetTable.size(), 120u);  // full size, later elements unused
-    EXPECT_TRUE(state_.ArchiveFile.isOpen());
-    EXPECT_TRUE(state_.StopRequested);
+    EXPECT_EQ(state_.archive.entryCount(), 42u);
+    EXPECT_TRUE(state_.archive.isOpen());
 }
 
 TEST_F(Loader, StopDuringTheFirstDispatchKeepsEntryZero) {
-    recorder_.onDispatch = [&] { state_.StopRequested = true; };
+    recorder_.onDispatch = [&] { recorder_.stop = true; };
     EXPECT_EQ(load({entry("A\\B"), entry("C")}), (std::vector<std::string>{"A", "  B #0"}));
     EXPECT_EQ(recorder_.progressCalls, 0);
 }
@@ -256,7 +272,7 @@ TEST_F(Loader, ErrorsBeforeThePanelLeaveTheObserverAlone) {
     } catch (const Error& e) {
         EXPECT_STREQ(e.what(), "Range check error");
     }
-    EXPECT_TRUE(state_.ArchiveFile.isOpen());  // stays open until the next load
+    EXPECT_TRUE(state_.archive.isOpen());  // stays open until the next load
     EXPECT_EQ(recorder_.starts, 0);
     EXPECT_EQ(recorder_.finishes, 0);
     EXPECT_EQ(tree_.size(), 0);
@@ -264,10 +280,10 @@ TEST_F(Loader, ErrorsBeforeThePanelLeaveTheObserverAlone) {
 
 TEST_F(Loader, TheOpenArchiveIsClosedFirst) {
     load({entry("A")});
-    ASSERT_TRUE(state_.ArchiveFile.isOpen());
+    ASSERT_TRUE(state_.archive.isOpen());
     state_.CurrentArchiveName = dir_.file("missing.qar");
     EXPECT_THROW(LoadDirectory(state_, tree_, recorder_), FileError);
-    EXPECT_FALSE(state_.ArchiveFile.isOpen());
+    EXPECT_FALSE(state_.archive.isOpen());
 
     const std::string second = dir_.file("b.qar");
     samples::writeQar(second, {entry("B")});
@@ -275,7 +291,7 @@ TEST_F(Loader, TheOpenArchiveIsClosedFirst) {
     tree_.clear();
     Recorder again;
     LoadDirectory(state_, tree_, again);
-    EXPECT_EQ(state_.ArchiveFile.path(), second);
+    EXPECT_EQ(state_.archive.path(), second);
     EXPECT_EQ(lines(tree_), std::vector<std::string>{"B #0"});
 }
 
@@ -352,7 +368,7 @@ std::vector<QarEntry> randomEntries(std::mt19937& rng) {
 TEST(LoaderRandom, RandomArchivesBuildTheReferenceTree) {
     std::mt19937 rng(4711);
     MemoryFile file;
-    ViewerState state;
+    LoadState state;
     for (int round = 0; round < 3000; ++round) {
         const auto entries = randomEntries(rng);
         const auto bytes = samples::buildQar(entries);
@@ -365,10 +381,10 @@ TEST(LoaderRandom, RandomArchivesBuildTheReferenceTree) {
         if (rng() % 4 == 0) {
             stopAfter = static_cast<int>(rng() % n);
             if (stopAfter == 0)
-                recorder.onDispatch = [&] { state.StopRequested = true; };
+                recorder.onDispatch = [&] { recorder.stop = true; };
             else
                 recorder.onProgress = [&, stopAfter](int32_t i) {
-                    if (i == stopAfter - 1) state.StopRequested = true;
+                    if (i == stopAfter - 1) recorder.stop = true;
                 };
         }
         FolderTree tree;
@@ -390,7 +406,7 @@ TEST(LoaderRandom, RandomArchivesBuildTheReferenceTree) {
 TEST(LoaderRandom, DamagedArchivesEndInACleanErrorOrATree) {
     std::mt19937 rng(99);
     MemoryFile file;
-    ViewerState state;
+    LoadState state;
     int loaded = 0, failed = 0;
     for (int round = 0; round < 1500; ++round) {
         auto entries = randomEntries(rng);

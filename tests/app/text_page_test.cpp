@@ -20,7 +20,7 @@
 #include "app/PageContext.h"
 #include "app/StatusBar.h"
 #include "app/TextPage.h"
-#include "archive/ViewerState.h"
+#include "app/ViewerState.h"
 #include "lib/QarBuilder.h"
 #include "lib/TextSamples.h"
 #include "platform/Errors.h"
@@ -64,7 +64,7 @@ protected:
         for (size_t i = 0; i < entries.size(); ++i)
             list.push_back(QarEntry{"E" + std::to_string(i) + ".TXT", entries[i], {}, {}, false});
         samples::writeQar(dir.file("t.qar"), list);
-        state.ArchiveFile.openExisting(dir.file("t.qar"), RuntimeFile::Access::ReadOnly);
+        state.archive.open(dir.file("t.qar"));
     }
 
     // What selecting entry i leaves behind: the archive at its data and its size set.

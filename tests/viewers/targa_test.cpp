@@ -26,7 +26,7 @@ BGR px(const Bitmap24& b, int x, int y) {
     return {p[0], p[1], p[2]};
 }
 
-int decodeBytes(const std::vector<uint8_t>& bytes, ViewerState& state, Bitmap24& picture) {
+int decodeBytes(const std::vector<uint8_t>& bytes, DecoderState& state, Bitmap24& picture) {
     MemoryByteSource src(bytes);
     return decodeTarga(src, state, picture);
 }
@@ -34,7 +34,7 @@ int decodeBytes(const std::vector<uint8_t>& bytes, ViewerState& state, Bitmap24&
 TEST(Targa, TrueColourRowsBottomFirstAndFourthByteDropped) {
     // Stored rows (bottom) B1 B2, then (top) T1 T2.
     const std::vector<uint8_t> rows{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12};
-    ViewerState state;
+    DecoderState state;
     Bitmap24 b;
     EXPECT_EQ(decodeBytes(samples::tga({2, 2, 2, 24, 0, ""}, rows), state, b), 24);
     ASSERT_EQ(b.width(), 2);
@@ -62,7 +62,7 @@ TEST(Targa, TrueColourRowsBottomFirstAndFourthByteDropped) {
 TEST(Targa, ColourMapAndGreyRampSetTheSharedPalette) {
     std::array<uint8_t, 768> map{};
     for (int k = 0; k < 256; ++k) map[3 * k] = uint8_t(k), map[3 * k + 1] = 7, map[3 * k + 2] = uint8_t(255 - k);
-    ViewerState state;
+    DecoderState state;
     Bitmap24 b;
     decodeBytes(samples::tga({1, 3, 1, 8, 0, "x"}, {0, 10, 255}, &map), state, b);
     EXPECT_EQ(px(b, 0, 0), (BGR{0, 7, 255}));
@@ -84,7 +84,7 @@ TEST(Targa, ColourMapAndGreyRampSetTheSharedPalette) {
 }
 
 TEST(Targa, TypesNineAndElevenAreReadAsUncompressed) {
-    ViewerState state;
+    DecoderState state;
     for (int k = 0; k < 256; ++k) std::memset(&state.SharedPalette[3 * k], 255 - k, 3);
     // Type 9 does not read a colour map: the bytes after the header are pixels.
     Bitmap24 a;
@@ -101,7 +101,7 @@ TEST(Targa, TypesNineAndElevenAreReadAsUncompressed) {
 TEST(TargaRunLength, PacketsCrossRowEnds) {
     // 4 x 2, 24-bit: literal A B, then a run of 5 C starting 2 before the row end, then D.
     const std::vector<uint8_t> data{0x01, 1, 1, 1, 2, 2, 2, 0x84, 3, 3, 3, 0x00, 4, 4, 4};
-    ViewerState state;
+    DecoderState state;
     Bitmap24 b;
     decodeBytes(samples::tga({10, 4, 2, 24, 0, ""}, data), state, b);
     const BGR A{1, 1, 1}, B{2, 2, 2}, C{3, 3, 3}, D{4, 4, 4};
@@ -137,7 +137,7 @@ TEST(TargaRunLength, MatchesUncompressedAtEverySize) {
                     raw[i] = run ? v : uint8_t(rng());
             }
             const uint8_t type = bpp == 1 ? 3 : 2;
-            ViewerState s1, s2;
+            DecoderState s1, s2;
             Bitmap24 plain, coded;
             decodeBytes(samples::tga({type, int16_t(w), int16_t(h), uint8_t(bpp * 8), 0, ""}, raw), s1, plain);
             TgaFormat rle{10, int16_t(w), int16_t(h), uint8_t(bpp * 8), 0, ""};
@@ -154,7 +154,7 @@ TEST(TargaLimits, RowsLongerThanTheWorkBuffer) {
     const int w = 6000, h = 2;  // 18000 bytes a row at 24 bits
     std::vector<uint8_t> raw(size_t(w) * h * 3);
     for (size_t i = 0; i < raw.size(); ++i) raw[i] = uint8_t(i * 13 / 7);
-    ViewerState state;
+    DecoderState state;
     Bitmap24 b;
     decodeBytes(samples::tga({2, w, h, 24, 0, ""}, raw), state, b);
     EXPECT_EQ(0, std::memcmp(b.row(1), raw.data(), size_t(w) * 3));
@@ -163,7 +163,7 @@ TEST(TargaLimits, RowsLongerThanTheWorkBuffer) {
 
 TEST(TargaDamage, MissingPixelsComeFromTheWorkBuffer) {
     // Only the bottom row arrives: the top row shows what the buffer still held.
-    ViewerState state;
+    DecoderState state;
     Bitmap24 b;
     decodeBytes(samples::tga({2, 2, 2, 24, 0, ""}, {1, 2, 3, 4, 5, 6}), state, b);
     EXPECT_EQ(px(b, 0, 0), (BGR{1, 2, 3}));
@@ -179,7 +179,7 @@ TEST(TargaDamage, MissingPixelsComeFromTheWorkBuffer) {
 }
 
 TEST(TargaDamage, UnsupportedDepthsAndEmptySizesChangeNothing) {
-    ViewerState state;
+    DecoderState state;
     state.SharedPalette[7] = 42;
     Bitmap24 b(3, 2);
     const Bitmap24 before = b;
@@ -210,7 +210,7 @@ TEST(TargaDamage, EveryTruncationEndsCleanly) {
         files.push_back(samples::sampleTga(uint8_t(type), uint8_t(bits), 9, 5));
     for (const auto& file : files) {
         for (size_t n = 0; n <= file.size(); ++n) {
-            ViewerState state;
+            DecoderState state;
             Bitmap24 b;
             MemoryByteSource src(file.data(), n);
             if (n < kTargaHeaderSize) {
@@ -270,7 +270,7 @@ TEST_F(ImageMagickFiles, DecodeToTheSamePixels) {
         if (c.type == 1) {
             ASSERT_EQ(file[5] | (file[6] << 8), 256) << "needs a full colour map";
         }
-        ViewerState state;
+        DecoderState state;
         Bitmap24 b;
         decodeBytes(file, state, b);
         const auto ref = readAll(rgb);

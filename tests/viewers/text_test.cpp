@@ -42,12 +42,11 @@ std::string expectedLowBytes(size_t units) {
 struct FileRun {
     TempDir dir;
     ScopedCwd cwd{dir.path()};
-    ViewerState state;
+    WorkBufferBytes buffer{};
 
     std::string convert(const std::vector<uint8_t>& content) {
         writeFile("TEMP.TXT", content);
-        state.TempFileName = "TEMP.TXT";
-        ConvertUnicodeFile(state);
+        ConvertUnicodeFile("TEMP.TXT", buffer);
         return str(readFile("TEMP.TXT"));
     }
 };
@@ -79,7 +78,6 @@ TEST(ConvertUnicodeFile, SmallFilesAndTheScratchCopy) {
     EXPECT_EQ(run.convert(raw({0xFF, 0xFE, 0x41, 0x00, 0x42, 0x00})), "AB");
     EXPECT_TRUE(fileExists("TEMP.TXT"));
     EXPECT_FALSE(fileExists("$$$$"));
-    EXPECT_EQ(run.state.TempFileName, "TEMP.TXT");
 
     EXPECT_EQ(run.convert(raw({0xFF, 0xFE, 0xAC, 0x20})), "\xAC");
     EXPECT_EQ(run.convert(raw({0xFF, 0xFE, 0x41, 0x00, 0x42})), "A");  // odd length
@@ -112,9 +110,8 @@ TEST(ConvertUnicodeFile, AnOldScratchCopyIsReplaced) {
 
 TEST(ConvertUnicodeFile, MissingSourceIsFileNotFound) {
     FileRun run;
-    run.state.TempFileName = "TEMP.TXT";  // never written, and no "$$$$" either
     try {
-        ConvertUnicodeFile(run.state);
+        ConvertUnicodeFile("TEMP.TXT", run.buffer);  // never written, and no "$$$$" either
         FAIL() << "no error";
     } catch (const FileError& e) {
         EXPECT_EQ(e.code(), kFileNotFound);
@@ -126,8 +123,7 @@ TEST(ConvertUnicodeFile, AFailedRenameConvertsWhateverScratchCopyExists) {
     FileRun run;
     // TEMP.TXT is missing, so the rename does nothing and the stale copy is read instead.
     writeFile("$$$$", raw({0xFF, 0xFE, 0x51, 0x00, 0x52, 0x00}));
-    run.state.TempFileName = "TEMP.TXT";
-    ConvertUnicodeFile(run.state);
+    ConvertUnicodeFile("TEMP.TXT", run.buffer);
     EXPECT_EQ(str(readFile("TEMP.TXT")), "QR");
     EXPECT_FALSE(fileExists("$$$$"));
 }

@@ -5,6 +5,7 @@
 
 #include "lib/QarBuilder.h"
 #include "platform/Bitmap24.h"
+#include "platform/BitmapQt.h"
 #include "platform/Errors.h"
 #include "support/TempDir.h"
 
@@ -95,8 +96,8 @@ TEST(BmpFiles, RoundTripThroughFileAndQImage) {
         for (int x = 0; x < 5; ++x) setPixel(b, x, y, uint8_t(x * 40), uint8_t(y * 70), uint8_t(x + y));
     b.saveToFile(dir.file("p.bmp"));
     EXPECT_EQ(samples::readFile(dir.file("p.bmp")), b.toBmp());
-    EXPECT_EQ(Bitmap24::loadFromFile(dir.file("p.bmp")), b);
-    EXPECT_EQ(Bitmap24::fromQImage(b.toQImage()), b);
+    EXPECT_EQ(loadBitmapFile(dir.file("p.bmp")), b);
+    EXPECT_EQ(bitmapFromQImage(bitmapToQImage(b)), b);
 }
 
 TEST(BmpFiles, LoadsOtherBmpVariantsQtReads) {
@@ -106,7 +107,7 @@ TEST(BmpFiles, LoadsOtherBmpVariantsQtReads) {
     img.fill(1);
     img.setPixel(0, 0, 0);
     ASSERT_TRUE(img.save(QString::fromStdString(dir.file("pal.bmp")), "BMP"));
-    const Bitmap24 b = Bitmap24::loadFromFile(dir.file("pal.bmp"));
+    const Bitmap24 b = loadBitmapFile(dir.file("pal.bmp"));
     ASSERT_EQ(b.width(), 3);
     EXPECT_EQ(pixel(b, 0, 0), (std::array<uint8_t, 3>{0, 0, 255}));
     EXPECT_EQ(pixel(b, 1, 0), (std::array<uint8_t, 3>{255, 0, 0}));
@@ -118,13 +119,13 @@ TEST(BmpFiles, NotABitmapAndWriteFailures) {
     samples::writeFile(dir.file("png.bmp"), samples::bytesOf("\x89PNG\r\n"));
     for (const char* name : {"bad.bmp", "png.bmp"}) {
         try {
-            Bitmap24::loadFromFile(dir.file(name));
+            loadBitmapFile(dir.file(name));
             ADD_FAILURE() << name;
         } catch (const Error& e) {
             EXPECT_STREQ(e.what(), "Bitmap image is not valid");
         }
     }
-    EXPECT_THROW(Bitmap24::loadFromFile(dir.file("missing.bmp")), FileError);
+    EXPECT_THROW(loadBitmapFile(dir.file("missing.bmp")), FileError);
     try {
         Bitmap24(1, 1).saveToFile(dir.file("no/such/folder.bmp"));
         ADD_FAILURE();

@@ -1,5 +1,8 @@
 // KMG decoding: pixel rules, run-length streams, palette handling, layout and damaged input.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <array>
 #include <cstring>
@@ -54,7 +57,7 @@ std::array<uint8_t, 768> testPalette() {
 }
 BGR paletteColour(int k) { return {uint8_t(k / 2), uint8_t(255 - k), uint8_t(k)}; }
 
-KmgKind decode(const std::vector<uint8_t>& bytes, ViewerState& state, Pictures& out) {
+KmgKind decode(const std::vector<uint8_t>& bytes, DecoderState& state, Pictures& out) {
     MemoryByteSource src(bytes);
     return decodeKmg(src, state, out);
 }
@@ -70,7 +73,7 @@ int readError(const std::function<void()>& f) {
 
 TEST(Kmg16, PixelRulesLeaveLowBitsEmpty) {
     const auto file = samples::kmg16(5, 1, {0xF800, 0x07E0, 0x001F, 0xFFFF, 0x0000});
-    ViewerState state;
+    DecoderState state;
     Pictures out;
     EXPECT_EQ(decode(file, state, out), KmgKind::Rgb16);
     EXPECT_STREQ(kmgTypeText(KmgKind::Rgb16), "Type: Kestrom image file (16-bit)");
@@ -93,7 +96,7 @@ TEST(Kmg16, RowsTopFirstAndWideRowsReadInParts) {
     std::vector<uint16_t> v(size_t(w) * h);
     for (int y = 0; y < h; ++y)
         for (int x = 0; x < w; ++x) v[size_t(y) * w + x] = static_cast<uint16_t>(x * 31 + y * 977);
-    ViewerState state;
+    DecoderState state;
     Pictures out;
     decode(samples::kmg16(w, h, v), state, out);
     const Bitmap24& b = out.pictures[0];
@@ -108,7 +111,7 @@ TEST(Kmg16, RowsTopFirstAndWideRowsReadInParts) {
 }
 
 TEST(Kmg16, ResizesThePreviousPictureAndStopsWhereInputEnds) {
-    ViewerState state;
+    DecoderState state;
     Pictures out;
     out.pictures[0] = Bitmap24(6, 1);
     std::memset(out.pictures[0].row(0), 7, 18);
@@ -131,7 +134,7 @@ TEST(Kmg16, ResizesThePreviousPictureAndStopsWhereInputEnds) {
 
 TEST(Kmg16, EmptyOrNegativeSizesLeaveTheFirstPicture) {
     for (auto [w, h] : {std::pair{0, 5}, {5, 0}, {-3, 4}, {4, -1}}) {
-        ViewerState state;
+        DecoderState state;
         Pictures out;
         out.pictures[0] = Bitmap24(2, 2);
         const Bitmap24 before = out.pictures[0];
@@ -143,7 +146,7 @@ TEST(Kmg16, EmptyOrNegativeSizesLeaveTheFirstPicture) {
 TEST(KmgPalette, LiteralAndTransparentRuns) {
     // 3, i1, i2, i3, 130 on a 5 x 1 sub-image: three palette pixels, two black.
     const auto file = samples::kmgPalette(testPalette(), {{5, 1, {3, 10, 20, 30, 130}}});
-    ViewerState state;
+    DecoderState state;
     Pictures out;
     EXPECT_EQ(decode(file, state, out), KmgKind::Palette);
     const Bitmap24& b = out.pictures[0];
@@ -162,7 +165,7 @@ TEST(KmgPalette, ControlByteLimitsZeroBytesAndRunsAcrossRows) {
     for (int i = 0; i < 128; ++i) s.push_back(uint8_t(1 + i));
     s.push_back(129);
     s.insert(s.end(), {1, 200});
-    ViewerState state;
+    DecoderState state;
     Pictures out;
     decode(samples::kmgPalette(testPalette(), {{130, 1, s}}), state, out);
     const Bitmap24& b = out.pictures[0];
@@ -186,7 +189,7 @@ TEST(KmgPalette, ControlByteLimitsZeroBytesAndRunsAcrossRows) {
 }
 
 TEST(KmgPalette, EntryZeroKeepsItsColourAndOthersComeFromTheFile) {
-    ViewerState state;  // a viewer just started: entry 0 black
+    DecoderState state;  // a viewer just started: entry 0 black
     Pictures out;
     const auto file = samples::kmgPalette(testPalette(), {{2, 1, {2, 0, 9}}});
     decode(file, state, out);
@@ -206,7 +209,7 @@ TEST(KmgPalette, EntryZeroKeepsItsColourAndOthersComeFromTheFile) {
 
 TEST(KmgPalette, UndecodedPixelsAreWhiteExceptTheDotCorner) {
     // A stream that ends after one pixel: the picture is the 1 x 1 black dot enlarged.
-    ViewerState state;
+    DecoderState state;
     Pictures out;
     out.pictures[0] = Bitmap24(4, 3);  // same size as before: still starts from the dot
     std::memset(out.pictures[0].row(0), 9, out.pictures[0].stride() * 3);
@@ -237,7 +240,7 @@ TEST(KmgPalette, LongStreamsMatchTheirPixelsAcrossInputBlocks) {
         subs.push_back({int16_t(w), int16_t(h), samples::kmgCompress(p)});
         expected.push_back(p);
     }
-    ViewerState state;
+    DecoderState state;
     Pictures out;
     decode(samples::kmgPalette(testPalette(), subs), state, out);
     ASSERT_EQ(out.pictures.size(), 3u);
@@ -282,7 +285,7 @@ TEST(KmgLayout, FlowsInsideTheBand) {
 
 TEST(KmgLayout, DecoderPlacesSubImages) {
     std::vector<KmgSubImage> subs(5, KmgSubImage{100, 20, {}});
-    ViewerState state;
+    DecoderState state;
     Pictures out;
     decode(samples::kmgPalette(testPalette(), subs), state, out);
     ASSERT_EQ(out.placed.size(), 5u);
@@ -294,7 +297,7 @@ TEST(KmgLayout, DecoderPlacesSubImages) {
 TEST(KmgDamage, ShortHeaderPaletteAndRecords) {
     const auto file = samples::kmgPalette(testPalette(), {{2, 2, {4, 1, 2, 3, 4}}, {3, 1, {3, 5, 6, 7}},
                                                           {1, 1, {1, 8}}});
-    ViewerState state;
+    DecoderState state;
     // Short header: nothing touched.
     {
         Pictures out;
@@ -325,7 +328,7 @@ TEST(KmgDamage, ShortHeaderPaletteAndRecords) {
 }
 
 TEST(KmgDamage, ZeroCountsAndEmptySubImagesDecodeNothing) {
-    ViewerState state;
+    DecoderState state;
     Pictures out;
     out.pictures[0] = Bitmap24(3, 3);
     const Bitmap24 before = out.pictures[0];
@@ -342,7 +345,7 @@ TEST(KmgDamage, ZeroCountsAndEmptySubImagesDecodeNothing) {
 
 TEST(KmgDamage, HugeSubImagesAreRefusedBeforeAllocating) {
     std::vector<KmgSubImage> subs{{30000, 30000, {}}, {1, 1, {1, 1}}};
-    ViewerState state;
+    DecoderState state;
     Pictures out;
     try {
         decode(samples::kmgPalette(testPalette(), subs), state, out);
@@ -350,11 +353,67 @@ TEST(KmgDamage, HugeSubImagesAreRefusedBeforeAllocating) {
     } catch (const Error& e) {
         EXPECT_STREQ(e.what(), "Out of memory");
     }
-    // Two that fit one by one add up past the limit: the second never starts.
+    // Two that fit one by one add up past the limit: neither starts, and the process never
+    // holds more than a few megabytes (measured in a child, whose peak is its own).
     std::vector<KmgSubImage> two(2, KmgSubImage{32767, 5462, {}});
+    const auto file = samples::kmgPalette(testPalette(), two);
     Pictures out2;
-    EXPECT_THROW(decode(samples::kmgPalette(testPalette(), two), state, out2), Error);
-    EXPECT_EQ(out2.begun, std::vector<int>{0});
+    EXPECT_THROW(decode(file, state, out2), Error);
+    EXPECT_TRUE(out2.begun.empty());
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        DecoderState fresh;
+        Pictures none;
+        const int code = [&] {
+            try {
+                decode(file, fresh, none);
+            } catch (const Error& e) {
+                return std::string(e.what()) == "Out of memory" ? 0 : 2;
+            }
+            return 3;
+        }();
+        rusage usage{};
+        ::getrusage(RUSAGE_SELF, &usage);
+        ::_exit(code != 0 ? code : usage.ru_maxrss < 64 * 1024 ? 0 : 4);  // KiB
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "2/3: wrong error, 4: peak memory 64 MB or more";
+}
+
+TEST(KmgDamage, LimitsInTheStateAreCheckedBeforeAnyPicture) {
+    // A table adding up past the total fails before the first sub-image, even a small one;
+    // one picture past its own limit too; within both, everything decodes.
+    const std::vector<KmgSubImage> subs{{10, 10, {}}, {100, 100, {}}, {100, 100, {}}};
+    const auto file = samples::kmgPalette(testPalette(), subs);
+    struct Case {
+        size_t picture, total;
+        bool fails;
+    } const cases[] = {{100 * 100 * 3, 2 * 100 * 100 * 3, true},
+                       {100 * 100 * 3 - 1, 1 << 20, true},
+                       {100 * 100 * 3, 10 * 10 * 3 + 2 * 100 * 100 * 3, false}};
+    for (const Case& c : cases) {
+        DecoderState state;
+        state.limits.maxPictureBytes = c.picture;
+        state.limits.maxTotalBytes = c.total;
+        Pictures out;
+        if (c.fails) {
+            EXPECT_THROW(decode(file, state, out), Error) << c.picture << " " << c.total;
+            EXPECT_TRUE(out.begun.empty());
+        } else {
+            decode(file, state, out);
+            EXPECT_EQ(out.begun, (std::vector<int>{0, 1, 2}));
+        }
+    }
+    // A 16-bit image past the limit for one picture leaves the first picture alone.
+    DecoderState state;
+    state.limits.maxPictureBytes = 8 * 8 * 3 - 1;
+    Pictures out;
+    out.pictures[0] = Bitmap24(2, 2);
+    EXPECT_THROW(decode(samples::sampleKmg16(8, 8), state, out), Error);
+    EXPECT_EQ(out.pictures[0].width(), 2);
 }
 
 TEST(KmgDamage, EveryTruncationEndsCleanly) {
@@ -368,7 +427,7 @@ TEST(KmgDamage, EveryTruncationEndsCleanly) {
     for (const auto& file : files) {
         for (size_t n = 0; n <= file.size(); ++n) {
             const std::vector<uint8_t> cut(file.begin(), file.begin() + n);
-            ViewerState state;
+            DecoderState state;
             Pictures out;
             const int code = readError([&] { decode(cut, state, out); });
             EXPECT_TRUE(code == 0 || code == kReadBeyondEof) << n;

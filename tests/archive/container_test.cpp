@@ -1,5 +1,6 @@
 // The archive container: the validation rule, the figures, opening for loading, the entry
 // location, record names, the whole directory and the list of structural problems.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -7,8 +8,10 @@
 #include <functional>
 
 #include "archive/Container.h"
+#include "archive/DirectoryLoader.h"
 #include "lib/QarBuilder.h"
 #include "platform/Errors.h"
+#include "platform/LittleEndian.h"
 #include "support/Entries.h"
 #include "support/TempDir.h"
 
@@ -43,6 +46,20 @@ std::string fileErrorText(const std::function<void()>& f) {
     }
     return "(none)";
 }
+
+// A directory load into a fresh archive, table and buffer; records whether it started.
+struct Load : LoadObserver {
+    Archive archive;
+    std::vector<int32_t> table;
+    WorkBufferBytes buffer{};
+    FolderTree tree;
+    bool started = false;
+    void loadingStarted(int32_t) override { started = true; }
+    std::string run(const std::string& path) {
+        tree.clear();
+        return fileErrorText([&] { LoadDirectory(path, DirectoryLoad{archive, table, buffer}, tree, *this); });
+    }
+};
 
 }  // namespace
 
@@ -121,30 +138,33 @@ TEST(Validation, OnFilesIgnoresTheHeaderAndClosesTheFile) {
     EXPECT_EQ(fileErrorText([&] { ValidateArchive(dir.file("missing.qar")); }), "File not found");
 }
 
-TEST(Validation, AReadOnlyArchiveIsAcceptedAndOpensForLoading) {
+TEST(Validation, AReadOnlyArchiveIsAcceptedAndLoads) {
     TempDir dir;
     const std::string path = dir.file("ro.qar");
     samples::writeQar(path, {entry("A\\B.TXT", "data")});
     ASSERT_EQ(::chmod(path.c_str(), 0444), 0);
     ASSERT_EQ(::chmod(dir.path().c_str(), 0555), 0);
     EXPECT_TRUE(ValidateArchive(path));
-    ViewerState state;
-    state.CurrentArchiveName = path;
-    EXPECT_EQ(OpenArchiveForLoading(state), 1);
-    // Opened for reading only: a write through the handle is refused.
-    EXPECT_THROW(state.ArchiveFile.write("x", 1), FileError);
+    Load load;
+    EXPECT_EQ(load.run(path), "(none)");
+    ASSERT_EQ(load.archive.entryCount(), 1u);
+    EXPECT_EQ(load.archive.entry(0).name, "A\\B.TXT");
+    // Opened for reading only.
+    EXPECT_EQ(::fcntl(load.archive.fd(), F_GETFL) & O_ACCMODE, O_RDONLY);
     ::chmod(dir.path().c_str(), 0755);
 }
 
-TEST(Loading, OpenSeeksToTheDirectoryStart) {
+TEST(Loading, RecordsAreReadFromTheDirectoryStart) {
     TempDir dir;
     const std::string path = dir.file("a.qar");
     samples::writeQar(path, {entry("A", "12345"), entry("B", "678")});
-    ViewerState state;
-    state.CurrentArchiveName = path;
-    EXPECT_EQ(OpenArchiveForLoading(state), 2);
-    EXPECT_EQ(state.ArchiveFile.position(), 520 + 8);
-    EXPECT_EQ(state.ArchiveFile.size(), 520 + 8 + 560);
+    Load load;
+    EXPECT_EQ(load.run(path), "(none)");
+    EXPECT_EQ(load.table, (std::vector<int32_t>{528 + 256, 528 + 280 + 256}));
+    ASSERT_EQ(load.archive.entryCount(), 2u);
+    EXPECT_EQ(load.archive.entry(1).offset, 525);
+    EXPECT_EQ(load.archive.entry(1).size, 3);
+    EXPECT_EQ(load.archive.size(), 520 + 8 + 560);
 }
 
 TEST(Loading, TheSecondCountIsNotReadAgain) {
@@ -153,86 +173,58 @@ TEST(Loading, TheSecondCountIsNotReadAgain) {
     QarOptions o;
     o.secondCount = 77;
     samples::writeQar(path, {entry("A", "1")}, o);
-    ViewerState state;
-    state.CurrentArchiveName = path;
-    EXPECT_EQ(OpenArchiveForLoading(state), 1);
+    Load load;
+    EXPECT_EQ(load.run(path), "(none)");
+    EXPECT_EQ(load.archive.entryCount(), 1u);
 }
 
-TEST(Loading, ACountTooLargeForTheFileIsASeekError) {
+TEST(Loading, BadCountsFailBeforeTheLoadStarts) {
     TempDir dir;
-    ViewerState state;
+    const std::string path = dir.file("big.qar");
     for (int32_t count : {3, 1000000, 7669585, INT32_MAX}) {
-        state.CurrentArchiveName = dir.file("big.qar");
-        samples::writeFile(state.CurrentArchiveName, countsFile(count, count, 800));
-        EXPECT_EQ(fileErrorText([&] { OpenArchiveForLoading(state); }), "I/O error 131") << count;
+        samples::writeFile(path, countsFile(count, count, 800));
+        Load load;
+        EXPECT_EQ(load.run(path), "I/O error 131") << count;
+        EXPECT_FALSE(load.started) << count;
+        EXPECT_TRUE(load.archive.isOpen()) << count;
     }
-    // A negative count puts the directory start after the end: the seek itself succeeds.
-    samples::writeFile(state.CurrentArchiveName, countsFile(-2, -2, 800));
-    EXPECT_EQ(OpenArchiveForLoading(state), -2);
-    EXPECT_EQ(state.ArchiveFile.position(), 800 + 560);
+    // A negative count puts the directory start after the end: the seek itself succeeds, the
+    // table cannot take the count.
+    samples::writeFile(path, countsFile(-2, -2, 800));
+    Load load;
+    EXPECT_EQ(load.run(path), "Error: Range check error");
+    EXPECT_FALSE(load.started);
+    EXPECT_TRUE(load.table.empty());
 }
 
 TEST(Loading, OpenFailuresCarryTheRuntimeTexts) {
     TempDir dir;
-    ViewerState state;
-    state.CurrentArchiveName = dir.file("none.qar");
-    EXPECT_EQ(fileErrorText([&] { OpenArchiveForLoading(state); }), "File not found");
-    EXPECT_FALSE(state.ArchiveFile.isOpen());
-    state.CurrentArchiveName = dir.path();
-    EXPECT_EQ(fileErrorText([&] { OpenArchiveForLoading(state); }), "File access denied");
+    Load load;
+    EXPECT_EQ(load.run(dir.file("none.qar")), "File not found");
+    EXPECT_FALSE(load.archive.isOpen());
+    EXPECT_EQ(load.run(dir.path()), "File access denied");
     samples::writeFile(dir.file("s.qar"), countsFile(1, 1, 515));
-    state.CurrentArchiveName = dir.file("s.qar");
-    EXPECT_EQ(fileErrorText([&] { OpenArchiveForLoading(state); }), "Read beyond end of file");
+    EXPECT_EQ(load.run(dir.file("s.qar")), "Read beyond end of file");
 }
 
-TEST(EntryLocation, ReadsOffsetAndSizeAndSeeksToTheData) {
+TEST(EntryLocation, AReaderStartsAtTheDataAndANegativeOffsetIsASeekError) {
     TempDir dir;
     const std::string path = dir.file("a.qar");
-    samples::writeQar(path, {entry("A", "12345"), entry("B", "678")});
-    ViewerState state;
-    state.CurrentArchiveName = path;
-    OpenArchiveForLoading(state);
-    const int32_t secondField = 528 + 280 + 256;
-    ReadEntryLocation(state, secondField);
-    EXPECT_EQ(state.CurrentEntryOffset, 525);
-    EXPECT_EQ(state.CurrentEntrySize, 3);
-    EXPECT_EQ(state.ArchiveFile.position(), 525);
-}
-
-TEST(EntryLocation, TheOffsetIsKeptWhenTheSizeCannotBeRead) {
-    TempDir dir;
-    const std::string path = dir.file("a.qar");
-    auto bytes = countsFile(1, 1, 524);
-    bytes.insert(bytes.end(), {0x10, 0x02, 0x00, 0x00});  // 528 bytes: offset 0x210 at 524
-    samples::writeFile(path, bytes);
-    ViewerState state;
-    state.CurrentArchiveName = path;
-    state.ArchiveFile.openExisting(path, RuntimeFile::Access::ReadOnly);
-    state.CurrentEntryOffset = 1;
-    state.CurrentEntrySize = 2;
-    EXPECT_EQ(fileErrorText([&] { ReadEntryLocation(state, 524); }), "Read beyond end of file");
-    EXPECT_EQ(state.CurrentEntryOffset, 0x210);
-    EXPECT_EQ(state.CurrentEntrySize, 2);
-    // Nothing read at all: both stay.
-    state.CurrentEntryOffset = 1;
-    EXPECT_EQ(fileErrorText([&] { ReadEntryLocation(state, 526); }), "Read beyond end of file");
-    EXPECT_EQ(state.CurrentEntryOffset, 1);
-}
-
-TEST(EntryLocation, ANegativeDataOffsetFailsOnTheSeekAfterBothReads) {
-    TempDir dir;
-    const std::string path = dir.file("a.qar");
-    QarEntry e = entry("A", "x");
-    e.offsetOverride = -5;
-    e.sizeOverride = -1;
-    samples::writeQar(path, {e});
-    ViewerState state;
-    state.CurrentArchiveName = path;
-    OpenArchiveForLoading(state);
-    EXPECT_EQ(fileErrorText([&] { ReadEntryLocation(state, 521 + 256); }), "I/O error 131");
-    EXPECT_EQ(state.CurrentEntryOffset, -5);
-    EXPECT_EQ(state.CurrentEntrySize, -1);
-    EXPECT_EQ(fileErrorText([&] { ReadEntryLocation(state, -1); }), "I/O error 131");
+    QarEntry bad = entry("C", "x");
+    bad.offsetOverride = -5;
+    bad.sizeOverride = -1;
+    samples::writeQar(path, {entry("A", "12345"), entry("B", "678"), bad});
+    Archive archive;
+    archive.open(path);
+    ReadDirectory(archive);
+    ArchiveReader b = archive.entryReader(1);
+    EXPECT_EQ(b.position(), 525);
+    char bytes[4] = {};
+    EXPECT_EQ(b.readCounted(bytes, 4), 4);
+    EXPECT_EQ(std::string(bytes, 4), "678x");  // reads run on past the recorded size
+    EXPECT_EQ(archive.entry(2).offset, -5);
+    EXPECT_EQ(archive.entry(2).size, -1);
+    EXPECT_EQ(fileErrorText([&] { archive.entryReader(2); }), "I/O error 131");
 }
 
 TEST(Records, NamesEndAtTheFirstZeroWithinTheFirst200Bytes) {
@@ -256,9 +248,12 @@ TEST(Records, LittleEndianNumbers) {
     const uint8_t a[4] = {0x78, 0x56, 0x34, 0x12};
     const uint8_t b[4] = {0xFF, 0xFF, 0xFF, 0xFF};
     const uint8_t c[4] = {0x00, 0x00, 0x00, 0x80};
-    EXPECT_EQ(ReadLe32(a), 0x12345678);
-    EXPECT_EQ(ReadLe32(b), -1);
-    EXPECT_EQ(ReadLe32(c), INT32_MIN);
+    EXPECT_EQ(leI32(a), 0x12345678);
+    EXPECT_EQ(leI32(b), -1);
+    EXPECT_EQ(leI32(c), INT32_MIN);
+    EXPECT_EQ(leU32(b), 0xFFFFFFFFu);
+    EXPECT_EQ(leI16(b), -1);
+    EXPECT_EQ(leU16(a), 0x5678);
 }
 
 TEST(Directory, AllRecordsInOrder) {
@@ -271,31 +266,38 @@ TEST(Directory, AllRecordsInOrder) {
     odd.offsetOverride = -7;
     odd.sizeOverride = INT32_MIN;
     entries.push_back(odd);
-    const auto bytes = buildQar(entries);
-    MemoryByteSource src(bytes);
-    const auto figures = ReadArchiveFigures(src);
-    const auto records = ReadDirectory(src, figures);
-    ASSERT_EQ(records.size(), entries.size());
+    TempDir dir;
+    samples::writeQar(dir.file("a.qar"), entries);
+    Archive archive;
+    archive.open(dir.file("a.qar"));
+    EXPECT_EQ(ReadDirectory(archive).firstCount, 5001);
+    ASSERT_EQ(archive.entryCount(), entries.size());
     int32_t offset = 520;
-    for (int i = 0; i < 5000; ++i) {
-        EXPECT_EQ(records[i].name, entries[i].name);
-        EXPECT_TRUE(records[i].terminated);
-        EXPECT_EQ(records[i].offset, offset);
-        EXPECT_EQ(records[i].size, i % 3);
-        offset += i % 3;
+    for (size_t i = 0; i < 5000; ++i) {
+        const ArchiveEntry r = archive.entry(i);
+        EXPECT_EQ(r.name, entries[i].name);
+        EXPECT_TRUE(r.terminated);
+        EXPECT_EQ(r.offset, offset);
+        EXPECT_EQ(r.size, static_cast<int32_t>(i % 3));
+        offset += static_cast<int32_t>(i % 3);
     }
-    EXPECT_EQ(records.back().name, "");
-    EXPECT_FALSE(records.back().terminated);
-    EXPECT_EQ(records.back().offset, -7);
-    EXPECT_EQ(records.back().size, INT32_MIN);
+    const ArchiveEntry last = archive.entry(5000);
+    EXPECT_EQ(last.name, "");
+    EXPECT_FALSE(last.terminated);
+    EXPECT_EQ(last.offset, -7);
+    EXPECT_EQ(last.size, INT32_MIN);
+    // Read again, the entries are replaced, not added to.
+    ReadDirectory(archive);
+    EXPECT_EQ(archive.entryCount(), entries.size());
 }
 
 TEST(Directory, RefusedWhenTheCountOrTheDirectoryIsUnusable) {
+    TempDir dir;
     for (auto [count, size] : {std::pair{0, 600}, {-4, 600}, {3, 600}}) {
-        auto bytes = countsFile(count, count, size);
-        MemoryByteSource src(bytes);
-        const auto figures = ReadArchiveFigures(src);
-        EXPECT_THROW(ReadDirectory(src, figures), Error) << count;
+        samples::writeFile(dir.file("a.qar"), countsFile(count, count, size));
+        Archive archive;
+        archive.open(dir.file("a.qar"));
+        EXPECT_THROW(ReadDirectory(archive), Error) << count;
     }
 }
 

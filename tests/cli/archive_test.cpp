@@ -45,11 +45,12 @@ protected:
     }
     // The tree as the loader builds it in this process, printed the way `tree` prints it.
     static std::string treeInProcess(const std::string& path) {
-        vorlr::ViewerState state;
-        state.CurrentArchiveName = path;
+        vorlr::Archive archive;
+        std::vector<int32_t> table;
+        vorlr::WorkBufferBytes buffer{};
         vorlr::FolderTree tree;
         vorlr::LoadObserver quiet;
-        vorlr::LoadDirectory(state, tree, quiet);
+        vorlr::LoadDirectory(path, vorlr::DirectoryLoad{archive, table, buffer}, tree, quiet);
         std::string out;
         std::vector<int> depth(tree.size());
         for (vorlr::NodeId n = tree.first(); n != vorlr::kNoNode; n = tree.next(n)) {

@@ -85,7 +85,7 @@ protected:
     }
     ~MediaPageTest() override {
         page.reset();
-        state.ArchiveFile.close();
+        state.archive.close();
         setAudioOutputs(nullptr);
         setDialogs(nullptr);
     }
@@ -97,7 +97,7 @@ protected:
     void select(const std::string& name, const std::vector<uint8_t>& bytes) {
         const std::string archive = "A" + std::to_string(++archives) + ".qar";
         writeQar(archive, {QarEntry{name, bytes, {}, {}, false}});
-        state.ArchiveFile.openExisting(archive, RuntimeFile::Access::ReadOnly);
+        state.archive.open(archive);
         state.ArchiveFile.seek(520);
         state.CurrentEntryName = name;
         std::string ext = name.substr(name.find('.') + 1);

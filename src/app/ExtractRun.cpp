@@ -1,0 +1,74 @@
+#include "app/ExtractRun.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QProgressDialog>
+
+#include <algorithm>
+#include <climits>
+
+#include "archive/SafeExtract.h"
+#include "platform/Dialogs.h"
+
+namespace vorlr {
+
+namespace {
+
+std::string counted(size_t n, const char* one, const char* many) {
+    return std::to_string(n) + " " + (n == 1 ? one : many);
+}
+
+int progressValue(size_t n) { return static_cast<int>(std::min<size_t>(n, INT_MAX)); }
+
+std::string summaryText(const ExtractSummary& summary, const std::string& targetDir,
+                        const std::string& firstProblem) {
+    std::string text = summary.cancelled ? "Extraction cancelled. " : "";
+    text += "Extracted " + counted(summary.written, "file", "files") + " to " + targetDir + ".";
+    if (summary.kept > 0)
+        text += " Kept " + counted(summary.kept, "existing file", "existing files") + ".";
+    if (summary.problems > 0)
+        text += " " + counted(summary.problems, "entry", "entries") + " with problems (first: " +
+                firstProblem + ").";
+    return text;
+}
+
+}  // namespace
+
+void RunExtraction(QWidget* parent, const Archive& archive, const std::vector<size_t>& entries,
+                   const std::string& targetDir,
+                   const std::function<void(QProgressDialog&)>& afterDispatch) {
+    QProgressDialog progress(QStringLiteral("Extracting ..."), QStringLiteral("Cancel"), 0,
+                             progressValue(entries.size()), parent);
+    progress.setWindowModality(Qt::WindowModal);
+    progress.setMinimumDuration(0);
+    progress.setAutoClose(false);
+    progress.setAutoReset(false);
+
+    ExtractOptions options;
+    bool haveProblem = false;
+    std::string firstProblem;
+    options.onEntry = [&](const ExtractNotice& n) {
+        const bool problem = n.outcome != ExtractOutcome::Written && n.outcome != ExtractOutcome::Kept;
+        if (!problem || haveProblem) return;
+        haveProblem = true;
+        firstProblem = n.name + (n.detail.empty() ? std::string() : ": " + n.detail);
+    };
+    // Small entries go by the thousand: dispatch about a thousand times a run, or after a pause
+    // long enough for a Cancel click to wait on.
+    const size_t step = std::max<size_t>(1, entries.size() / 1000);
+    QElapsedTimer sinceDispatch;
+    sinceDispatch.start();
+    options.progress = [&](size_t done, size_t total) {
+        if (done % step != 0 && done != total && sinceDispatch.elapsed() < 100) return true;
+        sinceDispatch.restart();
+        progress.setValue(progressValue(done));
+        QCoreApplication::processEvents();
+        if (afterDispatch) afterDispatch(progress);
+        return !progress.wasCanceled();
+    };
+    const ExtractSummary summary = ExtractEntries(archive, entries, targetDir, options);
+    progress.close();
+    showInformationText(summaryText(summary, targetDir, firstProblem), parent);
+}
+
+}  // namespace vorlr

@@ -1,0 +1,23 @@
+#pragma once
+// "Extract...": the chosen entries written under a folder with a progress dialog that can
+// cancel between entries, then a summary in the information dialog.
+#include <cstddef>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "archive/Archive.h"
+
+class QProgressDialog;
+class QWidget;
+
+namespace vorlr {
+
+// Writes the entries (indexes into archive) under targetDir and shows the summary. File errors
+// of the run itself ("Disk full", a folder that cannot be made) raise; problems of single
+// entries are counted in the summary. afterDispatch runs after each dispatch of pending events.
+void RunExtraction(QWidget* parent, const Archive& archive, const std::vector<size_t>& entries,
+                   const std::string& targetDir,
+                   const std::function<void(QProgressDialog&)>& afterDispatch);
+
+}  // namespace vorlr

@@ -1,0 +1,32 @@
+#pragma once
+// What the decoders read and write besides their input: the shared palette, the work buffer and
+// the size of the image being decoded, with the limits on what one entry may allocate. The
+// window keeps one for its lifetime (a palette entry carries over from one image to the next,
+// and the work buffer's bytes show through in truncated pictures); `qar` and batch jobs make a
+// fresh one per entry, as a viewer just started has it.
+#include <array>
+#include <cstddef>
+#include <cstdint>
+
+#include "archive/WorkBuffer.h"
+#include "platform/Bitmap24.h"
+
+namespace vorlr {
+
+struct DecodeLimits {
+    size_t maxPictureBytes = Bitmap24::kMaxPixelBytes;  // one picture, 3 bytes a pixel
+    size_t maxTotalBytes = Bitmap24::kMaxPixelBytes;    // all pictures of one entry together
+};
+
+struct DecoderState {
+    WorkBufferBytes WorkBuffer{};
+    std::array<uint8_t, 256 * 3> SharedPalette{};  // blue, green, red
+    int16_t ImageWidth = 0;
+    int16_t ImageHeight = 0;
+    DecodeLimits limits;
+};
+
+// Raises Error("Out of memory") when a width x height picture is past the limit for one.
+void checkPictureLimit(const DecodeLimits& limits, int64_t width, int64_t height);
+
+}  // namespace vorlr
