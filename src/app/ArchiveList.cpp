@@ -1,6 +1,7 @@
 #include "app/ArchiveList.h"
 
 #include <QCollator>
+#include <QComboBox>
 #include <QString>
 #include <QStringDecoder>
 
@@ -127,6 +128,15 @@ bool AddArchiveName(std::vector<std::string>& sortedList, const std::string& nam
     if (at != sortedList.end() && CompareArchiveNames(*at, name) == 0) return false;
     sortedList.insert(at, name);
     return true;
+}
+
+std::string ArchiveItemName(const QComboBox& box, int index) {
+    const QByteArray bytes = box.itemData(index).toByteArray();
+    return std::string(bytes.constData(), static_cast<size_t>(bytes.size()));
+}
+
+void AddArchiveItem(QComboBox& box, const std::string& name) {
+    box.addItem(ArchiveDisplayName(name), QByteArray(name.data(), static_cast<qsizetype>(name.size())));
 }
 
 }  // namespace vorlr

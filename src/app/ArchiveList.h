@@ -6,6 +6,7 @@
 #include <string_view>
 #include <vector>
 
+class QComboBox;
 class QString;
 
 namespace vorlr {
@@ -27,6 +28,10 @@ void WriteArchiveList(const std::string& path, const std::vector<std::string>& i
 // An 8-bit path as shown: UTF-8 when it is valid UTF-8 (file names from the dialog), otherwise
 // Windows-1252.
 QString ArchiveDisplayName(std::string_view bytes);
+// The drop-down list's items carry the 8-bit names; the text shown is ArchiveDisplayName's.
+std::string ArchiveItemName(const QComboBox& box, int index);
+void AddArchiveItem(QComboBox& box, const std::string& name);
+
 // The locale's case-insensitive order of archive names: <0, 0 or >0.
 int CompareArchiveNames(const std::string& a, const std::string& b);
 // Inserts name at its sorted place; a name comparing equal to one present is dropped (false).

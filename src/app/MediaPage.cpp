@@ -66,6 +66,21 @@ void MediaPage::ShowSoundEntry() {
     mp.Play();
 }
 
+// A key does what a mouse press on the button does, and nothing on a grey one.
+void MediaPage::MediaPlayPauseKey() {
+    if (!mediaPlayer_) return;
+    MediaPlayerControl& control = mediaPlayer_->control();
+    // Play stays usable while a sound plays, so a playing sound with a usable Pause pauses.
+    if (control.isOpen() && control.isUsable(btPause) && control.Mode() == MediaMode::Playing)
+        control.press(btPause);
+    else
+        control.press(btPlay);  // a grey button ignores the press
+}
+
+void MediaPage::MediaStopKey() {
+    if (mediaPlayer_) mediaPlayer_->control().press(btStop);
+}
+
 void MediaPage::tmMediaTimer() {
     if (!mediaPlayer_) return;
     // The slider clamps the value into its range.

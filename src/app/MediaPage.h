@@ -27,6 +27,11 @@ public:
     QSlider* tbMedia() const { return tbMedia_; }
     QScrollArea* sbMedia() const { return sbMedia_; }
 
+    // Keys of MediaPlayer1: Space presses Pause while a sound plays and Pause is usable, Play
+    // otherwise; S and Ctrl+. press Stop. Grey buttons ignore them, as they ignore the mouse.
+    void MediaPlayPauseKey();
+    void MediaStopKey();
+
     // Handlers.
     void tmMediaTimer();
     void MediaPlayer1Click(MediaPlayerControl& Sender, TMPBtnType Button, bool& DoDefault);

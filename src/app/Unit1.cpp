@@ -3,7 +3,6 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QContextMenuEvent>
-#include <QCoreApplication>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFrame>
@@ -11,7 +10,6 @@
 #include <QMenu>
 #include <QMimeData>
 #include <QProgressBar>
-#include <QProgressDialog>
 #include <QPushButton>
 #include <QScreen>
 #include <QShortcut>
@@ -20,7 +18,6 @@
 #include <QTreeView>
 #include <QUrl>
 
-#include <algorithm>
 #include <cstdio>
 
 #include "app/ArchiveList.h"
@@ -62,16 +59,6 @@ std::string hex32(int32_t value) {
     char buf[16];
     std::snprintf(buf, sizeof buf, "%X", static_cast<unsigned>(static_cast<uint32_t>(value)));
     return buf;
-}
-
-std::string itemName(const QComboBox* box, int k) {
-    const QByteArray bytes = box->itemData(k).toByteArray();
-    return std::string(bytes.constData(), static_cast<size_t>(bytes.size()));
-}
-
-void addItemName(QComboBox* box, const std::string& name) {
-    box->addItem(ArchiveDisplayName(name),
-                 QByteArray(name.data(), static_cast<qsizetype>(name.size())));
 }
 
 QPushButton* makeButton(QWidget* parent, const char* name, const char* caption, int x, int y,
@@ -260,12 +247,12 @@ void TForm1::buildShortcuts() {
     for (int page = 0; page < 3; ++page)
         key(paMain, QKeySequence(Qt::CTRL | (Qt::Key_1 + page)),
             [this, page] { PageControl1->setCurrentIndex(page); });
-    key(paMain, QKeySequence(Qt::CTRL | Qt::Key_Period), [this] { MediaStopKey(); });
+    key(paMain, QKeySequence(Qt::CTRL | Qt::Key_Period), [this] { mediaPage()->MediaStopKey(); });
     key(paLoad, QKeySequence(Qt::Key_Escape), [this] { buStop->click(); });
 
     // Space and S would take keys from the tree and the buttons: only while the Media page shows.
-    playPauseKey_ = key(paMain, QKeySequence(Qt::Key_Space), [this] { MediaPlayPauseKey(); });
-    QShortcut* stopKey = key(paMain, QKeySequence(Qt::Key_S), [this] { MediaStopKey(); });
+    playPauseKey_ = key(paMain, QKeySequence(Qt::Key_Space), [this] { mediaPage()->MediaPlayPauseKey(); });
+    QShortcut* stopKey = key(paMain, QKeySequence(Qt::Key_S), [this] { mediaPage()->MediaStopKey(); });
     auto follow = [this, stopKey] {
         const bool media = PageControl1->currentWidget() == tsMedia;
         playPauseKey_->setEnabled(media);
@@ -273,23 +260,6 @@ void TForm1::buildShortcuts() {
     };
     connect(PageControl1, &QTabWidget::currentChanged, this, follow);
     follow();
-}
-
-// A key does what a mouse press on the button does, and nothing on a grey one.
-void TForm1::MediaPlayPauseKey() {
-    MediaPlayer* player = mediaPage() ? mediaPage()->mediaPlayer() : nullptr;
-    if (!player) return;
-    MediaPlayerControl& control = player->control();
-    // Play stays usable while a sound plays, so a playing sound with a usable Pause pauses.
-    if (control.isOpen() && control.isUsable(btPause) && control.Mode() == MediaMode::Playing)
-        control.press(btPause);
-    else
-        control.press(btPlay);  // a grey button ignores the press
-}
-
-void TForm1::MediaStopKey() {
-    if (MediaPlayer* player = mediaPage() ? mediaPage()->mediaPlayer() : nullptr)
-        player->control().press(btStop);
 }
 
 NodeId TForm1::selectedNode() const {
@@ -368,7 +338,7 @@ void TForm1::FormCreate() {
     state.ArchiveNameList.clear();
     state.StartDirectory = currentDirectory();
     if (fileExists(kListFile))
-        for (const std::string& item : ReadArchiveList(kListFile)) addItemName(cbFiles, item);
+        for (const std::string& item : ReadArchiveList(kListFile)) AddArchiveItem(*cbFiles, item);
     cbFiles->setCurrentIndex(-1);
 }
 
@@ -383,7 +353,7 @@ void TForm1::FormDestroy() {
     state.ArchiveNameList.clear();
     std::vector<std::string> items;
     items.reserve(static_cast<size_t>(cbFiles->count()));
-    for (int k = 0; k < cbFiles->count(); ++k) items.push_back(itemName(cbFiles, k));
+    for (int k = 0; k < cbFiles->count(); ++k) items.push_back(ArchiveItemName(*cbFiles, k));
     WriteArchiveList(state.StartDirectory + "/" + kListFile, items);
 }
 
@@ -450,14 +420,14 @@ void TForm1::OpenArchive(const std::string& chosen) {
         return;
     }
     state.ArchiveNameList.clear();
-    for (int k = 0; k < cbFiles->count(); ++k) AddArchiveName(state.ArchiveNameList, itemName(cbFiles, k));
+    for (int k = 0; k < cbFiles->count(); ++k) AddArchiveName(state.ArchiveNameList, ArchiveItemName(*cbFiles, k));
     AddArchiveName(state.ArchiveNameList, chosen);
     cbFiles->clear();
-    for (const std::string& name : state.ArchiveNameList) addItemName(cbFiles, name);
+    for (const std::string& name : state.ArchiveNameList) AddArchiveItem(*cbFiles, name);
     cbFiles->setCurrentIndex(-1);
     const std::string wanted = lowerAZ(chosen);
     for (int k = 0; k < cbFiles->count(); ++k)
-        if (lowerAZ(itemName(cbFiles, k)) == wanted) cbFiles->setCurrentIndex(k);
+        if (lowerAZ(ArchiveItemName(*cbFiles, k)) == wanted) cbFiles->setCurrentIndex(k);
     cbFilesChange();
     setCurrentDirectory(state.StartDirectory);
 }
@@ -471,7 +441,7 @@ void TForm1::Button1Click() {}
 void TForm1::cbFilesChange() {
     if (loading_) return;
     const int k = cbFiles->currentIndex();
-    const std::string text = k < 0 ? std::string() : itemName(cbFiles, k);
+    const std::string text = k < 0 ? std::string() : ArchiveItemName(*cbFiles, k);
     if (text.empty()) return;
 
     selectionAttached_ = false;

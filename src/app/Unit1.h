@@ -49,10 +49,6 @@ public:
     // "Extract...": asks for a folder and writes the node's entry and every entry below it
     // there under their stored paths.
     void tvFilesExtract(NodeId node);
-    // Keys of MediaPlayer1: Space presses Pause while a sound plays and Pause is usable, Play
-    // otherwise; S and Ctrl+. press Stop. Grey buttons ignore them, as they ignore the mouse.
-    void MediaPlayPauseKey();
-    void MediaStopKey();
 
     ViewerState state;
 

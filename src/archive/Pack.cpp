@@ -12,6 +12,7 @@
 
 #include "archive/Container.h"
 #include "platform/Errors.h"
+#include "platform/LittleEndian.h"
 #include "platform/RuntimeFile.h"
 
 namespace vorlr {
@@ -23,13 +24,7 @@ namespace {
 constexpr int64_t kMaxField = std::numeric_limits<int32_t>::max();
 
 void put32(uint8_t* p, int64_t value) {
-    const auto u = static_cast<uint32_t>(static_cast<int32_t>(value));
-    for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(u >> (8 * i));
-}
-
-bool sameFile(const struct stat& a, const std::string& path) {
-    struct stat b {};
-    return ::stat(path.c_str(), &b) == 0 && a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+    putLe32(p, static_cast<uint32_t>(static_cast<int32_t>(value)));
 }
 
 }  // namespace
@@ -37,8 +32,7 @@ bool sameFile(const struct stat& a, const std::string& path) {
 std::vector<PackItem> CollectPackItems(const std::string& dir, const std::string& exclude) {
     std::error_code ec;
     if (!fs::is_directory(dir, ec)) throw Error("not a folder: " + dir);
-    struct stat excluded {};
-    const bool haveExcluded = !exclude.empty() && ::stat(exclude.c_str(), &excluded) == 0;
+    const std::optional<FileId> excluded = exclude.empty() ? std::nullopt : fileIdOf(exclude);
 
     std::vector<PackItem> items;
     const fs::path root(dir);
@@ -49,7 +43,7 @@ std::vector<PackItem> CollectPackItems(const std::string& dir, const std::string
         const fs::directory_entry& e = *it;
         if (!e.is_regular_file(ec) || e.is_symlink(ec)) continue;
         const std::string diskPath = e.path().string();
-        if (haveExcluded && sameFile(excluded, diskPath)) continue;
+        if (excluded && fileIdOf(diskPath) == excluded) continue;
         PackItem item;
         item.diskPath = diskPath;
         item.name = e.path().lexically_relative(root).generic_string();

@@ -197,43 +197,9 @@ struct RunContext {
     WorkBufferBytes& buffer;
 };
 
-void extractOne(RunContext& run, const ArchiveEntry& record, ExtractNotice& notice) {
-    std::vector<std::string> segments;
-    const NameVerdict verdict = SplitSafeName(record.name, segments);
-    if (verdict != NameVerdict::Safe) {
-        notice.outcome = ExtractOutcome::UnsafeName;
-        notice.detail = DescribeVerdict(verdict);
-        return;
-    }
-    for (const auto& s : segments) {
-        if (!notice.path.empty()) notice.path += '/';
-        notice.path += s;
-    }
-    const int dir = run.walker.open(segments, segments.size() - 1, notice);
-    if (dir < 0) return;
-    const std::string& leaf = segments.back();
-    const auto earlier = run.writtenPaths.find(notice.path);
-    const bool keep = run.options.keepExisting && earlier == run.writtenPaths.end();
-    struct stat st{};
-    const bool leafExists = ::fstatat(dir, leaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
-    if (leafExists) {
-        if (S_ISDIR(st.st_mode)) {
-            notice.outcome = ExtractOutcome::Blocked;
-            notice.detail = notice.path + " is a folder";
-            return;
-        }
-        if (run.archiveId && fileIdOf(st) == *run.archiveId) {
-            notice.outcome = ExtractOutcome::Blocked;
-            notice.detail = notice.path + " is the archive being read";
-            return;
-        }
-        if (keep) {
-            notice.outcome = ExtractOutcome::Kept;
-            return;
-        }
-    }
-    if (earlier != run.writtenPaths.end()) notice.replacedIndex = earlier->second;
-
+// Copies the entry's bytes to a new file and gives it the leaf's name.
+void writeEntry(RunContext& run, const ArchiveEntry& record, int dir, const std::string& leaf,
+                bool leafExists, bool keep, ExtractNotice& notice) {
     // Positioned as selecting the entry in the viewer positions the archive.
     ArchiveReader reader(run.archive);
     int32_t remaining = record.size;
@@ -271,6 +237,45 @@ void extractOne(RunContext& run, const ArchiveEntry& record, ExtractNotice& noti
         notice.detail = "data beyond the end of the archive: wrote " + std::to_string(notice.written) +
                         " of " + std::to_string(record.size) + " bytes";
     }
+}
+
+void extractOne(RunContext& run, const ArchiveEntry& record, ExtractNotice& notice) {
+    std::vector<std::string> segments;
+    const NameVerdict verdict = SplitSafeName(record.name, segments);
+    if (verdict != NameVerdict::Safe) {
+        notice.outcome = ExtractOutcome::UnsafeName;
+        notice.detail = DescribeVerdict(verdict);
+        return;
+    }
+    for (const auto& s : segments) {
+        if (!notice.path.empty()) notice.path += '/';
+        notice.path += s;
+    }
+    const int dir = run.walker.open(segments, segments.size() - 1, notice);
+    if (dir < 0) return;
+    const std::string& leaf = segments.back();
+    const auto earlier = run.writtenPaths.find(notice.path);
+    const bool keep = run.options.keepExisting && earlier == run.writtenPaths.end();
+    struct stat st{};
+    const bool leafExists = ::fstatat(dir, leaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
+    if (leafExists) {
+        if (S_ISDIR(st.st_mode)) {
+            notice.outcome = ExtractOutcome::Blocked;
+            notice.detail = notice.path + " is a folder";
+            return;
+        }
+        if (run.archiveId && fileIdOf(st) == *run.archiveId) {
+            notice.outcome = ExtractOutcome::Blocked;
+            notice.detail = notice.path + " is the archive being read";
+            return;
+        }
+        if (keep) {
+            notice.outcome = ExtractOutcome::Kept;
+            return;
+        }
+    }
+    if (earlier != run.writtenPaths.end()) notice.replacedIndex = earlier->second;
+    writeEntry(run, record, dir, leaf, leafExists, keep, notice);
 }
 
 }  // namespace

@@ -227,20 +227,7 @@ private:
             while (pos_ < in_.size() && isLetter(in_[pos_])) ++pos_;
             const std::string_view word = in_.substr(start, pos_ - start);
             bool hasParam = false;
-            bool negative = false;
-            if (pos_ + 1 < in_.size() && in_[pos_] == '-' && isDigit(in_[pos_ + 1])) {
-                negative = true;
-                ++pos_;
-            }
-            int64_t value = 0;
-            while (pos_ < in_.size() && isDigit(in_[pos_])) {
-                hasParam = true;
-                if (value <= kNumberLimit) value = value * 10 + (in_[pos_] - '0');
-                ++pos_;
-            }
-            value = std::min(value, kNumberLimit);
-            if (negative) value = -value;
-            if (pos_ < in_.size() && in_[pos_] == ' ') ++pos_;
+            const int64_t value = readParameter(hasParam);
             if (word == "bin") {  // raw bytes follow; never interpreted
                 const uint64_t n = value > 0 ? static_cast<uint64_t>(value) : 0;
                 pos_ += static_cast<size_t>(std::min<uint64_t>(n, in_.size() - pos_));
@@ -254,26 +241,45 @@ private:
             return;
         }
         ++pos_;
-        if (c == '\'') {
-            int byte = -1;
-            if (pos_ + 1 < in_.size()) {
-                const int hi = hexValue(in_[pos_]), lo = hexValue(in_[pos_ + 1]);
-                if (hi >= 0 && lo >= 0) {
-                    byte = hi * 16 + lo;
-                    pos_ += 2;
-                }
+        int byte = -1;
+        if (c == '\'' && pos_ + 1 < in_.size()) {
+            const int hi = hexValue(in_[pos_]), lo = hexValue(in_[pos_ + 1]);
+            if (hi >= 0 && lo >= 0) {
+                byte = hi * 16 + lo;
+                pos_ += 2;
             }
-            if (skipping) {
-                --unicodeSkipLeft_;
-                return;
-            }
-            if (byte >= 0) putByte(static_cast<unsigned char>(byte));
-            return;
         }
         if (skipping) {
             --unicodeSkipLeft_;
             return;
         }
+        if (c == '\'') {
+            if (byte >= 0) putByte(static_cast<unsigned char>(byte));
+            return;
+        }
+        controlSymbol(c);
+    }
+
+    // The optional signed number after a control word, clamped, and the space that ends it.
+    int64_t readParameter(bool& hasParam) {
+        bool negative = false;
+        if (pos_ + 1 < in_.size() && in_[pos_] == '-' && isDigit(in_[pos_ + 1])) {
+            negative = true;
+            ++pos_;
+        }
+        int64_t value = 0;
+        while (pos_ < in_.size() && isDigit(in_[pos_])) {
+            hasParam = true;
+            if (value <= kNumberLimit) value = value * 10 + (in_[pos_] - '0');
+            ++pos_;
+        }
+        value = std::min(value, kNumberLimit);
+        if (negative) value = -value;
+        if (pos_ < in_.size() && in_[pos_] == ' ') ++pos_;
+        return value;
+    }
+
+    void controlSymbol(char c) {
         switch (c) {
             case '\\': case '{': case '}': put(static_cast<char16_t>(c)); break;
             case '~': put(u'\u00A0'); break;
@@ -287,27 +293,9 @@ private:
 
     void controlWord(std::string_view w, bool hasParam, int value) {
         if (cur_.destination == Destination::Skip) return;
-        const bool on = !hasParam || value != 0;
-        if (cur_.destination == Destination::FontTable) {
-            if (w == "f") {
-                commitFont();
-                fontIndex_ = value;
-            } else if (w == "fcharset") {
-                fontCodePage_ = codePageForCharset(value);
-            } else if (isSkippedDestination(w)) {
-                cur_.destination = Destination::Skip;
-            }
-            return;
-        }
-        if (cur_.destination == Destination::ColourTable) {
-            const int v = std::clamp(value, 0, 255);
-            if (w == "red") red_ = v, colourSet_ = true;
-            else if (w == "green") green_ = v, colourSet_ = true;
-            else if (w == "blue") blue_ = v, colourSet_ = true;
-            return;
-        }
-        CharState& ch = cur_.chr;
-        ParaState& pa = cur_.para;
+        if (cur_.destination == Destination::FontTable) return fontTableWord(w, value);
+        if (cur_.destination == Destination::ColourTable) return colourTableWord(w, value);
+        if (characterWord(w, !hasParam || value != 0, value) || paragraphWord(w, value)) return;
         if (w == "par" || w == "sect" || w == "page" || w == "row") paragraphBreak();
         else if (w == "line") put(u'\u2028');
         else if (w == "tab" || w == "cell") put(u'\t');
@@ -315,7 +303,45 @@ private:
             put(static_cast<char16_t>(value < 0 ? value + 65536 : value));
             unicodeSkipLeft_ = cur_.unicodeSkip;
         } else if (w == "uc") cur_.unicodeSkip = std::clamp(value, 0, kMaxUnicodeSkip);
-        else if (w == "b") ch.bold = on;
+        else if (w == "emdash") put(u'\u2014');
+        else if (w == "endash") put(u'\u2013');
+        else if (w == "bullet") put(u'\u2022');
+        else if (w == "lquote") put(u'\u2018');
+        else if (w == "rquote") put(u'\u2019');
+        else if (w == "ldblquote") put(u'\u201C');
+        else if (w == "rdblquote") put(u'\u201D');
+        else if (w == "emspace") put(u'\u2003');
+        else if (w == "enspace") put(u'\u2002');
+        else if (w == "ansicpg") documentCodePage_ = value;
+        else if (w == "deff") defaultFont_ = cur_.chr.font = value;
+        else if (w == "fonttbl") cur_.destination = Destination::FontTable;
+        else if (w == "colortbl") cur_.destination = Destination::ColourTable;
+        else if (isSkippedDestination(w)) cur_.destination = Destination::Skip;
+        // Anything else is a word we do not know: ignored, as the format asks.
+    }
+
+    void fontTableWord(std::string_view w, int value) {
+        if (w == "f") {
+            commitFont();
+            fontIndex_ = value;
+        } else if (w == "fcharset") {
+            fontCodePage_ = codePageForCharset(value);
+        } else if (isSkippedDestination(w)) {
+            cur_.destination = Destination::Skip;
+        }
+    }
+
+    void colourTableWord(std::string_view w, int value) {
+        const int v = std::clamp(value, 0, 255);
+        if (w == "red") red_ = v, colourSet_ = true;
+        else if (w == "green") green_ = v, colourSet_ = true;
+        else if (w == "blue") blue_ = v, colourSet_ = true;
+    }
+
+    // Character formatting; false when w is none of its words.
+    bool characterWord(std::string_view w, bool on, int value) {
+        CharState& ch = cur_.chr;
+        if (w == "b") ch.bold = on;
         else if (w == "i") ch.italic = on;
         else if (w == "ul" || w == "uld" || w == "uldb" || w == "uldash" || w == "ulw" || w == "ulth" || w == "ulwave") ch.underline = on;
         else if (w == "ulnone") ch.underline = false;
@@ -329,7 +355,14 @@ private:
         else if (w == "cf") ch.foreground = value;
         else if (w == "cb" || w == "highlight" || w == "chcbpat") ch.background = value;
         else if (w == "plain") ch = CharState{.font = defaultFont_};
-        else if (w == "pard") pa = ParaState{};
+        else return false;
+        return true;
+    }
+
+    // Paragraph formatting; false when w is none of its words.
+    bool paragraphWord(std::string_view w, int value) {
+        ParaState& pa = cur_.para;
+        if (w == "pard") pa = ParaState{};
         else if (w == "ql") pa.alignment = Qt::AlignLeft;
         else if (w == "qc") pa.alignment = Qt::AlignHCenter;
         else if (w == "qr") pa.alignment = Qt::AlignRight;
@@ -339,21 +372,8 @@ private:
         else if (w == "fi") pa.firstIndent = std::clamp(value, -kMaxTwips, kMaxTwips);
         else if (w == "sb") pa.spaceBefore = std::clamp(value, 0, kMaxTwips);
         else if (w == "sa") pa.spaceAfter = std::clamp(value, 0, kMaxTwips);
-        else if (w == "emdash") put(u'\u2014');
-        else if (w == "endash") put(u'\u2013');
-        else if (w == "bullet") put(u'\u2022');
-        else if (w == "lquote") put(u'\u2018');
-        else if (w == "rquote") put(u'\u2019');
-        else if (w == "ldblquote") put(u'\u201C');
-        else if (w == "rdblquote") put(u'\u201D');
-        else if (w == "emspace") put(u'\u2003');
-        else if (w == "enspace") put(u'\u2002');
-        else if (w == "ansicpg") documentCodePage_ = value;
-        else if (w == "deff") defaultFont_ = ch.font = value;
-        else if (w == "fonttbl") cur_.destination = Destination::FontTable;
-        else if (w == "colortbl") cur_.destination = Destination::ColourTable;
-        else if (isSkippedDestination(w)) cur_.destination = Destination::Skip;
-        // Anything else is a word we do not know: ignored, as the format asks.
+        else return false;
+        return true;
     }
 
     void putByte(unsigned char b) {

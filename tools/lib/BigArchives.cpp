@@ -7,6 +7,8 @@
 #include <random>
 #include <stdexcept>
 
+#include "platform/LittleEndian.h"
+
 namespace vorlr::samples {
 
 std::vector<std::string> bigArchiveNames(int32_t entries, bool shuffled, uint32_t seed) {
@@ -55,7 +57,7 @@ void writeBigArchive(const std::string& path, const std::vector<std::string>& na
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     if (!out) throw std::runtime_error("cannot write " + path);
     auto put32 = [](char* p, int32_t v) {
-        for (int i = 0; i < 4; ++i) p[i] = static_cast<char>(static_cast<uint32_t>(v) >> (8 * i));
+        putLe32(reinterpret_cast<uint8_t*>(p), static_cast<uint32_t>(v));
     };
     std::vector<char> head(520, 0);
     put32(&head[512], static_cast<int32_t>(names.size()));

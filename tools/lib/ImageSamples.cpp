@@ -3,15 +3,16 @@
 #include <algorithm>
 #include <cmath>
 
+#include "platform/LittleEndian.h"
+
 namespace vorlr::samples {
 namespace {
 
 void put16(std::vector<uint8_t>& out, size_t at, uint32_t v) {
-    out[at] = static_cast<uint8_t>(v);
-    out[at + 1] = static_cast<uint8_t>(v >> 8);
+    putLe16(out.data() + at, static_cast<uint16_t>(v));
 }
 void put32(std::vector<uint8_t>& out, size_t at, uint32_t v) {
-    for (int i = 0; i < 4; ++i) out[at + i] = static_cast<uint8_t>(v >> (8 * i));
+    putLe32(out.data() + at, v);
 }
 uint8_t clampByte(double v) { return static_cast<uint8_t>(std::clamp(v, 0.0, 255.0)); }
 uint16_t rgb565(int r, int g, int b) {

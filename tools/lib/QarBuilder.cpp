@@ -5,11 +5,12 @@
 #include <iterator>
 #include <stdexcept>
 
+#include "platform/LittleEndian.h"
+
 namespace vorlr::samples {
 
 static void put32(std::vector<uint8_t>& out, size_t at, int32_t v) {
-    const auto u = static_cast<uint32_t>(v);
-    for (int i = 0; i < 4; ++i) out[at + i] = static_cast<uint8_t>(u >> (8 * i));
+    putLe32(out.data() + at, static_cast<uint32_t>(v));
 }
 
 std::vector<uint8_t> buildQar(const std::vector<QarEntry>& entries, const QarOptions& options) {
