@@ -6,9 +6,11 @@
 
 #include <algorithm>
 #include <climits>
+#include <thread>
 
 #include "archive/SafeExtract.h"
 #include "platform/Dialogs.h"
+#include "viewers/PictureExport.h"
 
 namespace vorlr {
 
@@ -20,10 +22,16 @@ std::string counted(size_t n, const char* one, const char* many) {
 
 int progressValue(size_t n) { return static_cast<int>(std::min<size_t>(n, INT_MAX)); }
 
-std::string summaryText(const ExtractSummary& summary, const std::string& targetDir,
+std::string summaryText(const ExtractSummary& summary, const ExtractTarget& target,
                         const std::string& firstProblem) {
     std::string text = summary.cancelled ? "Extraction cancelled. " : "";
-    text += "Extracted " + counted(summary.written, "file", "files") + " to " + targetDir + ".";
+    text += "Extracted " + counted(summary.written, "file", "files") + " to " + target.folder + ".";
+    if (target.convertPictures)
+        text += " Converted " + counted(summary.converted, "picture", "pictures") + " to PNG.";
+    if (summary.conversionFailures > 0)
+        text += " " + counted(summary.conversionFailures, "picture", "pictures") +
+                " could not be converted and " +
+                (summary.conversionFailures == 1 ? "was" : "were") + " written as stored.";
     if (summary.kept > 0)
         text += " Kept " + counted(summary.kept, "existing file", "existing files") + ".";
     if (summary.problems > 0)
@@ -35,7 +43,7 @@ std::string summaryText(const ExtractSummary& summary, const std::string& target
 }  // namespace
 
 void RunExtraction(QWidget* parent, const Archive& archive, const std::vector<size_t>& entries,
-                   const std::string& targetDir,
+                   const ExtractTarget& target,
                    const std::function<void(QProgressDialog&)>& afterDispatch) {
     QProgressDialog progress(QStringLiteral("Extracting ..."), QStringLiteral("Cancel"), 0,
                              progressValue(entries.size()), parent);
@@ -48,11 +56,16 @@ void RunExtraction(QWidget* parent, const Archive& archive, const std::vector<si
     bool haveProblem = false;
     std::string firstProblem;
     options.onEntry = [&](const ExtractNotice& n) {
-        const bool problem = n.outcome != ExtractOutcome::Written && n.outcome != ExtractOutcome::Kept;
+        const bool problem = (n.outcome != ExtractOutcome::Written && n.outcome != ExtractOutcome::Kept) ||
+                             !n.conversionError.empty();
         if (!problem || haveProblem) return;
         haveProblem = true;
-        firstProblem = n.name + (n.detail.empty() ? std::string() : ": " + n.detail);
+        const std::string& detail = n.conversionError.empty() ? n.detail : n.conversionError;
+        firstProblem = n.name + (detail.empty() ? std::string() : ": " + detail);
     };
+    const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
+    const EntryConversion pictures = PictureConversion(PictureFormat::Png, static_cast<int>(cores));
+    if (target.convertPictures) options.conversion = &pictures;
     // Small entries go by the thousand: dispatch about a thousand times a run, or after a pause
     // long enough for a Cancel click to wait on.
     const size_t step = std::max<size_t>(1, entries.size() / 1000);
@@ -66,9 +79,9 @@ void RunExtraction(QWidget* parent, const Archive& archive, const std::vector<si
         if (afterDispatch) afterDispatch(progress);
         return !progress.wasCanceled();
     };
-    const ExtractSummary summary = ExtractEntries(archive, entries, targetDir, options);
+    const ExtractSummary summary = ExtractEntries(archive, entries, target.folder, options);
     progress.close();
-    showInformationText(summaryText(summary, targetDir, firstProblem), parent);
+    showInformationText(summaryText(summary, target, firstProblem), parent);
 }
 
 }  // namespace vorlr

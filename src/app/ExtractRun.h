@@ -7,17 +7,19 @@
 #include <vector>
 
 #include "archive/Archive.h"
+#include "platform/Dialogs.h"
 
 class QProgressDialog;
 class QWidget;
 
 namespace vorlr {
 
-// Writes the entries (indexes into archive) under targetDir and shows the summary. File errors
-// of the run itself ("Disk full", a folder that cannot be made) raise; problems of single
-// entries are counted in the summary. afterDispatch runs after each dispatch of pending events.
+// Writes the entries (indexes into archive) under the target's folder, pictures as PNG files
+// when the target says so, and shows the summary. File errors of the run itself ("Disk full",
+// a folder that cannot be made) raise; problems of single entries are counted in the summary.
+// afterDispatch runs after each dispatch of pending events.
 void RunExtraction(QWidget* parent, const Archive& archive, const std::vector<size_t>& entries,
-                   const std::string& targetDir,
+                   const ExtractTarget& target,
                    const std::function<void(QProgressDialog&)>& afterDispatch);
 
 }  // namespace vorlr

@@ -308,7 +308,7 @@ void TForm1::tvFilesExtract(NodeId node) {
     }
     if (selection.empty()) return;
 
-    const std::optional<std::string> target = dialogs().getExistingDirectory(this);
+    const std::optional<ExtractTarget> target = dialogs().getExtractTarget(this);
     if (!target) return;
     extracting_ = true;
     struct Done {

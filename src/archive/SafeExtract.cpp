@@ -11,6 +11,7 @@
 #include <unordered_map>
 #include <utility>
 
+#include "archive/ConversionPool.h"
 #include "archive/Extract.h"
 #include "platform/Errors.h"
 
@@ -197,10 +198,73 @@ struct RunContext {
     WorkBufferBytes& buffer;
 };
 
-// Copies the entry's bytes to a new file and gives it the leaf's name.
-void writeEntry(RunContext& run, const ArchiveEntry& record, int dir, const std::string& leaf,
-                bool leafExists, bool keep, ExtractNotice& notice) {
-    // Positioned as selecting the entry in the viewer positions the archive.
+// Where one file goes: its folder (opened), leaf name and path, and whether something of that
+// name is there already.
+struct Destination {
+    int dir = -1;
+    std::string leaf;
+    bool exists = false;
+    bool keep = false;
+};
+
+// Checks what stands at notice.path's leaf in dir; false (notice filled in) when the file is not
+// to be written.
+bool prepare(RunContext& run, Destination& to, ExtractNotice& notice) {
+    const auto earlier = run.writtenPaths.find(notice.path);
+    to.keep = run.options.keepExisting && earlier == run.writtenPaths.end();
+    struct stat st{};
+    to.exists = ::fstatat(to.dir, to.leaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
+    if (to.exists) {
+        if (S_ISDIR(st.st_mode)) {
+            notice.outcome = ExtractOutcome::Blocked;
+            notice.detail = notice.path + " is a folder";
+            return false;
+        }
+        if (run.archiveId && fileIdOf(st) == *run.archiveId) {
+            notice.outcome = ExtractOutcome::Blocked;
+            notice.detail = notice.path + " is the archive being read";
+            return false;
+        }
+        if (to.keep) {
+            notice.outcome = ExtractOutcome::Kept;
+            return false;
+        }
+    }
+    if (earlier != run.writtenPaths.end()) notice.replacedIndex = earlier->second;
+    return true;
+}
+
+// Writes a file through fill (which returns the bytes written) and gives it the leaf's name.
+template <class Fill>
+bool writeFile(RunContext& run, const Destination& to, ExtractNotice& notice, Fill&& fill) {
+    std::optional<OutputFile> created;
+    try {
+        created.emplace(to.dir, to.leaf, to.exists);
+    } catch (const FileError& e) {
+        if (e.code() == kDiskFull) throw;
+        notice.outcome = ExtractOutcome::Failed;
+        notice.detail = e.what();
+        return false;
+    }
+    OutputFile& output = *created;
+    notice.written = fill(output.fd());
+    output.closeChecked();
+    if (const int err = output.commit(to.leaf, to.keep); err != 0) {
+        if (err == EEXIST && to.keep) {
+            notice.outcome = ExtractOutcome::Kept;
+        } else {
+            notice.outcome = ExtractOutcome::Failed;
+            notice.detail = errnoText(err);
+        }
+        return false;
+    }
+    run.writtenPaths[notice.path] = notice.index;
+    return true;
+}
+
+// The entry's bytes, copied as selecting and extracting it in the viewer copies them.
+void writeRaw(RunContext& run, const ArchiveEntry& record, const Destination& to,
+              ExtractNotice& notice) {
     ArchiveReader reader(run.archive);
     int32_t remaining = record.size;
     try {
@@ -210,72 +274,76 @@ void writeEntry(RunContext& run, const ArchiveEntry& record, int dir, const std:
         notice.detail = e.what();
         return;
     }
-    std::optional<OutputFile> created;
-    try {
-        created.emplace(dir, leaf, leafExists);
-    } catch (const FileError& e) {
-        if (e.code() == kDiskFull) throw;
-        notice.outcome = ExtractOutcome::Failed;
-        notice.detail = e.what();
-        return;
-    }
-    OutputFile& output = *created;
-    notice.written = CopyEntryToFile(EntryCopy{reader, remaining, run.buffer}, output.fd());
-    output.closeChecked();
-    if (const int err = output.commit(leaf, keep); err != 0) {
-        if (err == EEXIST && keep) {
-            notice.outcome = ExtractOutcome::Kept;
-        } else {
-            notice.outcome = ExtractOutcome::Failed;
-            notice.detail = errnoText(err);
-        }
-        return;
-    }
-    run.writtenPaths[notice.path] = notice.index;
-    if (record.size > 0 && notice.written < record.size) {
+    const bool written = writeFile(run, to, notice, [&](int fd) {
+        return CopyEntryToFile(EntryCopy{reader, remaining, run.buffer}, fd);
+    });
+    if (written && record.size > 0 && notice.written < record.size) {
         notice.outcome = ExtractOutcome::Truncated;
         notice.detail = "data beyond the end of the archive: wrote " + std::to_string(notice.written) +
                         " of " + std::to_string(record.size) + " bytes";
     }
 }
 
-void extractOne(RunContext& run, const ArchiveEntry& record, ExtractNotice& notice) {
+std::string pathOf(const std::vector<std::string>& segments, const std::string& leaf) {
+    std::string path;
+    for (size_t i = 0; i + 1 < segments.size(); ++i) (path += segments[i]) += '/';
+    return path + leaf;
+}
+
+std::string stemOf(const std::string& leaf) { return leaf.substr(0, leaf.find('.')); }
+
+// The entry as it is, or as the files it was converted to; one notice per file.
+void extractOne(RunContext& run, const ArchiveEntry& record, ExtractNotice base,
+                const ConversionPool::Result* converted) {
     std::vector<std::string> segments;
     const NameVerdict verdict = SplitSafeName(record.name, segments);
+    const auto report = [&](ExtractNotice& n) {
+        if (run.options.onEntry) run.options.onEntry(n);
+    };
     if (verdict != NameVerdict::Safe) {
-        notice.outcome = ExtractOutcome::UnsafeName;
-        notice.detail = DescribeVerdict(verdict);
+        base.outcome = ExtractOutcome::UnsafeName;
+        base.detail = DescribeVerdict(verdict);
+        return report(base);
+    }
+    base.path = pathOf(segments, segments.back());
+    Destination to;
+    to.dir = run.walker.open(segments, segments.size() - 1, base);
+    if (to.dir < 0) return report(base);
+    if (converted && converted->error.empty()) {
+        for (const ConvertedFile& file : converted->files) {
+            ExtractNotice n = base;
+            n.converted = true;
+            to.leaf = stemOf(segments.back()) + file.suffix;
+            n.path = pathOf(segments, to.leaf);
+            if (prepare(run, to, n)) {
+                writeFile(run, to, n, [&](int fd) {
+                    writeAll(fd, file.bytes.data(), static_cast<int64_t>(file.bytes.size()));
+                    return static_cast<int64_t>(file.bytes.size());
+                });
+            }
+            report(n);
+        }
         return;
     }
-    for (const auto& s : segments) {
-        if (!notice.path.empty()) notice.path += '/';
-        notice.path += s;
+    if (converted) base.conversionError = converted->error;
+    to.leaf = segments.back();
+    if (prepare(run, to, base)) writeRaw(run, record, to, base);
+    report(base);
+}
+
+// Counts a notice into the summary.
+void count(ExtractSummary& summary, const ExtractNotice& n) {
+    switch (n.outcome) {
+    case ExtractOutcome::Written: ++summary.written; break;
+    case ExtractOutcome::Truncated: ++summary.written; ++summary.problems; break;
+    case ExtractOutcome::Kept: ++summary.kept; break;
+    default: ++summary.problems; break;
     }
-    const int dir = run.walker.open(segments, segments.size() - 1, notice);
-    if (dir < 0) return;
-    const std::string& leaf = segments.back();
-    const auto earlier = run.writtenPaths.find(notice.path);
-    const bool keep = run.options.keepExisting && earlier == run.writtenPaths.end();
-    struct stat st{};
-    const bool leafExists = ::fstatat(dir, leaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
-    if (leafExists) {
-        if (S_ISDIR(st.st_mode)) {
-            notice.outcome = ExtractOutcome::Blocked;
-            notice.detail = notice.path + " is a folder";
-            return;
-        }
-        if (run.archiveId && fileIdOf(st) == *run.archiveId) {
-            notice.outcome = ExtractOutcome::Blocked;
-            notice.detail = notice.path + " is the archive being read";
-            return;
-        }
-        if (keep) {
-            notice.outcome = ExtractOutcome::Kept;
-            return;
-        }
+    if (n.converted && n.outcome == ExtractOutcome::Written) ++summary.converted;
+    if (!n.conversionError.empty()) {
+        ++summary.conversionFailures;
+        ++summary.problems;
     }
-    if (earlier != run.writtenPaths.end()) notice.replacedIndex = earlier->second;
-    writeEntry(run, record, dir, leaf, leafExists, keep, notice);
 }
 
 }  // namespace
@@ -363,18 +431,33 @@ ExtractSummary ExtractEntries(const Archive& archive, const std::vector<size_t>&
     root.fd = ::open(targetDir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (root.fd < 0) throwFromErrno(errno);
 
+    ExtractSummary summary;
+    ExtractOptions counting = options;
+    counting.onEntry = [&](const ExtractNotice& n) {
+        count(summary, n);
+        if (options.onEntry) options.onEntry(n);
+    };
     FolderWalker walker(root.fd);
     std::unordered_map<std::string, size_t> writtenPaths;
     const auto buffer = std::make_unique<WorkBufferBytes>();
-    RunContext run{archive, options, walker, writtenPaths, fileIdOf(archive.fd()), *buffer};
+    RunContext run{archive, counting, walker, writtenPaths, fileIdOf(archive.fd()), *buffer};
 
-    ExtractSummary summary;
     const size_t total = selection.size();
+    const auto converts = [&](size_t k) {
+        return options.conversion && selection[k] < archive.entryCount() &&
+               options.conversion->applies(archive.entry(selection[k]));
+    };
+    std::optional<ConversionPool> pool;
+    if (options.conversion) pool.emplace(archive, *options.conversion);
+    size_t ahead = 0;  // the next position whose conversion may be queued
     if (options.progress && !options.progress(0, total)) {
         summary.cancelled = true;
         return summary;
     }
     for (size_t k = 0; k < total; ++k) {
+        // Conversions run ahead of the writing, as many as there are workers.
+        for (; pool && ahead < total && !pool->full(); ++ahead)
+            if (ahead >= k && converts(ahead)) pool->submit(ahead, selection[ahead]);
         const size_t index = selection[k];
         if (index >= archive.entryCount()) continue;
         const ArchiveEntry record = archive.entry(index);
@@ -382,14 +465,9 @@ ExtractSummary ExtractEntries(const Archive& archive, const std::vector<size_t>&
         notice.index = index;
         notice.name = std::string(record.name);
         notice.size = record.size;
-        extractOne(run, record, notice);
-        switch (notice.outcome) {
-        case ExtractOutcome::Written: ++summary.written; break;
-        case ExtractOutcome::Truncated: ++summary.written; ++summary.problems; break;
-        case ExtractOutcome::Kept: ++summary.kept; break;
-        default: ++summary.problems; break;
-        }
-        if (options.onEntry) options.onEntry(notice);
+        std::optional<ConversionPool::Result> converted;
+        if (converts(k)) converted = pool->take(k);
+        extractOne(run, record, std::move(notice), converted ? &*converted : nullptr);
         if (options.progress && !options.progress(k + 1, total)) {
             summary.cancelled = true;
             break;

@@ -1,32 +1,19 @@
 // qar convert: a .kmg or .tga entry decoded as the viewer decodes it, written as BMP or PNG.
 #include <cstdio>
-#include <memory>
 #include <string>
 #include <vector>
 
+#include "archive/EntryKind.h"
 #include "cli/Commands.h"
 #include "cli/EntryLookup.h"
-#include "archive/EntryKind.h"
 #include "platform/Bitmap24.h"
 #include "platform/PngWriter.h"
 #include "platform/Text.h"
-#include "viewers/KmgDecoder.h"
+#include "viewers/PictureExport.h"
 #include "viewers/TargaDecoder.h"
 
 namespace qar {
 namespace {
-
-// The pictures of a fresh viewer: element 0 is the first view's, empty until decoded.
-class PictureList final : public vorlr::KmgTarget {
-public:
-    std::vector<vorlr::Bitmap24> pictures = std::vector<vorlr::Bitmap24>(1);
-    vorlr::Bitmap24& firstPicture() override { return pictures[0]; }
-    void setSubImageCount(int count) override { pictures.resize(count > 0 ? count : 1); }
-    vorlr::Bitmap24& beginSubImage(int index, vorlr::KmgLayout::Position) override {
-        return pictures[index];
-    }
-    void pictureDone(int) override {}
-};
 
 void writePicture(const vorlr::Bitmap24& picture, const std::string& path, bool png) {
     if (!png) {
@@ -37,20 +24,42 @@ void writePicture(const vorlr::Bitmap24& picture, const std::string& path, bool 
     vorlr::savePng(picture, path);
 }
 
+// ARCHIVE NAME OUT and --all; false for wrong usage.
+bool parse(const Args& args, std::vector<std::string>& words, bool& all) {
+    for (const auto& a : args) {
+        if (a == "--all")
+            all = true;
+        else if (a.size() > 1 && a[0] == '-' && a[1] == '-')
+            return false;
+        else
+            words.push_back(a);
+    }
+    return words.size() == 3;
+}
+
+// Each sub-image i as STEM_i.EXT; one without pixels is reported and skipped.
+int writeAll(const std::vector<vorlr::Bitmap24>& pictures, const std::string& out, size_t dot,
+             bool png) {
+    const std::string stem = out.substr(0, dot);
+    int status = 0;
+    for (size_t i = 0; i < pictures.size(); ++i) {
+        const std::string path = stem + "_" + std::to_string(i) + "." + out.substr(dot + 1);
+        if (pictures[i].empty()) {
+            status = fail("sub-image " + std::to_string(i) + " has no pixels; " + path +
+                          " not written");
+            continue;
+        }
+        writePicture(pictures[i], path, png);
+    }
+    return status;
+}
+
 }  // namespace
 
 int cmdConvert(const Args& args) {
     std::vector<std::string> words;
     bool all = false;
-    for (const auto& a : args) {
-        if (a == "--all")
-            all = true;
-        else if (a.size() > 1 && a[0] == '-' && a[1] == '-')
-            return usage("convert");
-        else
-            words.push_back(a);
-    }
-    if (words.size() != 3) return usage("convert");
+    if (!parse(args, words, all)) return usage("convert");
     const std::string& out = words[2];
     const size_t slash = out.find_last_of('/');
     const size_t dot = out.find_last_of('.');
@@ -65,41 +74,23 @@ int cmdConvert(const Args& args) {
     vorlr::Archive archive;
     OpenWithDirectory(archive, words[0]);
     const size_t index = ResolveEntry(archive, words[1]);
-    vorlr::ArchiveReader source = archive.entryReader(index);
-    const auto state = std::make_unique<vorlr::DecoderState>();  // palette all black, as at start
+    vorlr::ArchiveReader reader = archive.entryReader(index);
+    vorlr::BufferedByteSource source(reader);
     const std::string_view node = vorlr::NodeNameOf(archive.entry(index).name);
     const vorlr::EntryKind kind = vorlr::EntryKindOf(vorlr::EntryExtension(node), node);
-
-    if (kind == vorlr::EntryKind::Targa) {
-        vorlr::Bitmap24 picture;
-        try {
-            vorlr::decodeTarga(source, *state, picture);
-        } catch (const vorlr::UnsupportedTargaFormat& e) {
-            return fail(e.what());
-        }
-        writePicture(picture, out, png);
+    if (kind != vorlr::EntryKind::Targa && kind != vorlr::EntryKind::Kmg)
+        return fail(words[1] + ": not a .kmg or .tga entry");
+    vorlr::EntryPictures decoded;
+    try {
+        decoded = vorlr::DecodeEntryPictures(source, kind);
+    } catch (const vorlr::UnsupportedTargaFormat& e) {
+        return fail(e.what());
+    }
+    if (!all || !decoded.palette) {
+        writePicture(decoded.pictures[0], out, png);
         return 0;
     }
-    if (kind != vorlr::EntryKind::Kmg) return fail(words[1] + ": not a .kmg or .tga entry");
-
-    PictureList list;
-    const vorlr::KmgKind kmgKind = vorlr::decodeKmg(source, *state, list);
-    if (!all || kmgKind == vorlr::KmgKind::Rgb16) {
-        writePicture(list.pictures[0], out, png);
-        return 0;
-    }
-    const std::string stem = out.substr(0, dot);
-    int status = 0;
-    for (size_t i = 0; i < list.pictures.size(); ++i) {
-        const std::string path = stem + "_" + std::to_string(i) + "." + out.substr(dot + 1);
-        if (list.pictures[i].empty()) {
-            status = fail("sub-image " + std::to_string(i) + " has no pixels; " + path +
-                          " not written");
-            continue;
-        }
-        writePicture(list.pictures[i], path, png);
-    }
-    return status;
+    return writeAll(decoded.pictures, out, dot, png);
 }
 
 }  // namespace qar

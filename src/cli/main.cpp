@@ -15,6 +15,7 @@ struct Command {
     int (*run)(const Args&);
     const char* synopsis;
     const char* summary;
+    const char* details = nullptr;  // more for the command's own help
 };
 
 const std::map<std::string, Command>& commands() {
@@ -25,7 +26,12 @@ const std::map<std::string, Command>& commands() {
         {"cat", {cmdCat, "qar cat ARCHIVE NAME", "an entry's bytes on standard output"}},
         {"text", {cmdText, "qar text ARCHIVE NAME", "a text entry as the viewer loads it (UTF-16 made 8-bit)"}},
         {"convert", {cmdConvert, "qar convert ARCHIVE NAME OUT [--all]", "a .kmg or .tga entry decoded to OUT (.bmp or .png)"}},
-        {"extract", {cmdExtract, "qar extract ARCHIVE [-o DIR] [--keep] [PATTERN...]", "entries to files under DIR (default .)"}},
+        {"extract", {cmdExtract, "qar extract ARCHIVE [-o DIR] [--keep] [--convert png|bmp] [-j N] [PATTERN...]",
+                     "entries to files under DIR (default .)",
+                     "With --convert every .kmg and .tga entry is written as pictures: NAME.png, or\n"
+                     "NAME_0.png, NAME_1.png, ... for the sub-images of a palette KMG, decoded on N\n"
+                     "workers (-j, default one per core). A picture that cannot be decoded is reported\n"
+                     "as \"qar: NAME: MESSAGE\" and written as stored; the exit status is then 1."}},
         {"check", {cmdCheck, "qar check ARCHIVE", "every structural problem of the archive"}},
         {"pack", {cmdPack, "qar pack DIR OUT", "a new archive from the regular files under DIR"}},
     };
@@ -34,7 +40,12 @@ const std::map<std::string, Command>& commands() {
 
 void printMainHelp(FILE* out) {
     std::fprintf(out, "qar - read Vorlund packed archives (.qar)\n\nusage:\n");
-    for (const auto& [name, c] : commands()) std::fprintf(out, "  %-50s %s\n", c.synopsis, c.summary);
+    for (const auto& [name, c] : commands()) {
+        if (std::strlen(c.synopsis) <= 50)
+            std::fprintf(out, "  %-50s %s\n", c.synopsis, c.summary);
+        else
+            std::fprintf(out, "  %s\n  %-50s %s\n", c.synopsis, "", c.summary);
+    }
     std::fprintf(out, "  %-50s %s\n", "qar --help | qar COMMAND --help | qar --version", "this help, a command's help, the version");
     std::fprintf(out,
                  "\nNAME is an entry's full stored name (DATA\\README.TXT, or DATA/README.TXT);\n"
@@ -67,6 +78,7 @@ void printHelp(const std::string& command) {
     auto it = commands().find(command);
     if (it == commands().end()) return printMainHelp(stdout);
     std::printf("usage: %s\n%s\n", it->second.synopsis, it->second.summary);
+    if (it->second.details) std::printf("\n%s\n", it->second.details);
 }
 
 int usage(const std::string& command) {

@@ -36,4 +36,22 @@ private:
     int64_t pos_ = 0;
 };
 
+// Reads another source in large blocks, so that decoders asking for a few bytes at a time cost
+// one system call per block: the same bytes, counts and errors as reading the source itself.
+class BufferedByteSource final : public ByteSource {
+public:
+    explicit BufferedByteSource(ByteSource& source, size_t blockSize = size_t{1} << 16);
+    int64_t readCounted(void* buffer, int64_t count) override;
+    void seek(int64_t position) override;
+    int64_t position() override { return pos_; }
+    int64_t size() override { return source_.size(); }
+
+private:
+    ByteSource& source_;
+    std::vector<uint8_t> block_;
+    int64_t blockStart_ = 0;  // source position of block_[0]
+    int64_t blockEnd_ = 0;    // one past the last byte held
+    int64_t pos_;
+};
+
 }  // namespace vorlr

@@ -1,7 +1,9 @@
 #include "platform/Dialogs.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QFileDialog>
+#include <QGridLayout>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScreen>
@@ -41,10 +43,18 @@ public:
             return std::nullopt;
         return dialog.selectedFiles().first().toLocal8Bit().toStdString();
     }
-    std::optional<std::string> getExistingDirectory(QWidget* parent) override {
-        const QString dir = QFileDialog::getExistingDirectory(parent);
-        if (dir.isEmpty()) return std::nullopt;
-        return dir.toLocal8Bit().toStdString();
+    std::optional<ExtractTarget> getExtractTarget(QWidget* parent) override {
+        // Qt's own folder dialog, which takes the check box below its buttons.
+        QFileDialog dialog(parent);
+        dialog.setFileMode(QFileDialog::Directory);
+        dialog.setOptions(QFileDialog::ShowDirsOnly | QFileDialog::DontUseNativeDialog);
+        auto* convert = new QCheckBox(QStringLiteral("Convert pictures to PNG"), &dialog);
+        if (auto* grid = qobject_cast<QGridLayout*>(dialog.layout()))
+            grid->addWidget(convert, grid->rowCount(), 0, 1, grid->columnCount());
+        if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+            return std::nullopt;
+        return ExtractTarget{dialog.selectedFiles().first().toLocal8Bit().toStdString(),
+                             convert->isChecked()};
     }
 };
 

@@ -10,6 +10,12 @@ class QWidget;
 
 namespace vorlr {
 
+// Where "Extract..." writes, and whether pictures are converted on the way.
+struct ExtractTarget {
+    std::string folder;
+    bool convertPictures = false;
+};
+
 class DialogSeam {
 public:
     virtual ~DialogSeam() = default;
@@ -20,8 +26,9 @@ public:
                                  const std::string& text) = 0;
     // File-open dialog; nullopt when cancelled. Returns the chosen path as 8-bit bytes.
     virtual std::optional<std::string> getOpenFileName(QWidget* parent) = 0;
-    // Folder dialog; nullopt when cancelled. Seams that never ask for a folder need not answer.
-    virtual std::optional<std::string> getExistingDirectory(QWidget* parent) {
+    // The extraction's folder dialog with its "Convert pictures to PNG" choice (off at first);
+    // nullopt when cancelled. Seams that never ask for a folder need not answer.
+    virtual std::optional<ExtractTarget> getExtractTarget(QWidget* parent) {
         (void)parent;
         return std::nullopt;
     }

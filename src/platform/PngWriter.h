@@ -1,13 +1,17 @@
 #pragma once
 // PNG files of 24-bit pictures, through libspng at a fast compression level.
+#include <cstdint>
 #include <string>
+#include <vector>
 
 #include "platform/Bitmap24.h"
 
 namespace vorlr {
 
-// Writes picture as an 8-bit RGB PNG. Failures are "Cannot create file" errors carrying the
-// runtime's text; an empty picture is refused the same way, as a PNG needs one pixel.
+// Writes picture as an 8-bit RGB PNG. A file that cannot be created, or an empty picture (a PNG
+// needs one pixel), is a "Cannot create file" error; a failed write is the runtime's error.
 void savePng(const Bitmap24& picture, const std::string& path);
+// The same file's bytes, in memory. An empty picture raises Error("The picture has no pixels").
+std::vector<uint8_t> encodePng(const Bitmap24& picture);
 
 }  // namespace vorlr

@@ -19,6 +19,7 @@
 #include "app/MediaPage.h"
 #include "app/MediaPlayer.h"
 #include "app/Unit1.h"
+#include "lib/ImageSamples.h"
 #include "lib/QarBuilder.h"
 #include "lib/SoundSamples.h"
 #include "platform/Dialogs.h"
@@ -159,6 +160,39 @@ TEST_F(Extras, CancelAfterTheFirstEntryStopsTheRunAndSaysSo) {
     EXPECT_FALSE(fs::exists(out("out/DATA/SUB/C.BIN")));
     EXPECT_EQ(dialogs.infos, std::vector<std::string>{"Extraction cancelled. Extracted 1 file to " + out("out") + "."});
     EXPECT_EQ(f.findChild<QProgressDialog*>(), nullptr);
+}
+
+TEST_F(Extras, PicturesConvertedToPngWhenAskedAndACancelLeavesNoPartOfAnEntry) {
+    std::vector<QarEntry> entries{byteEntry("GFX\\ICONS.KMG", samples::sampleKmgPalette(3)),
+                                  byteEntry("GFX\\BAD.TGA", samples::sampleTga(2, 24, 4, 4)),
+                                  byteEntry("GFX\\SKY.TGA", samples::sampleTga(10, 24, 30, 20)),
+                                  byteEntry("GFX\\NOTE.TXT", bytesOf("text"))};
+    entries[1].data[16] = 16;  // an unsupported depth: written as stored
+    load(entries);
+    dialogs.convertPictures = true;
+    dialogs.folders = {out("all"), out("part")};
+    extractViaMenu("GFX");
+    for (const char* name : {"ICONS_0.png", "ICONS_1.png", "ICONS_2.png", "SKY.png", "NOTE.TXT"})
+        EXPECT_TRUE(fs::exists(out("all/GFX/") + name)) << name;
+    EXPECT_EQ(readFile(out("all/GFX/BAD.TGA")), entries[1].data);
+    EXPECT_FALSE(fs::exists(out("all/GFX/ICONS.KMG")));
+    EXPECT_EQ(dialogs.infos, std::vector<std::string>{
+        "Extracted 6 files to " + out("all") + ". Converted 4 pictures to PNG. 1 picture could not "
+        "be converted and was written as stored. 1 entry with problems (first: GFX\\BAD.TGA: "
+        "Unsupported TGA format: 16-bit)."});
+
+    // Cancelled after the first entry: its three pictures are all there, nothing of the rest.
+    f.onExtractDispatch = [&](QProgressDialog& progress) {
+        if (progress.value() >= 1) progress.cancel();
+    };
+    extractViaMenu("GFX");
+    std::vector<std::string> written;
+    for (const auto& e : fs::recursive_directory_iterator(out("part")))
+        if (e.is_regular_file()) written.push_back(e.path().filename());
+    std::sort(written.begin(), written.end());
+    EXPECT_EQ(written, (std::vector<std::string>{"ICONS_0.png", "ICONS_1.png", "ICONS_2.png"}));
+    ASSERT_EQ(dialogs.infos.size(), 2u);
+    EXPECT_EQ(dialogs.infos[1].rfind("Extraction cancelled. Extracted 3 files", 0), 0u) << dialogs.infos[1];
 }
 
 TEST_F(Extras, CancelledFolderDialogOrNoArchiveDoesNothing) {

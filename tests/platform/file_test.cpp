@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <random>
 
 #include "lib/QarBuilder.h"
 #include "platform/ByteSource.h"
@@ -170,3 +171,30 @@ TEST(MemorySource, CountedAndPlainReads) {
 }
 
 }  // namespace
+
+// Buffered reads must be indistinguishable from reading the source itself: the same bytes,
+// counts, positions and errors, over random reads and seeks (inside, across and past blocks).
+TEST(BufferedSource, SameReadsAsTheSourceItself) {
+    std::vector<uint8_t> bytes(5000);
+    for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<uint8_t>(i * 31 + (i >> 7));
+    std::mt19937 rng(77);
+    for (size_t blockSize : {1u, 7u, 64u, 4096u}) {
+        MemoryByteSource plain(bytes), inner(bytes);
+        BufferedByteSource buffered(inner, blockSize);
+        for (int step = 0; step < 3000; ++step) {
+            SCOPED_TRACE(::testing::Message() << "block " << blockSize << " step " << step);
+            if (rng() % 4 == 0) {
+                const int64_t to = static_cast<int64_t>(rng() % 5600) - 100;  // some negative
+                const bool a = [&] { try { plain.seek(to); return true; } catch (const FileError&) { return false; } }();
+                const bool b = [&] { try { buffered.seek(to); return true; } catch (const FileError&) { return false; } }();
+                ASSERT_EQ(a, b);
+            }
+            const int64_t n = static_cast<int64_t>(rng() % (rng() % 8 == 0 ? 9000 : 300));
+            std::vector<uint8_t> x(static_cast<size_t>(n) + 1, 0xAA), y = x;
+            ASSERT_EQ(plain.readCounted(x.data(), n), buffered.readCounted(y.data(), n));
+            ASSERT_EQ(x, y);
+            ASSERT_EQ(plain.position(), buffered.position());
+        }
+        EXPECT_EQ(buffered.size(), plain.size());
+    }
+}

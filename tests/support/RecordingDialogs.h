@@ -34,18 +34,19 @@ public:
         answers.pop_front();
         return answer;
     }
-    std::optional<std::string> getExistingDirectory(QWidget*) override {
+    std::optional<ExtractTarget> getExtractTarget(QWidget*) override {
         ++folderAsked;
         if (folders.empty()) return std::nullopt;
         auto answer = folders.front();
         folders.pop_front();
-        return answer;
+        return ExtractTarget{answer, convertPictures};
     }
 
     std::vector<std::string> errors, infos;            // message texts, in order
     std::vector<std::string> errorTitles, infoTitles;  // their captions
     std::deque<std::optional<std::string>> answers;    // for the open-file dialog
     std::deque<std::string> folders;                   // for the folder dialog
+    bool convertPictures = false;                      // its check box
     std::function<void()> duringOpen;                  // runs while the open dialog is up
     int opened = 0;
     int folderAsked = 0;

@@ -1,0 +1,85 @@
+#include "viewers/PictureExport.h"
+
+#include <memory>
+#include <string>
+
+#include "platform/Errors.h"
+#include "platform/PngWriter.h"
+#include "viewers/DecoderState.h"
+#include "viewers/KmgDecoder.h"
+#include "viewers/TargaDecoder.h"
+
+namespace vorlr {
+
+namespace {
+
+// The pictures of a fresh viewer: element 0 is the first view's, empty until decoded.
+class PictureList final : public KmgTarget {
+public:
+    explicit PictureList(std::vector<Bitmap24>& pictures) : pictures_(pictures) {}
+    Bitmap24& firstPicture() override { return pictures_[0]; }
+    void setSubImageCount(int count) override { pictures_.resize(count > 0 ? size_t(count) : 1); }
+    Bitmap24& beginSubImage(int index, KmgLayout::Position) override {
+        return pictures_[static_cast<size_t>(index)];
+    }
+    void pictureDone(int) override {}
+
+private:
+    std::vector<Bitmap24>& pictures_;
+};
+
+EntryKind kindOf(const ArchiveEntry& entry) {
+    const std::string_view node = NodeNameOf(entry.name);
+    return EntryKindOf(EntryExtension(node), node);
+}
+
+}  // namespace
+
+EntryPictures DecodeEntryPictures(ByteSource& source, EntryKind kind) {
+    const auto state = std::make_unique<DecoderState>();  // palette all black, as at start
+    EntryPictures out;
+    out.pictures.resize(1);
+    if (kind == EntryKind::Targa) {
+        decodeTarga(source, *state, out.pictures[0]);
+    } else {
+        PictureList list(out.pictures);
+        out.palette = decodeKmg(source, *state, list) == KmgKind::Palette;
+    }
+    return out;
+}
+
+std::vector<uint8_t> EncodePicture(const Bitmap24& picture, PictureFormat format) {
+    return format == PictureFormat::Png ? encodePng(picture) : picture.toBmp();
+}
+
+bool IsPictureEntry(const ArchiveEntry& entry) {
+    const EntryKind kind = kindOf(entry);
+    return kind == EntryKind::Kmg || kind == EntryKind::Targa;
+}
+
+EntryConversion PictureConversion(PictureFormat format, int workers) {
+    EntryConversion conversion;
+    conversion.workers = workers;
+    conversion.applies = IsPictureEntry;
+    conversion.convert = [format](const Archive& archive, size_t index) {
+        const ArchiveEntry entry = archive.entry(index);
+        ArchiveReader reader = archive.entryReader(index);
+        BufferedByteSource source(reader);
+        const EntryPictures decoded = DecodeEntryPictures(source, kindOf(entry));
+        const std::string ext = format == PictureFormat::Png ? ".png" : ".bmp";
+        const bool numbered = decoded.pictures.size() > 1;
+        std::vector<ConvertedFile> files;
+        for (size_t i = 0; i < decoded.pictures.size(); ++i) {
+            const Bitmap24& picture = decoded.pictures[i];
+            if (picture.empty())
+                throw Error(numbered ? "sub-image " + std::to_string(i) + " has no pixels"
+                                     : std::string("the picture has no pixels"));
+            files.push_back({(numbered ? "_" + std::to_string(i) : std::string()) + ext,
+                             EncodePicture(picture, format)});
+        }
+        return files;
+    };
+    return conversion;
+}
+
+}  // namespace vorlr
