@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <mpg123.h>
 #include <sndfile.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -556,6 +557,8 @@ void MediaDevice::startCount() {
     counting->count = std::move(count);
     try {
         counting->thread = std::thread([this, job, app, alive = std::weak_ptr<bool>(alive_)] {
+            // Below the UI thread, which decodes what is heard, when the cores are busy.
+            ::setpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()), 10);
             try {
                 job->run();
                 // The result is taken on the UI thread, unless the device is gone by then.
