@@ -375,8 +375,9 @@ uint32_t SoundDecoder::finishOpen(std::unique_ptr<Impl> impl, Kind kind,
         d->fileChannels_ = reader->channels;
         d->format_.sampleRate = static_cast<int>(reader->rate);
         d->frames_ = std::max<int64_t>(mpg123_length(reader->mh), 0);
-        // Counted by the decoder itself, so that the count is what it delivers (the encoder's
-        // delay and padding included, as its gapless mode trims them).
+        // Counted by scanning this very decoder: what a scan finds changes how libmpg123 trims
+        // the encoder's delay and padding (for a file cut short), so only the decoder that was
+        // scanned delivers exactly the count.
         if (reader->source.size <= kCountAtOpenBytes) {
             if (mpg123_scan(reader->mh) == MPG123_OK && mpg123_length(reader->mh) >= 0) {
                 d->frames_ = mpg123_length(reader->mh);
