@@ -16,11 +16,19 @@ static void decode(const uint8_t* data, size_t size, SoundDecoder::Kind kind) {
         __builtin_trap();
     std::vector<int16_t> buf(1024 * 2);
     int64_t total = 0;
-    for (int64_t n; total < (int64_t{1} << 22) && (n = d->read(buf.data(), 1024)) > 0;) {
+    bool ended = false;
+    while (total < (int64_t{1} << 22)) {
+        const int64_t n = d->read(buf.data(), 1024);
         if (n > 1024) __builtin_trap();
+        if (n <= 0) {
+            ended = true;
+            break;
+        }
         total += n;
     }
     if (total > d->frames()) __builtin_trap();
+    // Read to its end, the sound's length is exactly what was read.
+    if (ended && (!d->framesExact() || d->frames() != total)) __builtin_trap();
     // Seeking back into the sound and reading again must stay safe too.
     if (d->seekFrame(d->frames() / 2)) d->read(buf.data(), 1024);
     d->seekFrame(0);

@@ -26,6 +26,8 @@ MediaPage::MediaPage(QWidget* tsMedia, PageContext context) : tsMedia_(tsMedia),
     mp.OnClick = [this](MediaPlayerControl& sender, TMPBtnType button, bool& doDefault) {
         MediaPlayer1Click(sender, button, doDefault);
     };
+    // A length known only after opening (an MP3 counted in the background) widens the bar.
+    mp.OnLengthChange = [this] { tbMedia_->setMaximum(mediaPlayer_->control().Length()); };
 
     tbMedia_ = new QSlider(Qt::Horizontal, tsMedia_);
     tbMedia_->setObjectName(QStringLiteral("tbMedia"));
@@ -45,7 +47,10 @@ MediaPage::MediaPage(QWidget* tsMedia, PageContext context) : tsMedia_(tsMedia),
 
 MediaPage::~MediaPage() {
     // The control may outlive the page: it must not call back into it.
-    if (mediaPlayer_) mediaPlayer_->control().OnClick = nullptr;
+    if (mediaPlayer_) {
+        mediaPlayer_->control().OnClick = nullptr;
+        mediaPlayer_->control().OnLengthChange = nullptr;
+    }
 }
 
 void MediaPage::ShowSoundEntry() {

@@ -1,14 +1,16 @@
 #pragma once
 // The media layer: opens a sound file by name (the extension picks the decoder), plays it
 // through an audio output while decoding on demand, and reports the end of playback as a
-// queued call. Length and position are milliseconds. Everything runs on the UI thread.
+// queued call. Length and position are milliseconds. Everything runs on the UI thread, except
+// the frame count of a large MP3 file, whose result is taken there as a queued call.
+#include <QPointer>
+#include <algorithm>
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
 #include <vector>
-
-#include <QPointer>
 
 class QIODevice;
 
@@ -47,14 +49,22 @@ constexpr int kMaxFileChannels = 8;
 constexpr int kMinSampleRate = 1000;
 constexpr int kMaxSampleRate = 384000;
 
-// A streaming decoder for one WAV or MP3 file (libsndfile).
+// A streaming decoder for one WAV file (libsndfile) or MP3 file (libmpg123, after libsndfile has
+// recognised it). Reading goes on until the decoder gives no more, whatever the header claimed;
+// frames() is the count known so far and becomes exact once the frames are counted or the end
+// has been read.
 class SoundDecoder {
 public:
     enum class Kind { Wave, Mpeg };
-    struct Impl;  // libsndfile handle and memory source
+    struct Impl;  // libsndfile or libmpg123 handle and the bytes it reads
+    class PendingCount;
     ~SoundDecoder();
     SoundDecoder(const SoundDecoder&) = delete;
     SoundDecoder& operator=(const SoundDecoder&) = delete;
+
+    // MP3 files up to this size are counted at open (a millisecond at most); larger ones are
+    // counted by PendingCount, which may run on another thread.
+    static constexpr int64_t kCountAtOpenBytes = 64 * 1024;
 
     // The kind for a file name's extension (compared without case); false when none fits.
     static bool kindForName(const std::string& fileName, Kind& kind);
@@ -66,7 +76,9 @@ public:
 
     const PcmFormat& format() const { return format_; }
     int fileChannels() const { return fileChannels_; }
-    int64_t frames() const { return frames_; }
+    // Never less than what has been read: an estimate grows while the sound plays past it.
+    int64_t frames() const { return std::max(frames_, reached_); }
+    bool framesExact() const { return exact_; }
     int64_t lengthMs() const;                        // clamped to 0..INT32_MAX
     int64_t framesToMs(int64_t frames) const;
     int64_t msToFrames(int64_t ms) const;
@@ -77,6 +89,12 @@ public:
     // Moves to a frame (clamped to 0..frames()); false when the decoder cannot.
     bool seekFrame(int64_t frame);
 
+    // The count still to be made, once (nullptr when the frames are known or cannot be counted).
+    std::unique_ptr<PendingCount> takePendingCount();
+    // Takes over a finished count: the counted decoder replaces this one at the same frame.
+    // False when the count failed or came too late (the end was read first).
+    bool adoptCount(PendingCount& count);
+
 private:
     SoundDecoder();
     static uint32_t finishOpen(std::unique_ptr<Impl> impl, Kind kind,
@@ -85,8 +103,35 @@ private:
     PcmFormat format_;
     int fileChannels_ = 0;
     int64_t frames_ = 0;
+    bool exact_ = false;
     int64_t next_ = 0;
+    // The furthest frame read so far. Reading that starts at a known frame (one read before, or
+    // any frame once the count is exact) and finds the end has found the real end; a seek past
+    // everything read to a guessed length may land beyond the real end, where nothing is known.
+    int64_t reached_ = 0;
+    bool runFromKnown_ = true;
     std::vector<int16_t> scratch_;
+    std::unique_ptr<PendingCount> pending_;
+};
+
+// A full pass over an MP3 file's frames with a decoder of its own (libmpg123's scan). run() may
+// be called on any one thread; cancel() from any thread makes a running pass end soon.
+class SoundDecoder::PendingCount {
+public:
+    ~PendingCount();
+    void run();
+    void cancel() { cancelled_ = true; }
+    bool succeeded() const { return ok_; }
+    int64_t frames() const { return frames_; }
+    struct Reader;  // the MP3 decoder it counts with, which then takes over the playback
+
+private:
+    friend class SoundDecoder;
+    PendingCount();
+    std::unique_ptr<Reader> reader_;
+    std::atomic<bool> cancelled_{false};
+    bool ok_ = false;
+    int64_t frames_ = 0;
 };
 
 // Where decoded sound goes. A real output plays it; tests drive their own clock.
@@ -148,10 +193,20 @@ public:
 
     // Bytes handed to the output since open (for measurements).
     int64_t bytesDelivered() const { return delivered_; }
+    // Whether lengthMs() is final: the frames have been counted or the end has been read.
+    bool lengthExact() const { return decoder_->framesExact(); }
+    // Called from the event loop when lengthMs() has changed since open or since the last call
+    // (a count arrived, or playback found the real end).
+    std::function<void()> onLengthChanged;
 
 private:
     class Stream;
+    struct Counting;
     MediaDevice() = default;
+    void startCount();
+    void countDone();
+    void reportLength();
+    void queueLengthReport();
     int64_t currentFrame() const;
     void settle();  // stops the output and moves the decoder to the heard position
     void onOutputIdle();
@@ -169,7 +224,10 @@ private:
     int64_t frame_ = 0;       // heard position while the output is not running
     int64_t startFrame_ = 0;  // where the running output started
     int64_t delivered_ = 0;
+    int64_t reportedLength_ = 0;
+    bool lengthReportQueued_ = false;
     std::vector<int16_t> pullBuffer_;
+    std::unique_ptr<Counting> counting_;
     QPointer<QObject> noticeContext_;
     NoticeFn notify_;
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);

@@ -39,6 +39,7 @@ void MediaPlayerControl::closeDevice() {
     // The state says "closed" before the device goes: closing an output can run the event loop,
     // and a notice handled there must not reach a device half destroyed.
     std::shared_ptr<MediaDevice> device(std::move(device_));
+    if (device) device->onLengthChanged = nullptr;
     lastResult_ = kMediaOk;
     open_ = false;
     deviceId_ = 0;
@@ -63,6 +64,11 @@ void MediaPlayerControl::Open() {
         throw EMCIDeviceError(text);
     }
     device_ = std::move(device);
+    device_->onLengthChanged = [this] {
+        guarded([this] {
+            if (OnLengthChange) OnLengthChange();
+        });
+    };
     open_ = true;
     deviceId_ = nextId_;
     nextId_ = static_cast<uint16_t>(nextId_ + 1);

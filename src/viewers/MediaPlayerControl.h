@@ -64,6 +64,9 @@ public:
     std::function<void()> OnNotify;
     // Called whenever the buttons must be drawn again.
     std::function<void()> OnRedraw;
+    // Called from the event loop when the open sound's Length has changed since Open (its
+    // frames were counted, or playback found the real end).
+    std::function<void()> OnLengthChange;
 
     // Operations (they wait for the device, except Play and Resume).
     void Close();

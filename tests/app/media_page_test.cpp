@@ -63,6 +63,16 @@ void drain() {
     for (int i = 0; i < 5; ++i) QCoreApplication::processEvents();
 }
 
+// Runs the event loop until done() holds (a result from another thread), for 60 s at most.
+template <class F>
+bool runUntil(F done) {
+    QElapsedTimer t;
+    t.start();
+    while (!done() && t.elapsed() < 60000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    return done();
+}
+
 // Runs the event loop for about ms of wall-clock time.
 void runFor(int ms) {
     QElapsedTimer t;
@@ -273,6 +283,27 @@ TEST_F(MediaPageTest, PlayedToTheEndTheBarStaysRightAndPlayStartsOver) {
     EXPECT_TRUE(page->tmMedia()->isActive());  // it keeps polling
     click(btPlay);
     EXPECT_EQ(look(), "-AS");
+    outputs.manual.advance(200);
+    tick();
+    EXPECT_EQ(bar().value(), 200);
+}
+
+// An MP3 counted while it plays: the bar's range starts at the estimate and widens to the real
+// length when the count arrives; played to its end, the bar stands at its right end.
+TEST_F(MediaPageTest, BarWidensWhenTheCountArrivesAndEndsAtItsRight) {
+    show("LONG.MP3", encodeWithLame(makeWavTone({20000, 44100, 2, 440, 3000}), {"-V", "6", "-t"}));
+    const int estimate = bar().maximum();
+    EXPECT_EQ(estimate, mp().Length());
+    EXPECT_LT(estimate, 10000);
+    ASSERT_TRUE(runUntil([&] { return mp().device()->lengthExact(); }));
+    EXPECT_GT(bar().maximum(), 19900);
+    EXPECT_EQ(bar().maximum(), mp().Length());
+    outputs.manual.advance(21000);
+    drain();
+    tick();
+    EXPECT_EQ(mp().Position(), mp().Length());
+    EXPECT_EQ(bar().value(), bar().maximum());
+    click(btPlay);
     outputs.manual.advance(200);
     tick();
     EXPECT_EQ(bar().value(), 200);

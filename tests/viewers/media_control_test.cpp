@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
 
 #include "lib/QarBuilder.h"
 #include "lib/SoundSamples.h"
@@ -25,6 +26,16 @@ QCoreApplication& app() { return vorlr::testing::coreApp("viewers_media_control_
 
 void drain() {
     for (int i = 0; i < 5; ++i) QCoreApplication::processEvents();
+}
+
+// Runs the event loop until done() holds (a result from another thread), for 60 s at most.
+template <class F>
+bool runUntil(F done) {
+    QElapsedTimer t;
+    t.start();
+    while (!done() && t.elapsed() < 60000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    return done();
 }
 
 // Reports a code the layer has no text for.
@@ -216,6 +227,59 @@ TEST_F(ControlTest, PlayingToTheEndThenPlayStartsAgainFromTheStart) {
     EXPECT_EQ(mp.Mode(), MediaMode::Playing);
     outputs.advance(50);
     EXPECT_EQ(mp.Position(), 50);
+}
+
+// The sound users heard cut off: a VBR MP3 without a header, large enough to be counted while
+// it plays. Length starts as the estimate and grows once, when the count is taken over; the
+// whole sound plays, Position equals Length at the end, and Play starts it over. A position
+// past the old estimate is outside the sound until the count arrives, and inside afterwards.
+TEST_F(ControlTest, VbrMp3WithoutHeaderPlaysToItsEndWhereLengthIsPosition) {
+    const std::string mp3 = dir.file("TEMP.mp3");
+    writeFile(mp3, encodeWithLame(makeWavTone({20000, 44100, 2, 440, 3000}), {"-V", "6", "-t"}));
+    std::unique_ptr<SoundDecoder> whole;
+    ASSERT_EQ(SoundDecoder::openFile(mp3, SoundDecoder::Kind::Mpeg, whole), kMediaOk);
+    std::vector<int16_t> buf(8192);
+    int64_t frames = 0;
+    for (int64_t n; (n = whole->read(buf.data(), 4096)) > 0;) frames += n;
+
+    int changes = 0;
+    mp.OnLengthChange = [&] { ++changes; };
+    mp.FileName = mp3;
+    mp.Open();
+    const int32_t estimate = mp.Length();
+    ASSERT_GT(estimate, 1000);
+    ASSERT_LT(estimate, 10000);
+    mp.SetPosition(estimate + 1000);
+    EXPECT_EQ(mp.LastMciResult(), kMediaOutOfRange);
+    mp.press(btPlay);
+    outputs.advance(1000);
+    EXPECT_EQ(mp.Length(), estimate);
+    ASSERT_TRUE(runUntil([&] { return mp.device()->lengthExact(); }));
+    EXPECT_EQ(changes, 1);
+    const int32_t length = mp.Length();
+    EXPECT_EQ(length, whole->lengthMs());
+    EXPECT_EQ(mp.Position(), 1000);
+    outputs.advance(25000);
+    drain();
+    EXPECT_EQ(mp.Mode(), MediaMode::Stopped);
+    EXPECT_EQ(mp.Position(), mp.Length());
+    EXPECT_EQ(mp.Length(), length);
+    EXPECT_EQ(changes, 1);  // the end is where the count said
+    EXPECT_EQ(outputs.last()->bytesPulled(), frames * 4);
+    EXPECT_EQ(look(mp), "P--");
+    EXPECT_EQ(mp.NotifyValue(), TMPNotifyValues::nvSuccessful);
+    mp.press(btPlay);
+    outputs.advance(100);
+    EXPECT_EQ(mp.Position(), 100);
+
+    mp.SetPosition(length - 500);  // past the old estimate
+    EXPECT_EQ(mp.LastMciResult(), 0u);
+    EXPECT_EQ(mp.Position(), length - 500);
+    mp.Play();  // Play stays grey while the pressed Play goes on
+    outputs.advance(1000);
+    drain();
+    EXPECT_EQ(mp.Mode(), MediaMode::Stopped);
+    EXPECT_EQ(mp.Position(), length);
 }
 
 TEST_F(ControlTest, LengthZeroRewindsAndEndsAtOnce) {
