@@ -18,6 +18,9 @@
 #include <system_error>
 #include <thread>
 
+#include "platform/LittleEndian.h"
+#include "platform/SndfileIo.h"
+
 namespace vorlr {
 
 std::string mediaErrorText(uint32_t code) {
@@ -42,22 +45,18 @@ std::string mediaErrorText(uint32_t code) {
 
 namespace {
 
-uint32_t le32(const uint8_t* p) {
-    return uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 | uint32_t{p[3]} << 24;
-}
-
 // The bytes a decoder reads: a file, read at offsets so that a second reader (the frame count)
 // can share it, or a copy held in memory. Four bytes may be replaced (a corrected WAV size).
-struct ByteSource {
+struct SoundBytes {
     int fd = -1;
     std::shared_ptr<const std::vector<uint8_t>> bytes;
     int64_t size = 0;
     int64_t patchAt = -1;
     uint8_t patch[4] = {};
 
-    ByteSource() = default;
-    ByteSource(const ByteSource&) = delete;
-    ByteSource& operator=(ByteSource&& o) noexcept {
+    SoundBytes() = default;
+    SoundBytes(const SoundBytes&) = delete;
+    SoundBytes& operator=(SoundBytes&& o) noexcept {
         std::swap(fd, o.fd);
         std::swap(bytes, o.bytes);
         std::swap(size, o.size);
@@ -65,7 +64,7 @@ struct ByteSource {
         std::swap(patch, o.patch);
         return *this;
     }
-    ~ByteSource() {
+    ~SoundBytes() {
         if (fd >= 0) ::close(fd);
     }
 
@@ -94,7 +93,7 @@ struct ByteSource {
     }
 
     // The same bytes through a descriptor of its own; false when none can be had.
-    bool shareInto(ByteSource& other) const {
+    bool shareInto(SoundBytes& other) const {
         if (fd >= 0) {
             other.fd = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
             if (other.fd < 0) return false;
@@ -107,15 +106,6 @@ struct ByteSource {
     }
 };
 
-// A new position for a reader over size bytes, or -1 (hostile offsets must not overflow).
-int64_t movedPosition(int64_t pos, int64_t size, int64_t offset, int whence) {
-    const int64_t base = whence == SEEK_CUR ? pos : whence == SEEK_END ? size : 0;
-    if ((offset > 0 && base > INT64_MAX - offset) || (offset < 0 && base < INT64_MIN - offset))
-        return -1;
-    const int64_t target = base + offset;
-    return target < 0 ? -1 : target;
-}
-
 void initMpg123() {
     static std::once_flag once;
     std::call_once(once, [] { mpg123_init(); });
@@ -125,14 +115,14 @@ void initMpg123() {
 bool looksLikeChunk(const uint8_t* c, int64_t room) {
     for (int i = 0; i < 4; ++i)
         if (c[i] < 0x20 || c[i] > 0x7E) return false;
-    return le32(c + 4) <= room;
+    return leU32(c + 4) <= room;
 }
 
 // A WAV data chunk that claims less than the file holds while no chunk follows its end (a size
 // never written, or written too small): the sound runs to the end of the file. Gives the
 // position of the size field and the size to read there; false to keep the header as it is.
 // (libsndfile itself cuts a size that is too large down to the file.)
-bool wavDataRunsToTheEnd(const ByteSource& src, int64_t& fieldAt, uint32_t& size) {
+bool wavDataRunsToTheEnd(const SoundBytes& src, int64_t& fieldAt, uint32_t& size) {
     uint8_t head[12];
     if (src.readAt(0, head, 12) != 12 || std::memcmp(head, "RIFF", 4) != 0 ||
         std::memcmp(head + 8, "WAVE", 4) != 0)
@@ -141,7 +131,7 @@ bool wavDataRunsToTheEnd(const ByteSource& src, int64_t& fieldAt, uint32_t& size
     for (int chunks = 0; chunks < 4096 && pos <= src.size - 8; ++chunks) {
         uint8_t c[8];
         if (src.readAt(pos, c, 8) != 8) return false;
-        const int64_t declared = le32(c + 4);
+        const int64_t declared = leU32(c + 4);
         if (std::memcmp(c, "data", 4) != 0) {
             pos += 8 + declared + (declared & 1);
             continue;
@@ -163,7 +153,7 @@ bool wavDataRunsToTheEnd(const ByteSource& src, int64_t& fieldAt, uint32_t& size
 
 // An MP3 decoder of libmpg123 with the bytes it reads.
 struct SoundDecoder::PendingCount::Reader {
-    ByteSource source;
+    SoundBytes source;
     int64_t pos = 0;
     const std::atomic<bool>* cancelled = nullptr;
     mpg123_handle* mh = nullptr;
@@ -249,8 +239,15 @@ int64_t readMpeg(MpegReader& r, int16_t* out, int64_t frames) {
 }  // namespace
 
 struct SoundDecoder::Impl {
-    ByteSource source;
-    int64_t pos = 0;  // libsndfile's read position in source
+    // libsndfile reads the sound's bytes through this.
+    struct Stream final : SndfileStream {
+        explicit Stream(const SoundBytes& bytes) : bytes(bytes) {}
+        int64_t length() const override { return bytes.size; }
+        int64_t readAt(int64_t pos, void* out, int64_t n) override { return bytes.readAt(pos, out, n); }
+        const SoundBytes& bytes;
+    };
+    SoundBytes source;
+    Stream stream{source};
     SNDFILE* sf = nullptr;
     SF_INFO info{};
     std::unique_ptr<MpegReader> mpeg;
@@ -258,33 +255,6 @@ struct SoundDecoder::Impl {
         if (sf) sf_close(sf);
     }
 };
-
-namespace {
-
-using Impl = SoundDecoder::Impl;
-
-sf_count_t srcLength(void* user) { return static_cast<Impl*>(user)->source.size; }
-
-sf_count_t srcSeek(sf_count_t offset, int whence, void* user) {
-    auto* m = static_cast<Impl*>(user);
-    const int64_t to = movedPosition(m->pos, m->source.size, offset, whence);
-    if (to < 0) return -1;
-    m->pos = to;
-    return m->pos;
-}
-
-sf_count_t srcRead(void* ptr, sf_count_t count, void* user) {
-    auto* m = static_cast<Impl*>(user);
-    const int64_t got = m->source.readAt(m->pos, ptr, count);
-    if (got <= 0) return 0;
-    m->pos += got;
-    return got;
-}
-
-sf_count_t srcWrite(const void*, sf_count_t, void*) { return 0; }
-sf_count_t srcTell(void* user) { return static_cast<Impl*>(user)->pos; }
-
-}  // namespace
 
 SoundDecoder::SoundDecoder() = default;
 SoundDecoder::~SoundDecoder() = default;
@@ -337,11 +307,9 @@ uint32_t SoundDecoder::finishOpen(std::unique_ptr<Impl> impl, Kind kind,
     uint32_t dataSize = 0;
     if (kind == Kind::Wave && wavDataRunsToTheEnd(impl->source, fieldAt, dataSize)) {
         impl->source.patchAt = fieldAt;
-        for (int i = 0; i < 4; ++i)
-            impl->source.patch[i] = static_cast<uint8_t>(dataSize >> (8 * i));
+        putLe32(impl->source.patch, dataSize);
     }
-    SF_VIRTUAL_IO io{srcLength, srcSeek, srcRead, srcWrite, srcTell};
-    impl->sf = sf_open_virtual(&io, SFM_READ, &impl->info, impl.get());
+    impl->sf = impl->stream.open(SFM_READ, impl->info);
     if (!impl->sf) return bad;
     // The extension picks the player: a wave file named .mp3 is no MP3, and the other way round.
     const int major = impl->info.format & SF_FORMAT_TYPEMASK;
