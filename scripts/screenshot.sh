@@ -12,7 +12,7 @@ build=$(realpath -m "${2:-$root/build-shots/build}")
 mkdir -p "$out"
 
 cmake -S "$root" -B "$build" -G Ninja >/dev/null
-cmake --build "$build" --target vorlr make_demo gui_main_window_test -j2
+cmake --build "$build" --target vorlr make_demo app_main_window_test -j2
 
 demo="$out/demo"
 "$build/tools/make_demo" "$demo" >/dev/null
@@ -41,5 +41,5 @@ wait "$viewer_pid" 2>/dev/null || true
 viewer_pid=
 
 VORLR_SCREENSHOT_DIR="$out" QT_QPA_PLATFORM=offscreen \
-    "$build/tests/gui_main_window_test" --gtest_filter='*Screenshot*'
+    "$build/tests/app_main_window_test" --gtest_filter='*Screenshot*'
 ls -l "$out"/*.png

@@ -45,7 +45,7 @@ public:
     }
     std::optional<ExtractTarget> getExtractTarget(QWidget* parent) override {
         // Qt's own folder dialog, which takes the check box below its buttons.
-        QFileDialog dialog(parent);
+        QFileDialog dialog(parent, QStringLiteral("Extract to"));
         dialog.setFileMode(QFileDialog::Directory);
         dialog.setOptions(QFileDialog::ShowDirsOnly | QFileDialog::DontUseNativeDialog);
         auto* convert = new QCheckBox(QStringLiteral("Convert pictures to PNG"), &dialog);
