@@ -5,9 +5,12 @@
 # must answer --version without a display and open a file argument, and qar must work.
 #   scripts/deb-check.sh [ROOTFS]    (needs root and access to the Debian mirror)
 # An existing ROOTFS is reused: the package is removed there first, then installed again.
+# VORLR_DEB_BUILD_DIR names an existing build folder to make the package in (the test script
+# passes its own, which saves a second build); by default build-deb, a Release build.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 rootfs=${1:-/tmp/vorlr-deb-root}
+build=${VORLR_DEB_BUILD_DIR:-$root/build-deb}
 start=$SECONDS
 phase() { echo "== $1 ($((SECONDS - start)) s)"; }
 fail() { echo "deb-check: $*" >&2; exit 1; }
@@ -15,12 +18,18 @@ fail() { echo "deb-check: $*" >&2; exit 1; }
 command -v debootstrap >/dev/null || apt-get install -y -qq debootstrap
 
 phase "package"
-cmake -S "$root" -B "$root/build-deb" -G Ninja -DCMAKE_BUILD_TYPE=Release -DVORLR_TESTS=OFF -DVORLR_BENCH=OFF >/dev/null
-cmake --build "$root/build-deb" -j2
-(cd "$root/build-deb" && cpack -G DEB >/dev/null)
-deb=$(ls "$root"/build-deb/vorlr_*.deb | head -n1)
+if [ -z "${VORLR_DEB_BUILD_DIR:-}" ]; then
+  cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DVORLR_TESTS=OFF -DVORLR_BENCH=OFF >/dev/null
+fi
+cmake --build "$build" -j2
+rm -f "$build"/vorlr_*.deb
+(cd "$build" && cpack -G DEB >/dev/null)
+deb=$(ls "$build"/vorlr_*.deb | head -n1)
 
 phase "root"
+# One check at a time per root.
+exec 9>"$rootfs.lock"
+flock 9
 if [ ! -x "$rootfs/usr/bin/apt-get" ]; then
   debootstrap --variant=minbase bookworm "$rootfs" >/dev/null
 fi

@@ -21,9 +21,12 @@ const char* const kLibrary = "/usr/share/bash-completion/bash_completion";
 // sorted.
 std::vector<std::string> complete(const std::string& dir, const std::vector<std::string>& words) {
     const std::string script =
-        "source " + std::string(kLibrary) + " && source " VORLR_SOURCE_DIR
+        "source " + std::string(kLibrary) +
+        " && source " VORLR_SOURCE_DIR
         "/packaging/qar.bash-completion || exit 3\n"
-        "PATH=" + fs::path(VORLR_QAR_PATH).parent_path().string() + ":$PATH\n"
+        "PATH=" +
+        fs::path(VORLR_QAR_PATH).parent_path().string() +
+        ":$PATH\n"
         "COMP_WORDS=(\"$@\"); COMP_CWORD=$(($# - 1)); COMP_LINE=\"$*\"; COMP_POINT=${#COMP_LINE}\n"
         "_qar && printf '%s\\n' \"${COMPREPLY[@]}\"\n";
     std::vector<std::string> argv{"/bin/bash", "-c", script, "bash"};
@@ -47,15 +50,16 @@ TEST(QarCompletion, CommandsOptionsFilesAndEntryNames) {
     fs::create_directory(dir.file("my dir"));
     fs::create_directory(dir.file("sub"));
     const auto data = samples::bytesOf("x");
-    samples::writeQar(dir.file("my dir/a.qar"), {
-                                                    {"DATA\\TEXT\\WELCOME.TXT", data, {}, {}, false},
-                                                    {"DATA\\TEXT\\MY NOTE.TXT", data, {}, {}, false},
-                                                    {"DATA\\README.TXT", data, {}, {}, false},
-                                                    {"DATA\\TEXT\\WELCOME.TXT", data, {}, {}, false},
-                                                    {"SOUND\\A.WAV", data, {}, {}, false},
-                                                    {"ROOT.TXT", data, {}, {}, false},
-                                                    {"GFX\\[1] $X.TGA", data, {}, {}, false},
-                                                });
+    samples::writeQar(dir.file("my dir/a.qar"),
+                      {
+                          {"DATA\\TEXT\\WELCOME.TXT", data, {}, {}, false},
+                          {"DATA\\TEXT\\MY NOTE.TXT", data, {}, {}, false},
+                          {"DATA\\README.TXT", data, {}, {}, false},
+                          {"DATA\\TEXT\\WELCOME.TXT", data, {}, {}, false},
+                          {"SOUND\\A.WAV", data, {}, {}, false},
+                          {"ROOT.TXT", data, {}, {}, false},
+                          {"GFX\\[1] $X.TGA", data, {}, {}, false},
+                      });
     for (const char* f : {"b.qar", "C.QAR", "notes.txt"}) samples::writeFile(dir.file(f), data);
     struct Case {
         Words words;

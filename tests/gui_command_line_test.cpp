@@ -28,7 +28,8 @@ QarEntry entry(std::string name) { return QarEntry{std::move(name), bytesOf("x")
 std::vector<std::string> topRows(const TForm1& f) {
     std::vector<std::string> out;
     const QAbstractItemModel& m = *f.treeModel();
-    for (int r = 0; r < m.rowCount(); ++r) out.push_back(m.index(r, 0).data().toString().toStdString());
+    for (int r = 0; r < m.rowCount(); ++r)
+        out.push_back(m.index(r, 0).data().toString().toStdString());
     return out;
 }
 
@@ -124,7 +125,8 @@ TEST(AbsoluteFileName, RelativeNamesAreTakenAgainstTheDirectory) {
         {"/data//x/../a.qar", "/home/u", "/data//x/../a.qar"},
     };
     for (const Case& c : cases)
-        EXPECT_EQ(AbsoluteFileName(c.name, c.directory), c.expected) << c.name << " in " << c.directory;
+        EXPECT_EQ(AbsoluteFileName(c.name, c.directory), c.expected)
+            << c.name << " in " << c.directory;
 }
 
 }  // namespace

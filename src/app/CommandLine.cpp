@@ -96,7 +96,8 @@ std::string AbsoluteFileName(const std::string& name, const std::string& directo
 }
 
 void OpenAtStart(TForm1& form, const std::string& file) {
-    QTimer::singleShot(0, &form, [&form, file] { guarded([&] { form.OpenArchive(file); }, &form); });
+    QTimer::singleShot(0, &form,
+                       [&form, file] { guarded([&] { form.OpenArchive(file); }, &form); });
 }
 
 }  // namespace vorlr

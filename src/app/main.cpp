@@ -27,14 +27,16 @@ int main(int argc, char** argv) {
     // Answered before the application object exists: no display is needed for them.
     vorlr::CommandLine commandLine;
     try {
-        commandLine = vorlr::ParseCommandLine(std::vector<std::string>(argv + (argc > 0), argv + argc));
+        commandLine =
+            vorlr::ParseCommandLine(std::vector<std::string>(argv + (argc > 0), argv + argc));
     } catch (const std::exception& e) {
         std::fprintf(stderr, "vorlr: %s\n", e.what());
         return 1;
     }
     if (commandLine.exit) {
         FILE* out = commandLine.exitStatus == 0 ? stdout : stderr;
-        const bool written = std::fputs(commandLine.message.c_str(), out) >= 0 && std::fflush(out) == 0;
+        const bool written =
+            std::fputs(commandLine.message.c_str(), out) >= 0 && std::fflush(out) == 0;
         return written || commandLine.exitStatus != 0 ? commandLine.exitStatus : 1;
     }
 
