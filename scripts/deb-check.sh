@@ -28,7 +28,8 @@ deb=$(ls "$build"/vorlr_*.deb | head -n1)
 
 phase "root"
 # One check at a time per root.
-exec 9>"$rootfs.lock"
+mkdir -p "$rootfs"
+exec 9>"$rootfs/.deb-check.lock"
 flock 9
 if [ ! -x "$rootfs/usr/bin/apt-get" ]; then
   debootstrap --variant=minbase bookworm "$rootfs" >/dev/null
