@@ -24,7 +24,8 @@ cmake --build "$root/build-test" -j "$jobs"
 ctest --test-dir "$root/build-test" --output-on-failure -j "$jobs"
 
 # The package in a Debian 12 root (needs root and the Debian mirror): about 25 s with the root
-# kept from an earlier run, about 95 s when it is made anew. VORLR_DEB_CHECK=0 leaves it out.
+# kept from an earlier run, 1.5 to 4 minutes when it is made anew (mirror and machine load).
+# VORLR_DEB_CHECK=0 leaves it out.
 if [ "${VORLR_DEB_CHECK:-1}" != 0 ] && [ "$(id -u)" -eq 0 ]; then
   echo "== Package check"
   VORLR_DEB_BUILD_DIR="$root/build-test" "$root/scripts/deb-check.sh"
