@@ -3,7 +3,12 @@
 
 #include <QSocketNotifier>
 #include <csignal>
+#include <cstdio>
+#include <exception>
+#include <string>
+#include <vector>
 
+#include "app/CommandLine.h"
 #include "app/Unit1.h"
 #include "platform/Application.h"
 
@@ -19,7 +24,26 @@ void onTerminationSignal(int) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    vorlr::Application app(argc, argv);
+    // Answered before the application object exists: no display is needed for them.
+    vorlr::CommandLine commandLine;
+    try {
+        commandLine =
+            vorlr::ParseCommandLine(std::vector<std::string>(argv + (argc > 0), argv + argc));
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "vorlr: %s\n", e.what());
+        return 1;
+    }
+    if (commandLine.exit) {
+        FILE* out = commandLine.exitStatus == 0 ? stdout : stderr;
+        const bool written =
+            std::fputs(commandLine.message.c_str(), out) >= 0 && std::fflush(out) == 0;
+        return written || commandLine.exitStatus != 0 ? commandLine.exitStatus : 1;
+    }
+
+    // Only the program name reaches the toolkit: every word was read above, and a FILE that
+    // looks like one of the toolkit's own options stays a file name.
+    int appArgc = argc > 0 ? 1 : 0;
+    vorlr::Application app(appArgc, argv);
     vorlr::TForm1 Form1;
 
     // A terminal's Ctrl+C or a session's SIGTERM closes the window like Quit, so the archive
@@ -39,5 +63,6 @@ int main(int argc, char** argv) {
     }
 
     Form1.show();
+    if (!commandLine.file.empty()) vorlr::OpenAtStart(Form1, commandLine.file);
     return app.exec();
 }
