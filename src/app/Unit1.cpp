@@ -23,6 +23,7 @@
 #include "app/ArchiveList.h"
 #include "app/EntryPages.h"
 #include "app/ExtractRun.h"
+#include "app/FindBar.h"
 #include "app/FolderTreeModel.h"
 #include "app/ImagePage.h"
 #include "app/ImageView.h"
@@ -126,6 +127,7 @@ void TForm1::buildControls() {
     pages_ = std::make_unique<EntryPages>(tsText, tsImage, tsMedia, context);
     PageControl1->setCurrentWidget(tsText);
     pages_->image()->afterKmgDecoded = [this] { captureBackground(); };
+    findBar_ = new FindBar(paMain, *tvFiles, *model_, tree_, state.archive);
     connectHandlers();
 }
 
@@ -241,6 +243,7 @@ void TForm1::buildShortcuts() {
     key(paMain, QKeySequence(Qt::CTRL | Qt::Key_Q), [this] { buQuit->click(); });
     key(paMain, QKeySequence(Qt::CTRL | Qt::Key_L), [this] { cbFiles->setFocus(Qt::ShortcutFocusReason); });
     key(paMain, QKeySequence(Qt::CTRL | Qt::Key_T), [this] { tvFiles->setFocus(Qt::ShortcutFocusReason); });
+    key(paMain, QKeySequence(Qt::CTRL | Qt::Key_F), [this] { findBar_->open(); });
     key(paMain, QKeySequence(Qt::CTRL | Qt::Key_E), [this] {
         if (const NodeId node = selectedNode(); node != kNoNode) tvFilesExtract(node);
     });
@@ -443,6 +446,7 @@ void TForm1::cbFilesChange() {
     const int k = cbFiles->currentIndex();
     const std::string text = k < 0 ? std::string() : ArchiveItemName(*cbFiles, k);
     if (text.empty()) return;
+    findBar_->closeBar();  // it reads the tree and the entries that the load replaces
 
     selectionAttached_ = false;
     model_->beginLoading();

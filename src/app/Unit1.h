@@ -20,6 +20,7 @@ class QTreeView;
 namespace vorlr {
 
 class EntryPages;
+class FindBar;
 class FolderTreeModel;
 class ImagePage;
 class ImageView;
@@ -76,6 +77,7 @@ public:
     MediaPage* mediaPage() const;
     FolderTree& tree() { return tree_; }
     FolderTreeModel* treeModel() const { return model_.get(); }
+    FindBar* findBar() const { return findBar_; }
     bool isLoading() const { return loading_; }
 
     // Runs after each dispatch of pending events while a directory loads (a place for tests
@@ -115,6 +117,7 @@ private:
     bool destroyed_ = false;
     bool extracting_ = false;
     QShortcut* playPauseKey_ = nullptr;
+    FindBar* findBar_ = nullptr;  // Ctrl+F
 };
 
 }  // namespace vorlr

@@ -447,6 +447,35 @@ NodeId FolderTree::next(NodeId node) const {
     return kNoNode;
 }
 
+void FolderTree::forEachInPreOrder(const std::function<void(NodeId, int32_t, bool)>& visit) const {
+    const Impl& d = *impl_;
+    // Siblings are visited in a row, so the node data of a few siblings ahead is fetched while
+    // the current one is handled (nodes added out of order lie far apart in memory).
+    constexpr size_t kAhead = 8;
+    struct Level {
+        const std::vector<NodeId>* children;
+        size_t next;
+    };
+    std::vector<Level> stack{{&d.roots, 0}};
+    while (!stack.empty()) {
+        Level& level = stack.back();
+        const std::vector<NodeId>& children = *level.children;
+        if (level.next == children.size()) {
+            stack.pop_back();
+            continue;
+        }
+        if (level.next == 0)
+            for (size_t k = 1; k < kAhead && k < children.size(); ++k)
+                __builtin_prefetch(&d.nodes[children[k]]);
+        if (level.next + kAhead < children.size())
+            __builtin_prefetch(&d.nodes[children[level.next + kAhead]]);
+        const NodeId n = children[level.next++];
+        const NodeData& data = d.nodes[n];
+        visit(n, data.entryIndex, !data.children.empty());
+        if (!data.children.empty()) stack.push_back({&data.children, 0});  // `level` moves
+    }
+}
+
 void FolderTree::prefetchText(std::string_view text) const {
     impl_->textIds.prefetch(TextTable::hash(text));
 }

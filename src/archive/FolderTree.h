@@ -3,6 +3,7 @@
 // Finding the first node with a given text at or after a node in pre-order is fast (about
 // O(log n)), so loading a million entries does not scan the tree.
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -36,6 +37,9 @@ public:
 
     NodeId first() const;           // the first root node, or kNoNode
     NodeId next(NodeId node) const; // pre-order successor over the whole tree, or kNoNode
+    // Calls visit(node, entryIndex, hasChildren) for every node in pre-order. Much faster than
+    // next() over a tree whose nodes were added out of order: it reads nodes ahead.
+    void forEachInPreOrder(const std::function<void(NodeId, int32_t, bool)>& visit) const;
     // The first node at or after start in pre-order whose text equals text exactly.
     NodeId findFrom(NodeId start, std::string_view text) const;
     // A hint that a node with this text will be added soon: starts fetching what the text's

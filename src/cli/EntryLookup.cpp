@@ -4,6 +4,8 @@
 #include <memory>
 
 #include "archive/Container.h"
+#include "archive/SafeExtract.h"
+#include "cli/Commands.h"
 #include "platform/Errors.h"
 
 namespace qar {
@@ -42,6 +44,47 @@ size_t ResolveEntry(const Archive& archive, const std::string& name) {
     const auto index = FindEntry(archive, name);
     if (!index) throw Error("no entry named " + name);
     return *index;
+}
+
+PatternFilter::PatternFilter(std::vector<std::string> patterns)
+    : patterns_(std::move(patterns)), matched_(patterns_.size(), false) {}
+
+bool PatternFilter::wants(std::string_view name) {
+    bool wanted = patterns_.empty();
+    for (size_t p = 0; p < patterns_.size(); ++p) {
+        // Once a pattern has matched, a name it would match adds nothing unless no other did.
+        if (matched_[p] && wanted) continue;
+        if (MatchEntryPattern(patterns_[p], name)) matched_[p] = wanted = true;
+    }
+    return wanted;
+}
+
+bool PatternFilter::reportUnmatched() const {
+    bool any = false;
+    for (size_t p = 0; p < patterns_.size(); ++p) {
+        if (matched_[p]) continue;
+        fail("no entry matches " + patterns_[p]);
+        any = true;
+    }
+    return any;
+}
+
+bool ParseArchiveAndPatterns(const std::vector<std::string>& args, std::string& archive,
+                             std::vector<std::string>& patterns) {
+    bool haveArchive = false, optionsDone = false;
+    for (const std::string& a : args) {
+        if (!optionsDone && a == "--") {
+            optionsDone = true;
+        } else if (!optionsDone && a.size() > 1 && a[0] == '-') {
+            return false;
+        } else if (!haveArchive) {
+            archive = a;
+            haveArchive = true;
+        } else {
+            patterns.push_back(a);
+        }
+    }
+    return haveArchive;
 }
 
 namespace {

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "archive/Archive.h"
 #include "archive/Extract.h"
@@ -21,6 +23,28 @@ void OpenWithDirectory(vorlr::Archive& archive, const std::string& path);
 std::optional<size_t> FindEntry(const vorlr::Archive& archive, const std::string& name);
 // As FindEntry; an unknown NAME raises "no entry named NAME".
 size_t ResolveEntry(const vorlr::Archive& archive, const std::string& name);
+
+// The PATTERNs of list and tree: globs on the stored name as extract's (MatchEntryPattern).
+class PatternFilter {
+public:
+    explicit PatternFilter(std::vector<std::string> patterns);
+    bool empty() const { return patterns_.empty(); }
+    // Whether name matches one of the patterns (every name when there are none); remembers
+    // which patterns matched.
+    bool wants(std::string_view name);
+    // "qar: no entry matches PATTERN" on standard error for each pattern that matched no name;
+    // true when there was one.
+    bool reportUnmatched() const;
+
+private:
+    std::vector<std::string> patterns_;
+    std::vector<bool> matched_;
+};
+
+// ARCHIVE [PATTERN...]: "--" ends the options, and there are none, so any other word that
+// starts with '-' is wrong usage (false).
+bool ParseArchiveAndPatterns(const std::vector<std::string>& args, std::string& archive,
+                             std::vector<std::string>& patterns);
 
 // Copies entry index with ExtractEntry's loop from its data offset (a negative offset raises
 // "I/O error 131"). Returns the number of bytes handed on; below a positive recorded size

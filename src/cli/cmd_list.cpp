@@ -3,23 +3,31 @@
 
 #include "archive/Container.h"
 #include "cli/Commands.h"
+#include "cli/EntryLookup.h"
 
 namespace qar {
 
-// qar list ARCHIVE: INDEX, OFFSET, SIZE and NAME of every directory record, tab-separated.
+// qar list ARCHIVE [PATTERN...]: INDEX, OFFSET, SIZE and NAME of every directory record (or of
+// those whose name matches a pattern), tab-separated.
 int cmdList(const Args& args) {
-    if (args.size() != 1) return usage("list");
+    std::string path;
+    std::vector<std::string> patterns;
+    if (!ParseArchiveAndPatterns(args, path, patterns)) return usage("list");
+    PatternFilter filter(std::move(patterns));
     vorlr::Archive archive;
-    archive.open(args[0]);
+    archive.open(path);
+    bool empty = false;
     {
         vorlr::ArchiveReader reader(archive);
-        if (vorlr::ReadArchiveFigures(reader).firstCount == 0) return 0;  // an empty directory
+        empty = vorlr::ReadArchiveFigures(reader).firstCount == 0;
     }
+    if (empty) return filter.reportUnmatched() ? 1 : 0;  // an empty directory
     vorlr::ReadDirectory(archive);
     std::string out;
     out.reserve(1 << 20);
     for (size_t i = 0; i < archive.entryCount(); ++i) {
         const vorlr::ArchiveEntry r = archive.entry(i);
+        if (!filter.wants(r.name)) continue;
         out += std::to_string(i);
         out += '\t';
         out += std::to_string(r.offset);
@@ -30,7 +38,8 @@ int cmdList(const Args& args) {
         out += '\n';
         writeOutput(out, false);
     }
-    return writeOutput(out, true) ? 0 : fail("cannot write the output");
+    if (!writeOutput(out, true)) return fail("cannot write the output");
+    return filter.reportUnmatched() ? 1 : 0;
 }
 
 }  // namespace qar

@@ -8,6 +8,7 @@
 #include "archive/DirectoryLoader.h"
 #include "archive/FolderTree.h"
 #include "cli/Commands.h"
+#include "cli/EntryLookup.h"
 
 namespace qar {
 
@@ -34,22 +35,42 @@ private:
     int32_t count_ = 0;
 };
 
+// Which nodes a filtered tree prints: the nodes of matching entries and every node above them.
+std::vector<bool> nodesToPrint(const vorlr::FolderTree& tree, const vorlr::Archive& archive,
+                               PatternFilter& filter) {
+    std::vector<bool> keep(static_cast<size_t>(tree.size()), false);
+    for (vorlr::NodeId n = 0; n < tree.size(); ++n) {
+        const int32_t entry = tree.entryIndex(n);
+        if (entry < 0 || !filter.wants(archive.entry(static_cast<size_t>(entry)).name)) continue;
+        for (vorlr::NodeId p = n; p != vorlr::kNoNode && !keep[static_cast<size_t>(p)];
+             p = tree.parent(p))
+            keep[static_cast<size_t>(p)] = true;
+    }
+    return keep;
+}
+
 }  // namespace
 
-// qar tree ARCHIVE: the folder tree built by the viewer's own loader, in pre-order.
+// qar tree ARCHIVE [PATTERN...]: the folder tree built by the viewer's own loader, in
+// pre-order; with patterns, only the lines of matching entries and of the nodes above them.
 int cmdTree(const Args& args) {
-    if (args.size() != 1) return usage("tree");
+    std::string path;
+    std::vector<std::string> patterns;
+    if (!ParseArchiveAndPatterns(args, path, patterns)) return usage("tree");
+    PatternFilter filter(std::move(patterns));
     vorlr::Archive archive;
     std::vector<int32_t> offsetTable;
     const auto buffer = std::make_unique<vorlr::WorkBufferBytes>();
     vorlr::FolderTree tree;
     TerminalProgress progress;
-    vorlr::LoadDirectory(args[0], vorlr::DirectoryLoad{archive, offsetTable, *buffer}, tree,
-                         progress);
+    vorlr::LoadDirectory(path, vorlr::DirectoryLoad{archive, offsetTable, *buffer}, tree, progress);
+    const std::vector<bool> keep =
+        filter.empty() ? std::vector<bool>() : nodesToPrint(tree, archive, filter);
 
     std::string out;
     out.reserve(1 << 20);
     for (vorlr::NodeId n = tree.first(); n != vorlr::kNoNode; n = tree.next(n)) {
+        if (!keep.empty() && !keep[static_cast<size_t>(n)]) continue;
         out.append(static_cast<size_t>(tree.depth(n)) * 2, ' ');
         out += tree.text(n);  // raw bytes
         if (const int32_t entry = tree.entryIndex(n); entry >= 0) {
@@ -59,7 +80,8 @@ int cmdTree(const Args& args) {
         out += '\n';
         writeOutput(out, false);
     }
-    return writeOutput(out, true) ? 0 : fail("cannot write the output");
+    if (!writeOutput(out, true)) return fail("cannot write the output");
+    return filter.reportUnmatched() ? 1 : 0;
 }
 
 }  // namespace qar

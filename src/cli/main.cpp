@@ -21,8 +21,8 @@ struct Command {
 const std::map<std::string, Command>& commands() {
     static const std::map<std::string, Command> table = {
         {"info", {cmdInfo, "qar info ARCHIVE", "validation verdict and figures"}},
-        {"list", {cmdList, "qar list ARCHIVE", "one line per directory entry, in directory order"}},
-        {"tree", {cmdTree, "qar tree ARCHIVE", "the folder tree exactly as the viewer builds it"}},
+        {"list", {cmdList, "qar list ARCHIVE [PATTERN...]", "one line per directory entry, in directory order; PATTERNs keep the matching ones (one that matches nothing: exit 1)"}},
+        {"tree", {cmdTree, "qar tree ARCHIVE [PATTERN...]", "the folder tree exactly as the viewer builds it; PATTERNs keep matching entries and the nodes above them (one that matches nothing: exit 1)"}},
         {"cat", {cmdCat, "qar cat ARCHIVE NAME", "an entry's bytes on standard output"}},
         {"text", {cmdText, "qar text ARCHIVE NAME", "a text entry as the viewer loads it (UTF-16 made 8-bit)"}},
         {"convert", {cmdConvert, "qar convert ARCHIVE NAME OUT [--all]", "a .kmg or .tga entry decoded to OUT (.bmp or .png)"}},

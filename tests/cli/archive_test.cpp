@@ -1,15 +1,19 @@
 // qar info, list, tree, check and pack, run as the real tool on generated archives: exact
-// output, exit statuses, raw name bytes, and the tree printed by the viewer's own loader.
+// output, exit statuses, raw name bytes, the tree printed by the viewer's own loader, and list
+// and tree filtered by patterns against the same filter applied to their unfiltered output.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <filesystem>
+#include <random>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "archive/DirectoryLoader.h"
 #include "archive/FolderTree.h"
+#include "archive/SafeExtract.h"
 #include "lib/QarBuilder.h"
 #include "support/Entries.h"
 #include "support/QarRun.h"
@@ -130,7 +134,9 @@ TEST_F(ArchiveCli, FileErrorsAndUsage) {
         EXPECT_EQ(r.status, 1) << cmd;
         EXPECT_EQ(r.err, "qar: File not found\n") << cmd;
         EXPECT_EQ(qar({cmd}).status, 2) << cmd;
-        EXPECT_EQ(qar({cmd, path_, "extra"}).status, 2) << cmd;
+        // list and tree take PATTERNs after the archive, but no options.
+        const bool patterns = std::string(cmd) == "list" || std::string(cmd) == "tree";
+        EXPECT_EQ(qar({cmd, path_, patterns ? "-x" : "extra"}).status, 2) << cmd;
     }
     EXPECT_EQ(qar({"pack", dir_.path()}).status, 2);
 }
@@ -343,4 +349,137 @@ TEST_F(ArchiveCli, PackedArchivesLoadLikeTheirFolders) {
     EXPECT_EQ(qar({"list", out}).out,
               "0\t520\t1\tDATA\\C.INI\n1\t521\t1\tDATA\\TEXT\\A.TXT\n"
               "2\t522\t1\tDATA\\TEXT\\B.TXT\n3\t523\t1\tREADME.TXT\n");
+}
+
+namespace {
+
+std::vector<std::string> linesOf(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+}
+
+bool anyMatches(const std::vector<std::string>& patterns, const std::string& name) {
+    for (const auto& p : patterns)
+        if (vorlr::MatchEntryPattern(p, name)) return true;
+    return false;
+}
+
+// Names that make the loader's quirks: folders found forward in the tree, file nodes that get
+// children, duplicates, letters in both cases, an empty name.
+std::vector<QarEntry> generatedEntries(uint32_t seed) {
+    static const char* const kSegments[] = {"DATA",  "data",  "Sub", "X",
+                                            "A.TXT", "b.wav", "D",   "[x]"};
+    std::mt19937 rng(seed);
+    std::vector<QarEntry> entries;
+    for (int i = 0; i < 150; ++i) {
+        std::string name;
+        for (int depth = static_cast<int>(rng() % 4); depth > 0; --depth)
+            name += std::string(kSegments[rng() % 8]) + "\\";
+        name += kSegments[rng() % 8];
+        entries.push_back(entry(name, std::string(rng() % 3, 'z')));
+    }
+    QarEntry nameless = entry("NONAME");
+    nameless.noZeroByte = true;
+    entries.push_back(nameless);
+    return entries;
+}
+
+}  // namespace
+
+// The filtered outputs are the unfiltered lines that the patterns keep: list the entries whose
+// stored name matches one, tree also every line above such an entry's line. A pattern that
+// matches no entry is named on standard error and makes the status 1; the rest still prints.
+TEST_F(ArchiveCli, ListAndTreeWithPatternsFilterTheUnfilteredOutput) {
+    const std::vector<std::vector<std::string>> cases = {
+        {"*.TXT"},
+        {"*.txt"},
+        {"data/*"},
+        {"*\\X\\*"},
+        {"?"},
+        {"D*", "*b.WAV"},
+        {"[[]x]"},
+        {"*[!a-z]"},
+        {"*"},
+        {"NOPE*"},
+        {"*.wav", "NOPE"},
+        {"DATA\\D"},
+        {"*sub\\d\\*", "D\\*", "*"},
+    };
+    for (uint32_t seed : {1u, 2u, 3u}) {
+        archive(generatedEntries(seed));
+        const Outcome list = qar({"list", path_});
+        const Outcome tree = qar({"tree", path_});
+        ASSERT_EQ(list.status, 0);
+        ASSERT_EQ(tree.status, 0);
+        std::vector<std::string> names;  // by entry index
+        for (const std::string& line : linesOf(list.out))
+            names.push_back(line.substr(line.rfind('\t') + 1));
+        const std::vector<std::string> treeLines = linesOf(tree.out);
+
+        for (const auto& patterns : cases) {
+            const std::string label = "seed " + std::to_string(seed) + ", " + patterns[0];
+            std::string wantList, wantErr;
+            for (size_t i = 0; i < names.size(); ++i)
+                if (anyMatches(patterns, names[i])) wantList += linesOf(list.out)[i] + "\n";
+            for (const auto& p : patterns) {
+                bool used = false;
+                for (const auto& n : names) used = used || vorlr::MatchEntryPattern(p, n);
+                if (!used) wantErr += "qar: no entry matches " + p + "\n";
+            }
+            // A tree line is kept when it or a line of its subtree stands for a matching entry.
+            const auto depth = [](const std::string& line) {
+                return line.find_first_not_of(' ') / 2;
+            };
+            const auto matching = [&](const std::string& line) {
+                const size_t hash = line.rfind("\t#");
+                return hash != std::string::npos &&
+                       anyMatches(patterns, names[std::stoul(line.substr(hash + 2))]);
+            };
+            std::string wantTree;
+            for (size_t i = 0; i < treeLines.size(); ++i) {
+                bool keep = matching(treeLines[i]);
+                for (size_t j = i + 1;
+                     !keep && j < treeLines.size() && depth(treeLines[j]) > depth(treeLines[i]);
+                     ++j)
+                    keep = matching(treeLines[j]);
+                if (keep) wantTree += treeLines[i] + "\n";
+            }
+
+            std::vector<std::string> args = patterns;
+            args.insert(args.begin(), path_);
+            args.insert(args.begin(), "list");
+            const Outcome l = qar(args);
+            args[0] = "tree";
+            const Outcome t = qar(args);
+            const int status = wantErr.empty() ? 0 : 1;
+            EXPECT_EQ(l.out, wantList) << label;
+            EXPECT_EQ(l.err, wantErr) << label;
+            EXPECT_EQ(l.status, status) << label;
+            EXPECT_EQ(t.out, wantTree) << label;
+            EXPECT_EQ(t.err, wantErr) << label;
+            EXPECT_EQ(t.status, status) << label;
+        }
+    }
+}
+
+TEST_F(ArchiveCli, PatternsAfterDoubleDashAndOnAnEmptyDirectory) {
+    archive({entry("-A"), entry("B")});
+    for (const char* cmd : {"list", "tree"}) {
+        Outcome r = qar({cmd, path_, "--", "-*"});
+        EXPECT_EQ(r.status, 0) << cmd;
+        EXPECT_EQ(r.out, std::string(cmd) == "list" ? "0\t520\t0\t-A\n" : "-A\t#0\n") << cmd;
+        EXPECT_EQ(qar({cmd, "--", path_, "B"}).out,
+                  std::string(cmd) == "list" ? "1\t520\t0\tB\n" : "B\t#1\n")
+            << cmd;
+    }
+    for (const char* cmd : {"list", "tree"}) {
+        const Outcome r = onCount(cmd, 0);
+        ASSERT_EQ(r.status, 0) << cmd;
+        const Outcome p = qar({cmd, path_, "*"});
+        EXPECT_EQ(p.status, 1) << cmd;
+        EXPECT_EQ(p.out, "") << cmd;
+        EXPECT_EQ(p.err, "qar: no entry matches *\n") << cmd;
+    }
 }

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "archive/FolderTree.h"
@@ -113,6 +114,13 @@ inline void ExpectSameTree(const FolderTree& tree, const ScanTree& ref) {
         a = tree.next(a);
         b = ref.next(b);
     }
+    // The same order in one walk, with each node's entry and whether it has children.
+    std::vector<std::tuple<int, int32_t, bool>> walked, expected;
+    tree.forEachInPreOrder(
+        [&](NodeId n, int32_t entry, bool children) { walked.emplace_back(n, entry, children); });
+    for (int n = ref.first(); n >= 0; n = ref.next(n))
+        expected.emplace_back(n, ref.nodes[n].entry, !ref.nodes[n].children.empty());
+    ASSERT_EQ(walked, expected);
 }
 
 }  // namespace vorlr::testing

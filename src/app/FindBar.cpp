@@ -1,0 +1,230 @@
+#include "app/FindBar.h"
+
+#include <QElapsedTimer>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QShortcut>
+#include <QTreeView>
+#include <vector>
+
+#include "app/FolderTreeModel.h"
+#include "platform/Text.h"
+
+namespace vorlr {
+
+namespace {
+
+constexpr int kTypingPauseMs = 10;
+// Nodes looked at straight away, before the count: a match this near shows without waiting.
+constexpr int32_t kQuickBudget = 4096;
+// One slice of the count: entries between clock checks, and the longest a slice runs.
+constexpr size_t kSliceEntries = 8192;
+constexpr qint64 kSliceMs = 5;
+
+}  // namespace
+
+FindBar::FindBar(QWidget* parent, QTreeView& view, FolderTreeModel& model, const FolderTree& tree,
+                 const Archive& archive)
+    : QFrame(parent), view_(view), model_(model), archive_(archive), search_(tree, archive) {
+    setObjectName(QStringLiteral("FindBar"));
+    setFrameStyle(QFrame::NoFrame);
+    setGeometry(545, 10, 140, 25);
+    edit_ = new QLineEdit(this);
+    edit_->setObjectName(QStringLiteral("edFind"));
+    edit_->setGeometry(0, 0, 140, 25);
+    edit_->setPlaceholderText(QStringLiteral("Find"));
+    edit_->setToolTip(QStringLiteral(
+        "Part of a stored name, or a pattern with * and ?\nEnter/F3: next, Shift+Enter/Shift+F3: "
+        "previous, Escape: close"));
+    edit_->installEventFilter(this);
+    status_ = new QLabel(edit_);
+    status_->setObjectName(QStringLiteral("laFind"));
+    QPalette pal = status_->palette();
+    pal.setColor(QPalette::WindowText, pal.color(QPalette::PlaceholderText));
+    status_->setPalette(pal);
+    hide();
+
+    typing_.setSingleShot(true);
+    typing_.setInterval(kTypingPauseMs);
+    connect(&typing_, &QTimer::timeout, this, [this] { search(true); });
+    slices_.setInterval(0);
+    connect(&slices_, &QTimer::timeout, this, &FindBar::scanSlice);
+    connect(edit_, &QLineEdit::textChanged, this, &FindBar::textEdited);
+    connect(view_.selectionModel(), &QItemSelectionModel::currentChanged, this,
+            &FindBar::currentChanged);
+
+    // The bar's own keys: they act only while it is shown (and not while a load disables it).
+    auto key = [this](const QKeySequence& seq, void (FindBar::*run)()) {
+        auto* s = new QShortcut(seq, this);
+        s->setContext(Qt::WindowShortcut);
+        connect(s, &QShortcut::activated, this, run);
+    };
+    key(QKeySequence(Qt::Key_F3), &FindBar::findNext);
+    key(QKeySequence(Qt::SHIFT | Qt::Key_F3), &FindBar::findPrevious);
+}
+
+bool FindBar::ready() const { return archive_.isOpen() && !model_.loading(); }
+
+void FindBar::open() {
+    show();
+    raise();
+    edit_->setFocus(Qt::ShortcutFocusReason);
+    edit_->selectAll();
+    if (ready()) {
+        search_.prepare();  // here rather than at the first key
+        if (!edit_->text().isEmpty() && search_.query().empty()) search(false);
+    }
+    showStatus();
+}
+
+void FindBar::closeBar() {
+    typing_.stop();
+    slices_.stop();
+    pendingFirst_ = -1;
+    const bool hadFocus = edit_->hasFocus();
+    hide();
+    search_.clear();
+    if (hadFocus) view_.setFocus(Qt::OtherFocusReason);
+}
+
+void FindBar::textEdited() {
+    pendingFirst_ = -1;
+    slices_.stop();
+    typing_.start();
+    if (edit_->text().isEmpty()) showStatus();
+}
+
+// The text as stored names hold it (8-bit); a character they cannot hold matches nothing.
+void FindBar::search(bool select) {
+    typing_.stop();
+    slices_.stop();
+    pendingFirst_ = -1;
+    if (!ready()) return showStatus();
+    const QString text = edit_->text();
+    const std::string bytes = toCp1252(text);
+    unmappable_ = fromCp1252(bytes) != text;
+    search_.start(unmappable_ ? std::string() : bytes);
+    if (!search_.query().empty()) {
+        if (select) {
+            const TreePlace here = search_.placeOf(model_.nodeOf(view_.currentIndex()));
+            const int32_t r = search_.find(here.rank, true, kQuickBudget);
+            if (r >= 0) go(r);
+            if (r == EntrySearch::kUnknown) pendingFirst_ = here.rank;
+        }
+        if (!search_.scanned()) slices_.start();
+    }
+    showStatus();
+}
+
+void FindBar::scanSlice() {
+    QElapsedTimer clock;
+    clock.start();
+    while (!search_.scan(kSliceEntries) && clock.elapsed() < kSliceMs) {
+    }
+    if (search_.scanned()) countDone();
+    showStatus();
+}
+
+void FindBar::countDone() {
+    slices_.stop();
+    if (pendingFirst_ < 0) return;
+    const int32_t r = search_.find(pendingFirst_, true, 0);
+    pendingFirst_ = -1;
+    if (r >= 0) go(r);
+}
+
+void FindBar::settle() {
+    if (typing_.isActive()) search(true);
+    if (!search_.scanned()) search_.scanAll();
+    countDone();
+    showStatus();
+}
+
+void FindBar::findNext() { step(true); }
+void FindBar::findPrevious() { step(false); }
+
+void FindBar::step(bool forward) {
+    if (!isVisible() || !ready()) return;
+    if (typing_.isActive() || pendingFirst_ >= 0) return settle();  // the first match comes first
+    if (search_.query().empty()) return;
+    const TreePlace here = search_.placeOf(model_.nodeOf(view_.currentIndex()));
+    const int32_t start = forward ? here.rank + (here.exact ? 1 : 0) : here.rank - 1;
+    int32_t r = search_.find(start, forward, kQuickBudget);
+    if (r == EntrySearch::kUnknown) {
+        // Asked for: finish the count now rather than answer later.
+        search_.scanAll();
+        countDone();
+        r = search_.find(start, forward, 0);
+    }
+    if (r >= 0) go(r);
+    showStatus();
+}
+
+// As a click on the node: its folders opened from the top, then the node made current through
+// the selection model (which runs the window's selection handler), then scrolled to.
+void FindBar::go(int32_t rank) {
+    const QModelIndex index = model_.indexOf(search_.nodeAt(rank));
+    if (!index.isValid()) return;
+    std::vector<QModelIndex> folders;
+    for (QModelIndex p = index.parent(); p.isValid(); p = p.parent()) folders.push_back(p);
+    for (auto it = folders.rbegin(); it != folders.rend(); ++it)
+        if (!view_.isExpanded(*it)) view_.expand(*it);
+    struct Navigating {
+        bool& flag;
+        explicit Navigating(bool& f) : flag(f) { flag = true; }
+        ~Navigating() { flag = false; }
+    } navigating(navigating_);
+    view_.setCurrentIndex(index);
+    view_.scrollTo(index);
+}
+
+void FindBar::currentChanged() {
+    if (navigating_) return;
+    pendingFirst_ = -1;  // the user went elsewhere meanwhile
+    if (isVisible()) showStatus();
+}
+
+void FindBar::showStatus() {
+    QString s;
+    if (!ready()) {
+        s = QStringLiteral("no archive");
+    } else if (edit_->text().isEmpty()) {
+        s.clear();
+    } else if (unmappable_ || (search_.scanned() && search_.count() == 0)) {
+        s = QStringLiteral("no match");
+    } else if (!search_.scanned()) {
+        s = QStringLiteral("counting...");
+    } else {
+        const TreePlace here = search_.placeOf(model_.nodeOf(view_.currentIndex()));
+        if (here.exact && search_.isMatch(here.rank))
+            s = QStringLiteral("%1 of %2").arg(search_.ordinal(here.rank)).arg(search_.count());
+        else
+            s = search_.count() == 1 ? QStringLiteral("1 match")
+                                     : QStringLiteral("%1 matches").arg(search_.count());
+    }
+    status_->setText(s);
+    // The status stands inside the field at its right end; the text keeps clear of it.
+    const int w = s.isEmpty() ? 0 : status_->fontMetrics().horizontalAdvance(s) + 2;
+    status_->setGeometry(edit_->width() - w - 4, 0, w, edit_->height());
+    edit_->setTextMargins(0, 0, w ? w + 4 : 0, 0);
+}
+
+std::string FindBar::statusText() const { return status_->text().toStdString(); }
+
+bool FindBar::eventFilter(QObject* watched, QEvent* e) {
+    if (watched == edit_ && e->type() == QEvent::KeyPress) {
+        const auto* key = static_cast<QKeyEvent*>(e);
+        if (key->key() == Qt::Key_Escape) {
+            closeBar();
+            return true;
+        }
+        if (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) {
+            step(!(key->modifiers() & Qt::ShiftModifier));
+            return true;
+        }
+    }
+    return QFrame::eventFilter(watched, e);
+}
+
+}  // namespace vorlr

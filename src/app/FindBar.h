@@ -1,0 +1,72 @@
+#pragma once
+// The find box: a text field in the free space of the window's top row (between the hidden
+// "Testing" button and Quit, so it moves and covers no control). Typing selects the first
+// entry whose stored name matches, at or after the current node; Enter or F3 the next match
+// in tree order, Shift+Enter or Shift+F3 the previous one, wrapping round the tree; Escape
+// closes it. The field shows "k of n". The matches are counted in slices from the event loop,
+// so typing never waits for a million names.
+#include <QFrame>
+#include <QTimer>
+#include <string>
+
+#include "app/EntrySearch.h"
+
+class QLabel;
+class QLineEdit;
+class QTreeView;
+
+namespace vorlr {
+
+class FolderTreeModel;
+
+class FindBar : public QFrame {
+    Q_OBJECT
+public:
+    FindBar(QWidget* parent, QTreeView& view, FolderTreeModel& model, const FolderTree& tree,
+            const Archive& archive);
+
+    // Shows the box with its text selected and the keyboard in it; a text kept from before is
+    // counted again.
+    void open();
+    // Hides the box, stops counting and forgets the tree order (a load is about to replace it).
+    void closeBar();
+    void findNext();
+    void findPrevious();
+
+    QLineEdit* edit() const { return edit_; }
+    std::string statusText() const;
+    bool counting() const { return slices_.isActive(); }
+    // Runs the search of the text typed and the count to their end at once (tests, benchmarks).
+    void settle();
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* e) override;
+
+private:
+    void textEdited();
+    // Starts counting the text's matches; with select, the first match at or after the current
+    // node becomes current (once counted, when it is not among the next few nodes).
+    void search(bool select);
+    void scanSlice();
+    void countDone();
+    void step(bool forward);
+    bool ready() const;
+    void go(int32_t rank);
+    void currentChanged();
+    void showStatus();
+
+    QTreeView& view_;
+    FolderTreeModel& model_;
+    const Archive& archive_;
+    EntrySearch search_;
+    QLineEdit* edit_ = nullptr;
+    QLabel* status_ = nullptr;
+    QTimer typing_;  // a short pause gathers keys that come at once (a paste, auto-repeat)
+    QTimer slices_;
+    bool unmappable_ = false;  // a character no stored name can hold
+    int32_t pendingFirst_ =
+        -1;  // the rank the first match is looked for from, until the count ends
+    bool navigating_ = false;
+};
+
+}  // namespace vorlr
