@@ -128,24 +128,11 @@ std::string label(const vorlr::ExtractNotice& n) {
 // matches nothing is reported and makes the status 1.
 std::vector<size_t> selectEntries(const vorlr::Archive& archive,
                                   const std::vector<std::string>& patterns, int& status) {
+    PatternFilter filter(patterns);
     std::vector<size_t> selection;
-    std::vector<bool> patternUsed(patterns.size(), false);
-    for (size_t i = 0; i < archive.entryCount(); ++i) {
-        bool wanted = patterns.empty();
-        for (size_t p = 0; p < patterns.size(); ++p) {
-            if (vorlr::MatchEntryPattern(patterns[p], archive.entry(i).name)) {
-                wanted = true;
-                patternUsed[p] = true;
-            }
-        }
-        if (wanted) selection.push_back(i);
-    }
-    for (size_t p = 0; p < patterns.size(); ++p) {
-        if (!patternUsed[p]) {
-            fail("no entry matches " + patterns[p]);
-            status = 1;
-        }
-    }
+    for (size_t i = 0; i < archive.entryCount(); ++i)
+        if (filter.wants(archive.entry(i).name)) selection.push_back(i);
+    if (filter.reportUnmatched()) status = 1;
     return selection;
 }
 
