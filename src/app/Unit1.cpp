@@ -23,6 +23,7 @@
 #include "app/ArchiveList.h"
 #include "app/EntryPages.h"
 #include "app/ExtractRun.h"
+#include "app/FileTreeView.h"
 #include "app/FolderTreeModel.h"
 #include "app/ImagePage.h"
 #include "app/ImageView.h"
@@ -152,7 +153,7 @@ void TForm1::buildMainPanel() {
 }
 
 void TForm1::buildTree() {
-    tvFiles = new QTreeView(paMain);
+    tvFiles = new FileTreeView(paMain);
     tvFiles->setObjectName(QStringLiteral("tvFiles"));
     tvFiles->setGeometry(10, 40, 200, 520);
     tvFiles->setHeaderHidden(true);
