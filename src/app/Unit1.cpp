@@ -251,16 +251,12 @@ void TForm1::buildShortcuts() {
     key(paMain, QKeySequence(Qt::CTRL | Qt::Key_Period), [this] { mediaPage()->MediaStopKey(); });
     key(paLoad, QKeySequence(Qt::Key_Escape), [this] { buStop->click(); });
 
-    // Space and S would take keys from the tree and the buttons: only while the Media page shows.
-    playPauseKey_ = key(paMain, QKeySequence(Qt::Key_Space), [this] { mediaPage()->MediaPlayPauseKey(); });
-    QShortcut* stopKey = key(paMain, QKeySequence(Qt::Key_S), [this] { mediaPage()->MediaStopKey(); });
-    auto follow = [this, stopKey] {
-        const bool media = PageControl1->currentWidget() == tsMedia;
-        playPauseKey_->setEnabled(media);
-        stopKey->setEnabled(media);
-    };
-    connect(PageControl1, &QTabWidget::currentChanged, this, follow);
-    follow();
+    // Space and S belong to the focused control elsewhere (a button, the tree's type-ahead, the
+    // list): they act only while the focus is inside the Media page.
+    for (QShortcut* s :
+         {key(tsMedia, QKeySequence(Qt::Key_Space), [this] { mediaPage()->MediaPlayPauseKey(); }),
+          key(tsMedia, QKeySequence(Qt::Key_S), [this] { mediaPage()->MediaStopKey(); })})
+        s->setContext(Qt::WidgetWithChildrenShortcut);
 }
 
 NodeId TForm1::selectedNode() const {
