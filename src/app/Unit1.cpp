@@ -31,6 +31,7 @@
 #include "app/MediaPage.h"
 #include "app/PageContext.h"
 #include "app/StatusBar.h"
+#include "app/WindowActivation.h"
 #include "archive/Container.h"
 #include "archive/DirectoryLoader.h"
 #include "archive/EntryKind.h"
@@ -216,6 +217,8 @@ void TForm1::connectHandlers() {
     tvFiles->installEventFilter(this);
     setAcceptDrops(true);
     buildShortcuts();
+    activation_ =
+        new WindowActivation(*this, [this] { guarded([this] { FormActivate(); }, this); });
 }
 
 // The background capture: the first view of DIALOGBACKGROUND_LIGHT.KMG becomes BACK.BMP.
@@ -352,12 +355,6 @@ void TForm1::FormDestroy() {
     items.reserve(static_cast<size_t>(cbFiles->count()));
     for (int k = 0; k < cbFiles->count(); ++k) items.push_back(ArchiveItemName(*cbFiles, k));
     WriteArchiveList(state.StartDirectory + "/" + kListFile, items);
-}
-
-bool TForm1::event(QEvent* e) {
-    const bool result = QWidget::event(e);
-    if (e->type() == QEvent::WindowActivate) guarded([this] { FormActivate(); }, this);
-    return result;
 }
 
 void TForm1::showEvent(QShowEvent* e) {

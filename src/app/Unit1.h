@@ -12,7 +12,6 @@ class QFrame;
 class QLabel;
 class QProgressBar;
 class QProgressDialog;
-class QShortcut;
 class QPushButton;
 class QTabWidget;
 class QTreeView;
@@ -26,6 +25,7 @@ class ImageView;
 class MediaPage;
 class StatusBar;
 class TextPage;
+class WindowActivation;
 
 class TForm1 : public QWidget {
     Q_OBJECT
@@ -77,6 +77,8 @@ public:
     FolderTree& tree() { return tree_; }
     FolderTreeModel* treeModel() const { return model_.get(); }
     bool isLoading() const { return loading_; }
+    // Decides when FormActivate runs and counts its runs.
+    const WindowActivation& activation() const { return *activation_; }
 
     // Runs after each dispatch of pending events while a directory loads (a place for tests
     // to act in the middle of a load).
@@ -85,7 +87,6 @@ public:
     std::function<void(QProgressDialog&)> onExtractDispatch;
 
 protected:
-    bool event(QEvent* e) override;
     void closeEvent(QCloseEvent* e) override;
     void showEvent(QShowEvent* e) override;
     void dragEnterEvent(QDragEnterEvent* e) override;
@@ -114,7 +115,7 @@ private:
     bool backgroundErrorShown_ = false;
     bool destroyed_ = false;
     bool extracting_ = false;
-    QShortcut* playPauseKey_ = nullptr;
+    WindowActivation* activation_ = nullptr;
 };
 
 }  // namespace vorlr

@@ -29,6 +29,7 @@
 #include "platform/Dialogs.h"
 #include "platform/Errors.h"
 #include "platform/RuntimeFile.h"
+#include "support/Activation.h"
 #include "support/Bytes.h"
 #include "support/TempDir.h"
 #include "support/WindowTest.h"
@@ -436,7 +437,6 @@ TEST_F(MainWindow, TreeModelIsConsistent) {
     EXPECT_EQ(modelTestWarnings, 0);
 }
 
-// Renders the window on the demo archive to PNG files (into VORLR_SCREENSHOT_DIR when set).
 // The tree as a classic tree view draws it, whatever the style: dotted lines from each node to
 // its parent's line and on to its next sibling, boxed expand buttons, rows 13 pixels high.
 TEST_F(MainWindow, TreeDrawsLinesAndExpandButtonsInRowsOf13) {
@@ -504,6 +504,7 @@ TEST_F(MainWindow, TreeDrawsLinesAndExpandButtonsInRowsOf13) {
     }
 }
 
+// Renders the window on the demo archive to PNG files (into VORLR_SCREENSHOT_DIR when set).
 TEST_F(MainWindow, ScreenshotOfTheDemoArchive) {
     const std::string demo = samples::writeDemo(dir.path());
     const char* outDir = std::getenv("VORLR_SCREENSHOT_DIR");
@@ -534,8 +535,7 @@ TEST_F(MainWindow, ScreenshotOfTheDemoArchive) {
     // Viewing the dialog background makes BACK.BMP; the next activation tiles it.
     selectNamed("DIALOGBACKGROUND_LIGHT.KMG");
     EXPECT_TRUE(fileExists("BACK.BMP"));
-    QEvent activate(QEvent::WindowActivate);
-    QCoreApplication::sendEvent(&f, &activate);
+    ASSERT_TRUE(testing::returnFromMessageBox(f));
     EXPECT_TRUE(f.imBack->isVisible());
     EXPECT_TRUE(f.grab().toImage().save(QString::fromStdString(out + "/vorlr-background.png")));
     EXPECT_TRUE(dialogs.errors.empty()) << dialogs.errors.front();
