@@ -42,23 +42,12 @@ std::string FormatArchiveList(const std::vector<std::string>& items) {
     return out;
 }
 
-static std::string fullName(const std::string& path) {
-    if (!path.empty() && path.front() == '/') return path;
-    std::string dir;
-    try {
-        dir = currentDirectory();
-    } catch (const Error&) {
-        return path;
-    }
-    return dir + (dir.empty() || dir.back() != '/' ? "/" : "") + path;
-}
-
 std::vector<std::string> ReadArchiveList(const std::string& path) {
     RuntimeFile file;
     try {
         file.openExisting(path, RuntimeFile::Access::ReadOnly);
     } catch (const FileError& e) {
-        throw Error("Cannot open file \"" + fullName(path) + "\". " + e.what());
+        throw Error("Cannot open file \"" + fullFileName(path) + "\". " + e.what());
     }
     const int64_t size = file.size();
     std::string bytes;
@@ -99,7 +88,7 @@ void WriteArchiveList(const std::string& path, const std::vector<std::string>& i
             throw;
         }
     } catch (const FileError& e) {
-        throw Error("Cannot create file \"" + fullName(path) + "\". " + e.what());
+        throw Error("Cannot create file \"" + fullFileName(path) + "\". " + e.what());
     }
 }
 

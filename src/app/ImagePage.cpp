@@ -75,6 +75,7 @@ ImagePage::ImagePage(QWidget* tsImage, PageContext context) : tsImage_(tsImage),
     auto* first = new ImageView(content_);
     first->setObjectName(QStringLiteral("imImage"));
     first->move(kFirstLeft, kFirstTop);
+    first->setPicture(imDot_->picture());  // a 1 x 1 black picture until an image is decoded
     ctx_.state.ImageViewList.assign(1, first);
     ctx_.state.FirstView = first;
     updateContentSize();

@@ -10,7 +10,8 @@ namespace vorlr {
 
 MediaPlayer::MediaPlayer(QWidget* parent) : QWidget(parent) {
     setObjectName(QStringLiteral("MediaPlayer1"));
-    setFocusPolicy(Qt::TabFocus);
+    // A click gives it the focus too, and with it the Media page's Space and S keys.
+    setFocusPolicy(Qt::StrongFocus);
     control_.OnRedraw = [this] { update(); };
 }
 

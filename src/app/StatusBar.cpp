@@ -9,6 +9,11 @@ namespace vorlr {
 
 StatusBar::StatusBar(QWidget* parent) : QWidget(parent) {
     setObjectName(QStringLiteral("StatusBar1"));
+    // A control of its own on the button face: a tiled window background stays outside it.
+    QPalette pal = palette();
+    pal.setColor(QPalette::Window, pal.color(QPalette::Button));
+    setPalette(pal);
+    setAutoFillBackground(true);
     static const char* const kStart[kPanels] = {"File name:", "Offset: ", "Size:", "File type:"};
     static const int kWidths[kPanels] = {300, 125, 125, 50};
     auto* layout = new QHBoxLayout(this);

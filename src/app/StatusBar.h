@@ -1,5 +1,6 @@
 #pragma once
-// StatusBar1: four panels of fixed widths, the last taking the rest of the bar.
+// StatusBar1: four sunken panels of fixed widths, the last taking the rest of the bar, on a
+// control filled with the button face.
 #include <QWidget>
 #include <string>
 

@@ -23,6 +23,7 @@
 #include "app/ArchiveList.h"
 #include "app/EntryPages.h"
 #include "app/ExtractRun.h"
+#include "app/FileTreeView.h"
 #include "app/FindBar.h"
 #include "app/FolderTreeModel.h"
 #include "app/ImagePage.h"
@@ -31,6 +32,7 @@
 #include "app/MediaPage.h"
 #include "app/PageContext.h"
 #include "app/StatusBar.h"
+#include "app/WindowActivation.h"
 #include "archive/Container.h"
 #include "archive/DirectoryLoader.h"
 #include "archive/EntryKind.h"
@@ -154,7 +156,7 @@ void TForm1::buildMainPanel() {
 }
 
 void TForm1::buildTree() {
-    tvFiles = new QTreeView(paMain);
+    tvFiles = new FileTreeView(paMain);
     tvFiles->setObjectName(QStringLiteral("tvFiles"));
     tvFiles->setGeometry(10, 40, 200, 520);
     tvFiles->setHeaderHidden(true);
@@ -217,6 +219,8 @@ void TForm1::connectHandlers() {
     tvFiles->installEventFilter(this);
     setAcceptDrops(true);
     buildShortcuts();
+    activation_ =
+        new WindowActivation(*this, [this] { guarded([this] { FormActivate(); }, this); });
 }
 
 // The background capture: the first view of DIALOGBACKGROUND_LIGHT.KMG becomes BACK.BMP.
@@ -253,16 +257,12 @@ void TForm1::buildShortcuts() {
     key(paMain, QKeySequence(Qt::CTRL | Qt::Key_Period), [this] { mediaPage()->MediaStopKey(); });
     key(paLoad, QKeySequence(Qt::Key_Escape), [this] { buStop->click(); });
 
-    // Space and S would take keys from the tree and the buttons: only while the Media page shows.
-    playPauseKey_ = key(paMain, QKeySequence(Qt::Key_Space), [this] { mediaPage()->MediaPlayPauseKey(); });
-    QShortcut* stopKey = key(paMain, QKeySequence(Qt::Key_S), [this] { mediaPage()->MediaStopKey(); });
-    auto follow = [this, stopKey] {
-        const bool media = PageControl1->currentWidget() == tsMedia;
-        playPauseKey_->setEnabled(media);
-        stopKey->setEnabled(media);
-    };
-    connect(PageControl1, &QTabWidget::currentChanged, this, follow);
-    follow();
+    // Space and S belong to the focused control elsewhere (a button, the tree's type-ahead, the
+    // list): they act only while the focus is inside the Media page.
+    for (QShortcut* s :
+         {key(tsMedia, QKeySequence(Qt::Key_Space), [this] { mediaPage()->MediaPlayPauseKey(); }),
+          key(tsMedia, QKeySequence(Qt::Key_S), [this] { mediaPage()->MediaStopKey(); })})
+        s->setContext(Qt::WidgetWithChildrenShortcut);
 }
 
 NodeId TForm1::selectedNode() const {
@@ -358,12 +358,6 @@ void TForm1::FormDestroy() {
     items.reserve(static_cast<size_t>(cbFiles->count()));
     for (int k = 0; k < cbFiles->count(); ++k) items.push_back(ArchiveItemName(*cbFiles, k));
     WriteArchiveList(state.StartDirectory + "/" + kListFile, items);
-}
-
-bool TForm1::event(QEvent* e) {
-    const bool result = QWidget::event(e);
-    if (e->type() == QEvent::WindowActivate) guarded([this] { FormActivate(); }, this);
-    return result;
 }
 
 void TForm1::showEvent(QShowEvent* e) {

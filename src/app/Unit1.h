@@ -12,7 +12,6 @@ class QFrame;
 class QLabel;
 class QProgressBar;
 class QProgressDialog;
-class QShortcut;
 class QPushButton;
 class QTabWidget;
 class QTreeView;
@@ -27,6 +26,7 @@ class ImageView;
 class MediaPage;
 class StatusBar;
 class TextPage;
+class WindowActivation;
 
 class TForm1 : public QWidget {
     Q_OBJECT
@@ -79,6 +79,8 @@ public:
     FolderTreeModel* treeModel() const { return model_.get(); }
     FindBar* findBar() const { return findBar_; }
     bool isLoading() const { return loading_; }
+    // Decides when FormActivate runs and counts its runs.
+    const WindowActivation& activation() const { return *activation_; }
 
     // Runs after each dispatch of pending events while a directory loads (a place for tests
     // to act in the middle of a load).
@@ -87,7 +89,6 @@ public:
     std::function<void(QProgressDialog&)> onExtractDispatch;
 
 protected:
-    bool event(QEvent* e) override;
     void closeEvent(QCloseEvent* e) override;
     void showEvent(QShowEvent* e) override;
     void dragEnterEvent(QDragEnterEvent* e) override;
@@ -116,8 +117,8 @@ private:
     bool backgroundErrorShown_ = false;
     bool destroyed_ = false;
     bool extracting_ = false;
-    QShortcut* playPauseKey_ = nullptr;
     FindBar* findBar_ = nullptr;  // Ctrl+F
+    WindowActivation* activation_ = nullptr;
 };
 
 }  // namespace vorlr

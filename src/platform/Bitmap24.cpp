@@ -113,10 +113,11 @@ void Bitmap24::saveToFile(const std::string& path) const {
     RuntimeFile file;
     try {
         file.create(path);
-        file.write(bytes.data(), static_cast<int64_t>(bytes.size()));
     } catch (const FileError& e) {
-        throw Error("Cannot create file \"" + path + "\". " + e.what());
+        throw Error("Cannot create file \"" + fullFileName(path) + "\". " + e.what());
     }
+    // A failed write is the runtime's own error ("Disk full"): the file was created.
+    file.write(bytes.data(), static_cast<int64_t>(bytes.size()));
 }
 
 }  // namespace vorlr

@@ -58,7 +58,8 @@ public:
 
     // The 24-bit BMP file: 54-byte header, rows bottom-up padded to 4 bytes.
     std::vector<uint8_t> toBmp() const;
-    // Writes the BMP; failures are "Cannot create file" errors.
+    // Writes the BMP. A file that cannot be created raises "Cannot create file" with its full
+    // name and the reason; a failed write raises the runtime's error ("Disk full").
     void saveToFile(const std::string& path) const;
 
     bool operator==(const Bitmap24&) const = default;

@@ -186,4 +186,15 @@ void setCurrentDirectory(const std::string& path) {
     if (::chdir(path.c_str()) != 0) throwFromErrno(errno);
 }
 
+std::string fullFileName(const std::string& path) {
+    if (!path.empty() && path.front() == '/') return path;
+    std::string dir;
+    try {
+        dir = currentDirectory();
+    } catch (const Error&) {
+        return path;
+    }
+    return dir + (dir.empty() || dir.back() != '/' ? "/" : "") + path;
+}
+
 }  // namespace vorlr

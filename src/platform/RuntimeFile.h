@@ -71,5 +71,8 @@ void deleteFile(const std::string& path);                            // raises o
 void renameFile(const std::string& from, const std::string& to);     // raises on failure
 std::string currentDirectory();
 void setCurrentDirectory(const std::string& path);
+// The name with the current directory in front unless it is absolute; the name as given when
+// the current directory cannot be read. For error texts that must name the file in full.
+std::string fullFileName(const std::string& path);
 
 }  // namespace vorlr

@@ -7,6 +7,7 @@
 #include <QMenu>
 #include <QMimeData>
 #include <QProgressDialog>
+#include <QPushButton>
 #include <QTabWidget>
 #include <QTest>
 #include <QTimer>
@@ -262,15 +263,17 @@ TEST_F(Extras, WhileLoadingOnlyEscapeActsAndItStops) {
     EXPECT_EQ(dialogs.opened, 1);
 }
 
-TEST_F(Extras, MediaKeysPressOnlyUsableButtonsAndOnlyOnTheMediaPage) {
+TEST_F(Extras, MediaKeysPressOnlyUsableButtonsAndOnlyWithTheFocusInTheMediaPage) {
     setAudioOutputs(&outputs);
     struct Restore {
         ~Restore() { setAudioOutputs(nullptr); }
     } restore;
     activate();
-    MediaPlayerControl& mp = f.mediaPage()->mediaPlayer()->control();
+    MediaPlayer* player = f.mediaPage()->mediaPlayer();
+    MediaPlayerControl& mp = player->control();
     QTest::keyClick(&f, Qt::Key_3, Qt::ControlModifier);
-    QTest::keyClick(&f, Qt::Key_Space);  // nothing open: every button is grey
+    player->setFocus();
+    QTest::keyClick(player, Qt::Key_Space);  // nothing open: every button is grey
     EXPECT_FALSE(mp.isOpen());
     EXPECT_TRUE(dialogs.errors.empty());
 
@@ -279,19 +282,53 @@ TEST_F(Extras, MediaKeysPressOnlyUsableButtonsAndOnlyOnTheMediaPage) {
     ASSERT_EQ(f.PageControl1->currentWidget(), f.tsMedia);
     ASSERT_TRUE(mp.isUsable(btPlay));
     ASSERT_FALSE(mp.isUsable(btPause));
-    QTest::keyClick(&f, Qt::Key_Space);  // Play, as a click on it would
-    EXPECT_TRUE(mp.isUsable(btPause));
+    // A click on Play gives the player the focus; Space then pauses and plays on.
+    f.tvFiles->setFocus();
+    QTest::mouseClick(player, Qt::LeftButton, {}, player->buttonRect(0).center());
+    ASSERT_TRUE(player->hasFocus());
+    ASSERT_TRUE(mp.isUsable(btPause));
+    ASSERT_EQ(mp.Mode(), MediaMode::Playing);
+    QTest::keyClick(player, Qt::Key_Space);
+    EXPECT_EQ(mp.Mode(), MediaMode::Paused);
+    QTest::keyClick(player, Qt::Key_Space);
     EXPECT_EQ(mp.Mode(), MediaMode::Playing);
-    QTest::keyClick(&f, Qt::Key_Space);
+    QTest::keyClick(player, Qt::Key_Space);
     EXPECT_EQ(mp.Mode(), MediaMode::Paused);
 
-    // Away from the Media page Space belongs to the other controls.
-    QTest::keyClick(&f, Qt::Key_1, Qt::ControlModifier);
-    QTest::keyClick(&f, Qt::Key_Space);
+    // With the focus in the tree, Space and S are the tree's, even on the Media page.
+    QTest::keyClick(&f, Qt::Key_T, Qt::ControlModifier);
+    ASSERT_TRUE(f.tvFiles->hasFocus());
+    QTest::keyClick(f.tvFiles, Qt::Key_Space);
+    QTest::keyClick(f.tvFiles, Qt::Key_S);
     EXPECT_EQ(mp.Mode(), MediaMode::Paused);
 
-    QTest::keyClick(&f, Qt::Key_Period, Qt::ControlModifier);
+    QTest::keyClick(f.tvFiles, Qt::Key_Period, Qt::ControlModifier);  // Ctrl+. works anywhere
     EXPECT_EQ(mp.Mode(), MediaMode::Stopped);
+    player->setFocus();
+    QTest::keyClick(player, Qt::Key_Space);
+    EXPECT_EQ(mp.Mode(), MediaMode::Playing);
+    QTest::keyClick(player, Qt::Key_S);
+    EXPECT_EQ(mp.Mode(), MediaMode::Stopped);
+    EXPECT_TRUE(dialogs.errors.empty());
+}
+
+TEST_F(Extras, SpaceAndSGoToTheFocusedControlOutsideTheMediaPage) {
+    load({byteEntry("A.TXT", bytesOf("a")), byteEntry("B.TXT", bytesOf("b")),
+          byteEntry("SAGA.TXT", bytesOf("s"))});
+    activate();
+    QTest::keyClick(&f, Qt::Key_3, Qt::ControlModifier);
+    ASSERT_EQ(f.PageControl1->currentWidget(), f.tsMedia);
+    // Space on a focused button presses it.
+    f.buBrowse->setFocus();
+    QTest::keyClick(f.buBrowse, Qt::Key_Space);
+    EXPECT_EQ(dialogs.opened, 1);
+    // Typing in the tree finds the entry starting with the letter.
+    select("A.TXT");
+    QTest::keyClick(&f, Qt::Key_3, Qt::ControlModifier);
+    f.tvFiles->setFocus();
+    QTest::keyClick(f.tvFiles, Qt::Key_S);
+    EXPECT_EQ(f.tree().text(f.treeModel()->nodeOf(f.tvFiles->currentIndex())), "SAGA.TXT");
+    EXPECT_EQ(f.state.CurrentEntryName, "SAGA.TXT");
     EXPECT_TRUE(dialogs.errors.empty());
 }
 

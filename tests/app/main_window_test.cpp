@@ -11,11 +11,14 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
+#include <QStyle>
+#include <QStyleFactory>
 #include <QTabWidget>
 #include <QTreeView>
 #include <deque>
 #include <filesystem>
 #include <functional>
+#include <memory>
 
 #include "app/FolderTreeModel.h"
 #include "app/ImageView.h"
@@ -26,6 +29,7 @@
 #include "platform/Dialogs.h"
 #include "platform/Errors.h"
 #include "platform/RuntimeFile.h"
+#include "support/Activation.h"
 #include "support/Bytes.h"
 #include "support/TempDir.h"
 #include "support/WindowTest.h"
@@ -433,6 +437,73 @@ TEST_F(MainWindow, TreeModelIsConsistent) {
     EXPECT_EQ(modelTestWarnings, 0);
 }
 
+// The tree as a classic tree view draws it, whatever the style: dotted lines from each node to
+// its parent's line and on to its next sibling, boxed expand buttons, rows 13 pixels high.
+TEST_F(MainWindow, TreeDrawsLinesAndExpandButtonsInRowsOf13) {
+    TForm1 f;
+    f.cbFiles->addItem(
+        QStringLiteral("t.qar"),
+        QByteArray::fromStdString(
+            archive("t.qar", {entry("DATA\\A.TXT"), entry("DATA\\B.TXT"), entry("TOP.TXT")})));
+    choose(f, 0);
+    f.show();
+    f.tvFiles->expandAll();
+    FolderTreeModel& m = *f.treeModel();
+    const QModelIndex data = m.index(0, 0), a = m.index(0, 0, data), b = m.index(1, 0, data),
+                      top = m.index(1, 0);
+    ASSERT_EQ(data.data().toString(), "DATA");
+    ASSERT_EQ(top.data().toString(), "TOP.TXT");
+    const int indent = f.tvFiles->indentation();
+    for (const QString& name : QStyleFactory::keys()) {
+        SCOPED_TRACE(name.toStdString());
+        std::unique_ptr<QStyle> style(QStyleFactory::create(name));
+        f.tvFiles->setStyle(style.get());
+        for (const QModelIndex& i : {data, a, b, top})
+            EXPECT_EQ(f.tvFiles->visualRect(i).height(), 13);
+        const QImage shot =
+            f.tvFiles->viewport()->grab().toImage().convertToFormat(QImage::Format_RGB32);
+        const QRgb base = f.tvFiles->palette().color(QPalette::Base).rgb();
+        // Pixels other than the background in a column; adjacent ones would be no dotted line.
+        auto inkInColumn = [&](int x, int y0, int y1, bool* solid = nullptr) {
+            int ink = 0;
+            for (int y = y0; y <= y1; ++y) {
+                const bool here = shot.pixel(x, y) != base;
+                if (here && solid && y > y0 && shot.pixel(x, y - 1) != base) *solid = true;
+                ink += here;
+            }
+            return ink;
+        };
+        const QRect ra = f.tvFiles->visualRect(a), rb = f.tvFiles->visualRect(b),
+                    rdata = f.tvFiles->visualRect(data), rtop = f.tvFiles->visualRect(top);
+        // The children's line: under the parent, down through A to B's middle, and into each child.
+        const int childX = ra.left() - indent + indent / 2;
+        bool solid = false;
+        EXPECT_GE(inkInColumn(childX, ra.top(), rb.center().y(), &solid), 7);
+        EXPECT_FALSE(solid);
+        int across = 0;
+        for (int x = childX + 2; x < ra.left(); ++x) across += shot.pixel(x, ra.top() + 6) != base;
+        EXPECT_GE(across, 3);
+        // The root line passes the children on its way from DATA to TOP.
+        const int rootX = rdata.left() - indent + indent / 2;
+        EXPECT_GE(inkInColumn(rootX, ra.top(), rb.bottom()), 10);
+        EXPECT_GE(inkInColumn(rootX, rtop.top(), rtop.top() + 5), 2);
+        // DATA's expand button: a box around its line, with a minus (open).
+        const int midY = rdata.top() + 6;
+        for (const QPoint p :
+             {QPoint(rootX - 4, midY), QPoint(rootX + 4, midY), QPoint(rootX, midY - 4),
+              QPoint(rootX, midY + 4), QPoint(rootX - 2, midY), QPoint(rootX + 2, midY)})
+            EXPECT_NE(shot.pixel(p), base) << p.x() << "," << p.y();
+        EXPECT_EQ(shot.pixel(rootX, midY - 2), base);
+        EXPECT_EQ(shot.pixel(rootX - 3, midY - 3), base);
+        f.tvFiles->collapse(data);
+        const QImage closed =
+            f.tvFiles->viewport()->grab().toImage().convertToFormat(QImage::Format_RGB32);
+        EXPECT_NE(closed.pixel(rootX, midY - 2), base);  // plus when closed
+        f.tvFiles->expand(data);
+        f.tvFiles->setStyle(nullptr);
+    }
+}
+
 // Renders the window on the demo archive to PNG files (into VORLR_SCREENSHOT_DIR when set).
 TEST_F(MainWindow, ScreenshotOfTheDemoArchive) {
     const std::string demo = samples::writeDemo(dir.path());
@@ -464,8 +535,7 @@ TEST_F(MainWindow, ScreenshotOfTheDemoArchive) {
     // Viewing the dialog background makes BACK.BMP; the next activation tiles it.
     selectNamed("DIALOGBACKGROUND_LIGHT.KMG");
     EXPECT_TRUE(fileExists("BACK.BMP"));
-    QEvent activate(QEvent::WindowActivate);
-    QCoreApplication::sendEvent(&f, &activate);
+    ASSERT_TRUE(testing::returnFromMessageBox(f));
     EXPECT_TRUE(f.imBack->isVisible());
     EXPECT_TRUE(f.grab().toImage().save(QString::fromStdString(out + "/vorlr-background.png")));
     EXPECT_TRUE(dialogs.errors.empty()) << dialogs.errors.front();

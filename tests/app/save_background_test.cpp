@@ -4,6 +4,7 @@
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QEvent>
+#include <QImage>
 #include <QPushButton>
 #include <QTreeView>
 #include <filesystem>
@@ -11,12 +12,15 @@
 #include "app/FolderTreeModel.h"
 #include "app/ImagePage.h"
 #include "app/ImageView.h"
+#include "app/StatusBar.h"
 #include "app/Unit1.h"
+#include "app/WindowActivation.h"
 #include "lib/ImageSamples.h"
 #include "lib/QarBuilder.h"
 #include "platform/Bitmap24.h"
 #include "platform/BitmapQt.h"
 #include "platform/Dialogs.h"
+#include "support/Activation.h"
 #include "support/Bytes.h"
 #include "support/TempDir.h"
 #include "support/WindowTest.h"
@@ -59,9 +63,12 @@ protected:
         form.state.CurrentEntryName = name;
         form.state.CurrentExtension = ext;
     }
+    // One run of FormActivate: at start, or when the window comes back from a message box.
     void activate() {
-        QEvent e(QEvent::WindowActivate);
-        QCoreApplication::sendEvent(&form, &e);
+        const int before = form.activation().runs();
+        ASSERT_TRUE(form.isVisible() ? testing::returnFromMessageBox(form)
+                                     : testing::makeActive(form));
+        ASSERT_EQ(form.activation().runs(), before + 1);
     }
     const Bitmap24& background() { return form.imBack->picture(); }
 };
@@ -128,13 +135,116 @@ TEST_F(SaveAndBackground, SavedNamesStayInTheCurrentDirectory) {
     EXPECT_TRUE(fs::exists(dir.file("a_b_c_d.BMP")));
 }
 
-TEST_F(SaveAndBackground, BitmapWriteErrorIsShown) {
-    fs::create_directory(dir.file("LOGO.BMP"));
+TEST_F(SaveAndBackground, BitmapFileErrorsNameTheFullPathOrAreTheWriteError) {
     form.state.CurrentEntryName = "LOGO.TGA";
     form.state.CurrentExtension = "tga";
+    fs::create_directory(dir.file("LOGO.BMP"));
     form.buSave->click();
-    ASSERT_EQ(dialogs.errors.size(), 1u);
-    EXPECT_EQ(dialogs.errors[0].rfind("Cannot create file \"LOGO.BMP\". ", 0), 0u) << dialogs.errors[0];
+    // A failed write after the file was made is the runtime's text alone.
+    form.state.CurrentEntryName = "FULL.KMG";
+    form.state.CurrentExtension = "kmg";
+    fs::create_symlink("/dev/full", dir.file("FULL.BMP"));
+    form.buSave->click();
+    ASSERT_EQ(dialogs.errors.size(), 2u);
+    EXPECT_EQ(dialogs.errors[0],
+              "Cannot create file \"" + dir.file("LOGO.BMP") + "\". File access denied.");
+    EXPECT_EQ(dialogs.errors[1], "Disk full.");
+}
+
+TEST_F(SaveAndBackground, FirstViewStartsAsTheDotAndIsSavedSoWhenNothingWasDecoded) {
+    const Bitmap24& dot = form.imagePage()->imDot()->picture();
+    ASSERT_EQ(dot.width(), 1);
+    ASSERT_EQ(dot.height(), 1);
+    EXPECT_EQ(std::vector<uint8_t>(dot.row(0), dot.row(0) + 3), (std::vector<uint8_t>{0, 0, 0}));
+    EXPECT_TRUE(form.state.FirstView->picture() == dot);
+    EXPECT_EQ(form.state.ImageViewList.at(0), form.state.FirstView);
+    // A Targa entry 0 pixels wide decodes nothing: Save writes the 1 x 1 black picture.
+    samples::writeQar(
+        dir.file("a.qar"),
+        {QarEntry{"EMPTY.TGA", samples::tga({2, 0, 4, 24, 0, {}}, {}), {}, {}, false}});
+    form.cbFiles->addItem(QStringLiteral("a.qar"), QByteArray::fromStdString(dir.file("a.qar")));
+    form.cbFiles->setCurrentIndex(0);
+    form.cbFilesChange();
+    form.tvFiles->setCurrentIndex(form.treeModel()->index(0, 0));
+    ASSERT_EQ(form.state.CurrentEntryName, "EMPTY.TGA");
+    form.buSave->click();
+    EXPECT_TRUE(dialogs.errors.empty()) << dialogs.errors.front();
+    EXPECT_EQ(samples::readFile(dir.file("EMPTY.BMP")), dot.toBmp());
+    EXPECT_EQ(samples::readFile(dir.file("EMPTY.BMP")).size(), 58u);
+}
+
+// A picture of one colour, saved as BACK.BMP.
+void backgroundOf(uint8_t blue, uint8_t green, uint8_t red) {
+    Bitmap24 b(128, 128);
+    for (int y = 0; y < 128; ++y)
+        for (int x = 0; x < 128; ++x)
+            b.row(y)[3 * x] = blue, b.row(y)[3 * x + 1] = green, b.row(y)[3 * x + 2] = red;
+    b.saveToFile("BACK.BMP");
+}
+
+TEST_F(SaveAndBackground, ActivationRunsAtStartAndBackFromTheProgramsOwnWindowsOnly) {
+    backgroundOf(10, 20, 30);
+    ASSERT_TRUE(testing::makeActive(form));
+    EXPECT_EQ(form.activation().runs(), 1);
+    EXPECT_EQ(background().row(300)[400 * 3], 10);
+    backgroundOf(40, 50, 60);
+    // The user switches to another program and back.
+    testing::deactivateApplication();
+    ASSERT_EQ(QApplication::activeWindow(), nullptr);
+    ASSERT_TRUE(testing::makeActive(form));
+    EXPECT_EQ(form.activation().runs(), 1);
+    EXPECT_EQ(background().row(300)[400 * 3], 10);
+    // A message box of the program, closed: the background is loaded again, once.
+    ASSERT_TRUE(testing::returnFromMessageBox(form));
+    EXPECT_EQ(form.activation().runs(), 2);
+    EXPECT_EQ(background().row(300)[400 * 3], 40);
+    testing::deactivateApplication();
+    ASSERT_TRUE(testing::makeActive(form));
+    EXPECT_EQ(form.activation().runs(), 2);
+    EXPECT_TRUE(dialogs.errors.empty());
+}
+
+TEST_F(SaveAndBackground, ShownButNeverActivatedStillRunsActivationOnce) {
+    // A display without a window manager: no activation ever reaches the window.
+    struct NoActivation final : QObject {
+        QWidget* window = nullptr;
+        int swallowed = 0;
+        bool eventFilter(QObject* o, QEvent* e) override {
+            const bool drop = o == window && e->type() == QEvent::WindowActivate;
+            swallowed += drop;
+            return drop;
+        }
+    } noActivation;
+    noActivation.window = &form;
+    qApp->installEventFilter(&noActivation);  // the last installed sees events first
+    backgroundOf(70, 80, 90);
+    form.show();
+    QCoreApplication::processEvents();
+    EXPECT_GT(noActivation.swallowed, 0);
+    EXPECT_EQ(form.activation().runs(), 1);
+    EXPECT_EQ(background().row(0)[0], 70);
+    qApp->removeEventFilter(&noActivation);
+    // An activation arriving late adds nothing.
+    testing::deactivateApplication();
+    ASSERT_TRUE(testing::makeActive(form));
+    EXPECT_EQ(form.activation().runs(), 1);
+}
+
+TEST_F(SaveAndBackground, TiledBackgroundShowsBetweenControlsButNotInTheStatusBar) {
+    backgroundOf(1, 200, 77);
+    activate();
+    const QImage shot = form.grab().toImage().convertToFormat(QImage::Format_RGB32);
+    ASSERT_EQ(shot.size(), QSize(800, 600));
+    const QRgb tile = qRgb(77, 200, 1);
+    EXPECT_EQ(shot.pixel(5, 580), tile);    // left of the bar
+    EXPECT_EQ(shot.pixel(400, 565), tile);  // between the pages and the bar
+    EXPECT_EQ(shot.pixel(400, 595), tile);  // below it
+    const QRect bar(10, 570, 780, 20);
+    ASSERT_EQ(form.StatusBar1->geometry(), bar);
+    int tilePixels = 0;
+    for (int y = bar.top(); y <= bar.bottom(); ++y)
+        for (int x = bar.left(); x <= bar.right(); ++x) tilePixels += shot.pixel(x, y) == tile;
+    EXPECT_EQ(tilePixels, 0);
 }
 
 TEST_F(SaveAndBackground, ActivationWithoutBackgroundFileLeavesThePlainPanel) {
