@@ -72,7 +72,7 @@ void encode(const Bitmap24& picture, const Sink& sink) {
 }
 
 [[noreturn]] void cannotCreate(const std::string& path, const std::string& reason) {
-    throw Error("Cannot create file \"" + path + "\". " + reason);
+    throw Error("Cannot create file \"" + fullFileName(path) + "\". " + reason);
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include "viewers/PictureExport.h"
 
+#include <cstring>
 #include <memory>
 #include <string>
 
@@ -36,9 +37,12 @@ EntryKind kindOf(const ArchiveEntry& entry) {
 }  // namespace
 
 EntryPictures DecodeEntryPictures(ByteSource& source, EntryKind kind) {
-    const auto state = std::make_unique<DecoderState>();  // palette all black, as at start
+    // As in a viewer just started: the palette all black, and the first view's picture a copy
+    // of the 1 x 1 black dot, which an image that decodes nothing leaves as it is.
+    const auto state = std::make_unique<DecoderState>();
     EntryPictures out;
-    out.pictures.resize(1);
+    out.pictures.emplace_back(1, 1);
+    std::memset(out.pictures[0].row(0), 0, 3);
     if (kind == EntryKind::Targa) {
         decodeTarga(source, *state, out.pictures[0]);
     } else {

@@ -19,8 +19,9 @@ struct EntryPictures {
     bool palette = false;            // a palette KMG: the pictures are its sub-images
 };
 
-// Decodes the entry at source's position, of kind Kmg or Targa. Damage raises Error (a short
-// header, "Out of memory" past the limits), an unsupported Targa depth UnsupportedTargaFormat.
+// Decodes the entry at source's position, of kind Kmg or Targa, as a viewer just started does:
+// the first picture starts as the 1 x 1 black dot. Damage raises Error (a short header, "Out of
+// memory" past the limits), an unsupported Targa depth UnsupportedTargaFormat.
 EntryPictures DecodeEntryPictures(ByteSource& source, EntryKind kind);
 
 // A picture as a file of the format: the BMP the viewer's Save writes, or a PNG.

@@ -65,6 +65,7 @@ protected:
             {"GFX\\SKY.KMG", samples::kmg16(2, 1, {0xF800, 0x07E0}), {}, {}, false},
             {"GFX\\LOGO.TGA", samples::tga({2, 1, 2, 24, 0, ""}, {1, 2, 3, 4, 5, 6}), {}, {}, false},
             {"GFX\\OLD.TGA", samples::tga({2, 1, 1, 16, 0, ""}, {1, 2}), {}, {}, false},
+            {"GFX\\EMPTY.TGA", samples::tga({2, 0, 3, 24, 0, ""}, {}), {}, {}, false},
             {"GFX\\CUT.KMG", std::vector<uint8_t>(icons.begin(), icons.begin() + 40), {}, {}, false},
         };
         // Decoding reads on past an entry's end; only the archive's end cuts it short: place
@@ -92,6 +93,12 @@ TEST_F(ConvertCli, BmpIsExactlyTheSavedBitmap) {
     std::memcpy(logo.row(0), "\x04\x05\x06", 3);
     std::memcpy(logo.row(1), "\x01\x02\x03", 3);
     EXPECT_EQ(samples::readFile(dir.file("logo.bmp")), logo.toBmp());
+
+    // A picture that decodes nothing leaves the first view as a viewer starts it: 1 x 1 black.
+    ASSERT_EQ(qar({"convert", archive, "GFX\\EMPTY.TGA", dir.file("empty.bmp")}).status, 0);
+    Bitmap24 dot(1, 1);
+    std::memset(dot.row(0), 0, 3);
+    EXPECT_EQ(samples::readFile(dir.file("empty.bmp")), dot.toBmp());
 }
 
 TEST_F(ConvertCli, PngAndAllSubImages) {

@@ -121,7 +121,8 @@ TEST_F(ExportCli, DamagedPicturesAreKeptRawAndReportedInDirectoryOrder) {
         e.push_back(byteEntry("P\\" + std::to_string(i) + ".TGA", s::sampleTga(2, 24, 8 + i, 8)));
     e[3].data[16] = 16;                                       // 16-bit: unsupported
     e[7].data.resize(10);  // cut short: the header runs on into the next entry's bytes
-    e[9] = byteEntry("P\\9.KMG", s::kmgPalette(s::samplePaletteRgb(), {{0, 5, {}}, {3, 3, {3, 1, 2, 3}}}));
+    // Sub-image 0 without pixels keeps the first view's 1 x 1 dot; sub-image 1 has nothing.
+    e[9] = byteEntry("P\\9.KMG", s::kmgPalette(s::samplePaletteRgb(), {{3, 3, {3, 1, 2, 3}}, {0, 5, {}}}));
     write(e);
     std::string firstErr;
     std::map<std::string, std::vector<uint8_t>> firstFiles;
@@ -133,7 +134,7 @@ TEST_F(ExportCli, DamagedPicturesAreKeptRawAndReportedInDirectoryOrder) {
         EXPECT_EQ(r.err,
                   "qar: P\\3.TGA: Unsupported TGA format: 16-bit\n"
                   "qar: P\\7.TGA: Unsupported TGA format: 0-bit\n"
-                  "qar: P\\9.KMG: sub-image 0 has no pixels\n");
+                  "qar: P\\9.KMG: sub-image 1 has no pixels\n");
         const auto files = filesUnder(out);
         EXPECT_EQ(files.size(), 12u);
         EXPECT_EQ(files.at("P/3.TGA"), e[3].data);  // nothing lost: written as stored
