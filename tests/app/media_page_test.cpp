@@ -18,6 +18,7 @@
 #include "lib/SoundSamples.h"
 #include "platform/Dialogs.h"
 #include "platform/MediaManualOutput.h"
+#include "support/CoreApp.h"
 #include "support/RecordingDialogs.h"
 #include "support/TempDir.h"
 
@@ -27,6 +28,9 @@ using vorlr::testing::ScopedCwd;
 using vorlr::testing::TempDir;
 
 namespace {
+
+using vorlr::testing::drain;
+using vorlr::testing::runUntil;
 
 using vorlr::testing::RecordingDialogs;
 
@@ -58,20 +62,6 @@ public:
     ManualAudioOutputs manual;
     std::vector<std::vector<uint8_t>> atClose;
 };
-
-void drain() {
-    for (int i = 0; i < 5; ++i) QCoreApplication::processEvents();
-}
-
-// Runs the event loop until done() holds (a result from another thread), for 60 s at most.
-template <class F>
-bool runUntil(F done) {
-    QElapsedTimer t;
-    t.start();
-    while (!done() && t.elapsed() < 60000)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    return done();
-}
 
 // Runs the event loop for about ms of wall-clock time.
 void runFor(int ms) {

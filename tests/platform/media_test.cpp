@@ -22,6 +22,8 @@ using vorlr::testing::TempDir;
 
 namespace {
 
+using vorlr::testing::drain;
+
 QCoreApplication& app() { return vorlr::testing::coreApp("platform_media_test"); }
 
 void put16(std::vector<uint8_t>& b, size_t at, uint16_t v) {
@@ -41,10 +43,6 @@ int64_t decodeAll(SoundDecoder& d) {
 }
 
 // Runs queued calls, including those queued by queued calls.
-void drain() {
-    for (int i = 0; i < 5; ++i) QCoreApplication::processEvents();
-}
-
 uint32_t openDecoder(const std::vector<uint8_t>& bytes, SoundDecoder::Kind kind, std::unique_ptr<SoundDecoder>& d) {
     return SoundDecoder::openMemory(bytes.data(), bytes.size(), kind, d);
 }

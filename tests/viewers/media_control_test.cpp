@@ -20,23 +20,12 @@ using vorlr::testing::TempDir;
 
 namespace {
 
+using vorlr::testing::drain;
+using vorlr::testing::runUntil;
+
 using vorlr::testing::RecordingDialogs;
 
 QCoreApplication& app() { return vorlr::testing::coreApp("viewers_media_control_test"); }
-
-void drain() {
-    for (int i = 0; i < 5; ++i) QCoreApplication::processEvents();
-}
-
-// Runs the event loop until done() holds (a result from another thread), for 60 s at most.
-template <class F>
-bool runUntil(F done) {
-    QElapsedTimer t;
-    t.start();
-    while (!done() && t.elapsed() < 60000)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    return done();
-}
 
 // Reports a code the layer has no text for.
 struct OddFactory : AudioOutputFactory {
