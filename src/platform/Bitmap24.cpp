@@ -52,9 +52,25 @@ void Bitmap24::setSize(int width, int height) {
     const int rows = std::min(height, height_);
     for (int y = 0; y < rows && keep > 0; ++y)
         std::memcpy(next.data() + static_cast<size_t>(y) * newStride, row(y), keep);
+    PixelBuffer nextAlpha;
+    if (hasAlpha_) {
+        nextAlpha.assign(static_cast<size_t>(width) * static_cast<size_t>(height), 0xFF);
+        const size_t keepA = std::min(width, width_);
+        for (int y = 0; y < rows && keepA > 0; ++y)
+            std::memcpy(nextAlpha.data() + static_cast<size_t>(y) * width, alphaRow(y), keepA);
+    }
     pixels_ = std::move(next);
+    alpha_ = std::move(nextAlpha);
     width_ = width;
     height_ = height;
+}
+
+void Bitmap24::setHasAlpha(bool on) {
+    hasAlpha_ = on;
+    if (!on)
+        alpha_ = PixelBuffer();
+    else if (alpha_.size() != static_cast<size_t>(width_) * static_cast<size_t>(height_))
+        alpha_.assign(static_cast<size_t>(width_) * static_cast<size_t>(height_), 0xFF);
 }
 
 void Bitmap24::copyRect(const Rect& dst, const Rect& src) {

@@ -46,6 +46,17 @@ public:
     }
     const PixelBuffer& pixels() const noexcept { return pixels_; }
 
+    // An optional alpha plane, one byte a pixel (0 transparent, 255 opaque), rows top-down.
+    // Pictures from files that carry transparency have it; the window never looks at it.
+    bool hasAlpha() const noexcept { return hasAlpha_; }
+    // Adds a plane filled with 255 (kept across setSize, new area opaque), or drops it.
+    void setHasAlpha(bool on);
+    uint8_t* alphaRow(int y) noexcept { return alpha_.data() + static_cast<size_t>(y) * width_; }
+    const uint8_t* alphaRow(int y) const noexcept {
+        return alpha_.data() + static_cast<size_t>(y) * width_;
+    }
+    const PixelBuffer& alpha() const noexcept { return alpha_; }
+
     // New size: old pixels kept at the top left, added area white. Sizes below 0 count as 0.
     // Raises Error("Out of memory") past kMaxPixelBytes.
     void setSize(int width, int height);
@@ -53,7 +64,7 @@ public:
     void setHeight(int height) { setSize(width_, height); }
 
     // Plain source copy of src onto dst within this bitmap; both clipped to the picture.
-    // When the rectangles differ in size the source is stretched (nearest pixel).
+    // When the rectangles differ in size the source is stretched (nearest pixel). Colours only.
     void copyRect(const Rect& dst, const Rect& src);
 
     // The 24-bit BMP file: 54-byte header, rows bottom-up padded to 4 bytes.
@@ -69,7 +80,9 @@ public:
 private:
     int width_ = 0;
     int height_ = 0;
+    bool hasAlpha_ = false;
     PixelBuffer pixels_;
+    PixelBuffer alpha_;
 };
 
 }  // namespace vorlr
