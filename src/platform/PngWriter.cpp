@@ -47,7 +47,8 @@ void encode(const Bitmap24& picture, const Sink& sink) {
     ihdr.width = static_cast<uint32_t>(picture.width());
     ihdr.height = static_cast<uint32_t>(picture.height());
     ihdr.bit_depth = 8;
-    ihdr.color_type = SPNG_COLOR_TYPE_TRUECOLOR;
+    const bool alpha = picture.hasAlpha();
+    ihdr.color_type = alpha ? SPNG_COLOR_TYPE_TRUECOLOR_ALPHA : SPNG_COLOR_TYPE_TRUECOLOR;
     spng_set_ihdr(ctx.get(), &ihdr);
     // Speed over size: zlib's fastest level, rows unfiltered (the decoders' pictures have flat
     // areas and runs, which deflate finds without a filter's help).
@@ -56,13 +57,24 @@ void encode(const Bitmap24& picture, const Sink& sink) {
 
     int rc = spng_encode_image(ctx.get(), nullptr, 0, SPNG_FMT_PNG,
                                SPNG_ENCODE_PROGRESSIVE | SPNG_ENCODE_FINALIZE);
-    std::vector<uint8_t> rgb(picture.stride());
+    const size_t width = static_cast<size_t>(picture.width());
+    std::vector<uint8_t> rgb(width * (alpha ? 4 : 3));
     for (int y = 0; rc == 0 && y < picture.height(); ++y) {
         const uint8_t* bgr = picture.row(y);
-        for (size_t x = 0; x < rgb.size(); x += 3) {
-            rgb[x] = bgr[x + 2];
-            rgb[x + 1] = bgr[x + 1];
-            rgb[x + 2] = bgr[x];
+        if (alpha) {
+            const uint8_t* a = picture.alphaRow(y);
+            for (size_t x = 0; x < width; ++x, bgr += 3) {
+                rgb[4 * x] = bgr[2];
+                rgb[4 * x + 1] = bgr[1];
+                rgb[4 * x + 2] = bgr[0];
+                rgb[4 * x + 3] = a[x];
+            }
+        } else {
+            for (size_t x = 0; x < rgb.size(); x += 3) {
+                rgb[x] = bgr[x + 2];
+                rgb[x + 1] = bgr[x + 1];
+                rgb[x + 2] = bgr[x];
+            }
         }
         rc = spng_encode_row(ctx.get(), rgb.data(), rgb.size());
     }

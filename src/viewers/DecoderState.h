@@ -24,6 +24,10 @@ struct DecoderState {
     int16_t ImageWidth = 0;
     int16_t ImageHeight = 0;
     DecodeLimits limits;
+    // Pictures get an alpha plane where the entry holds transparency (a palette KMG's
+    // transparent runs, a 32-bit Targa with 8 alpha bits). Export sets it; the window never
+    // looks at alpha and leaves it off.
+    bool keepAlpha = false;
 };
 
 // Raises Error("Out of memory") when a width x height picture is past the limit for one.

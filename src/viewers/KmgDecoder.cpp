@@ -120,6 +120,9 @@ void decodeKmgRunLengthPixels(ByteSource& source, DecoderState& state, Bitmap24&
         pos = 0;
         return avail > 0;
     };
+    // The plane comes only with the first transparent pixel: a sub-image without one stays RGB.
+    const bool keepAlpha = state.keepAlpha;
+    if (keepAlpha) picture.setHasAlpha(false);
     int x = 0, y = 0;
     uint8_t* row = picture.row(0);
     unsigned run = 0;
@@ -136,6 +139,10 @@ void decodeKmgRunLengthPixels(ByteSource& source, DecoderState& state, Bitmap24&
         uint8_t* out = row + static_cast<size_t>(x) * 3;
         if (transparent) {
             std::memset(out, 0, size_t{n} * 3);
+            if (keepAlpha) {
+                if (!picture.hasAlpha()) picture.setHasAlpha(true);
+                std::memset(picture.alphaRow(y) + x, 0, n);
+            }
         } else {
             if (pos == avail && !refill()) return;
             n = std::min<unsigned>(n, static_cast<unsigned>(avail - pos));

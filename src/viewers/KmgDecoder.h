@@ -61,7 +61,9 @@ public:
 // in all, raise Error("Out of memory") before any picture is allocated.
 KmgKind decodeKmg(ByteSource& source, DecoderState& state, KmgTarget& target);
 
-// The pixel steps on their own, for pictures already sized to ImageWidth x ImageHeight.
+// The pixel steps on their own, for pictures already sized to ImageWidth x ImageHeight. With
+// state.keepAlpha a palette picture gets an alpha plane (0 in transparent runs) exactly when it
+// has a transparent pixel.
 void decodeKmgRgb16Pixels(ByteSource& source, DecoderState& state, Bitmap24& picture);
 void decodeKmgRunLengthPixels(ByteSource& source, DecoderState& state, Bitmap24& picture);
 

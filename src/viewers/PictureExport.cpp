@@ -40,6 +40,7 @@ EntryPictures DecodeEntryPictures(ByteSource& source, EntryKind kind) {
     // As in a viewer just started: the palette all black, and the first view's picture a copy
     // of the 1 x 1 black dot, which an image that decodes nothing leaves as it is.
     const auto state = std::make_unique<DecoderState>();
+    state->keepAlpha = true;
     EntryPictures out;
     out.pictures.emplace_back(1, 1);
     std::memset(out.pictures[0].row(0), 0, 3);

@@ -20,7 +20,8 @@ struct EntryPictures {
 };
 
 // Decodes the entry at source's position, of kind Kmg or Targa, as a viewer just started does:
-// the first picture starts as the 1 x 1 black dot. Damage raises Error (a short header, "Out of
+// the first picture starts as the 1 x 1 black dot. Pictures carry an alpha plane where the entry
+// holds transparency (ignored by BMP files, kept by PNG ones). Damage raises Error (a short header, "Out of
 // memory" past the limits), an unsupported Targa depth UnsupportedTargaFormat.
 EntryPictures DecodeEntryPictures(ByteSource& source, EntryKind kind);
 

@@ -17,6 +17,7 @@ TargaHeader readTargaHeader(ByteSource& source, DecoderState& state) {
     header.width = leI16(h + 12);
     header.height = leI16(h + 14);
     header.bitsPerPixel = h[16];
+    header.descriptor = h[17];
     return header;
 }
 
@@ -143,6 +144,8 @@ void decodeTargaPixels(ByteSource& source, DecoderState& state, const TargaHeade
     if (width <= 0 || height <= 0 || bpp <= 0) return;
     checkPictureLimit(state.limits, width, height);
     picture.setSize(width, height);
+    const bool alpha = state.keepAlpha && bpp == 4 && (header.descriptor & 15) == 8;
+    if (state.keepAlpha) picture.setHasAlpha(alpha);
 
     // Rows are decoded in WorkBuffer while they fit below the input window (run-length) or in
     // it (uncompressed); longer rows get a larger buffer that starts out as a copy of it.
@@ -174,6 +177,10 @@ void decodeTargaPixels(ByteSource& source, DecoderState& state, const TargaHeade
             const uint8_t* in = area;
             for (int x = 0; x + 1 < width; ++x, in += 4, out += 3) std::memcpy(out, in, 4);
             std::memcpy(out, in, 3);
+            if (alpha) {
+                uint8_t* a = picture.alphaRow(y);
+                for (int x = 0; x < width; ++x) a[x] = area[4 * size_t(x) + 3];
+            }
         } else {
             const uint8_t* in = area;
             for (int x = 0; x < width; ++x, in += bpp, out += 3) std::memcpy(out, in, 3);

@@ -24,6 +24,7 @@ struct TargaHeader {
     int16_t width = 0;
     int16_t height = 0;
     uint8_t bitsPerPixel = 0;
+    uint8_t descriptor = 0;  // low four bits: alpha bits a pixel
 };
 
 // Plain-reads the 18-byte header ("Read beyond end of file" when it is cut short).
@@ -39,7 +40,8 @@ void readTargaPrelude(ByteSource& source, DecoderState& state, const TargaHeader
 // Sets ImageWidth/ImageHeight, resizes picture and writes every row, bottom row first. Sizes of
 // 0 or below decode nothing and leave picture as it was; a picture past state.limits raises
 // Error("Out of memory") before it is allocated. Pixel reads are counted: pixels the
-// input does not supply come from what the row buffer held.
+// input does not supply come from what the row buffer held. With state.keepAlpha a 32-bit picture
+// whose descriptor gives 8 alpha bits carries its fourth bytes as alpha; any other is RGB.
 void decodeTargaPixels(ByteSource& source, DecoderState& state, const TargaHeader& header,
                        Bitmap24& picture);
 
