@@ -1,30 +1,31 @@
 #pragma once
-// One function per qar command. args holds the words after the command name. Each returns the
-// exit status (0 ok, 1 failure, 2 wrong usage) and prints errors as "qar: MESSAGE".
+// One file per qar command, cmd_NAME.cpp, with one function here that adds the command to the
+// command line: its subcommand, positionals and options (bound to a struct of its own) and the
+// function that does the work with them. The work returns the exit status (0 ok, 1 failure,
+// 2 wrong usage) and prints errors as "qar: MESSAGE". See CONTRIBUTING.md, "qar commands".
 #include <string>
-#include <vector>
 
 namespace qar {
 
-using Args = std::vector<std::string>;
+class CommandLine;
 
-int cmdInfo(const Args& args);
-int cmdList(const Args& args);
-int cmdTree(const Args& args);
-int cmdCat(const Args& args);
-int cmdText(const Args& args);
-int cmdConvert(const Args& args);
-int cmdExtract(const Args& args);
-int cmdCheck(const Args& args);
-int cmdPack(const Args& args);
+void addCatCommand(CommandLine& line);
+void addCheckCommand(CommandLine& line);
+void addConvertCommand(CommandLine& line);
+void addExtractCommand(CommandLine& line);
+void addInfoCommand(CommandLine& line);
+void addListCommand(CommandLine& line);
+void addPackCommand(CommandLine& line);
+void addTextCommand(CommandLine& line);
+void addTreeCommand(CommandLine& line);
 
 // "qar: MESSAGE" on standard error; returns status.
 int fail(const std::string& message, int status = 1);
-int usage(const std::string& command);  // usage text of a command to stderr, returns 2
-bool wantsHelp(const Args& args);       // --help or -h among args
+// The command's usage line ("usage: SYNOPSIS") on standard error, or the main help for a name
+// that is no command; returns 2.
+int usage(const std::string& command);
 // Writes out to standard output once it holds a megabyte (or always, when flush); false when
 // the write failed.
 bool writeOutput(std::string& out, bool flush);
-void printHelp(const std::string& command);  // to stdout
 
 }  // namespace qar

@@ -5,6 +5,7 @@
 
 #include "archive/Container.h"
 #include "archive/SafeExtract.h"
+#include "cli/CommandLine.h"
 #include "cli/Commands.h"
 #include "platform/Errors.h"
 
@@ -69,22 +70,9 @@ bool PatternFilter::reportUnmatched() const {
     return any;
 }
 
-bool ParseArchiveAndPatterns(const std::vector<std::string>& args, std::string& archive,
-                             std::vector<std::string>& patterns) {
-    bool haveArchive = false, optionsDone = false;
-    for (const std::string& a : args) {
-        if (!optionsDone && a == "--") {
-            optionsDone = true;
-        } else if (!optionsDone && a.size() > 1 && a[0] == '-') {
-            return false;
-        } else if (!haveArchive) {
-            archive = a;
-            haveArchive = true;
-        } else {
-            patterns.push_back(a);
-        }
-    }
-    return haveArchive;
+void AddArchiveAndPatterns(CLI::App& command, ArchiveAndPatterns& values) {
+    command.add_option("ARCHIVE", values.archive)->required();
+    command.add_option("PATTERN", values.patterns);
 }
 
 namespace {

@@ -12,6 +12,10 @@
 #include "archive/Archive.h"
 #include "archive/Extract.h"
 
+namespace CLI {
+class App;
+}
+
 namespace qar {
 
 // Opens path read-only and reads its directory; file errors and a directory that cannot be
@@ -41,10 +45,13 @@ private:
     std::vector<bool> matched_;
 };
 
-// ARCHIVE [PATTERN...]: "--" ends the options, and there are none, so any other word that
-// starts with '-' is wrong usage (false).
-bool ParseArchiveAndPatterns(const std::vector<std::string>& args, std::string& archive,
-                             std::vector<std::string>& patterns);
+// ARCHIVE [PATTERN...] of list and tree: no options, so a PATTERN that starts with '-' comes
+// after "--".
+struct ArchiveAndPatterns {
+    std::string archive;
+    std::vector<std::string> patterns;
+};
+void AddArchiveAndPatterns(CLI::App& command, ArchiveAndPatterns& values);
 
 // Copies entry index with ExtractEntry's loop from its data offset (a negative offset raises
 // "I/O error 131"). Returns the number of bytes handed on; below a positive recorded size

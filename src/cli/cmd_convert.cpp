@@ -1,9 +1,11 @@
 // qar convert: a .kmg or .tga entry decoded as the viewer decodes it, written as BMP or PNG.
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "archive/EntryKind.h"
+#include "cli/CommandLine.h"
 #include "cli/Commands.h"
 #include "cli/EntryLookup.h"
 #include "platform/Bitmap24.h"
@@ -24,18 +26,12 @@ void writePicture(const vorlr::Bitmap24& picture, const std::string& path, bool 
     vorlr::savePng(picture, path);
 }
 
-// ARCHIVE NAME OUT and --all; false for wrong usage.
-bool parse(const Args& args, std::vector<std::string>& words, bool& all) {
-    for (const auto& a : args) {
-        if (a == "--all")
-            all = true;
-        else if (a.size() > 1 && a[0] == '-' && a[1] == '-')
-            return false;
-        else
-            words.push_back(a);
-    }
-    return words.size() == 3;
-}
+struct ConvertOptions {
+    std::string archive;
+    std::string name;
+    std::string out;
+    bool all = false;
+};
 
 // Each sub-image i as STEM_i.EXT; one without pixels is reported and skipped.
 int writeAll(const std::vector<vorlr::Bitmap24>& pictures, const std::string& out, size_t dot,
@@ -54,13 +50,8 @@ int writeAll(const std::vector<vorlr::Bitmap24>& pictures, const std::string& ou
     return status;
 }
 
-}  // namespace
-
-int cmdConvert(const Args& args) {
-    std::vector<std::string> words;
-    bool all = false;
-    if (!parse(args, words, all)) return usage("convert");
-    const std::string& out = words[2];
+int runConvert(const ConvertOptions& o) {
+    const std::string& out = o.out;
     const size_t slash = out.find_last_of('/');
     const size_t dot = out.find_last_of('.');
     const bool hasExt = dot != std::string::npos && (slash == std::string::npos || dot > slash);
@@ -72,25 +63,38 @@ int cmdConvert(const Args& args) {
     const bool png = outExt == "png";
 
     vorlr::Archive archive;
-    OpenWithDirectory(archive, words[0]);
-    const size_t index = ResolveEntry(archive, words[1]);
+    OpenWithDirectory(archive, o.archive);
+    const size_t index = ResolveEntry(archive, o.name);
     vorlr::ArchiveReader reader = archive.entryReader(index);
     vorlr::BufferedByteSource source(reader);
     const std::string_view node = vorlr::NodeNameOf(archive.entry(index).name);
     const vorlr::EntryKind kind = vorlr::EntryKindOf(vorlr::EntryExtension(node), node);
     if (kind != vorlr::EntryKind::Targa && kind != vorlr::EntryKind::Kmg)
-        return fail(words[1] + ": not a .kmg or .tga entry");
+        return fail(o.name + ": not a .kmg or .tga entry");
     vorlr::EntryPictures decoded;
     try {
         decoded = vorlr::DecodeEntryPictures(source, kind);
     } catch (const vorlr::UnsupportedTargaFormat& e) {
         return fail(e.what());
     }
-    if (!all || !decoded.palette) {
+    if (!o.all || !decoded.palette) {
         writePicture(decoded.pictures[0], out, png);
         return 0;
     }
     return writeAll(decoded.pictures, out, dot, png);
+}
+
+}  // namespace
+
+void addConvertCommand(CommandLine& line) {
+    auto o = std::make_shared<ConvertOptions>();
+    CLI::App* cmd = line.add({"convert", "qar convert ARCHIVE NAME OUT [--all]",
+                              "a .kmg or .tga entry decoded to OUT (.bmp or .png)", ""},
+                             [o] { return runConvert(*o); });
+    cmd->add_option("ARCHIVE", o->archive)->required();
+    cmd->add_option("NAME", o->name)->required();
+    cmd->add_option("OUT", o->out)->required();
+    cmd->add_flag("--all", o->all);
 }
 
 }  // namespace qar

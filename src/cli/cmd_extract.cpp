@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <memory>
 #include <cstdio>
 #include <optional>
 #include <string>
@@ -9,6 +10,7 @@
 #include <vector>
 
 #include "archive/SafeExtract.h"
+#include "cli/CommandLine.h"
 #include "cli/Commands.h"
 #include "cli/EntryLookup.h"
 #include "viewers/PictureExport.h"
@@ -21,65 +23,17 @@ struct ExtractArgs {
     std::string archive;
     std::string dir = ".";
     bool keep = false;
-    std::optional<vorlr::PictureFormat> convert;
-    int workers = 0;  // 0: one per core
+    std::string convert;  // "png", "bmp" or empty
+    std::string workers;  // empty: one per core
     std::vector<std::string> patterns;
 };
 
-// The value of an option given as "-x VALUE" or "-xVALUE" (also "--long VALUE" and
-// "--long=VALUE"); false when a is not that option.
-bool optionValue(const Args& args, size_t& i, const std::string& name, std::string& value,
-                 bool& missing) {
-    const std::string& a = args[i];
-    const std::string joined = name.size() > 2 ? name + "=" : name;
-    if (a == name) {
-        missing = ++i == args.size();
-        if (!missing) value = args[i];
-        return true;
-    }
-    if (a.size() > joined.size() && a.compare(0, joined.size(), joined) == 0) {
-        value = a.substr(joined.size());
-        return true;
-    }
-    return false;
-}
-
-bool parseWorkers(const std::string& text, int& workers) {
-    if (text.empty() || text.size() > 4 || text.find_first_not_of("0123456789") != std::string::npos)
-        return false;
-    workers = std::stoi(text);
-    return workers >= 1;
-}
-
-bool parse(const Args& args, ExtractArgs& out) {
-    bool haveArchive = false;
-    bool optionsDone = false;
-    for (size_t i = 0; i < args.size(); ++i) {
-        const std::string& a = args[i];
-        std::string value;
-        bool missing = false;
-        if (!optionsDone && a == "--") {
-            optionsDone = true;
-        } else if (!optionsDone && optionValue(args, i, "-o", value, missing)) {
-            if (missing) return false;
-            out.dir = value;
-        } else if (!optionsDone && optionValue(args, i, "--convert", value, missing)) {
-            if (missing || (value != "png" && value != "bmp")) return false;
-            out.convert = value == "png" ? vorlr::PictureFormat::Png : vorlr::PictureFormat::Bmp;
-        } else if (!optionsDone && optionValue(args, i, "-j", value, missing)) {
-            if (missing || !parseWorkers(value, out.workers)) return false;
-        } else if (!optionsDone && a == "--keep") {
-            out.keep = true;
-        } else if (!optionsDone && a.size() > 1 && a[0] == '-') {
-            return false;
-        } else if (!haveArchive) {
-            out.archive = a;
-            haveArchive = true;
-        } else {
-            out.patterns.push_back(a);
-        }
-    }
-    return haveArchive && !out.dir.empty();
+// -j N: a number of workers, 1 to 9999.
+std::string workersError(const std::string& text) {
+    if (text.empty() || text.size() > 4 || text.find_first_not_of("0123456789") != std::string::npos ||
+        std::stoi(text) < 1)
+        return "N must be a number from 1";
+    return "";
 }
 
 // A progress line on standard error, redrawn at most ten times a second.
@@ -166,11 +120,8 @@ int defaultWorkers() {
     return cores == 0 ? 1 : static_cast<int>(std::min(cores, 64u));
 }
 
-}  // namespace
 
-int cmdExtract(const Args& args) {
-    ExtractArgs opts;
-    if (!parse(args, opts)) return usage("extract");
+int runExtract(const ExtractArgs& opts) {
     vorlr::Archive archive;
     OpenWithDirectory(archive, opts.archive);
     int status = 0;
@@ -180,8 +131,10 @@ int cmdExtract(const Args& args) {
     vorlr::ExtractOptions options;
     options.keepExisting = opts.keep;
     std::optional<vorlr::EntryConversion> conversion;
-    if (opts.convert) {
-        conversion = vorlr::PictureConversion(*opts.convert, opts.workers > 0 ? opts.workers : defaultWorkers());
+    if (!opts.convert.empty()) {
+        const auto format = opts.convert == "png" ? vorlr::PictureFormat::Png : vorlr::PictureFormat::Bmp;
+        conversion = vorlr::PictureConversion(
+            format, opts.workers.empty() ? defaultWorkers() : std::stoi(opts.workers));
         options.conversion = &*conversion;
     }
     options.progress = [&progress](size_t done, size_t total) { return progress.update(done, total); };
@@ -192,9 +145,34 @@ int cmdExtract(const Args& args) {
     } clearOnExit{progress};
     const vorlr::ExtractSummary summary =
         vorlr::ExtractEntries(archive, selection, opts.dir, options);
-    progress.summary(summary, opts.convert.has_value());
+    progress.summary(summary, !opts.convert.empty());
     if (summary.problems > 0) status = 1;
     return status;
+}
+
+}  // namespace
+
+void addExtractCommand(CommandLine& line) {
+    auto o = std::make_shared<ExtractArgs>();
+    CLI::App* cmd = line.add(
+        {"extract", "qar extract ARCHIVE [-o DIR] [--keep] [--convert png|bmp] [-j N] [PATTERN...]",
+         "entries to files under DIR (default .)",
+         "With --convert every .kmg and .tga entry is written as pictures: NAME.png, or\n"
+         "NAME_0.png, NAME_1.png, ... for the sub-images of a palette KMG, decoded on N\n"
+         "workers (-j, default one per core). A picture that cannot be decoded is reported\n"
+         "as \"qar: NAME: MESSAGE\" and written as stored; the exit status is then 1."},
+        [o] { return runExtract(*o); });
+    cmd->add_option("ARCHIVE", o->archive)->required();
+    cmd->add_option("PATTERN", o->patterns);
+    // A repeated option takes its last value, as it always has.
+    const auto last = CLI::MultiOptionPolicy::TakeLast;
+    cmd->add_option("-o", o->dir)->multi_option_policy(last)->check([](const std::string& dir) {
+        return dir.empty() ? std::string("DIR must not be empty") : std::string();
+    });
+    cmd->add_option("--convert", o->convert)->multi_option_policy(last)->check(
+        CLI::IsMember({"png", "bmp"}));
+    cmd->add_option("-j", o->workers)->multi_option_policy(last)->check(workersError);
+    cmd->add_flag("--keep", o->keep);
 }
 
 }  // namespace qar

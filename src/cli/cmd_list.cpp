@@ -1,7 +1,9 @@
 #include <cstdio>
+#include <memory>
 #include <string>
 
 #include "archive/Container.h"
+#include "cli/CommandLine.h"
 #include "cli/Commands.h"
 #include "cli/EntryLookup.h"
 
@@ -9,11 +11,11 @@ namespace qar {
 
 // qar list ARCHIVE [PATTERN...]: INDEX, OFFSET, SIZE and NAME of every directory record (or of
 // those whose name matches a pattern), tab-separated.
-int cmdList(const Args& args) {
-    std::string path;
-    std::vector<std::string> patterns;
-    if (!ParseArchiveAndPatterns(args, path, patterns)) return usage("list");
-    PatternFilter filter(std::move(patterns));
+namespace {
+
+int runList(const ArchiveAndPatterns& o) {
+    const std::string& path = o.archive;
+    PatternFilter filter(o.patterns);
     vorlr::Archive archive;
     archive.open(path);
     bool empty = false;
@@ -40,6 +42,17 @@ int cmdList(const Args& args) {
     }
     if (!writeOutput(out, true)) return fail("cannot write the output");
     return filter.reportUnmatched() ? 1 : 0;
+}
+
+}  // namespace
+
+void addListCommand(CommandLine& line) {
+    auto o = std::make_shared<ArchiveAndPatterns>();
+    CLI::App* cmd = line.add({"list", "qar list ARCHIVE [PATTERN...]",
+                              "one line per directory entry, in directory order; PATTERNs keep the matching ones (one that matches nothing: exit 1)",
+                              ""},
+                             [o] { return runList(*o); });
+    AddArchiveAndPatterns(*cmd, *o);
 }
 
 }  // namespace qar

@@ -1,16 +1,35 @@
 #include <cstdio>
+#include <memory>
+#include <string>
 
 #include "archive/Pack.h"
+#include "cli/CommandLine.h"
 #include "cli/Commands.h"
 
 namespace qar {
+namespace {
+
+struct PackOptions {
+    std::string dir;
+    std::string out;
+};
 
 // qar pack DIR OUT: a new archive from the regular files under DIR.
-int cmdPack(const Args& args) {
-    if (args.size() != 2) return usage("pack");
-    const auto items = vorlr::CollectPackItems(args[0], args[1]);
-    vorlr::WritePack(items, args[1]);
+int runPack(const PackOptions& o) {
+    const auto items = vorlr::CollectPackItems(o.dir, o.out);
+    vorlr::WritePack(items, o.out);
     return 0;
+}
+
+}  // namespace
+
+void addPackCommand(CommandLine& line) {
+    auto o = std::make_shared<PackOptions>();
+    CLI::App* cmd = line.add(
+        {"pack", "qar pack DIR OUT", "a new archive from the regular files under DIR", ""},
+        [o] { return runPack(*o); });
+    cmd->add_option("DIR", o->dir)->required();
+    cmd->add_option("OUT", o->out)->required();
 }
 
 }  // namespace qar

@@ -2,9 +2,11 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "cli/CommandLine.h"
 #include "cli/Commands.h"
 #include "cli/EntryLookup.h"
 #include "platform/Errors.h"
@@ -51,20 +53,34 @@ private:
     std::vector<uint8_t> out_;
 };
 
-}  // namespace
+struct TextOptions {
+    std::string archive;
+    std::string name;
+};
 
-int cmdText(const Args& args) {
-    if (args.size() != 2) return usage("text");
+// qar text ARCHIVE NAME: the bytes of the scratch text file the viewer would load.
+int runText(const TextOptions& o) {
     vorlr::Archive archive;
-    OpenWithDirectory(archive, args[0]);
-    const size_t index = ResolveEntry(archive, args[1]);
+    OpenWithDirectory(archive, o.archive);
+    const size_t index = ResolveEntry(archive, o.name);
     const int32_t size = archive.entry(index).size;
     TextFilter filter;
     const int64_t copied = CopyEntry(archive, index, [&filter](const uint8_t* data, int64_t count) { filter(data, count); });
     if (size > 0 && copied < size)
-        return fail(args[1] + ": data beyond the end of the archive: read " + std::to_string(copied) +
+        return fail(o.name + ": data beyond the end of the archive: read " + std::to_string(copied) +
                     " of " + std::to_string(size) + " bytes");
     return 0;
+}
+
+}  // namespace
+
+void addTextCommand(CommandLine& line) {
+    auto o = std::make_shared<TextOptions>();
+    CLI::App* cmd = line.add({"text", "qar text ARCHIVE NAME",
+                              "a text entry as the viewer loads it (UTF-16 made 8-bit)", ""},
+                             [o] { return runText(*o); });
+    cmd->add_option("ARCHIVE", o->archive)->required();
+    cmd->add_option("NAME", o->name)->required();
 }
 
 }  // namespace qar

@@ -7,6 +7,7 @@
 
 #include "archive/DirectoryLoader.h"
 #include "archive/FolderTree.h"
+#include "cli/CommandLine.h"
 #include "cli/Commands.h"
 #include "cli/EntryLookup.h"
 
@@ -49,15 +50,12 @@ std::vector<bool> nodesToPrint(const vorlr::FolderTree& tree, const vorlr::Archi
     return keep;
 }
 
-}  // namespace
 
 // qar tree ARCHIVE [PATTERN...]: the folder tree built by the viewer's own loader, in
 // pre-order; with patterns, only the lines of matching entries and of the nodes above them.
-int cmdTree(const Args& args) {
-    std::string path;
-    std::vector<std::string> patterns;
-    if (!ParseArchiveAndPatterns(args, path, patterns)) return usage("tree");
-    PatternFilter filter(std::move(patterns));
+int runTree(const ArchiveAndPatterns& o) {
+    const std::string& path = o.archive;
+    PatternFilter filter(o.patterns);
     vorlr::Archive archive;
     std::vector<int32_t> offsetTable;
     const auto buffer = std::make_unique<vorlr::WorkBufferBytes>();
@@ -82,6 +80,17 @@ int cmdTree(const Args& args) {
     }
     if (!writeOutput(out, true)) return fail("cannot write the output");
     return filter.reportUnmatched() ? 1 : 0;
+}
+
+}  // namespace
+
+void addTreeCommand(CommandLine& line) {
+    auto o = std::make_shared<ArchiveAndPatterns>();
+    CLI::App* cmd = line.add({"tree", "qar tree ARCHIVE [PATTERN...]",
+                              "the folder tree exactly as the viewer builds it; PATTERNs keep matching entries and the nodes above them (one that matches nothing: exit 1)",
+                              ""},
+                             [o] { return runTree(*o); });
+    AddArchiveAndPatterns(*cmd, *o);
 }
 
 }  // namespace qar

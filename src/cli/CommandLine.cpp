@@ -1,0 +1,142 @@
+#include "cli/CommandLine.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <exception>
+#include <vector>
+
+#include "cli/Commands.h"
+
+namespace qar {
+
+namespace {
+
+CommandLine* theCommandLine = nullptr;
+
+// CLI11's help output in the tool's own layout, so that app.help() and `--help` agree.
+class HelpFormatter final : public CLI::FormatterBase {
+public:
+    explicit HelpFormatter(const CommandLine& line) : line_(line) {}
+    std::string make_help(const CLI::App* app, std::string, CLI::AppFormatMode) const override {
+        return line_.helpText(app->get_parent() ? app->get_name() : std::string());
+    }
+
+private:
+    const CommandLine& line_;
+};
+
+// CLI11 reads a word "[a,b]" given to a list of values as the list's own notation (the words a
+// and b); a glob like "[ab]" would lose its brackets. Such words get this mark at their end
+// before parsing, and every value loses it again.
+constexpr char kAsTyped = '\x1F';
+
+std::string padded(const std::string& text, size_t width) {
+    return text + std::string(text.size() < width ? width - text.size() : 0, ' ');
+}
+
+}  // namespace
+
+CommandLine& TheCommandLine() { return *theCommandLine; }
+
+CommandLine::CommandLine() : app_("read Vorlund packed archives (.qar)", "qar") {
+    theCommandLine = this;
+    app_.formatter(std::make_shared<HelpFormatter>(*this));
+    app_.set_help_flag("-h,--help");
+    app_.set_version_flag("--version", std::string("qar ") + VORLR_VERSION);
+    // One command a run: a later word that names a command is a value of the first one.
+    app_.require_subcommand(0, 1);
+    // `qar help` as `qar --help`, whatever follows; not listed.
+    app_.add_subcommand("help")->group("")->allow_extras()->parse_complete_callback(
+        [] { throw CLI::CallForHelp(); });
+}
+
+CLI::App* CommandLine::add(CommandHelp help, std::function<int()> run) {
+    CLI::App* sub = app_.add_subcommand(help.name, help.summary);
+    commands_.push_back({std::move(help), sub, std::move(run)});
+    return sub;
+}
+
+const CommandLine::Command* CommandLine::find(const std::string& name) const {
+    for (const Command& c : commands_)
+        if (c.help.name == name) return &c;
+    return nullptr;
+}
+
+const CommandLine::Command* CommandLine::chosen() const {
+    for (const Command& c : commands_)
+        if (c.app->parsed()) return &c;
+    return nullptr;
+}
+
+std::string CommandLine::helpText(const std::string& command) const {
+    if (const Command* c = find(command)) {
+        std::string text = "usage: " + c->help.synopsis + "\n" + c->help.summary + "\n";
+        if (!c->help.details.empty()) text += "\n" + c->help.details + "\n";
+        return text;
+    }
+    std::vector<const Command*> sorted;
+    for (const Command& c : commands_) sorted.push_back(&c);
+    std::sort(sorted.begin(), sorted.end(),
+              [](const Command* a, const Command* b) { return a->help.name < b->help.name; });
+    std::string text = "qar - read Vorlund packed archives (.qar)\n\nusage:\n";
+    const auto line = [&text](const std::string& synopsis, const std::string& summary) {
+        if (synopsis.size() <= 50)
+            text += "  " + padded(synopsis, 50) + " " + summary + "\n";
+        else
+            text += "  " + synopsis + "\n  " + padded("", 50) + " " + summary + "\n";
+    };
+    for (const Command* c : sorted) line(c->help.synopsis, c->help.summary);
+    line("qar --help | qar COMMAND --help | qar --version",
+         "this help, a command's help, the version");
+    text +=
+        "\nNAME is an entry's full stored name (DATA\\README.TXT, or DATA/README.TXT);\n"
+        "#N names entry N (0-based). Errors go to standard error; exit status 1 on\n"
+        "failure, 2 on wrong usage.\n";
+    return text;
+}
+
+std::string CommandLine::usageText(const std::string& command) const {
+    if (const Command* c = find(command)) return "usage: " + c->help.synopsis + "\n";
+    return helpText("");
+}
+
+int CommandLine::run(int argc, char** argv) {
+    std::vector<std::string> words;  // in reverse, as CLI11 takes them
+    for (int i = argc - 1; i >= 1; --i) {
+        std::string w = argv[i];
+        if (w.size() >= 2 && w.front() == '[' && w.back() == ']') w += kAsTyped;
+        words.push_back(std::move(w));
+    }
+    const auto unmark = [](std::string value) {
+        if (!value.empty() && value.back() == kAsTyped) value.pop_back();
+        return value;
+    };
+    for (const Command& c : commands_)
+        for (CLI::Option* option : c.app->get_options()) option->transform(unmark);
+    try {
+        app_.parse(words);
+    } catch (const CLI::CallForHelp&) {
+        // `qar --help COMMAND` is the main help; `qar COMMAND --help` the command's.
+        const Command* c = app_.get_help_ptr()->count() > 0 ? nullptr : chosen();
+        std::fputs(helpText(c ? c->help.name : std::string()).c_str(), stdout);
+        return 0;
+    } catch (const CLI::CallForVersion& e) {
+        std::printf("%s\n", e.what());
+        return 0;
+    } catch (const CLI::ParseError&) {
+        // CLI11's own texts are not shown: wrong usage is the command's usage line, as always.
+        const Command* c = chosen();
+        if (c) return usage(c->help.name);
+        if (argc >= 2) std::fprintf(stderr, "qar: unknown command '%s'\n", argv[1]);
+        return usage("");
+    }
+    const Command* c = chosen();
+    if (!c) return usage("");
+    try {
+        return c->run();
+    } catch (const std::exception& e) {
+        return fail(e.what());
+    }
+}
+
+}  // namespace qar

@@ -1,0 +1,153 @@
+// qar's command line as a process: the help and usage texts, exit status 2 for every kind of
+// wrong usage (with the command's usage line and nothing else), and words that only look like
+// options or commands.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "lib/QarBuilder.h"
+#include "support/QarRun.h"
+#include "support/TempDir.h"
+
+namespace {
+
+using vorlr::samples::QarEntry;
+using vorlr::testing::runQar;
+
+const std::string kMainHelp =
+    "qar - read Vorlund packed archives (.qar)\n"
+    "\n"
+    "usage:\n"
+    "  qar cat ARCHIVE NAME                               an entry's bytes on standard output\n"
+    "  qar check ARCHIVE                                  every structural problem of the archive\n"
+    "  qar convert ARCHIVE NAME OUT [--all]               a .kmg or .tga entry decoded to OUT (.bmp or .png)\n"
+    "  qar extract ARCHIVE [-o DIR] [--keep] [--convert png|bmp] [-j N] [PATTERN...]\n"
+    "                                                     entries to files under DIR (default .)\n"
+    "  qar info ARCHIVE                                   validation verdict and figures\n"
+    "  qar list ARCHIVE [PATTERN...]                      one line per directory entry, in directory order; PATTERNs keep the matching ones (one that matches nothing: exit 1)\n"
+    "  qar pack DIR OUT                                   a new archive from the regular files under DIR\n"
+    "  qar text ARCHIVE NAME                              a text entry as the viewer loads it (UTF-16 made 8-bit)\n"
+    "  qar tree ARCHIVE [PATTERN...]                      the folder tree exactly as the viewer builds it; PATTERNs keep matching entries and the nodes above them (one that matches nothing: exit 1)\n"
+    "  qar --help | qar COMMAND --help | qar --version    this help, a command's help, the version\n"
+    "\n"
+    "NAME is an entry's full stored name (DATA\\README.TXT, or DATA/README.TXT);\n"
+    "#N names entry N (0-based). Errors go to standard error; exit status 1 on\n"
+    "failure, 2 on wrong usage.\n";
+
+const std::string kExtractUsage =
+    "usage: qar extract ARCHIVE [-o DIR] [--keep] [--convert png|bmp] [-j N] [PATTERN...]\n";
+
+struct Case {
+    std::vector<std::string> args;
+    int status;
+    std::string out;
+    std::string err;
+};
+
+TEST(CommandLine, HelpVersionAndUnknownCommands) {
+    const Case cases[] = {
+        {{}, 2, "", kMainHelp},
+        {{"--help"}, 0, kMainHelp, ""},
+        {{"-h"}, 0, kMainHelp, ""},
+        {{"help", "list"}, 0, kMainHelp, ""},
+        {{"--help", "list"}, 0, kMainHelp, ""},
+        {{"--version"}, 0, "qar 0.1.0\n", ""},
+        {{"bogus", "a.qar"}, 2, "", "qar: unknown command 'bogus'\n" + kMainHelp},
+        {{"--bogus"}, 2, "", "qar: unknown command '--bogus'\n" + kMainHelp},
+        {{"list", "--help"}, 0,
+         "usage: qar list ARCHIVE [PATTERN...]\none line per directory entry, in directory order; "
+         "PATTERNs keep the matching ones (one that matches nothing: exit 1)\n",
+         ""},
+        {{"cat", "a.qar", "-h"}, 0, "usage: qar cat ARCHIVE NAME\nan entry's bytes on standard output\n", ""},
+        {{"extract", "--help"}, 0,
+         kExtractUsage + "entries to files under DIR (default .)\n\n"
+                         "With --convert every .kmg and .tga entry is written as pictures: NAME.png, or\n"
+                         "NAME_0.png, NAME_1.png, ... for the sub-images of a palette KMG, decoded on N\n"
+                         "workers (-j, default one per core). A picture that cannot be decoded is reported\n"
+                         "as \"qar: NAME: MESSAGE\" and written as stored; the exit status is then 1.\n",
+         ""},
+        // The version belongs to the tool, not to a command.
+        {{"info", "--version"}, 2, "", "usage: qar info ARCHIVE\n"},
+    };
+    for (const Case& c : cases) {
+        const auto r = runQar(c.args);
+        std::string label;
+        for (const auto& a : c.args) label += a + " ";
+        EXPECT_EQ(r.status, c.status) << label;
+        EXPECT_EQ(r.out, c.out) << label;
+        EXPECT_EQ(r.err, c.err) << label;
+    }
+}
+
+TEST(CommandLine, WrongUsageIsTheUsageLineAndStatus2) {
+    const Case cases[] = {
+        {{"info", "a.qar", "b.qar"}, 2, "", "usage: qar info ARCHIVE\n"},
+        {{"check", "--all", "a.qar"}, 2, "", "usage: qar check ARCHIVE\n"},
+        {{"pack", "dir"}, 2, "", "usage: qar pack DIR OUT\n"},
+        {{"text", "a.qar"}, 2, "", "usage: qar text ARCHIVE NAME\n"},
+        {{"tree", "a.qar", "-x"}, 2, "", "usage: qar tree ARCHIVE [PATTERN...]\n"},
+        {{"convert", "a.qar", "N", "o.bmp", "x"}, 2, "", "usage: qar convert ARCHIVE NAME OUT [--all]\n"},
+        {{"convert", "a.qar", "N", "o.gif"}, 2, "",
+         "qar: OUT must end in .bmp or .png\nusage: qar convert ARCHIVE NAME OUT [--all]\n"},
+        {{"extract"}, 2, "", kExtractUsage},
+        {{"extract", "a.qar", "-o"}, 2, "", kExtractUsage},
+        {{"extract", "a.qar", "-o", ""}, 2, "", kExtractUsage},
+        {{"extract", "a.qar", "--convert", "gif"}, 2, "", kExtractUsage},
+        {{"extract", "a.qar", "--convert=jpg"}, 2, "", kExtractUsage},
+        {{"extract", "a.qar", "--convert"}, 2, "", kExtractUsage},
+        {{"extract", "a.qar", "-j", "0"}, 2, "", kExtractUsage},
+        {{"extract", "a.qar", "-jx"}, 2, "", kExtractUsage},
+        {{"extract", "a.qar", "-j", "12345"}, 2, "", kExtractUsage},
+        {{"extract", "a.qar", "--keeps"}, 2, "", kExtractUsage},
+    };
+    for (const Case& c : cases) {
+        const auto r = runQar(c.args);
+        std::string label;
+        for (const auto& a : c.args) label += "'" + a + "' ";
+        EXPECT_EQ(r.status, c.status) << label;
+        EXPECT_EQ(r.out, c.out) << label;
+        EXPECT_EQ(r.err, c.err) << label;
+    }
+}
+
+TEST(CommandLine, WordsThatLookLikeOptionsOrCommandsAreValues) {
+    vorlr::testing::TempDir dir;
+    const std::string archive = dir.file("a.qar");
+    vorlr::samples::writeQar(archive, {{"-A", vorlr::samples::bytesOf("minus"), {}, {}, false},
+                                       {"INFO", vorlr::samples::bytesOf("info"), {}, {}, false},
+                                       {"[x,y]", vorlr::samples::bytesOf("xy"), {}, {}, false}});
+    // A command's name later on the line is a PATTERN or NAME, not a second command.
+    auto r = runQar({"list", archive, "info"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "1\t525\t4\tINFO\n");
+    r = runQar({"cat", archive, "INFO"});
+    EXPECT_EQ(r.out, "info");
+    // Brackets and commas are part of a word (CLI11 would read "[a,b]" as a list).
+    r = runQar({"list", archive, "[[]x,y]", "[-]?"});
+    EXPECT_EQ(r.out, "0\t520\t5\t-A\n2\t529\t2\t[x,y]\n");
+    r = runQar({"cat", archive, "[x,y]"});
+    EXPECT_EQ(r.out, "xy");
+    r = runQar({"extract", archive, "-o", dir.file("b"), "[[]x,y]"});
+    EXPECT_TRUE(std::filesystem::exists(dir.file("b/[x,y]")));
+    // "--" ends the options; afterwards even -h is a value.
+    r = runQar({"cat", archive, "--", "-A"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "minus");
+    r = runQar({"list", archive, "--", "-h"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "qar: no entry matches -h\n");
+
+    // Options anywhere, joined or apart; a repeated one takes its last value.
+    r = runQar({"extract", "-o", dir.file("first"), archive, "-o" + dir.file("out"), "-j", "3",
+                "-j1", "--keep", "--", "-A"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(std::filesystem::exists(dir.file("out/-A")));
+    EXPECT_FALSE(std::filesystem::exists(dir.file("first")));
+    r = runQar({"extract", archive, "--convert=png", "--convert", "bmp", "-o", dir.file("x"), "INFO"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(std::filesystem::exists(dir.file("x/INFO")));
+}
+
+}  // namespace
