@@ -48,7 +48,7 @@ private:
     std::deque<Command> commands_;
 };
 
-// The process's command line (usage() and printHelp() find the texts there).
+// The process's command line (usage() finds the texts there).
 CommandLine& TheCommandLine();
 
 }  // namespace qar
