@@ -2,7 +2,7 @@
 // The counterpart of the Targa decoder: a picture to .tga bytes of a given image type and depth,
 // rows bottom first, which the decoder shows as the picture given. A model (the bytes of the file
 // being replaced) lends its type, depth, identification field, colour map, colour-map
-// specification, origin and descriptor.
+// fields, origin and descriptor.
 #include <array>
 #include <cstdint>
 #include <vector>
