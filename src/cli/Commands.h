@@ -12,6 +12,7 @@ class CommandLine;
 void addCatCommand(CommandLine& line);
 void addCheckCommand(CommandLine& line);
 void addConvertCommand(CommandLine& line);
+void addEncodeCommand(CommandLine& line);
 void addExtractCommand(CommandLine& line);
 void addInfoCommand(CommandLine& line);
 void addListCommand(CommandLine& line);

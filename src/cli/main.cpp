@@ -39,5 +39,6 @@ int main(int argc, char** argv) {
     addExtractCommand(line);
     addCheckCommand(line);
     addPackCommand(line);
+    addEncodeCommand(line);
     return line.run(argc, argv);
 }

@@ -86,6 +86,11 @@ TEST(QarCompletion, CommandsOptionsFilesAndEntryNames) {
         {{"qar", "cat", archive, "data/"}, {}},  // names match byte for byte, as qar does
         {{"qar", "cat", "missing.qar", ""}, {}},
         {{"qar", "convert", archive, "GFX/X.TGA", "n"}, {}},  // OUT: .bmp or .png files
+        {{"qar", "encode", "--k"}, {"--keep-palette", "--kind"}},
+        {{"qar", "encode", "p.png", "o.tga", "--kind", "tga2"}, {"tga24", "tga24rle"}},
+        {{"qar", "encode", ""}, {"my dir", "sub"}},  // pictures, and folders to them
+        {{"qar", "encode", "p.png", "o.tga", "--like", ""}, {"C.QAR", "b.qar", "my dir", "sub"}},
+        {{"qar", "encode", "p.png", "o.tga", "--like", archive, "GFX/"}, {"GFX/[1] $X.TGA"}},
     };
     for (const Case& c : cases) {
         std::string line;
