@@ -33,6 +33,12 @@ const std::map<std::string, Command>& commands() {
                      "workers (-j, default one per core). A picture that cannot be decoded is reported\n"
                      "as \"qar: NAME: MESSAGE\" and written as stored; the exit status is then 1."}},
         {"check", {cmdCheck, "qar check ARCHIVE", "every structural problem of the archive"}},
+        {"diff", {cmdDiff, "qar diff OLD NEW", "what differs between two archives",
+                  "Lines: H (the first 512 bytes differ), then in OLD's directory order\n"
+                  "- NAME (only in OLD), R OLD -> NEW (renamed: equal content), M NAME (size or\n"
+                  "content differs), X NAME (the record's unread bytes differ), then + NAME (only\n"
+                  "in NEW) in NEW's order. The n-th entry of a name goes with the n-th of the\n"
+                  "other. Exit 0 when equal, 1 when different, 2 on trouble."}},
         {"pack", {cmdPack, "qar pack DIR OUT", "a new archive from the regular files under DIR"}},
     };
     return table;
