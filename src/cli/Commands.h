@@ -18,6 +18,7 @@ int cmdExtract(const Args& args);
 int cmdCheck(const Args& args);
 int cmdPack(const Args& args);
 int cmdDiff(const Args& args);
+int cmdUpdate(const Args& args);
 
 // "qar: MESSAGE" on standard error; returns status.
 int fail(const std::string& message, int status = 1);

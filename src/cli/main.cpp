@@ -39,6 +39,16 @@ const std::map<std::string, Command>& commands() {
                   "content differs), X NAME (the record's unread bytes differ), then + NAME (only\n"
                   "in NEW) in NEW's order. The n-th entry of a name goes with the n-th of the\n"
                   "other. Exit 0 when equal, 1 when different, 2 on trouble."}},
+        {"update", {cmdUpdate, "qar update ARCHIVE DIR (-o OUT | --in-place [--backup]) [--delete-missing] [--dry-run] [-j N]",
+                    "put a folder (as extract writes it) back into an archive",
+                    "Each regular file under DIR names an entry as extract writes it (pictures from\n"
+                    "extract --convert as NAME.png or NAME_i.png). Files holding what extract writes\n"
+                    "leave their entries byte for byte as they are; changed files replace them;\n"
+                    "files naming no entry are added at the end in sorted order. --delete-missing\n"
+                    "removes entries whose file is missing. Prints M NAME, A NAME, D NAME per change\n"
+                    "in directory order; --dry-run prints them and writes nothing. Pictures are\n"
+                    "compared on N workers (-j, default one per core). Exit 0, or 1 when something\n"
+                    "failed (nothing is written then)."}},
         {"pack", {cmdPack, "qar pack DIR OUT", "a new archive from the regular files under DIR"}},
     };
     return table;

@@ -1,0 +1,124 @@
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <optional>
+#include <string>
+#include <thread>
+
+#include "archive/ArchiveWriter.h"
+#include "archive/FolderUpdate.h"
+#include "cli/Commands.h"
+#include "cli/EntryLookup.h"
+#include "platform/RuntimeFile.h"
+#include "viewers/PictureUpdate.h"
+
+namespace qar {
+
+namespace {
+
+struct UpdateArgs {
+    std::string archive, dir, out;
+    bool inPlace = false, backup = false, deleteMissing = false, dryRun = false;
+    int workers = 0;  // 0: one per core
+};
+
+bool parse(const Args& args, UpdateArgs& o) {
+    std::vector<std::string> words;
+    bool optionsDone = false;
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        if (optionsDone || a.size() < 2 || a[0] != '-') {
+            words.push_back(a);
+        } else if (a == "--") {
+            optionsDone = true;
+        } else if (a == "-o" || a == "--output") {
+            if (++i == args.size() || !o.out.empty()) return false;
+            o.out = args[i];
+        } else if (a.rfind("-o", 0) == 0 && a.size() > 2 && a[1] == 'o') {
+            if (!o.out.empty()) return false;
+            o.out = a.substr(2);
+        } else if (a == "-j" || (a.rfind("-j", 0) == 0 && a.size() > 2)) {
+            std::string value = a.size() > 2 ? a.substr(2) : (++i < args.size() ? args[i] : "");
+            if (value.empty() || value.size() > 4 || value.find_first_not_of("0123456789") != std::string::npos)
+                return false;
+            o.workers = std::stoi(value);
+            if (o.workers < 1) return false;
+        } else if (a == "--in-place") {
+            o.inPlace = true;
+        } else if (a == "--backup") {
+            o.backup = true;
+        } else if (a == "--delete-missing") {
+            o.deleteMissing = true;
+        } else if (a == "--dry-run") {
+            o.dryRun = true;
+        } else {
+            return false;
+        }
+    }
+    if (words.size() != 2) return false;
+    o.archive = words[0];
+    o.dir = words[1];
+    if (o.inPlace == !o.out.empty() && !(o.dryRun && !o.inPlace)) return false;  // exactly one target
+    if (o.backup && !o.inPlace) return false;
+    return true;
+}
+
+int defaultWorkers() {
+    const unsigned cores = std::thread::hardware_concurrency();
+    return cores == 0 ? 1 : static_cast<int>(std::min(cores, 64u));
+}
+
+int run(const UpdateArgs& o) {
+    vorlr::Archive archive;
+    OpenWithDirectory(archive, o.archive);
+    if (!o.out.empty() && !o.inPlace) {
+        const auto source = vorlr::fileIdOf(archive.fd());
+        if (source && vorlr::fileIdOf(o.out) == source)
+            return fail(o.out + " is the archive itself (use --in-place)");
+    }
+    const vorlr::UpdatePictures pictures =
+        vorlr::PictureUpdateSupport(o.workers > 0 ? o.workers : defaultWorkers());
+    vorlr::UpdateOptions options;
+    options.deleteMissing = o.deleteMissing;
+    options.pictures = &pictures;
+    if (!o.out.empty()) options.exclude.push_back(o.out);
+    const vorlr::UpdatePlan plan = vorlr::PlanFolderUpdate(archive, o.dir, options);
+    if (!plan.errors.empty()) {
+        for (const std::string& e : plan.errors) fail(e);
+        return fail("nothing written");
+    }
+    if (!o.dryRun && !(o.inPlace && plan.edit.empty())) {
+        vorlr::WriteTarget target;
+        target.path = o.inPlace ? o.archive : o.out;
+        target.inPlace = o.inPlace;
+        target.backup = o.backup;
+        vorlr::WriteEditedArchive(archive, plan.edit, target);
+    }
+    std::string out;
+    size_t counts[3] = {0, 0, 0};
+    for (const vorlr::UpdateChange& c : plan.changes) {
+        out += c.kind;
+        out += ' ';
+        out += c.name;
+        out += '\n';
+        ++counts[c.kind == 'M' ? 0 : c.kind == 'A' ? 1 : 2];
+        if (!writeOutput(out, false)) return fail("cannot write the output");
+    }
+    if (!writeOutput(out, true)) return fail("cannot write the output");
+    if (::isatty(STDERR_FILENO) == 1)
+        std::fprintf(stderr, "qar: %zu replaced, %zu added, %zu removed, %zu unchanged%s\n", counts[0],
+                     counts[1], counts[2], plan.unchanged, o.dryRun ? " (dry run: nothing written)" : "");
+    return 0;
+}
+
+}  // namespace
+
+// qar update ARCHIVE DIR (-o OUT | --in-place [--backup]) [--delete-missing] [--dry-run] [-j N]
+int cmdUpdate(const Args& args) {
+    UpdateArgs opts;
+    if (!parse(args, opts)) return usage("update");
+    return run(opts);
+}
+
+}  // namespace qar
