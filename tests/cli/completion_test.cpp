@@ -75,6 +75,11 @@ TEST(QarCompletion, CommandsOptionsFilesAndEntryNames) {
         {{"qar", "convert", "-"}, {"--all", "--help"}},
         {{"qar", "extract", "b.qar", "-"}, {"--", "--help", "--keep", "-o"}},
         {{"qar", "extract", "b.qar", "-o", ""}, {"my dir", "sub"}},
+        {{"qar", "d"}, {"diff"}},
+        {{"qar", "diff", "b.qar", ""}, {"C.QAR", "b.qar", "my dir", "sub"}},
+        {{"qar", "update", "b.qar", ""}, {"my dir", "sub"}},
+        {{"qar", "update", "b.qar", "-j", "2", "sub", "--d"}, {"--delete-missing", "--dry-run"}},
+        {{"qar", "update", "b.qar", "sub", "-o", ""}, {"C.QAR", "b.qar", "my dir", "sub"}},
         // Entry names, one folder at a time, with / for \.
         {{"qar", "cat", archive, ""}, {"DATA/", "GFX/", "ROOT.TXT", "SOUND/"}},
         {{"qar", "text", archive, "DATA/"}, {"DATA/README.TXT", "DATA/TEXT/"}},
