@@ -28,12 +28,12 @@ struct StateFree {
 
 // The digest of count bytes from position, as far as the file goes; length gets how many
 // there were.
-Digest128 digestRange(const Archive& archive, XXH3_state_t* state, uint8_t* buffer,
+Digest128 digestRange(const Archive& archive, XXH3_state_t* state, uint8_t* buffer, int64_t chunk,
                       int64_t position, int64_t count, int64_t& length) {
     XXH3_128bits_reset(state);
     length = 0;
     while (length < count) {
-        const int64_t got = archive.readAt(position + length, buffer, std::min(kChunk, count - length));
+        const int64_t got = archive.readAt(position + length, buffer, std::min(chunk, count - length));
         if (got <= 0) break;
         XXH3_128bits_update(state, buffer, static_cast<size_t>(got));
         length += got;
@@ -67,8 +67,10 @@ ArchiveFingerprint FingerprintArchive(const Archive& archive) {
     const int64_t directory = fileSize - static_cast<int64_t>(count) * kRecordSize;
     if (directory < 0) throw Error("directory lies outside the file");
     out.entries.resize(count);
-    const auto buffer = std::make_unique<uint8_t[]>(kChunk);
-    const size_t perChunk = static_cast<size_t>(kChunk / kRecordSize);
+    // A small archive gets a small buffer.
+    const int64_t chunk = std::clamp<int64_t>(fileSize, kRecordSize, kChunk);
+    const auto buffer = std::make_unique_for_overwrite<uint8_t[]>(static_cast<size_t>(chunk));
+    const size_t perChunk = static_cast<size_t>(chunk / kRecordSize);
     for (size_t i = 0; i < count; i += perChunk) {
         const size_t n = std::min(perChunk, count - i);
         const int64_t want = static_cast<int64_t>(n) * kRecordSize;
@@ -90,7 +92,7 @@ ArchiveFingerprint FingerprintArchive(const Archive& archive) {
         const ArchiveEntry e = archive.entry(i);
         EntryFingerprint& f = out.entries[i];
         const int64_t wanted = e.size > 0 && e.offset >= 0 ? e.size : 0;
-        f.content = digestRange(archive, state.get(), buffer.get(), e.offset, wanted, f.length);
+        f.content = digestRange(archive, state.get(), buffer.get(), chunk, e.offset, wanted, f.length);
     }
     return out;
 }

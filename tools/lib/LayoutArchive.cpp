@@ -39,7 +39,7 @@ std::vector<uint8_t> buildLayout(const LayoutArchive& archive) {
             const size_t n = std::min<size_t>(e.name.size(), 255);
             std::memcpy(r, e.name.data(), n);
             const size_t tail = std::min(e.nameTail.size(), 255 - n);
-            std::memcpy(r + n + 1, e.nameTail.data(), tail);
+            if (tail > 0) std::memcpy(r + n + 1, e.nameTail.data(), tail);
         }
         put32(out, at + 256, e.offset.value_or(offsets[k]));
         put32(out, at + 260, e.size.value_or(static_cast<int32_t>(e.data.size())));
