@@ -135,20 +135,6 @@ public:
         return true;
     }
 
-    bool sameAsBytes(const std::vector<uint8_t>& bytes, int fd) {
-        struct stat st{};
-        if (::fstat(fd, &st) != 0) throwFromErrno(errno);
-        const int64_t length = static_cast<int64_t>(bytes.size());
-        if (st.st_size != length) return false;
-        for (int64_t done = 0; done < length;) {
-            const int64_t n = std::min(kChunk, length - done);
-            if (readFull(fd, done, b_.get(), n) != n) return false;
-            if (std::memcmp(bytes.data() + done, b_.get(), static_cast<size_t>(n)) != 0) return false;
-            done += n;
-        }
-        return true;
-    }
-
 private:
     std::unique_ptr<uint8_t[]> a_, b_;
 };
@@ -208,7 +194,7 @@ UpdatePlan PlanFolderUpdate(const Archive& archive, const std::string& dir, cons
         safe[i] = true;
         pathOf[i] = joinSegments(segments, segments.size());
         byPath[pathOf[i]] = i;
-        if (pictures && pictures->png.applies && pictures->png.applies(e)) {
+        if (pictures && pictures->applies(e)) {
             const std::string& leaf = segments.back();
             std::string stem = joinSegments(segments, segments.size() - 1);
             if (!stem.empty()) stem += '/';
@@ -247,8 +233,7 @@ UpdatePlan PlanFolderUpdate(const Archive& archive, const std::string& dir, cons
         added.push_back(file);
     }
 
-    // Pictures are exported again as extraction writes them, on the workers, to be compared.
-    std::unordered_map<size_t, bool> asBmp;
+    // Picture files are judged on the workers, ahead of the entry order.
     std::vector<size_t> pictureJobs;
     for (auto& [index, claim] : claims) {
         const std::string name(archive.entry(index).name);
@@ -259,29 +244,31 @@ UpdatePlan PlanFolderUpdate(const Archive& archive, const std::string& dir, cons
         }
         if (claim.pictures.empty()) continue;
         const std::string& ext = claim.pictures.front().suffix;
-        const bool bmp = ext.size() >= 4 && ext.compare(ext.size() - 4, 4, ".bmp") == 0;
         const auto other = std::find_if(claim.pictures.begin(), claim.pictures.end(), [&](const PictureFileRef& p) {
-            return (p.suffix.compare(p.suffix.size() - 4, 4, ".bmp") == 0) != bmp;
+            return p.suffix.compare(p.suffix.size() - 4, 4, ext, ext.size() - 4, 4) != 0;
         });
         if (other != claim.pictures.end()) {
             plan.errors.push_back(claim.pictures.front().relativePath + " and " + other->relativePath +
                                   " both stand for " + name);
             continue;
         }
-        asBmp[index] = bmp;
         pictureJobs.push_back(index);
     }
     if (!plan.errors.empty()) return plan;
 
-    EntryConversion combined;
+    // The verdict travels as a converted file: none when unchanged, else the new bytes.
+    EntryConversion judging;
     std::optional<ConversionPool> pool;
-    if (pictures && !pictureJobs.empty()) {
-        combined.workers = pictures->png.workers;
-        combined.applies = [](const ArchiveEntry&) { return true; };
-        combined.convert = [&](const Archive& a, size_t index) {
-            return asBmp.at(index) ? pictures->bmp.convert(a, index) : pictures->png.convert(a, index);
+    if (!pictureJobs.empty()) {
+        judging.workers = pictures->workers;
+        judging.applies = [](const ArchiveEntry&) { return true; };
+        judging.convert = [&](const Archive& a, size_t index) {
+            std::vector<ConvertedFile> out;
+            if (auto bytes = pictures->judge(a, index, claims.at(index).pictures))
+                out.push_back(ConvertedFile{"", std::move(*bytes)});
+            return out;
         };
-        pool.emplace(archive, combined);
+        pool.emplace(archive, judging);
     }
     size_t submitted = 0, taken = 0;
 
@@ -326,36 +313,17 @@ UpdatePlan PlanFolderUpdate(const Archive& archive, const std::string& dir, cons
             }
             continue;
         }
-        // A picture: queue the exports ahead, then take this one's.
+        // A picture: queue the verdicts ahead, then take this one's.
         for (; submitted < pictureJobs.size() && (submitted == taken || !pool->full()); ++submitted)
             pool->submit(submitted, pictureJobs[submitted]);
-        const ConversionPool::Result exported = pool->take(taken++);
-        bool same = exported.error.empty();
-        for (const PictureFileRef& file : claim.pictures) {
-            if (!same) break;
-            const auto match = std::find_if(exported.files.begin(), exported.files.end(),
-                                            [&](const ConvertedFile& f) { return f.suffix == file.suffix; });
-            Fd fd(openUnder(root.fd, file.relativePath));
-            if (fd.fd < 0) {
-                plan.errors.push_back(file.relativePath + ": " + runtimeErrorText(runtimeCodeFromErrno(errno)));
-                same = false;
-                break;
-            }
-            same = match != exported.files.end() && comparer.sameAsBytes(match->bytes, fd.fd);
-        }
-        if (!same && pictures->samePictures) same = pictures->samePictures(archive, i, claim.pictures);
-        if (same) {
+        ConversionPool::Result verdict = pool->take(taken++);
+        if (!verdict.error.empty()) {
+            plan.errors.push_back(claim.pictures.front().relativePath + ": " + verdict.error);
+        } else if (verdict.files.empty()) {
             ++plan.unchanged;
-        } else if (pictures->encode) {
-            try {
-                plan.edit.replace[i] = NewData{{}, pictures->encode(archive, i, claim.pictures)};
-                plan.changes.push_back({'M', std::string(e.name)});
-            } catch (const Error& err) {
-                plan.errors.push_back(claim.pictures.front().relativePath + ": " + err.what());
-            }
         } else {
-            plan.errors.push_back(claim.pictures.front().relativePath +
-                                  ": changed pictures cannot be put back by this build (no picture reader or encoder)");
+            plan.edit.replace[i] = NewData{{}, std::move(verdict.files.front().bytes)};
+            plan.changes.push_back({'M', std::string(e.name)});
         }
     }
 

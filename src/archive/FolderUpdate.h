@@ -29,15 +29,17 @@ struct PictureFileRef {
     std::string diskPath;      // folder + "/" + relativePath
 };
 
-// What the pictures need beyond this layer. The conversions make the files `extract --convert`
-// writes for an entry; a folder file byte for byte equal to its counterpart is unchanged. A file
-// that differs is handed to samePictures (same pixels and transparency: unchanged) and then to
-// encode (the entry's new bytes, encoded like the entry, the sub-images without a file taken from
-// it). Either may be empty: a differing picture is then an error.
+// What the pictures need beyond this layer: which entries are pictures, and the verdict on an
+// entry's picture files, run on worker threads (several entries at once, the archive read only
+// through readers of its own): nothing when the files hold the entry's pictures (pixels and
+// transparency; sub-images without a file count as unchanged), else the entry's new bytes.
+// A failure raises Error, and is reported with the first file's name.
 struct UpdatePictures {
-    EntryConversion png, bmp;  // workers: the conversions run at once
-    std::function<bool(const Archive&, size_t index, const std::vector<PictureFileRef>&)> samePictures;
-    std::function<std::vector<uint8_t>(const Archive&, size_t index, const std::vector<PictureFileRef>&)> encode;
+    std::function<bool(const ArchiveEntry&)> applies;
+    std::function<std::optional<std::vector<uint8_t>>(const Archive&, size_t index,
+                                                      const std::vector<PictureFileRef>& files)>
+        judge;
+    int workers = 1;
 };
 
 struct UpdateOptions {

@@ -19,6 +19,7 @@ int cmdCheck(const Args& args);
 int cmdPack(const Args& args);
 int cmdDiff(const Args& args);
 int cmdUpdate(const Args& args);
+int cmdEncode(const Args& args);
 
 // "qar: MESSAGE" on standard error; returns status.
 int fail(const std::string& message, int status = 1);

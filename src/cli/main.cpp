@@ -50,6 +50,18 @@ const std::map<std::string, Command>& commands() {
                     "compared on N workers (-j, default one per core). Exit 0, or 1 when something\n"
                     "failed (nothing is written then)."}},
         {"pack", {cmdPack, "qar pack DIR OUT", "a new archive from the regular files under DIR"}},
+        {"encode", {cmdEncode, "qar encode PICTURE... OUT [--like ARCHIVE NAME] [--kind KIND] [--keep-palette] [--dither]",
+                    "pictures (PNG, BMP) to a .kmg or .tga file",
+                    "OUT's extension gives the format. Several PICTUREs make the sub-images of a\n"
+                    "palette KMG. --like takes the kind, the palette, the Targa type and depth and\n"
+                    "every byte the viewer does not read from that entry. KIND is rgb16, palette,\n"
+                    "tga8, tga24, tga32, grey, tga24rle or tga32rle; without --like or --kind a .kmg\n"
+                    "is a palette one when the pictures hold transparency or at most 255 colours\n"
+                    "(else rgb16), a .tga 24-bit (32-bit when a picture has alpha). Palette pictures\n"
+                    "keep the entry's palette when it holds every colour, else get a new one of at\n"
+                    "most 255 colours; alpha below 128 is transparent. --keep-palette maps every\n"
+                    "colour to the nearest in the entry's palette; --dither spreads the error where\n"
+                    "colours are approximated."}},
     };
     return table;
 }

@@ -1,13 +1,14 @@
 #pragma once
-// The pictures side of `qar update`: .kmg and .tga entries exported again as `extract --convert`
-// writes them, to tell unchanged picture files from changed ones.
+// The pictures side of `qar update`: picture files exported by `extract --convert` judged against
+// their .kmg or .tga entries, and changed ones encoded like the entry.
 #include "archive/FolderUpdate.h"
 
 namespace vorlr {
 
-// The conversions for PNG and BMP files on worker threads. samePictures and encode stay empty
-// until picture files can be read back and pictures encoded like an entry: a picture file that
-// differs from the export is then reported as an error and nothing is written.
+// Files byte for byte equal to what `extract --convert` writes are unchanged without further
+// work; otherwise the files are read (PNG, BMP) and compared with the decoded entry, pixels and
+// transparency, and when they differ the entry's pictures, with the files' in their place, are
+// encoded like the entry.
 UpdatePictures PictureUpdateSupport(int workers);
 
 }  // namespace vorlr
