@@ -318,7 +318,7 @@ UpdatePlan PlanFolderUpdate(const Archive& archive, const std::string& dir, cons
             pool->submit(submitted, pictureJobs[submitted]);
         ConversionPool::Result verdict = pool->take(taken++);
         if (!verdict.error.empty()) {
-            plan.errors.push_back(claim.pictures.front().relativePath + ": " + verdict.error);
+            plan.errors.push_back(verdict.error);  // names the file
         } else if (verdict.files.empty()) {
             ++plan.unchanged;
         } else {

@@ -33,7 +33,7 @@ struct PictureFileRef {
 // entry's picture files, run on worker threads (several entries at once, the archive read only
 // through readers of its own): nothing when the files hold the entry's pictures (pixels and
 // transparency; sub-images without a file count as unchanged), else the entry's new bytes.
-// A failure raises Error, and is reported with the first file's name.
+// A failure raises Error whose text starts with the name of the file concerned.
 struct UpdatePictures {
     std::function<bool(const ArchiveEntry&)> applies;
     std::function<std::optional<std::vector<uint8_t>>(const Archive&, size_t index,

@@ -110,8 +110,13 @@ std::optional<std::vector<uint8_t>> judge(const Archive& archive, size_t index,
     const std::vector<uint8_t> model = entryBytes(archive, entry);
     bool same = true;
     for (size_t k = 0; k < files.size(); ++k) {
-        Bitmap24 picture = ReadPicture(fileBytes[k], files[k].relativePath);
-        const size_t at = pictureIndexOf(files[k], pictures.pictures.size());
+        Bitmap24 picture = ReadPicture(fileBytes[k], files[k].relativePath);  // errors name the file
+        size_t at = 0;
+        try {
+            at = pictureIndexOf(files[k], pictures.pictures.size());
+        } catch (const Error& e) {
+            throw Error(files[k].relativePath + ": " + e.what());
+        }
         if (samePicture(picture, pictures.pictures[at])) continue;
         same = false;
         pictures.pictures[at] = std::move(picture);
@@ -127,7 +132,16 @@ UpdatePictures PictureUpdateSupport(int workers) {
     support.applies = IsPictureEntry;
     support.workers = workers;
     support.judge = [](const Archive& archive, size_t index, const std::vector<PictureFileRef>& files) {
-        return judge(archive, index, files, 1);
+        try {
+            return judge(archive, index, files, 1);
+        } catch (const FileError& e) {
+            throw Error(files.front().relativePath + ": " + e.what());
+        } catch (const Error& e) {
+            const std::string text = e.what();
+            for (const PictureFileRef& f : files)
+                if (text.rfind(f.relativePath + ":", 0) == 0) throw;
+            throw Error(files.front().relativePath + ": " + text);
+        }
     };
     return support;
 }

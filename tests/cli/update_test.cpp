@@ -233,6 +233,58 @@ TEST_F(UpdateCli, InPlaceKeepsABackup) {
     EXPECT_EQ(runQar({"diff", a + ".bak", a}).out, "M TOP.TXT\n");
 }
 
+TEST_F(UpdateCli, EditedPicturesAreEncodedLikeTheirEntries) {
+    namespace s = vorlr::samples;
+    LayoutArchive layout = plain();
+    layout.entries.push_back(item("GFX\\ICONS.KMG", s::sampleKmgPalette(4)));
+    layout.entries.push_back(item("GFX\\SKY.KMG", s::sampleKmg16(20, 10)));
+    layout.entries.push_back(item("GFX\\LOGO.TGA", s::sampleTga(2, 24, 12, 7)));
+    write(layout);
+    extract(true);
+    // Edited pictures made by the tool itself from other entries: sub-image 2 of the palette KMG
+    // becomes sub-image 0, the 16-bit KMG another 16-bit picture of another size.
+    LayoutArchive other;
+    other.entries = {item("SKY.KMG", s::sampleKmg16(31, 9))};
+    writeFile(dir.file("other.qar"), buildLayout(other));
+    ASSERT_EQ(runQar({"convert", dir.file("other.qar"), "SKY.KMG", file("GFX/SKY.png")}).status, 0);
+    fs::copy_file(file("GFX/ICONS_0.png"), file("GFX/ICONS_2.png"), fs::copy_options::overwrite_existing);
+    fs::remove(file("GFX/ICONS_3.png"));  // a sub-image without a file stays as it is
+    // The same pixels in another file format (a BMP under the PNG's name): unchanged.
+    ASSERT_EQ(runQar({"convert", a, "GFX\\LOGO.TGA", dir.file("logo.bmp")}).status, 0);
+    fs::copy_file(dir.file("logo.bmp"), file("GFX/LOGO.png"), fs::copy_options::overwrite_existing);
+
+    for (const char* workers : {"1", "3"}) {
+        const auto update = runQar({"update", a, tree, "-o", b, "-j", workers});
+        EXPECT_EQ(update.status, 0) << update.err;
+        EXPECT_EQ(update.out, "M GFX\\ICONS.KMG\nM GFX\\SKY.KMG\n");
+    }
+    EXPECT_EQ(runQar({"diff", a, b}).out, "M GFX\\ICONS.KMG\nM GFX\\SKY.KMG\n");
+    // Decoded again, the entries show the edited pictures and keep the untouched sub-images.
+    const std::string check = dir.file("check");
+    fs::create_directories(check);
+    ASSERT_EQ(runQar({"convert", b, "GFX\\ICONS.KMG", check + "/I.png", "--all"}).status, 0);
+    ASSERT_EQ(runQar({"convert", b, "GFX\\SKY.KMG", check + "/S.png"}).status, 0);
+    EXPECT_EQ(readFile(check + "/I_2.png"), readFile(file("GFX/ICONS_0.png")));
+    EXPECT_EQ(readFile(check + "/I_1.png"), readFile(file("GFX/ICONS_1.png")));
+    EXPECT_EQ(readFile(check + "/S.png"), readFile(file("GFX/SKY.png")));
+    ASSERT_EQ(runQar({"convert", a, "GFX\\ICONS.KMG", check + "/old.png", "--all"}).status, 0);
+    EXPECT_EQ(readFile(check + "/I_3.png"), readFile(check + "/old_3.png"));
+
+    // A sub-image the entry does not have, and a file that is no picture: refused, nothing written.
+    fs::remove(b);
+    writeFile(file("GFX/ICONS_9.png"), readFile(file("GFX/ICONS_0.png")));
+    const auto beyond = runQar({"update", a, tree, "-o", b});
+    EXPECT_EQ(beyond.status, 1);
+    EXPECT_NE(beyond.err.find("qar: GFX/ICONS_9.png: "), std::string::npos) << beyond.err;
+    EXPECT_FALSE(fs::exists(b));
+    fs::remove(file("GFX/ICONS_9.png"));
+    writeFile(file("GFX/SKY.png"), bytesOf("scribbles"));
+    const auto broken = runQar({"update", a, tree, "-o", b});
+    EXPECT_EQ(broken.status, 1);
+    EXPECT_EQ(broken.err.find("qar: GFX/SKY.png: "), 0u) << broken.err;
+    EXPECT_FALSE(fs::exists(b));
+}
+
 TEST_F(UpdateCli, DiffStatuses) {
     write(plain());
     writeFile(b, bytesOf("not an archive at all"));
