@@ -75,6 +75,10 @@ TEST(QarCompletion, CommandsOptionsFilesAndEntryNames) {
         {{"qar", "convert", "-"}, {"--all", "--help"}},
         {{"qar", "extract", "b.qar", "-"}, {"--", "--help", "--keep", "-o"}},
         {{"qar", "extract", "b.qar", "-o", ""}, {"my dir", "sub"}},
+        {{"qar", "re"}, {"rename", "replace"}},
+        {{"qar", "replace", "b.qar", "-"}, {"--", "--backup", "--help", "--in-place", "-o"}},
+        {{"qar", "delete", "-o", ""}, {"C.QAR", "b.qar", "my dir", "sub"}},
+        {{"qar", "rename", "--in-place", archive, "SOUND/"}, {"SOUND/A.WAV"}},
         // Entry names, one folder at a time, with / for \.
         {{"qar", "cat", archive, ""}, {"DATA/", "GFX/", "ROOT.TXT", "SOUND/"}},
         {{"qar", "text", archive, "DATA/"}, {"DATA/README.TXT", "DATA/TEXT/"}},
