@@ -54,7 +54,8 @@ struct Plan {
     std::vector<Piece> pieces;  // everything between the head and the directory
     std::vector<int64_t> offset;  // new data offset of every source entry kept
     std::vector<int64_t> addOffset;
-    std::map<const NewData*, int64_t> dataSize;
+    std::map<size_t, int64_t> replaceSize;  // entry index -> size of its new data
+    std::vector<int64_t> addSize;
     int64_t newCount = 0;
     int64_t dataEnd = kDataStart;
 };
@@ -98,9 +99,9 @@ int64_t sizeOf(const NewData& data) {
 }
 
 // Offsets and sizes must fit their signed 32-bit fields.
-void checkField(int64_t value, const std::string& what) {
-    if (value < 0 || value > kMaxField)
-        throw Error("more data than an archive's 32-bit fields hold (at " + what + ")");
+bool fits(int64_t value) { return value >= 0 && value <= kMaxField; }
+[[noreturn]] void tooMuchData(const std::string& what) {
+    throw Error("more data than an archive's 32-bit fields hold (at " + what + ")");
 }
 
 std::string describe(const Source& s, size_t index) {
@@ -173,7 +174,7 @@ public:
             for (size_t i : replaced) {
                 align();
                 place(i, pos_);
-                data(e_.replace.at(i));
+                pos_ = data(e_.replace.at(i), plan_.replaceSize.at(i));
             }
             const int64_t gap = next - block.end;
             if (alignment_ == 1 || last) {
@@ -194,16 +195,17 @@ public:
             if (auto r = e_.replace.find(i); r != e_.replace.end()) {
                 align();
                 place(i, pos_);
-                data(r->second);
+                pos_ = data(r->second, plan_.replaceSize.at(i));
             } else {
                 plan_.offset[i] = s_.archive->entry(i).offset;
             }
         }
-        for (const auto& [name, newData] : e_.add) {
+        plan_.addOffset.reserve(e_.add.size());
+        for (size_t a = 0; a < e_.add.size(); ++a) {
             align();
-            checkField(pos_, name);
+            if (!fits(pos_)) tooMuchData(e_.add[a].first);
             plan_.addOffset.push_back(pos_);
-            data(newData);
+            pos_ = data(e_.add[a].second, plan_.addSize[a]);
         }
         plan_.dataEnd = pos_;
         return std::move(plan_);
@@ -229,14 +231,15 @@ private:
         if (plan_.newCount < 1) throw Error("an archive needs at least one entry");
         if (plan_.newCount > kMaxField / kRecordSize)
             throw Error("too many entries for one archive: " + std::to_string(plan_.newCount));
-        for (const auto& [i, d] : e_.replace) sized(d, describe(s_, i));
-        for (const auto& [name, d] : e_.add) sized(d, name);
+        for (const auto& [i, d] : e_.replace) plan_.replaceSize[i] = sized(d, describe(s_, i));
+        plan_.addSize.reserve(e_.add.size());
+        for (const auto& [name, d] : e_.add) plan_.addSize.push_back(sized(d, name));
     }
 
-    void sized(const NewData& d, const std::string& what) {
+    static int64_t sized(const NewData& d, const std::string& what) {
         const int64_t size = sizeOf(d);
-        if (size > kMaxField) throw Error("too large for an archive entry: " + (d.path.empty() ? what : d.path));
-        plan_.dataSize[&d] = size;
+        if (!fits(size)) tooMuchData(d.path.empty() ? what : d.path);
+        return size;
     }
 
     int64_t begin(size_t i) const { return s_.archive->entry(i).offset; }
@@ -255,7 +258,7 @@ private:
     }
 
     void place(size_t i, int64_t offset) {
-        checkField(offset, describe(s_, i));
+        if (!fits(offset)) tooMuchData(describe(s_, i));
         plan_.offset[i] = offset;
     }
     int64_t padding() const { return (alignment_ - pos_ % alignment_) % alignment_; }
@@ -276,10 +279,10 @@ private:
         plan_.pieces.push_back({Piece::Kind::Zeros, 0, length, nullptr});
         pos_ += length;
     }
-    void data(const NewData& d) {
-        const int64_t size = plan_.dataSize.at(&d);
+    // Returns the position after the data.
+    int64_t data(const NewData& d, int64_t size) {
         if (size > 0) plan_.pieces.push_back({Piece::Kind::Data, 0, size, &d});
-        pos_ += size;
+        return pos_ + size;
     }
 
     const Source& s_;
@@ -340,7 +343,7 @@ void writeRecords(const Source& s, const ArchiveEdit& edit, const Plan& plan, in
             std::memcpy(record, old, kRecordSize);
             put32(record + kOffsetField, plan.offset[i]);
             if (auto r = edit.replace.find(i); r != edit.replace.end())
-                put32(record + kSizeField, plan.dataSize.at(&r->second));
+                put32(record + kSizeField, plan.replaceSize.at(i));
             if (auto r = edit.rename.find(i); r != edit.rename.end()) {
                 // The new name and its zero; bytes after the old name's zero stay as they were.
                 const void* zero = std::memchr(old, 0, kNameField);
@@ -357,7 +360,7 @@ void writeRecords(const Source& s, const ArchiveEdit& edit, const Plan& plan, in
         const std::string& name = edit.add[a].first;
         std::memcpy(record, name.data(), name.size());
         put32(record + kOffsetField, plan.addOffset[a]);
-        put32(record + kSizeField, plan.dataSize.at(&edit.add[a].second));
+        put32(record + kSizeField, plan.addSize[a]);
     }
     dir.flush();
 }

@@ -1,8 +1,11 @@
 #pragma once
 // One function per qar command. args holds the words after the command name. Each returns the
 // exit status (0 ok, 1 failure, 2 wrong usage) and prints errors as "qar: MESSAGE".
+#include <cstddef>
 #include <string>
 #include <vector>
+
+#include "archive/ArchiveWriter.h"
 
 namespace qar {
 
@@ -20,6 +23,13 @@ int cmdPack(const Args& args);
 int cmdDiff(const Args& args);
 int cmdUpdate(const Args& args);
 int cmdEncode(const Args& args);
+int cmdReplace(const Args& args);
+int cmdDelete(const Args& args);
+int cmdRename(const Args& args);
+
+// What replace stores for entry index when given file (cmd_replace.cpp).
+vorlr::NewData PrepareReplacement(const vorlr::Archive& archive, size_t index,
+                                  const std::string& file);
 
 // "qar: MESSAGE" on standard error; returns status.
 int fail(const std::string& message, int status = 1);

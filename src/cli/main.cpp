@@ -18,6 +18,13 @@ struct Command {
     const char* details = nullptr;  // more for the command's own help
 };
 
+const char* const kEditDetails =
+    "The new archive goes to OUT, or with --in-place over ARCHIVE (--backup keeps the old one\n"
+    "as ARCHIVE.bak). Everything not changed stays byte for byte: the first 512 bytes, the\n"
+    "entry order, the records' unread bytes, the bytes between entries, the data alignment.\n"
+    "It is written to a temporary file beside the target, flushed and renamed over it: a\n"
+    "failure leaves the target as it was and no temporary behind.";
+
 const std::map<std::string, Command>& commands() {
     static const std::map<std::string, Command> table = {
         {"info", {cmdInfo, "qar info ARCHIVE", "validation verdict and figures"}},
@@ -62,6 +69,9 @@ const std::map<std::string, Command>& commands() {
                     "most 255 colours; alpha below 128 is transparent. --keep-palette maps every\n"
                     "colour to the nearest in the entry's palette; --dither spreads the error where\n"
                     "colours are approximated."}},
+        {"replace", {cmdReplace, "qar replace ARCHIVE NAME FILE (-o OUT | --in-place [--backup])", "an archive with entry NAME's data taken from FILE", kEditDetails}},
+        {"delete", {cmdDelete, "qar delete ARCHIVE PATTERN... (-o OUT | --in-place [--backup])", "an archive without the entries matching a PATTERN (one that matches nothing: exit 1, nothing written)", kEditDetails}},
+        {"rename", {cmdRename, "qar rename ARCHIVE NAME NEWNAME (-o OUT | --in-place [--backup])", "an archive with entry NAME stored as NEWNAME ('/' stored as '\\')", kEditDetails}},
     };
     return table;
 }

@@ -49,15 +49,17 @@ std::string TemporaryNameBeside(const std::string& path) {
     return name;
 }
 
-AtomicFile::AtomicFile(const std::string& target)
+AtomicFile::AtomicFile(const std::string& target, Temporary kind)
     : target_(resolveTarget(target)), dir_(folderOf(target_)) {
     if (target.empty()) throwFileError(kFileNotFound);
     struct stat st{};
     const bool exists = ::stat(target_.c_str(), &st) == 0;
     if (exists && S_ISDIR(st.st_mode)) throwFileError(kAccessDenied);
-    do {
+    errno = EOPNOTSUPP;
+    while (kind == Temporary::Unnamed) {
         fd_ = ::open(dir_.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0666);
-    } while (fd_ < 0 && errno == EINTR);
+        if (fd_ >= 0 || errno != EINTR) break;
+    }
     if (fd_ < 0 && (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL)) {
         // No unnamed files here: a named one, removed on every way out but a kill.
         for (int attempt = 0; fd_ < 0 && attempt < 100; ++attempt) {

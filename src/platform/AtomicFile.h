@@ -12,9 +12,11 @@ namespace vorlr {
 
 class AtomicFile {
 public:
-    // Creates the temporary beside target. It gets target's permission bits when target
-    // exists, those of a newly created file otherwise. Failures raise the runtime's errors.
-    explicit AtomicFile(const std::string& target);
+    enum class Temporary { Unnamed, Named };  // Named: what file systems without unnamed files get
+    // Creates the temporary beside target (a symbolic link is followed: the file it points at
+    // is replaced). It gets target's permission bits when target exists, those of a newly
+    // created file otherwise. Failures raise the runtime's errors.
+    explicit AtomicFile(const std::string& target, Temporary kind = Temporary::Unnamed);
     ~AtomicFile();  // discards the temporary unless committed
     AtomicFile(const AtomicFile&) = delete;
     AtomicFile& operator=(const AtomicFile&) = delete;
