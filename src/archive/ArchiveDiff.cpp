@@ -15,7 +15,7 @@ namespace vorlr {
 
 namespace {
 
-constexpr int64_t kChunk = 1 << 20;
+constexpr int64_t kChunk = 128 << 10;  // reads small enough for the hash to find them in cache
 constexpr int64_t kHeaderBytes = 512;
 constexpr int kNameField = 256;
 constexpr int kTrailing = 16;

@@ -5,10 +5,9 @@
 
 namespace vorlr {
 
-// Files byte for byte equal to what `extract --convert` writes are unchanged without further
-// work; otherwise the files are read (PNG, BMP) and compared with the decoded entry, pixels and
-// transparency, and when they differ the entry's pictures, with the files' in their place, are
-// encoded like the entry.
+// The files are read (PNG, BMP) and compared with the decoded entry, pixels and transparency
+// (no alpha plane: opaque); when they differ, the entry's pictures with the files' in their
+// place are encoded like the entry.
 UpdatePictures PictureUpdateSupport(int workers);
 
 }  // namespace vorlr
