@@ -183,7 +183,7 @@ UpdatePlan PlanFolderUpdate(const Archive& archive, const std::string& dir, cons
 
     // Where extraction puts each entry; a later entry of a path takes it over.
     const size_t count = archive.entryCount();
-    std::vector<std::string> pathOf(count);
+    std::vector<std::string> pathOf(count), stemOf(count);
     std::vector<bool> safe(count, false);
     std::unordered_map<std::string, size_t> byPath, byStem;
     const UpdatePictures* pictures = options.pictures;
@@ -200,11 +200,13 @@ UpdatePlan PlanFolderUpdate(const Archive& archive, const std::string& dir, cons
             if (!stem.empty()) stem += '/';
             stem += leaf.substr(0, leaf.find('.'));
             byStem[stem] = i;
+            stemOf[i] = std::move(stem);
         }
     }
 
     // Each file: an entry's own bytes, one of its pictures, or a new entry.
     std::map<size_t, Claim> claims;
+    std::unordered_set<std::string> claimedStems;  // pictures of one name stand for every entry of it
     std::vector<std::string> added;
     for (const std::string& file : listing.files) {
         if (const auto it = byPath.find(file); it != byPath.end()) {
@@ -217,6 +219,7 @@ UpdatePlan PlanFolderUpdate(const Archive& archive, const std::string& dir, cons
             const std::string base = file.substr(0, dot);
             if (const auto it = byStem.find(base); it != byStem.end()) {
                 claims[it->second].pictures.push_back({ext, file, diskPath(file)});
+                claimedStems.insert(base);
                 continue;
             }
             const size_t slash = base.rfind('/');
@@ -226,6 +229,7 @@ UpdatePlan PlanFolderUpdate(const Archive& archive, const std::string& dir, cons
                 isDigits(std::string_view(base).substr(under + 1))) {
                 if (const auto it = byStem.find(base.substr(0, under)); it != byStem.end()) {
                     claims[it->second].pictures.push_back({base.substr(under) + ext, file, diskPath(file)});
+                    claimedStems.insert(base.substr(0, under));
                     continue;
                 }
             }
@@ -292,7 +296,8 @@ UpdatePlan PlanFolderUpdate(const Archive& archive, const std::string& dir, cons
         const ArchiveEntry e = archive.entry(i);
         const auto it = claims.find(i);
         if (it == claims.end()) {
-            if (options.deleteMissing && safe[i] && !claimedPaths.count(pathOf[i]) && !blocked(i)) {
+            if (options.deleteMissing && safe[i] && !claimedPaths.count(pathOf[i]) &&
+                !(!stemOf[i].empty() && claimedStems.count(stemOf[i])) && !blocked(i)) {
                 plan.edit.remove.insert(i);
                 plan.changes.push_back({'D', std::string(e.name)});
             }

@@ -167,6 +167,20 @@ TEST_F(UpdateCli, AddsSortedAndDeletesOnlyWhatExtractWrites) {
               "D TOP.TXT\nD SND\\HIT.WAV\nD TOP.TXT\nA B.TXT\nA a\\new.txt\nA z\\new.txt\n");
 }
 
+TEST_F(UpdateCli, PicturesOfOneNameKeepEveryEntryOfIt) {
+    // LOGO.TGA and LOGO.KMG both export as LOGO.png, the later one's left on disk: neither
+    // entry is missing.
+    LayoutArchive layout = plain();
+    layout.entries.push_back(item("GFX\\LOGO.TGA", vorlr::samples::sampleTga(2, 24, 5, 5)));
+    layout.entries.push_back(item("GFX\\LOGO.KMG", vorlr::samples::sampleKmg16(6, 4)));
+    write(layout);
+    extract(true);
+    fs::remove(file("TOP.TXT"));
+    const auto update = runQar({"update", a, tree, "-o", b, "--delete-missing"});
+    EXPECT_EQ(update.status, 0) << update.err;
+    EXPECT_EQ(update.out, "D TOP.TXT\n");
+}
+
 TEST_F(UpdateCli, DryRunWritesNothingAndRefusalsWriteNothing) {
     LayoutArchive layout = plain();
     layout.entries.push_back(item("GFX\\LOGO.TGA", vorlr::samples::sampleTga(2, 24, 5, 5)));
