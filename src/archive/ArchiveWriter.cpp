@@ -32,6 +32,7 @@ namespace {
 constexpr int kFileNotOpen = 103;
 constexpr int64_t kMaxAlignment = 4096;
 constexpr int64_t kRecordsPerChunk = 4096;
+constexpr int64_t kWritebackSlice = int64_t{64} << 20;
 
 struct Piece {
     enum class Kind : uint8_t { Source, Zeros, Data } kind;
@@ -419,11 +420,21 @@ void write(const Source& s, const ArchiveEdit& edit, const WriteTarget& target) 
     };
     progress();
 
+    // Big copies go in slices, each handed to the disk at once, so that the disk writes while
+    // the next is copied and the flush at the end has little left to do.
+    const auto copySlices = [&](int in, int64_t from, int64_t length) {
+        for (int64_t done = 0; done < length;) {
+            const int64_t n = std::min(length - done, kWritebackSlice);
+            CopyFileRange(in, from + done, out, n);
+            (void)::sync_file_range(out, written + done, n, SYNC_FILE_RANGE_WRITE);
+            done += n;
+        }
+    };
     std::vector<uint8_t> zeros;
     for (const Piece& p : plan.pieces) {
         switch (p.kind) {
         case Piece::Kind::Source:
-            CopyFileRange(s.fd, p.from, out, p.length);
+            copySlices(s.fd, p.from, p.length);
             break;
         case Piece::Kind::Zeros:
             zeros.resize(static_cast<size_t>(std::max<int64_t>(p.length, static_cast<int64_t>(zeros.size()))));

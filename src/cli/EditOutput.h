@@ -14,6 +14,13 @@ struct EditOutput {
     bool backup = false;   // --backup (only with --in-place)
 };
 
+// Takes args[i] (and the value after it, moving i on) when it is -o OUT, -oOUT, --in-place or
+// --backup; false for any other word. Sets wrong for -o without a value or given twice.
+bool TakeEditOption(const std::vector<std::string>& args, size_t& i, EditOutput& output,
+                    bool& wrong);
+// Exactly one of -o and --in-place, and --backup only with --in-place.
+bool EditOutputValid(const EditOutput& output);
+
 // Splits args into words and the output options; "--" ends the options. False on wrong usage:
 // an unknown option, -o without a value, neither or both of -o and --in-place, --backup
 // without --in-place.

@@ -9,6 +9,7 @@
 #include "archive/ArchiveWriter.h"
 #include "archive/FolderUpdate.h"
 #include "cli/Commands.h"
+#include "cli/EditOutput.h"
 #include "cli/EntryLookup.h"
 #include "platform/RuntimeFile.h"
 #include "viewers/PictureUpdate.h"
@@ -18,8 +19,9 @@ namespace qar {
 namespace {
 
 struct UpdateArgs {
-    std::string archive, dir, out;
-    bool inPlace = false, backup = false, deleteMissing = false, dryRun = false;
+    std::string archive, dir;
+    EditOutput output;
+    bool deleteMissing = false, dryRun = false;
     int workers = 0;  // 0: one per core
 };
 
@@ -28,26 +30,19 @@ bool parse(const Args& args, UpdateArgs& o) {
     bool optionsDone = false;
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
+        bool wrong = false;
         if (optionsDone || a.size() < 2 || a[0] != '-') {
             words.push_back(a);
         } else if (a == "--") {
             optionsDone = true;
-        } else if (a == "-o" || a == "--output") {
-            if (++i == args.size() || !o.out.empty()) return false;
-            o.out = args[i];
-        } else if (a.rfind("-o", 0) == 0 && a.size() > 2 && a[1] == 'o') {
-            if (!o.out.empty()) return false;
-            o.out = a.substr(2);
+        } else if (TakeEditOption(args, i, o.output, wrong)) {
+            if (wrong) return false;
         } else if (a == "-j" || (a.rfind("-j", 0) == 0 && a.size() > 2)) {
             std::string value = a.size() > 2 ? a.substr(2) : (++i < args.size() ? args[i] : "");
             if (value.empty() || value.size() > 4 || value.find_first_not_of("0123456789") != std::string::npos)
                 return false;
             o.workers = std::stoi(value);
             if (o.workers < 1) return false;
-        } else if (a == "--in-place") {
-            o.inPlace = true;
-        } else if (a == "--backup") {
-            o.backup = true;
         } else if (a == "--delete-missing") {
             o.deleteMissing = true;
         } else if (a == "--dry-run") {
@@ -59,9 +54,9 @@ bool parse(const Args& args, UpdateArgs& o) {
     if (words.size() != 2) return false;
     o.archive = words[0];
     o.dir = words[1];
-    if (o.inPlace == !o.out.empty() && !(o.dryRun && !o.inPlace)) return false;  // exactly one target
-    if (o.backup && !o.inPlace) return false;
-    return true;
+    // A dry run may go without a target.
+    const EditOutput& out = o.output;
+    return EditOutputValid(out) || (o.dryRun && out.out.empty() && !out.inPlace && !out.backup);
 }
 
 int defaultWorkers() {
@@ -72,29 +67,21 @@ int defaultWorkers() {
 int run(const UpdateArgs& o) {
     vorlr::Archive archive;
     OpenWithDirectory(archive, o.archive);
-    if (!o.out.empty() && !o.inPlace) {
-        const auto source = vorlr::fileIdOf(archive.fd());
-        if (source && vorlr::fileIdOf(o.out) == source)
-            return fail(o.out + " is the archive itself (use --in-place)");
-    }
+    const EditOutput& output = o.output;
     const vorlr::UpdatePictures pictures =
         vorlr::PictureUpdateSupport(o.workers > 0 ? o.workers : defaultWorkers());
     vorlr::UpdateOptions options;
     options.deleteMissing = o.deleteMissing;
     options.pictures = &pictures;
-    if (!o.out.empty()) options.exclude.push_back(o.out);
+    if (!output.out.empty()) options.exclude.push_back(output.out);
     const vorlr::UpdatePlan plan = vorlr::PlanFolderUpdate(archive, o.dir, options);
     if (!plan.errors.empty()) {
         for (const std::string& e : plan.errors) fail(e);
         return fail("nothing written");
     }
-    if (!o.dryRun && !(o.inPlace && plan.edit.empty())) {
-        vorlr::WriteTarget target;
-        target.path = o.inPlace ? o.archive : o.out;
-        target.inPlace = o.inPlace;
-        target.backup = o.backup;
-        vorlr::WriteEditedArchive(archive, plan.edit, target);
-    }
+    // In place, an update without changes leaves the archive alone.
+    if (!o.dryRun && !(output.inPlace && plan.edit.empty()))
+        vorlr::WriteEditedArchive(archive, plan.edit, EditTarget(o.archive, output));
     std::string out;
     size_t counts[3] = {0, 0, 0};
     for (const vorlr::UpdateChange& c : plan.changes) {

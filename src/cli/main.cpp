@@ -77,7 +77,7 @@ const std::map<std::string, Command>& commands() {
 }
 
 void printMainHelp(FILE* out) {
-    std::fprintf(out, "qar - read Vorlund packed archives (.qar)\n\nusage:\n");
+    std::fprintf(out, "qar - read and edit Vorlund packed archives (.qar)\n\nusage:\n");
     for (const auto& [name, c] : commands()) {
         if (std::strlen(c.synopsis) <= 50)
             std::fprintf(out, "  %-50s %s\n", c.synopsis, c.summary);
