@@ -43,16 +43,19 @@ private:
     size_t size_, at_ = 0;
 };
 
-const std::string& folder() {
-    static const std::string dir = [] {
-        // Memory-backed where there is such a folder: the writer flushes every archive.
-        std::string name = ::access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
-        name += "/edit-fuzz-XXXXXX";
-        if (!::mkdtemp(name.data())) std::abort();
-        return name;
-    }();
-    return dir;
+// Files of the run's own in a memory-backed folder where there is one (the writer flushes every
+// archive), removed after each input.
+std::string scratch(const char* what) {
+    static const std::string prefix = std::string(::access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp") +
+                                      "/edit-fuzz-" + std::to_string(::getpid()) + "-";
+    return prefix + what;
 }
+
+struct Scratch {
+    ~Scratch() {
+        for (const char* f : {"raw.qar", "old.qar", "new.qar"}) ::unlink(scratch(f).c_str());
+    }
+};
 
 void check(bool ok, const char* what) {
     if (!ok) {
@@ -69,7 +72,7 @@ ArchiveFingerprint fingerprintOf(const std::string& path) {
 }
 
 void rawArchive(const uint8_t* data, size_t size) {
-    const std::string path = folder() + "/raw.qar";
+    const std::string path = scratch("raw.qar");
     vorlr::samples::writeFile(path, std::vector<uint8_t>(data, data + size));
     try {
         const ArchiveFingerprint f = fingerprintOf(path);
@@ -81,6 +84,7 @@ void rawArchive(const uint8_t* data, size_t size) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    const Scratch cleanup;
     if (size > 0 && (data[0] & 1)) rawArchive(data + 1, size - 1);
     Input in(data, size);
     in.byte();
@@ -101,7 +105,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (in.byte() & 1) e.trailing[in.below(16)] = in.byte();
         layout.entries.push_back(std::move(e));
     }
-    const std::string oldPath = folder() + "/old.qar", newPath = folder() + "/new.qar";
+    const std::string oldPath = scratch("old.qar"), newPath = scratch("new.qar");
     vorlr::samples::writeFile(oldPath, vorlr::samples::buildLayout(layout));
 
     // The edits, and what the comparison must say about them.
