@@ -216,22 +216,26 @@ UpdatePlan PlanFolderUpdate(const Archive& archive, const std::string& dir, cons
         const size_t dot = file.rfind('.');
         const std::string ext = dot == std::string::npos ? "" : file.substr(dot);
         if (pictures && (ext == ".png" || ext == ".bmp") && file.find('/', dot) == std::string::npos) {
+            // NAME.png is entry NAME's picture, NAME_i.png sub-image i of entry NAME; when both
+            // readings name an entry, extraction wrote the later entry's picture last.
             const std::string base = file.substr(0, dot);
-            if (const auto it = byStem.find(base); it != byStem.end()) {
-                claims[it->second].pictures.push_back({ext, file, diskPath(file)});
-                claimedStems.insert(base);
-                continue;
-            }
+            const auto whole = byStem.find(base);
             const size_t slash = base.rfind('/');
             const size_t leafStart = slash == std::string::npos ? 0 : slash + 1;
             const size_t under = base.rfind('_');
-            if (under != std::string::npos && under >= leafStart &&
-                isDigits(std::string_view(base).substr(under + 1))) {
-                if (const auto it = byStem.find(base.substr(0, under)); it != byStem.end()) {
-                    claims[it->second].pictures.push_back({base.substr(under) + ext, file, diskPath(file)});
-                    claimedStems.insert(base.substr(0, under));
-                    continue;
-                }
+            auto numbered = byStem.end();
+            if (under != std::string::npos && under >= leafStart && isDigits(std::string_view(base).substr(under + 1)))
+                numbered = byStem.find(base.substr(0, under));
+            // Whichever entry the file stands for, the other one's export was overwritten by it.
+            if (whole != byStem.end()) claimedStems.insert(whole->first);
+            if (numbered != byStem.end()) claimedStems.insert(numbered->first);
+            if (numbered != byStem.end() && (whole == byStem.end() || numbered->second > whole->second)) {
+                claims[numbered->second].pictures.push_back({base.substr(under) + ext, file, diskPath(file)});
+                continue;
+            }
+            if (whole != byStem.end()) {
+                claims[whole->second].pictures.push_back({ext, file, diskPath(file)});
+                continue;
             }
         }
         added.push_back(file);

@@ -169,16 +169,23 @@ TEST_F(UpdateCli, AddsSortedAndDeletesOnlyWhatExtractWrites) {
 
 TEST_F(UpdateCli, PicturesOfOneNameKeepEveryEntryOfIt) {
     // LOGO.TGA and LOGO.KMG both export as LOGO.png, the later one's left on disk: neither
-    // entry is missing.
+    // entry is missing, and the file is compared with the entry extraction wrote it from.
     LayoutArchive layout = plain();
     layout.entries.push_back(item("GFX\\LOGO.TGA", vorlr::samples::sampleTga(2, 24, 5, 5)));
     layout.entries.push_back(item("GFX\\LOGO.KMG", vorlr::samples::sampleKmg16(6, 4)));
+    // TILE_1.png: first TILE_1.KMG's picture, then overwritten by sub-image 1 of TILE.KMG.
+    layout.entries.push_back(item("GFX\\TILE_1.KMG", vorlr::samples::sampleKmg16(7, 3)));
+    layout.entries.push_back(item("GFX\\TILE.KMG", vorlr::samples::sampleKmgPalette(3)));
     write(layout);
     extract(true);
     fs::remove(file("TOP.TXT"));
     const auto update = runQar({"update", a, tree, "-o", b, "--delete-missing"});
     EXPECT_EQ(update.status, 0) << update.err;
     EXPECT_EQ(update.out, "D TOP.TXT\n");
+    const auto unchanged = runQar({"update", a, tree, "-o", b});
+    EXPECT_EQ(unchanged.status, 0) << unchanged.err;
+    EXPECT_EQ(unchanged.out, "");
+    EXPECT_EQ(readFile(b), readFile(a));
 }
 
 TEST_F(UpdateCli, DryRunWritesNothingAndRefusalsWriteNothing) {
