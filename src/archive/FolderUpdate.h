@@ -6,8 +6,9 @@
 // with '/' for the stored name's separators; for a .kmg/.tga entry also the pictures
 // `extract --convert` writes (STEM.png or STEM_i.png, STEM being the entry's file name up to its
 // first '.'; .bmp likewise). A path that is an entry's own name wins over a picture reading of
-// it. Of duplicated names the last entry is the one a file stands for, as extraction leaves it on
-// disk. The folder is walked without following symbolic links; links and other special files
+// it; of two picture readings (NAME_1.png: entry NAME_1's picture or sub-image 1 of NAME) the
+// later entry's, which extraction wrote last. Of duplicated names the last entry is the one a
+// file stands for, as extraction leaves it on disk. The folder is walked without following symbolic links; links and other special files
 // are left alone (and keep the entries they stand in the way of).
 #include <cstddef>
 #include <cstdint>
