@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "lib/DemoArchive.h"
 #include "lib/ImageSamples.h"
 #include "lib/LayoutArchive.h"
 #include "lib/QarBuilder.h"
@@ -120,6 +121,15 @@ TEST_F(UpdateCli, UnchangedRoundTripGivesTheSameBytes) {
             EXPECT_EQ(diff.out, "");
         }
     }
+}
+
+TEST_F(UpdateCli, TheDemoArchiveRoundTrips) {
+    const std::string demo = vorlr::samples::writeDemo(dir.file("demo"));
+    ASSERT_EQ(runQar({"extract", demo, "-o", tree, "--convert", "png"}).status, 0);
+    const auto update = runQar({"update", demo, tree, "-o", b});
+    EXPECT_EQ(update.status, 0) << update.err;
+    EXPECT_EQ(update.out, "");
+    EXPECT_EQ(readFile(b), readFile(demo));
 }
 
 TEST_F(UpdateCli, EditedFilesChangeExactlyTheirEntries) {
