@@ -45,8 +45,8 @@ void Archive::addEntry(const uint8_t* record) {
     s.nameAt = static_cast<uint32_t>(names_.size());
     s.nameLength = static_cast<uint8_t>(length);
     s.terminated = zero != nullptr;
-    s.offset = leI32(record + 256);
-    s.size = leI32(record + 260);
+    s.offset = leI32(record + kOffsetField);
+    s.size = leI32(record + kSizeField);
     names_.insert(names_.end(), record, record + length);
     entries_.push_back(s);
 }

@@ -6,14 +6,11 @@
 #include <string_view>
 #include <vector>
 
+#include "archive/ContainerLayout.h"
 #include "platform/ByteSource.h"
 #include "platform/RuntimeFile.h"
 
 namespace vorlr {
-
-constexpr int64_t kRecordSize = 280;
-constexpr int64_t kDataStart = 520;
-constexpr int kNameBytes = 200;
 
 // One directory record as read.
 struct ArchiveEntry {

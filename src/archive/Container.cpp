@@ -10,7 +10,6 @@ namespace vorlr {
 
 namespace {
 
-constexpr int64_t kCountOffset = 512;
 // Directory records read per call when the whole directory is wanted.
 constexpr int64_t kRecordsPerRead = 4096;
 
@@ -34,7 +33,7 @@ void forEachRecord(ByteSource& file, int64_t directoryOffset, int32_t count, Vis
 bool CountsAreValid(int32_t firstCount, int32_t secondCount, int64_t fileSize) {
     if (firstCount != secondCount || firstCount < 1) return false;
     // The product wraps as a 32-bit signed value, and the comparison is signed.
-    const auto product = static_cast<int32_t>(static_cast<uint32_t>(firstCount) * 280u);
+    const auto product = static_cast<int32_t>(static_cast<uint32_t>(firstCount) * static_cast<uint32_t>(kRecordSize));
     return fileSize >= product;
 }
 
@@ -44,7 +43,7 @@ ArchiveFigures ReadArchiveFigures(ByteSource& file) {
     file.seek(kCountOffset);
     file.readExact(bytes, 4);
     f.firstCount = leI32(bytes);
-    file.readExact(bytes, 4);
+    file.readExact(bytes, 4);  // the second count follows at 516
     f.secondCount = leI32(bytes);
     f.fileSize = file.size();
     f.directoryOffset = f.fileSize - int64_t{f.firstCount} * kRecordSize;
@@ -108,8 +107,8 @@ std::vector<std::string> ArchiveProblems(ByteSource& file) {
         problems.push_back("directory overlaps the counts: it starts at " + std::to_string(dir));
     forEachRecord(file, dir, f.firstCount, [&](int32_t i, const uint8_t* record) {
         const std::string entry = "entry " + std::to_string(i);
-        const int64_t offset = leI32(record + 256);
-        const int64_t size = leI32(record + 260);
+        const int64_t offset = leI32(record + kOffsetField);
+        const int64_t size = leI32(record + kSizeField);
         if (offset < kDataStart || size < 0 || offset + size > dir)
             problems.push_back(entry + ": data outside " + range + " (offset " +
                                std::to_string(offset) + ", size " + std::to_string(size) + ")");

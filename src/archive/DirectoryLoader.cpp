@@ -10,7 +10,6 @@ namespace vorlr {
 
 namespace {
 
-constexpr int64_t kCountOffset = 512;
 constexpr int32_t kRecordsPerChunk = 50;
 constexpr int64_t kChunkBytes = kRecordsPerChunk * kRecordSize;  // 14000
 static_assert(kChunkBytes <= static_cast<int64_t>(kWorkBufferSize));
@@ -115,7 +114,7 @@ void LoadDirectory(const std::string& path, const DirectoryLoad& load, FolderTre
     // 64-bit: a count too large for the file gives a negative start, which the seek refuses
     // before anything is allocated for the entries.
     reader.seek(archive.size() - int64_t{count} * kRecordSize);
-    const int64_t fieldPosition = reader.position() + 256;
+    const int64_t fieldPosition = reader.position() + kOffsetField;
     if (count < 0) throw Error("Range check error");
     load.EntryOffsetTable.resize(static_cast<size_t>(count));
     archive.reserveEntries(static_cast<size_t>(count));

@@ -10,6 +10,7 @@
 #include <limits>
 #include <system_error>
 
+#include "archive/ArchiveWriter.h"
 #include "archive/Container.h"
 #include "platform/Errors.h"
 #include "platform/LittleEndian.h"
@@ -18,16 +19,6 @@
 namespace vorlr {
 
 namespace fs = std::filesystem;
-
-namespace {
-
-constexpr int64_t kMaxField = std::numeric_limits<int32_t>::max();
-
-void put32(uint8_t* p, int64_t value) {
-    putLe32(p, static_cast<uint32_t>(static_cast<int32_t>(value)));
-}
-
-}  // namespace
 
 std::vector<PackItem> CollectPackItems(const std::string& dir, const std::string& exclude) {
     std::error_code ec;
@@ -74,61 +65,12 @@ std::vector<PackItem> CollectPackItems(const std::string& dir, const std::string
 }
 
 void WritePack(const std::vector<PackItem>& items, const std::string& out) {
-    std::string tmpl = out + ".tmp-XXXXXX";
-    const int fd = ::mkstemp(tmpl.data());
-    if (fd < 0) throwFromErrno(errno);
-    // mkstemp makes the file private; give it the permissions of a newly created file.
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    (void)::fchmod(fd, 0666 & ~mask);
-    ::close(fd);
-    const std::string temp = tmpl;
-    try {
-        RuntimeFile file;
-        file.create(temp);
-        std::vector<uint8_t> head(kDataStart, 0);
-        put32(head.data() + 512, static_cast<int64_t>(items.size()));
-        put32(head.data() + 516, static_cast<int64_t>(items.size()));
-        file.write(head.data(), static_cast<int64_t>(head.size()));
-
-        std::vector<uint8_t> buffer(1 << 20);
-        std::vector<int64_t> offsets;
-        offsets.reserve(items.size());
-        int64_t position = kDataStart;
-        for (const PackItem& item : items) {
-            offsets.push_back(position);
-            RuntimeFile in;
-            in.openExisting(item.diskPath, RuntimeFile::Access::ReadOnly);
-            for (int64_t left = item.size; left > 0;) {
-                const int64_t got = in.readCounted(
-                    buffer.data(), std::min<int64_t>(left, static_cast<int64_t>(buffer.size())));
-                if (got == 0) throw Error("file shrank while packing: " + item.diskPath);
-                file.write(buffer.data(), got);
-                left -= got;
-            }
-            position += item.size;
-        }
-
-        // The directory, written a buffer at a time.
-        const size_t perWrite = buffer.size() / kRecordSize;
-        for (size_t i = 0; i < items.size();) {
-            const size_t n = std::min(perWrite, items.size() - i);
-            std::fill(buffer.begin(), buffer.begin() + static_cast<ptrdiff_t>(n * kRecordSize), 0);
-            for (size_t k = 0; k < n; ++k, ++i) {
-                uint8_t* record = buffer.data() + k * kRecordSize;
-                std::memcpy(record, items[i].name.data(), items[i].name.size());
-                put32(record + 256, offsets[i]);
-                put32(record + 260, items[i].size);
-            }
-            file.write(buffer.data(), static_cast<int64_t>(n * kRecordSize));
-        }
-        if (::fsync(file.fd()) != 0) throwFromErrno(errno);
-        file.close();
-        renameFile(temp, out);
-    } catch (...) {
-        ::unlink(temp.c_str());
-        throw;
-    }
+    std::vector<std::pair<std::string, NewData>> entries;
+    entries.reserve(items.size());
+    for (const PackItem& item : items) entries.push_back({item.name, NewData{item.diskPath, {}}});
+    WriteTarget target;
+    target.path = out;
+    WriteNewArchive(entries, target);
 }
 
 }  // namespace vorlr

@@ -12,13 +12,18 @@ class CommandLine;
 void addCatCommand(CommandLine& line);
 void addCheckCommand(CommandLine& line);
 void addConvertCommand(CommandLine& line);
+void addDeleteCommand(CommandLine& line);
+void addDiffCommand(CommandLine& line);
 void addEncodeCommand(CommandLine& line);
 void addExtractCommand(CommandLine& line);
 void addInfoCommand(CommandLine& line);
 void addListCommand(CommandLine& line);
 void addPackCommand(CommandLine& line);
+void addRenameCommand(CommandLine& line);
+void addReplaceCommand(CommandLine& line);
 void addTextCommand(CommandLine& line);
 void addTreeCommand(CommandLine& line);
+void addUpdateCommand(CommandLine& line);
 
 // "qar: MESSAGE" on standard error; returns status.
 int fail(const std::string& message, int status = 1);

@@ -40,5 +40,10 @@ int main(int argc, char** argv) {
     addCheckCommand(line);
     addPackCommand(line);
     addEncodeCommand(line);
+    addUpdateCommand(line);
+    addReplaceCommand(line);
+    addDeleteCommand(line);
+    addRenameCommand(line);
+    addDiffCommand(line);
     return line.run(argc, argv);
 }

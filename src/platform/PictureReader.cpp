@@ -1,5 +1,8 @@
 #include "platform/PictureReader.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <spng.h>
 
 #include <cstring>
@@ -174,6 +177,16 @@ Bitmap24 ReadPictureFile(const std::string& path) {
     std::vector<uint8_t> bytes(static_cast<size_t>(size));
     if (file.readCounted(bytes.data(), size) != size) throwFileError(kReadBeyondEof);
     return ReadPicture(bytes, path);
+}
+
+bool IsPictureFile(const std::string& path) {
+    uint8_t head[8] = {};
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    const ssize_t got = ::read(fd, head, sizeof head);
+    ::close(fd);
+    return (got == 8 && std::memcmp(head, kPngSignature, 8) == 0) ||
+           (got >= 2 && head[0] == 'B' && head[1] == 'M');
 }
 
 }  // namespace vorlr

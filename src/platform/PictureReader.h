@@ -14,6 +14,9 @@ namespace vorlr {
 // ("File not found"); anything else that is wrong with the file raises Error naming it.
 Bitmap24 ReadPictureFile(const std::string& path);
 
+// Whether the file begins as a PNG or a BMP does (false when it cannot be read).
+bool IsPictureFile(const std::string& path);
+
 // The same for bytes in memory; nameForMessages names them in error texts.
 Bitmap24 ReadPicture(std::span<const uint8_t> bytes, const std::string& nameForMessages);
 

@@ -5,9 +5,12 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <filesystem>
+#include <set>
 #include <random>
 
 #include "lib/QarBuilder.h"
+#include "platform/AtomicFile.h"
 #include "platform/ByteSource.h"
 #include "platform/Errors.h"
 #include "platform/RuntimeFile.h"
@@ -196,5 +199,52 @@ TEST(BufferedSource, SameReadsAsTheSourceItself) {
             ASSERT_EQ(plain.position(), buffered.position());
         }
         EXPECT_EQ(buffered.size(), plain.size());
+    }
+}
+
+namespace {
+
+std::set<std::string> namesIn(const std::string& dir) {
+    std::set<std::string> names;
+    for (const auto& e : std::filesystem::directory_iterator(dir))
+        names.insert(e.path().filename().string());
+    return names;
+}
+
+}  // namespace
+
+// Both kinds of temporary: given up, refused before the rename, and committed through a link.
+TEST(AtomicFileReplace, AllOrNothingWithEitherTemporary) {
+    for (const auto kind : {AtomicFile::Temporary::Unnamed, AtomicFile::Temporary::Named}) {
+        TempDir dir;
+        const std::string real = dir.file("real.qar"), link = dir.file("link.qar");
+        samples::writeFile(real, samples::bytesOf("old"));
+        ASSERT_EQ(::chmod(real.c_str(), 0640), 0);
+        ASSERT_EQ(::symlink("real.qar", link.c_str()), 0);
+        const auto before = namesIn(dir.path());
+        {
+            AtomicFile file(link, kind);
+            writeAll(file.fd(), "abandoned", 9);
+        }
+        EXPECT_EQ(namesIn(dir.path()), before);
+        {
+            AtomicFile file(link, kind);
+            writeAll(file.fd(), "refused", 7);
+            EXPECT_THROW(file.commit([] { throw Error("no"); }), Error);
+        }
+        EXPECT_EQ(namesIn(dir.path()), before);
+        EXPECT_EQ(samples::readFile(real), samples::bytesOf("old"));
+        {
+            AtomicFile file(link, kind);
+            writeAll(file.fd(), "new", 3);
+            file.commit();
+        }
+        EXPECT_EQ(namesIn(dir.path()), before);
+        EXPECT_EQ(samples::readFile(real), samples::bytesOf("new"));
+        struct stat st{};
+        ASSERT_EQ(::lstat(link.c_str(), &st), 0);
+        EXPECT_TRUE(S_ISLNK(st.st_mode));  // the link still points at the file replaced
+        ASSERT_EQ(::stat(real.c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 0777, 0640u);
     }
 }

@@ -1,0 +1,61 @@
+#pragma once
+// Writing archives: a new archive made from an open one and a list of edits, keeping every byte
+// it is not told to change, or made from nothing (pack). The file is built in an unnamed
+// temporary beside the target, flushed, and renamed over the target at once: a failure or a
+// kill at any moment leaves the target as it was and no temporary behind.
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <set>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "archive/Archive.h"
+
+namespace vorlr {
+
+// An entry's new data: the file at path (streamed, never held in memory), or bytes when path is
+// empty.
+struct NewData {
+    std::string path;
+    std::vector<uint8_t> bytes;
+};
+
+// Edits of one archive, by entry index (directory order of the source). An index may be in
+// replace and rename at once, never removed and anything else.
+struct ArchiveEdit {
+    std::map<size_t, NewData> replace;                  // entry index -> new data
+    std::set<size_t> remove;                            // entry indexes
+    std::map<size_t, std::string> rename;               // entry index -> new stored name
+    std::vector<std::pair<std::string, NewData>> add;   // appended in this order, stored names
+    bool empty() const { return replace.empty() && remove.empty() && rename.empty() && add.empty(); }
+};
+
+struct WriteTarget {
+    std::string path;       // the archive written; may not be the source unless inPlace
+    bool inPlace = false;   // path is the source archive itself
+    bool backup = false;    // with inPlace: the old archive is kept as path + ".bak"
+    // Called after each piece written with the bytes written so far (progress; tests use it to
+    // fail or die midway).
+    std::function<void(int64_t written)> progress;
+};
+
+// Checks the edit against the source: indexes, names (1 to 199 bytes, no zero byte), that an
+// entry remains, and that every offset and size fits the 32-bit fields. Raises Error naming the
+// problem. WriteEditedArchive runs the same checks before it writes anything.
+void CheckArchiveEdit(const Archive& source, const ArchiveEdit& edit);
+
+// Writes source with edit applied to target. source must be open with its whole directory read
+// (ReadDirectory). Raises Error or FileError; the target is then as it was. Fails when the
+// source changed (size, modification time) while it was read.
+void WriteEditedArchive(const Archive& source, const ArchiveEdit& edit, const WriteTarget& target);
+
+// Writes a new archive of the entries given, in this order: 512 zero bytes, the count twice,
+// the data back to back, then the directory (name zero-padded to 256 bytes, offset, size, 16
+// zero bytes).
+void WriteNewArchive(const std::vector<std::pair<std::string, NewData>>& entries,
+                     const WriteTarget& target);
+
+}  // namespace vorlr

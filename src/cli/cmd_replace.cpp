@@ -1,0 +1,85 @@
+#include <memory>
+#include <sys/stat.h>
+
+#include "archive/ArchiveWriter.h"
+#include "cli/CommandLine.h"
+#include "cli/Commands.h"
+#include "cli/EditOutput.h"
+#include "cli/EntryLookup.h"
+#include "platform/Errors.h"
+#include "platform/PictureReader.h"
+#include "viewers/PictureExport.h"
+#include "viewers/PictureUpdate.h"
+
+namespace qar {
+
+vorlr::NewData PrepareReplacement(const vorlr::Archive& archive, size_t index,
+                                  const std::string& file);
+
+namespace {
+
+struct ReplaceOptions {
+    std::string archive, name, file;
+    EditOutput output;
+};
+
+int run(const ReplaceOptions& o) {
+    vorlr::Archive archive;
+    OpenWithDirectory(archive, o.archive);
+    const size_t index = ResolveEntry(archive, o.name);
+    struct stat st{};
+    if (::stat(o.file.c_str(), &st) != 0)
+        return fail(o.file + ": " + vorlr::runtimeErrorText(vorlr::runtimeCodeFromErrno(errno)));
+    if (!S_ISREG(st.st_mode)) return fail(o.file + ": not a regular file");
+    vorlr::ArchiveEdit edit;
+    edit.replace[index] = PrepareReplacement(archive, index, o.file);
+    vorlr::WriteEditedArchive(archive, edit, EditTarget(o.archive, o.output));
+    return 0;
+}
+
+}  // namespace
+
+// The new data of entry index from file: stored as it is, except a picture file (PNG, BMP) for a
+// .kmg or .tga entry, which is encoded like the entry. A file named NAME_N.png (as extract
+// names sub-images) stands for sub-image N of a palette KMG with several; otherwise sub-image 0.
+vorlr::NewData PrepareReplacement(const vorlr::Archive& archive, size_t index,
+                                  const std::string& file) {
+    if (!vorlr::IsPictureEntry(archive.entry(index)) || !vorlr::IsPictureFile(file))
+        return vorlr::NewData{file, {}};
+    vorlr::Bitmap24 picture = vorlr::ReadPictureFile(file);
+    size_t subImage = 0;
+    const size_t slash = file.find_last_of('/');
+    const std::string base = file.substr(slash == std::string::npos ? 0 : slash + 1);
+    const size_t underscore = base.find_last_of('_'), dot = base.find_last_of('.');
+    if (underscore != std::string::npos && dot != std::string::npos && dot > underscore + 1 &&
+        dot - underscore - 1 <= 4 &&
+        base.find_first_not_of("0123456789", underscore + 1) == dot) {
+        const size_t n = std::stoul(base.substr(underscore + 1, dot - underscore - 1));
+        vorlr::ArchiveReader reader = archive.entryReader(index);
+        vorlr::BufferedByteSource source(reader);
+        const std::string_view node = vorlr::NodeNameOf(archive.entry(index).name);
+        const auto decoded =
+            vorlr::DecodeEntryPictures(source, vorlr::EntryKindOf(vorlr::EntryExtension(node), node));
+        if (decoded.pictures.size() > 1) subImage = n;
+    }
+    try {
+        return vorlr::NewData{{}, vorlr::EncodePictureInto(archive, index, std::move(picture), subImage)};
+    } catch (const vorlr::Error& e) {
+        throw vorlr::Error(file + ": " + e.what());
+    }
+}
+
+// qar replace ARCHIVE NAME FILE (-o OUT | --in-place [--backup])
+void addReplaceCommand(CommandLine& line) {
+    auto o = std::make_shared<ReplaceOptions>();
+    CLI::App* cmd = line.add({"replace", "qar replace ARCHIVE NAME FILE (-o OUT | --in-place [--backup])", "an archive with entry NAME's data taken from FILE", kEditDetails}, [o] {
+        if (!EditOutputValid(o->output)) return usage("replace");
+        return run(*o);
+    });
+    cmd->add_option("ARCHIVE", o->archive)->required();
+    cmd->add_option("NAME", o->name)->required();
+    cmd->add_option("FILE", o->file)->required();
+    AddEditOptions(*cmd, o->output);
+}
+
+}  // namespace qar
