@@ -4,7 +4,7 @@
 #include <memory>
 
 #include "archive/Container.h"
-#include "archive/SafeExtract.h"
+#include "archive/EntryNames.h"
 #include "cli/Commands.h"
 #include "platform/Errors.h"
 
