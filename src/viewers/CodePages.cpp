@@ -27,7 +27,6 @@ const char* specialName(int cp) {
 }
 
 iconv_t openPage(int cp) {
-    if (cp <= 0 || cp > 65535) return kNoConverter;
     iconv_t cd = kNoConverter;
     if (const char* name = specialName(cp)) cd = iconv_open("UTF-16LE", name);
     if (cd == kNoConverter && cp >= 28591 && cp <= 28606)
@@ -48,6 +47,7 @@ CodePage& CodePage::get(int cp) {
         slot.reset(new CodePage(1252, openPage(1252)));
         fallback = slot.get();
     }
+    if (cp <= 0 || cp > 65535) return *fallback;  // no page: not worth remembering
     auto it = pages.find(cp);
     if (it == pages.end()) {
         const iconv_t cd = openPage(cp);
