@@ -107,7 +107,6 @@ char16_t CodePage::pair(uint8_t lead, uint8_t trail) {
 
 int CodePageOfCharset(int charset) {
     switch (charset) {
-        case 0: return 1252;     // ANSI
         case 77: return 10000;   // Mac Roman
         case 78: return 10001;   // Mac Shift-JIS
         case 79: return 10003;   // Mac Hangul
@@ -130,7 +129,10 @@ int CodePageOfCharset(int charset) {
         case 238: return 1250;   // Eastern Europe
         case 254: return 437;    // PC 437
         case 255: return 437;    // OEM
-        default: return 0;       // default, symbol and the unknown: the document's page
+        // ANSI (0) is the document's ANSI page: word processors keep a Latin font selected
+        // (\loch\f) while writing the double-byte text of a \ansicpg936 document. Default,
+        // symbol and the unknown: the document's page too.
+        default: return 0;
     }
 }
 

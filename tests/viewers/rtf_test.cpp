@@ -186,6 +186,13 @@ TEST(RtfCharacters, DoubleBytePagesPairLeadAndTrailBytes) {
         const std::string rtf = "{\\rtf1" + c.header + " " + body + "\\uc2\\u8364\\'a1\\'ea" + body + "}";
         EXPECT_EQ(textOf(rtf), QString::fromUtf8(c.text + "€" + c.text)) << c.page << " " << rtf;
     }
+    // A Latin font (ANSI) selected while the document's double-byte text is written, as word
+    // processors do; the same font in a Windows-1252 document reads Windows-1252.
+    EXPECT_EQ(textOf("{\\rtf1\\ansi\\ansicpg936{\\fonttbl{\\f0\\fcharset0 Calibri;}{\\f1\\fcharset134 SimSun;}}"
+                     "{\\hich\\af0\\dbch\\af1\\loch\\f0 \\'b2\\'e2}}"),
+              QString::fromUtf8("测"));
+    EXPECT_EQ(textOf("{\\rtf1\\ansi\\ansicpg1252{\\fonttbl{\\f0\\fcharset0 Calibri;}}\\f0 \\'b2\\'e2}"),
+              QString::fromUtf8("²â"));
     // A pair may be broken by a line break in the file; a literal trail byte follows an escape.
     EXPECT_EQ(textOf("{\\rtf1\\ansicpg936 \\'b2\r\n\\'e2\\'ca\\'d4}"), QString::fromUtf8("测试"));
     EXPECT_EQ(textOf("{\\rtf1\\ansicpg932 \\'83A\\'83\\'43}"), QString::fromUtf8("アイ"));
