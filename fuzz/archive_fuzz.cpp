@@ -72,7 +72,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     static std::vector<int32_t> table;
     static WorkBufferBytes buffer;
-    FolderTree tree;
+    static FolderTree tree;  // as the window's, cleared before each load
+    tree.clear();
     StopAfter observer(size > 0 && data[0] < 16 ? data[0] : -1);
     try {
         LoadDirectory(path, DirectoryLoad{archive, table, buffer}, tree, observer);

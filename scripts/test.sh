@@ -41,13 +41,17 @@ CC=clang CXX=clang++ cmake -S "$root" -B "$root/build-asan" -G Ninja -DCMAKE_BUI
 cmake --build "$root/build-asan" -j "$jobs"
 ctest --test-dir "$root/build-asan" --output-on-failure -j "$jobs"
 
+# Each target starts from the fixtures the tests use, besides what earlier runs found.
+seeds="$root/build-asan/fuzz-seeds"
+rm -rf "$seeds"
+"$root/build-asan/tools/make_fixtures" seeds "$seeds"
 for target in "$root"/build-asan/fuzz/*_fuzz; do
   [ -x "$target" ] || continue
   name=$(basename "$target")
   corpus="$root/build-asan/fuzz-corpus/$name"
-  mkdir -p "$corpus"
+  mkdir -p "$corpus" "$seeds/$name"
   echo "-- $name (${fuzz_seconds}s)"
   "$target" -max_total_time="$fuzz_seconds" -rss_limit_mb=2048 -timeout=10 -print_final_stats=0 \
-    "$corpus" >"$root/build-asan/$name.log" 2>&1 || { tail -50 "$root/build-asan/$name.log"; exit 1; }
+    "$corpus" "$seeds/$name" >"$root/build-asan/$name.log" 2>&1 || { tail -50 "$root/build-asan/$name.log"; exit 1; }
 done
 echo "All tests passed."

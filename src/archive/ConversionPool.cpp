@@ -5,8 +5,9 @@
 
 namespace vorlr {
 
-ConversionPool::ConversionPool(const Archive& archive, const EntryConversion& conversion)
-    : archive_(archive), conversion_(conversion) {
+ConversionPool::ConversionPool(const Archive& archive, const EntryConversion& conversion,
+                               size_t waitingBudget)
+    : archive_(archive), conversion_(conversion), waitingBudget_(waitingBudget) {
     for (int i = 0; i < conversion.workers && conversion.workers > 1; ++i)
         threads_.emplace_back([this] { work(); });
 }
@@ -23,7 +24,6 @@ ConversionPool::~ConversionPool() {
 
 namespace {
 constexpr size_t kAheadPerWorker = 8;
-constexpr size_t kWaitingBytes = size_t{256} << 20;
 
 size_t bytesOf(const ConversionPool::Result& result) {
     size_t n = 0;
@@ -36,7 +36,7 @@ bool ConversionPool::full() {
     if (threads_.empty()) return pending_ >= 1;
     if (pending_ >= kAheadPerWorker * threads_.size()) return true;
     std::lock_guard lock(mutex_);
-    return waitingBytes_ >= kWaitingBytes;
+    return waitingBytes_ >= waitingBudget_;
 }
 
 void ConversionPool::submit(size_t key, size_t index) {

@@ -21,8 +21,12 @@ public:
         std::string error;  // not empty: the conversion failed
     };
 
+    // Converted bytes held waiting for take() before full() says so.
+    static constexpr size_t kWaitingBytes = size_t{256} << 20;
+
     // workers of 1 or less convert on the calling thread, in take().
-    ConversionPool(const Archive& archive, const EntryConversion& conversion);
+    ConversionPool(const Archive& archive, const EntryConversion& conversion,
+                   size_t waitingBudget = kWaitingBytes);
     // Waits for the conversions under way; queued ones are dropped.
     ~ConversionPool();
     ConversionPool(const ConversionPool&) = delete;
@@ -50,6 +54,7 @@ private:
     std::map<size_t, size_t> inline_;  // key -> index, when there are no workers
     size_t pending_ = 0;
     size_t waitingBytes_ = 0;  // held by results not yet taken
+    size_t waitingBudget_;
     bool stopping_ = false;
     std::vector<std::thread> threads_;
 };

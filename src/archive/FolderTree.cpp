@@ -70,8 +70,11 @@ public:
         chunks_.back().push_back(std::move(value));
         ++size_;
     }
+    // Keeps the first chunk: a tree cleared and loaded again does not hand its memory back
+    // only to take it again.
     void clear() {
-        chunks_.clear();
+        if (chunks_.size() > 1) chunks_.resize(1);
+        if (!chunks_.empty()) chunks_[0].clear();
         size_ = 0;
     }
 

@@ -11,21 +11,9 @@
 #include <vector>
 
 #include "archive/Archive.h"
+#include "archive/EntryNames.h"
 
 namespace vorlr {
-
-enum class NameVerdict { Safe, Empty, Absolute, DriveLetter, EmptySegment, DotSegment, ZeroByte };
-
-// Splits a stored name at '\' and '/' into path segments; anything but Safe means the name
-// cannot be written under a folder (segments is then left empty).
-NameVerdict SplitSafeName(std::string_view name, std::vector<std::string>& segments);
-// "empty name", "absolute name", ... for messages.
-const char* DescribeVerdict(NameVerdict verdict);
-
-// Glob on a full entry name: '*' (any run, separators included), '?', '[...]' with ranges and
-// '!' or '^' to negate. Letters A to Z match either case; '/' and '\' are the same separator.
-// An unclosed '[' is an ordinary character.
-bool MatchEntryPattern(std::string_view pattern, std::string_view name);
 
 enum class ExtractOutcome {
     Written,      // all bytes written

@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "archive/Container.h"
+#include "archive/EntryNames.h"
 #include "archive/SafeExtract.h"
 #include "cli/CommandLine.h"
 #include "cli/Commands.h"

@@ -8,6 +8,7 @@
 #include "platform/PngWriter.h"
 #include "viewers/DecoderState.h"
 #include "viewers/KmgDecoder.h"
+#include "viewers/PictureBudget.h"
 #include "viewers/TargaDecoder.h"
 
 namespace vorlr {
@@ -70,6 +71,9 @@ EntryConversion PictureConversion(PictureFormat format, int workers) {
         const ArchiveEntry entry = archive.entry(index);
         ArchiveReader reader = archive.entryReader(index);
         BufferedByteSource source(reader);
+        const std::string shortfall =
+            PictureShortfall(LeastPictureBytes(source, kindOf(entry)), EntryBytesHeld(archive, entry));
+        if (!shortfall.empty()) throw Error("damaged picture: " + shortfall);
         const EntryPictures decoded = DecodeEntryPictures(source, kindOf(entry));
         const std::string ext = format == PictureFormat::Png ? ".png" : ".bmp";
         const bool numbered = decoded.pictures.size() > 1;

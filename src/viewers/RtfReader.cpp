@@ -1,12 +1,8 @@
 #include "viewers/RtfReader.h"
 
-#include <iconv.h>
-
 #include <algorithm>
-#include <array>
 #include <cstdint>
 #include <map>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -17,7 +13,7 @@
 #include <QTextCursor>
 #include <QTextDocument>
 
-#include "platform/Text.h"
+#include "viewers/CodePages.h"
 
 namespace vorlr {
 
@@ -29,74 +25,6 @@ constexpr int kMaxHalfPoints = 3276;   // 1638 points
 constexpr int kMaxTwips = 31680;       // 22 inches
 constexpr int kMaxUnicodeSkip = 16;
 constexpr double kTwipsPerPixel = 15.0;  // 1440 twips per inch, 96 pixels per inch
-
-using HighTable = std::array<char16_t, 128>;  // bytes 0x80..0xFF
-
-HighTable cp1252Table() {
-    HighTable t{};
-    for (int b = 0x80; b < 0x100; ++b) {
-        const char c = static_cast<char>(b);
-        t[b - 0x80] = fromCp1252(std::string_view(&c, 1)).at(0).unicode();
-    }
-    return t;
-}
-
-const HighTable& defaultTable() {
-    static const HighTable t = cp1252Table();
-    return t;
-}
-
-bool supportedCodePage(int cp) {
-    return cp == 437 || cp == 850 || cp == 852 || cp == 866 || cp == 874 || (cp >= 1250 && cp <= 1258);
-}
-
-// The upper half of a single-byte code page, from the C library's converters; bytes a page
-// leaves undefined fall back to Windows-1252.
-HighTable buildTable(int cp) {
-    HighTable t = defaultTable();
-    iconv_t cd = iconv_open("UTF-16LE", ("CP" + std::to_string(cp)).c_str());
-    if (cd == reinterpret_cast<iconv_t>(-1))
-        cd = iconv_open("UTF-16LE", ("WINDOWS-" + std::to_string(cp)).c_str());
-    if (cd == reinterpret_cast<iconv_t>(-1)) return t;
-    for (int b = 0x80; b < 0x100; ++b) {
-        char in = static_cast<char>(b);
-        unsigned char out[8] = {};
-        char* inp = &in;
-        char* outp = reinterpret_cast<char*>(out);
-        size_t inLeft = 1, outLeft = sizeof out;
-        iconv(cd, nullptr, nullptr, nullptr, nullptr);
-        if (iconv(cd, &inp, &inLeft, &outp, &outLeft) != static_cast<size_t>(-1) && outLeft == 6)
-            t[b - 0x80] = static_cast<char16_t>(out[0] | (out[1] << 8));
-    }
-    iconv_close(cd);
-    return t;
-}
-
-const HighTable& tableFor(int cp) {
-    if (!supportedCodePage(cp) || cp == 1252) return defaultTable();
-    static std::mutex mutex;
-    static std::map<int, HighTable> tables;
-    std::lock_guard<std::mutex> lock(mutex);
-    auto it = tables.find(cp);
-    if (it == tables.end()) it = tables.emplace(cp, buildTable(cp)).first;
-    return it->second;
-}
-
-// Font character sets that name a code page of their own.
-int codePageForCharset(int charset) {
-    switch (charset) {
-        case 238: return 1250;
-        case 204: return 1251;
-        case 161: return 1253;
-        case 162: return 1254;
-        case 177: return 1255;
-        case 178: return 1256;
-        case 186: return 1257;
-        case 163: return 1258;
-        case 222: return 874;
-        default: return 0;
-    }
-}
 
 bool isLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
 bool isDigit(char c) { return c >= '0' && c <= '9'; }
@@ -154,7 +82,7 @@ bool isSkippedDestination(std::string_view w) {
         "nonshppict", "fldinst", "bkmkstart", "bkmkend", "private", "pgdsctbl", "author",
         "operator", "title", "subject", "comment", "keywords", "company", "doccomm", "txe",
         "xe", "tc", "atnid", "atnauthor", "buptim", "creatim", "revtim", "printim", "template",
-        "userprops", "docvar", "pn", "fchars", "lchars", "mmath"};
+        "userprops", "docvar", "pn", "fchars", "lchars", "mmath", "nonesttables"};
     return std::find(std::begin(kSkipped), std::end(kSkipped), w) != std::end(kSkipped);
 }
 
@@ -191,6 +119,7 @@ public:
             }
         }
         // The last paragraph keeps the settings in force where the text ended.
+        dropLead();
         flushRun();
         cursor_.setBlockFormat(blockFormat(cur_.para));
         cursor_.endEditBlock();
@@ -296,9 +225,9 @@ private:
         if (cur_.destination == Destination::FontTable) return fontTableWord(w, value);
         if (cur_.destination == Destination::ColourTable) return colourTableWord(w, value);
         if (characterWord(w, !hasParam || value != 0, value) || paragraphWord(w, value)) return;
-        if (w == "par" || w == "sect" || w == "page" || w == "row") paragraphBreak();
+        if (w == "par" || w == "sect" || w == "page" || w == "row" || w == "nestrow") paragraphBreak();
         else if (w == "line") put(u'\u2028');
-        else if (w == "tab" || w == "cell") put(u'\t');
+        else if (w == "tab" || w == "cell" || w == "nestcell") put(u'\t');
         else if (w == "u") {
             put(static_cast<char16_t>(value < 0 ? value + 65536 : value));
             unicodeSkipLeft_ = cur_.unicodeSkip;
@@ -312,7 +241,11 @@ private:
         else if (w == "rdblquote") put(u'\u201D');
         else if (w == "emspace") put(u'\u2003');
         else if (w == "enspace") put(u'\u2002');
-        else if (w == "ansicpg") documentCodePage_ = value;
+        else if (w == "ansicpg") documentCodePage_ = value > 0 ? value : documentCodePage_;
+        else if (w == "ansi") documentCodePage_ = 1252;
+        else if (w == "mac") documentCodePage_ = 10000;
+        else if (w == "pc") documentCodePage_ = 437;
+        else if (w == "pca") documentCodePage_ = 850;
         else if (w == "deff") defaultFont_ = cur_.chr.font = value;
         else if (w == "fonttbl") cur_.destination = Destination::FontTable;
         else if (w == "colortbl") cur_.destination = Destination::ColourTable;
@@ -325,7 +258,9 @@ private:
             commitFont();
             fontIndex_ = value;
         } else if (w == "fcharset") {
-            fontCodePage_ = codePageForCharset(value);
+            fontCharsetPage_ = CodePageOfCharset(value);
+        } else if (w == "cpg") {
+            fontCpg_ = std::max(value, 0);
         } else if (isSkippedDestination(w)) {
             cur_.destination = Destination::Skip;
         }
@@ -376,17 +311,40 @@ private:
         return true;
     }
 
+    // A byte of text in the code page in force; a double-byte page's lead byte waits for the
+    // byte after it, which may come as an escape or as it stands.
     void putByte(unsigned char b) {
         if (cur_.destination == Destination::Skip) return;
-        if (b < 0x80) {
-            put(b);
+        if (lead_ != 0) {
+            const unsigned char lead = lead_;
+            lead_ = 0;
+            if (const char16_t ch = leadPage_->pair(lead, b)) return addChar(ch);
+            addChar(u'\uFFFD');
+            if (b < 0x80) return addChar(b);  // no trail byte: the character stands on its own
             return;
         }
-        put(tableFor(currentCodePage())[b - 0x80]);
+        if (b < 0x80) return addChar(b);
+        CodePage& page = pageFor(currentCodePage());
+        if (page.isLead(b)) {
+            lead_ = b;
+            leadPage_ = &page;
+            return;
+        }
+        addChar(page.single(b));
+    }
+
+    CodePage& pageFor(int cp) {
+        if (page_ == nullptr || pageNumber_ != cp) {
+            page_ = &CodePage::get(cp);
+            pageNumber_ = cp;
+        }
+        return *page_;
     }
 
     int currentCodePage() const {
-        if (cur_.destination == Destination::FontTable && fontCodePage_ != 0) return fontCodePage_;
+        if (cur_.destination == Destination::FontTable) {
+            if (const int cp = fontCodePage()) return cp;
+        }
         if (!fonts_.empty()) {
             auto it = fonts_.find(cur_.chr.font);
             if (it != fonts_.end() && it->second.codePage != 0) return it->second.codePage;
@@ -394,7 +352,21 @@ private:
         return documentCodePage_;
     }
 
+    int fontCodePage() const { return fontCpg_ != 0 ? fontCpg_ : fontCharsetPage_; }
+
+    // A lead byte that no byte followed.
+    void dropLead() {
+        if (lead_ == 0) return;
+        lead_ = 0;
+        addChar(u'\uFFFD');
+    }
+
     void put(char16_t ch) {
+        dropLead();
+        addChar(ch);
+    }
+
+    void addChar(char16_t ch) {
         switch (cur_.destination) {
             case Destination::Skip: return;
             case Destination::FontTable:
@@ -421,9 +393,9 @@ private:
     void commitFont() {
         const QString name = fontName_.trimmed();
         if (fontIndex_ >= 0 && !name.isEmpty() && fonts_.size() < 65536)
-            fonts_[fontIndex_] = FontInfo{name, fontCodePage_};
+            fonts_[fontIndex_] = FontInfo{name, fontCodePage()};
         fontName_.clear();
-        fontCodePage_ = 0;
+        fontCharsetPage_ = fontCpg_ = 0;
         fontIndex_ = -1;
     }
 
@@ -466,6 +438,7 @@ private:
     // Ends the paragraph in hand with the paragraph settings now in force.
     void paragraphBreak() {
         if (cur_.destination != Destination::Text) return;
+        dropLead();
         flushRun();
         cursor_.setBlockFormat(blockFormat(cur_.para));
         cursor_.insertBlock(blockFormat(cur_.para), charFormat(cur_.chr));
@@ -486,7 +459,12 @@ private:
     int defaultFont_ = -1;
     std::map<int, FontInfo> fonts_;
     int fontIndex_ = -1;
-    int fontCodePage_ = 0;
+    int fontCharsetPage_ = 0;  // the font being read: its \fcharset's page and its \cpg
+    int fontCpg_ = 0;
+    unsigned char lead_ = 0;  // a double-byte page's lead byte waiting for its trail
+    CodePage* leadPage_ = nullptr;
+    CodePage* page_ = nullptr;  // the last page looked up
+    int pageNumber_ = 0;
     QString fontName_;
     std::vector<QColor> colours_;
     int red_ = 0, green_ = 0, blue_ = 0;

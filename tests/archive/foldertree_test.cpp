@@ -117,6 +117,17 @@ TEST(FolderTree, ClearEmptiesEverything) {
     EXPECT_EQ(b, 0);
     EXPECT_EQ(t.findFrom(b, "F"), kNoNode);
     EXPECT_EQ(t.findFrom(b, "A"), b);
+    // Filled past its storage's first block, cleared and filled again, twice over.
+    for (int round = 0; round < 2; ++round) {
+        t.clear();
+        const NodeId root = t.addChild(kNoNode, "R", -1);
+        for (int i = 0; i < 70000; ++i) t.addChild(root, "N" + std::to_string(i + round), i);
+        ASSERT_EQ(t.size(), 70001);
+        EXPECT_EQ(t.text(t.child(root, 0)), "N" + std::to_string(round));
+        EXPECT_EQ(t.text(t.child(root, 69999)), "N" + std::to_string(69999 + round));
+        EXPECT_EQ(t.entryIndex(t.child(root, 40000)), 40000);
+        EXPECT_EQ(t.parent(t.child(root, 65536)), root);
+    }
 }
 
 TEST(FolderTree, BadNodesAreRefused) {

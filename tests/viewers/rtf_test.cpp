@@ -1,6 +1,9 @@
 // Our RTF reader: what it puts into the document, and that damaged input stays harmless.
 #include <gtest/gtest.h>
 
+#include <iconv.h>
+
+#include <cctype>
 #include <string>
 
 #include <QFont>
@@ -37,6 +40,37 @@ QTextBlockFormat blockOf(QTextDocument& doc, const QString& text) {
     const QTextCursor found = doc.find(text);
     EXPECT_FALSE(found.isNull()) << text.toStdString();
     return found.block().blockFormat();
+}
+
+// text (UTF-8) in the code page, by the C library.
+std::string encoded(const char* codePage, const std::string& text) {
+    iconv_t cd = iconv_open(codePage, "UTF-8");
+    EXPECT_NE(cd, reinterpret_cast<iconv_t>(-1)) << codePage;
+    std::string in = text, out(text.size() * 4, '\0');
+    char* inp = in.data();
+    char* outp = out.data();
+    size_t inLeft = in.size(), outLeft = out.size();
+    EXPECT_NE(iconv(cd, &inp, &inLeft, &outp, &outLeft), static_cast<size_t>(-1)) << codePage;
+    iconv_close(cd);
+    out.resize(out.size() - outLeft);
+    return out;
+}
+
+// Bytes as RTF writes them: \'hh for each high byte, each byte of a pair its own escape, except
+// that a trail byte that is a plain letter or digit stays as it is.
+std::string escaped(const std::string& bytes) {
+    static const char kHex[] = "0123456789abcdef";
+    std::string out;
+    for (unsigned char b : bytes) {
+        if (b < 0x80 && std::isalnum(b) && !out.empty()) {
+            out += static_cast<char>(b);
+        } else {
+            out += "\\'";
+            out += kHex[b >> 4];
+            out += kHex[b & 15];
+        }
+    }
+    return out;
 }
 
 }  // namespace
@@ -131,6 +165,46 @@ TEST(RtfCharacters, HexEscapesFollowTheCodePage) {
               QString::fromUtf8("АÀ"));
 }
 
+TEST(RtfCharacters, DoubleBytePagesPairLeadAndTrailBytes) {
+    struct Case {
+        const char* page;   // the C library's name, to write the text with
+        std::string header; // what names the page in the document
+        std::string text;   // UTF-8
+    };
+    const Case cases[] = {
+        {"CP936", "\\ansi\\ansicpg936", "测试中文文档"},
+        {"CP936", "\\ansicpg1252{\\fonttbl{\\f0\\fcharset134 SimSun;}}\\f0", "宋体表格"},
+        // 932: ア and ソ have the trail bytes 'A' and '\\' (escaped); カ is a half-width single byte.
+        {"CP932", "\\ansi\\ansicpg932", "日本語のテキスト、アソｶ"},
+        {"CP932", "{\\fonttbl{\\f1\\fcharset0\\cpg932 MS Mincho;}}\\f1", "漢字アイウ"},
+        {"CP949", "{\\fonttbl{\\f2\\fcharset129 Batang;}}\\f2", "한국어"},
+        {"BIG5", "{\\fonttbl{\\f3\\fcharset136 MingLiU;}}\\f3", "繁體中文"},
+    };
+    for (const Case& c : cases) {
+        const std::string body = escaped(encoded(c.page, c.text));
+        // A \u escape beside the pairs, its fallback skipped as a pair of bytes.
+        const std::string rtf = "{\\rtf1" + c.header + " " + body + "\\uc2\\u8364\\'a1\\'ea" + body + "}";
+        EXPECT_EQ(textOf(rtf), QString::fromUtf8(c.text + "€" + c.text)) << c.page << " " << rtf;
+    }
+    // A Latin font (ANSI) selected while the document's double-byte text is written, as word
+    // processors do; the same font in a Windows-1252 document reads Windows-1252.
+    EXPECT_EQ(textOf("{\\rtf1\\ansi\\ansicpg936{\\fonttbl{\\f0\\fcharset0 Calibri;}{\\f1\\fcharset134 SimSun;}}"
+                     "{\\hich\\af0\\dbch\\af1\\loch\\f0 \\'b2\\'e2}}"),
+              QString::fromUtf8("测"));
+    EXPECT_EQ(textOf("{\\rtf1\\ansi\\ansicpg1252{\\fonttbl{\\f0\\fcharset0 Calibri;}}\\f0 \\'b2\\'e2}"),
+              QString::fromUtf8("²â"));
+    // A pair may be broken by a line break in the file; a literal trail byte follows an escape.
+    EXPECT_EQ(textOf("{\\rtf1\\ansicpg936 \\'b2\r\n\\'e2\\'ca\\'d4}"), QString::fromUtf8("测试"));
+    EXPECT_EQ(textOf("{\\rtf1\\ansicpg932 \\'83A\\'83\\'43}"), QString::fromUtf8("アイ"));
+    // A lead byte that nothing pairs is one replacement character, and the text goes on.
+    EXPECT_EQ(textOf("{\\rtf1\\ansicpg936 \\'b2\\par x\\'b2}"), QString::fromUtf8("\uFFFD\nx\uFFFD"));
+    EXPECT_EQ(textOf("{\\rtf1\\ansicpg936 \\'b2 x}"), QString::fromUtf8("\uFFFD x"));
+    // Single-byte pages the C library converts: Greek, Hebrew, Thai, Mac Roman, OEM 437.
+    EXPECT_EQ(textOf("{\\rtf1{\\fonttbl{\\f0\\fcharset161 A;}{\\f1\\fcharset177 B;}{\\f2\\fcharset222 C;}"
+                     "{\\f3\\fcharset77 D;}{\\f4\\fcharset255 E;}}\\f0\\'e1\\f1\\'e0\\f2\\'a1\\f3\\'8e\\f4\\'82}"),
+              QString::fromUtf8("αאกéé"));
+}
+
 TEST(RtfCharacters, UnicodeEscapesAndTheirFallbacks) {
     EXPECT_EQ(textOf("{\\rtf1 \\u8364?x}"), QString::fromUtf8("€x"));
     EXPECT_EQ(textOf("{\\rtf1 \\u-3913?}"), QString(QChar(char16_t(0xF0B7))));  // negative: +65536
@@ -160,6 +234,17 @@ TEST(RtfDestinations, TablesAndUnknownDestinationsShowNothing) {
     EXPECT_EQ(text, "link bodytail");
     // Hidden text is not shown either.
     EXPECT_EQ(textOf("{\\rtf1 a{\\v hidden}b\\v c\\v0 d}"), "abd");
+}
+
+TEST(RtfDestinations, NestedTableCellsStayApart) {
+    // The outer cell holds a table of two cells; readers that know nested tables skip the
+    // plain-text stand-in.
+    QTextDocument doc;
+    read("{\\rtf1\\trowd\\cellx2000\\cellx4000\\intbl Outer\\cell\\intbl\\itap2 Coronararterie\\nestcell "
+         "Calcium-Score\\nestcell{\\*\\nesttableprops\\trowd\\cellx1000\\cellx2000\\nestrow}"
+         "{\\nonesttables Coronararterie Calcium-Score\\par}\\cell\\row After}",
+         doc);
+    EXPECT_EQ(doc.toPlainText(), "Outer\tCoronararterie\tCalcium-Score\t\t\nAfter");
 }
 
 TEST(RtfDamage, UnbalancedAndTruncatedInput) {

@@ -81,6 +81,40 @@ std::string largeRtf(size_t bytes) {
     return out;
 }
 
+std::string largeChineseRtf(size_t bytes) {
+    static const char kHex[] = "0123456789abcdef";
+    std::string out =
+        "{\\rtf1\\adeflang1025\\ansi\\ansicpg936\\uc2\\adeff0\\deff0\\stshfdbch13\\deflang1033"
+        "\\deflangfe2052{\\fonttbl{\\f0\\froman\\fcharset0\\fprq2 Times New Roman;}"
+        "{\\f13\\fbidi\\fnil\\fcharset134\\fprq2 \\'cb\\'ce\\'cc\\'e5{\\*\\falt SimSun};}}"
+        "{\\colortbl;\\red0\\green0\\blue0;}\r\n";
+    out.reserve(bytes + 512);
+    uint32_t seed = 1;
+    for (size_t i = 0; out.size() < bytes; ++i) {
+        out += "\\pard\\plain \\ltrpar\\qj \\li0\\ri0\\nowidctlpar\\wrapdefault\\aspalpha\\aspnum"
+               "\\faauto\\adjustright\\rin0\\lin0\\itap0 ";
+        for (int run = 0; run < 4; ++run) {
+            out += "{\\rtlch\\fcs1 \\af13\\afs24 \\ltrch\\fcs0 \\fs24\\lang1033\\langfe2052"
+                   "\\loch\\af13\\hich\\af13\\dbch\\af13\\insrsid" + std::to_string(1000000 + i) +
+                   " \\hich\\af13\\dbch\\af13\\loch\\f13 ";
+            // Level-one characters of GB2312: leads B0..D6, trails A1..FE.
+            for (int k = 0; k < 12; ++k) {
+                seed = seed * 1103515245u + 12345u;
+                const unsigned lead = 0xB0 + (seed >> 16) % 0x27, trail = 0xA1 + (seed >> 8) % 0x5E;
+                for (unsigned b : {lead, trail}) {
+                    out += "\\'";
+                    out += kHex[b >> 4];
+                    out += kHex[b & 15];
+                }
+            }
+            out += run == 3 ? "\\'a1\\'a3}" : " Vorlund 2026}";
+        }
+        out += "\r\n\\par ";
+    }
+    out += "}";
+    return out;
+}
+
 std::vector<QarEntry> textDemoEntries() {
     std::vector<QarEntry> e;
     auto add = [&](std::string name, std::vector<uint8_t> data) {

@@ -20,6 +20,9 @@ std::string formattedRtf();
 std::string largePlainText(size_t bytes);
 // RTF of about `bytes` bytes with paragraphs and frequent format changes.
 std::string largeRtf(size_t bytes);
+// RTF of about `bytes` bytes as a word processor writes a Chinese document (code page 936):
+// each run of text in its own group under a dozen control words, the characters as \'hh pairs.
+std::string largeChineseRtf(size_t bytes);
 
 // The demo archive's text entries: a plain .txt, a UTF-16 .ini with its mark, an RTF .txt.
 std::vector<QarEntry> textDemoEntries();

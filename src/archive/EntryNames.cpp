@@ -1,0 +1,122 @@
+#include "archive/EntryNames.h"
+
+#include <utility>
+
+namespace vorlr {
+
+namespace {
+
+bool isSeparator(char c) { return c == '\\' || c == '/'; }
+
+unsigned char fold(char c) {
+    if (c >= 'A' && c <= 'Z') return static_cast<unsigned char>(c - 'A' + 'a');
+    if (c == '/') return '\\';
+    return static_cast<unsigned char>(c);
+}
+
+// The bracket expression starting at pattern[at] ('['), tried on c (folded). Returns its
+// length, or 0 when it is not closed (then '[' is an ordinary character).
+size_t matchBracket(std::string_view pattern, size_t at, unsigned char c, bool& matched) {
+    size_t i = at + 1;
+    bool negate = false;
+    if (i < pattern.size() && (pattern[i] == '!' || pattern[i] == '^')) {
+        negate = true;
+        ++i;
+    }
+    bool hit = false;
+    bool first = true;  // a ']' right after the opening is a member
+    while (i < pattern.size() && (first || pattern[i] != ']')) {
+        first = false;
+        const unsigned char lo = fold(pattern[i]);
+        unsigned char hi = lo;
+        if (i + 2 < pattern.size() && pattern[i + 1] == '-' && pattern[i + 2] != ']') {
+            hi = fold(pattern[i + 2]);
+            i += 3;
+        } else {
+            ++i;
+        }
+        if (lo <= c && c <= hi) hit = true;
+    }
+    if (i >= pattern.size()) return 0;
+    matched = hit != negate;
+    return i + 1 - at;
+}
+
+}  // namespace
+
+NameVerdict SplitSafeName(std::string_view name, std::vector<std::string>& segments) {
+    segments.clear();
+    if (name.empty()) return NameVerdict::Empty;
+    if (name.find('\0') != std::string_view::npos) return NameVerdict::ZeroByte;
+    if (isSeparator(name[0])) return NameVerdict::Absolute;
+    const char c = name[0];
+    if (name.size() >= 2 && name[1] == ':' && ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z')))
+        return NameVerdict::DriveLetter;
+    std::vector<std::string> parts;
+    size_t start = 0;
+    for (size_t i = 0; i <= name.size(); ++i) {
+        if (i < name.size() && !isSeparator(name[i])) continue;
+        const std::string_view segment = name.substr(start, i - start);
+        if (segment.empty()) return NameVerdict::EmptySegment;
+        if (segment == "." || segment == "..") return NameVerdict::DotSegment;
+        parts.emplace_back(segment);
+        start = i + 1;
+    }
+    segments = std::move(parts);
+    return NameVerdict::Safe;
+}
+
+const char* DescribeVerdict(NameVerdict verdict) {
+    switch (verdict) {
+    case NameVerdict::Safe: return "safe name";
+    case NameVerdict::Empty: return "empty name";
+    case NameVerdict::Absolute: return "absolute name";
+    case NameVerdict::DriveLetter: return "name with a drive letter";
+    case NameVerdict::EmptySegment: return "name with an empty segment";
+    case NameVerdict::DotSegment: return "name with a \".\" or \"..\" segment";
+    case NameVerdict::ZeroByte: return "name with a zero byte";
+    }
+    return "unsafe name";
+}
+
+bool MatchEntryPattern(std::string_view pattern, std::string_view name) {
+    size_t p = 0, n = 0;
+    size_t starP = std::string_view::npos, starN = 0;
+    while (n < name.size()) {
+        bool advanced = false;
+        if (p < pattern.size()) {
+            const char pc = pattern[p];
+            if (pc == '*') {
+                starP = ++p;
+                starN = n;
+                continue;
+            }
+            if (pc == '?') {
+                ++p;
+                ++n;
+                continue;
+            }
+            bool matched = false;
+            const size_t len = pc == '[' ? matchBracket(pattern, p, fold(name[n]), matched) : 0;
+            if (len > 0) {
+                if (matched) {
+                    p += len;
+                    ++n;
+                    advanced = true;
+                }
+            } else if (fold(pc) == fold(name[n])) {
+                ++p;
+                ++n;
+                advanced = true;
+            }
+        }
+        if (advanced) continue;
+        if (starP == std::string_view::npos) return false;
+        p = starP;
+        n = ++starN;
+    }
+    while (p < pattern.size() && pattern[p] == '*') ++p;
+    return p == pattern.size();
+}
+
+}  // namespace vorlr
