@@ -406,7 +406,7 @@ void TForm1::FormActivate() {
 }
 
 void TForm1::buBrowseClick() {
-    const std::optional<std::string> chosen = dialogs().getOpenFileName(this);
+    const std::optional<std::string> chosen = chooseFileToOpen(this);
     if (!chosen) return;
     OpenArchive(*chosen);
 }
