@@ -297,18 +297,11 @@ bool TForm1::eventFilter(QObject* watched, QEvent* e) {
 void TForm1::tvFilesExtract(NodeId node) {
     if (work_ != WindowWork::Idle || node < 0 || node >= tree_.size()) return;
     if (!state.archive.isOpen()) return;
-    // The node's own entry, then every entry below it, in tree order. A name edited in the
-    // tree does not change its entry.
+    // A name edited in the tree does not change its entry.
     std::vector<size_t> selection;
-    std::vector<NodeId> pending{node};
-    while (!pending.empty()) {
-        const NodeId n = pending.back();
-        pending.pop_back();
-        if (const int32_t entry = tree_.entryIndex(n);
-            entry >= 0 && static_cast<size_t>(entry) < state.archive.entryCount())
+    for (const int32_t entry : tree_.entriesInSubtree(node))
+        if (static_cast<size_t>(entry) < state.archive.entryCount())
             selection.push_back(static_cast<size_t>(entry));
-        for (int32_t row = tree_.childCount(n); row-- > 0;) pending.push_back(tree_.child(n, row));
-    }
     if (selection.empty()) return;
 
     const std::optional<ExtractTarget> target = dialogs().getExtractTarget(this);

@@ -1,4 +1,4 @@
-#include "app/EntrySearch.h"
+#include "archive/EntrySearch.h"
 
 #include <algorithm>
 #include <bit>
