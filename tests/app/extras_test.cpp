@@ -25,7 +25,7 @@
 #include "lib/SoundSamples.h"
 #include "platform/Dialogs.h"
 #include "platform/Errors.h"
-#include "platform/MediaManualOutput.h"
+#include "support/ManualAudioOutput.h"
 #include "support/Entries.h"
 #include "support/TempDir.h"
 #include "support/WindowTest.h"
