@@ -25,6 +25,7 @@
 #include "lib/SoundSamples.h"
 #include "platform/Dialogs.h"
 #include "platform/Errors.h"
+#include "platform/RuntimeFile.h"
 #include "support/ManualAudioOutput.h"
 #include "support/Entries.h"
 #include "support/TempDir.h"
@@ -357,10 +358,14 @@ TEST_F(Extras, DroppedFileIsBrowsedTo) {
     EXPECT_FALSE(drop(f, {QUrl("https://example.org/a.qar")}));
     EXPECT_EQ(f.cbFiles->count(), 0);
 
-    ASSERT_TRUE(drop(f, {junk}));
+    // A rejected file from another folder: no dialog was shown, so the directory stays.
+    testing::TempDir other;
+    fs::copy_file(dir.file("junk.qar"), other.file("junk.qar"));
+    ASSERT_TRUE(drop(f, {QUrl::fromLocalFile(QString::fromStdString(other.file("junk.qar")))}));
     EXPECT_EQ(dialogs.infos, std::vector<std::string>{"Not a valid vorlund packed-file!"});
     EXPECT_EQ(f.cbFiles->count(), 0);
     EXPECT_EQ(f.tree().size(), 0);
+    EXPECT_EQ(currentDirectory(), dir.path());
 
     ASSERT_TRUE(drop(f, {good}));
     ASSERT_EQ(f.cbFiles->count(), 1);
