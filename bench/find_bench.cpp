@@ -19,7 +19,7 @@
 #include <filesystem>
 #include <string>
 
-#include "app/EntrySearch.h"
+#include "archive/EntrySearch.h"
 #include "app/FindBar.h"
 #include "app/FolderTreeModel.h"
 #include "app/Unit1.h"

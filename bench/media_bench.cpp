@@ -23,7 +23,7 @@
 #include "lib/QarBuilder.h"
 #include "lib/SoundSamples.h"
 #include "platform/Application.h"
-#include "platform/MediaManualOutput.h"
+#include "support/ManualAudioOutput.h"
 
 namespace fs = std::filesystem;
 using namespace vorlr;

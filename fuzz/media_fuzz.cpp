@@ -4,7 +4,7 @@
 #include <memory>
 #include <vector>
 
-#include "platform/Media.h"
+#include "platform/SoundDecoder.h"
 
 using vorlr::SoundDecoder;
 

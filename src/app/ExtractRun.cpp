@@ -42,9 +42,10 @@ std::string summaryText(const ExtractSummary& summary, const ExtractTarget& targ
 
 }  // namespace
 
-void RunExtraction(QWidget* parent, const Archive& archive, const std::vector<size_t>& entries,
-                   const ExtractTarget& target,
+void RunExtraction(QWidget* parent, WindowWork& work, const Archive& archive,
+                   const std::vector<size_t>& entries, const ExtractTarget& target,
                    const std::function<void(QProgressDialog&)>& afterDispatch) {
+    const WorkGuard busy(work, WindowWork::Extracting);
     QProgressDialog progress(QStringLiteral("Extracting ..."), QStringLiteral("Cancel"), 0,
                              progressValue(entries.size()), parent);
     progress.setWindowModality(Qt::WindowModal);

@@ -1,11 +1,13 @@
 #pragma once
 // "Extract...": the chosen entries written under a folder with a progress dialog that can
-// cancel between entries, then a summary in the information dialog.
+// cancel between entries, then a summary in the information dialog; the window is busy
+// extracting until the summary is closed.
 #include <cstddef>
 #include <functional>
 #include <string>
 #include <vector>
 
+#include "app/WindowWork.h"
 #include "archive/Archive.h"
 #include "platform/Dialogs.h"
 
@@ -18,8 +20,8 @@ namespace vorlr {
 // when the target says so, and shows the summary. File errors of the run itself ("Disk full",
 // a folder that cannot be made) raise; problems of single entries are counted in the summary.
 // afterDispatch runs after each dispatch of pending events.
-void RunExtraction(QWidget* parent, const Archive& archive, const std::vector<size_t>& entries,
-                   const ExtractTarget& target,
+void RunExtraction(QWidget* parent, WindowWork& work, const Archive& archive,
+                   const std::vector<size_t>& entries, const ExtractTarget& target,
                    const std::function<void(QProgressDialog&)>& afterDispatch);
 
 }  // namespace vorlr

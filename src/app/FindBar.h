@@ -9,7 +9,7 @@
 #include <QTimer>
 #include <string>
 
-#include "app/EntrySearch.h"
+#include "archive/EntrySearch.h"
 
 class QLabel;
 class QLineEdit;

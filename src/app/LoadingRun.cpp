@@ -9,9 +9,14 @@
 
 namespace vorlr {
 
-LoadingRun::LoadingRun(const Panels& panels, bool& stopRequested,
+LoadingRun::LoadingRun(const Panels& panels, WindowWork& work, bool& stopRequested,
                        std::function<void()> afterDispatch)
-    : panels_(panels), stopRequested_(stopRequested), afterDispatch_(std::move(afterDispatch)) {}
+    : busy_(work, WindowWork::Loading),
+      panels_(panels),
+      stopRequested_(stopRequested),
+      afterDispatch_(std::move(afterDispatch)) {}
+
+LoadingRun::~LoadingRun() { loadingFinished(); }
 
 void LoadingRun::loadingStarted(int32_t count) {
     panels_.laLoad->setText(QString::asprintf("Loading %d file names ...", count));

@@ -1,9 +1,11 @@
 #pragma once
-// The window's side of a directory load: the loading panel with its label and progress bar,
-// pending events dispatched while the loader runs, and the Stop flag it polls.
+// The window's side of a directory load: the window busy loading while it lives, the loading
+// panel with its label and progress bar, pending events dispatched while the loader runs, and the
+// Stop flag it polls.
 #include <cstdint>
 #include <functional>
 
+#include "app/WindowWork.h"
 #include "archive/DirectoryLoader.h"
 
 class QFrame;
@@ -22,7 +24,12 @@ public:
     };
     // afterDispatch runs after each dispatch of pending events (a place for tests to act in the
     // middle of a load).
-    LoadingRun(const Panels& panels, bool& stopRequested, std::function<void()> afterDispatch);
+    LoadingRun(const Panels& panels, WindowWork& work, bool& stopRequested,
+               std::function<void()> afterDispatch);
+    // The panels are restored, whichever way the load ended.
+    ~LoadingRun() override;
+    LoadingRun(const LoadingRun&) = delete;
+    LoadingRun& operator=(const LoadingRun&) = delete;
 
     void loadingStarted(int32_t count) override;
     void dispatchEvents() override;
@@ -32,6 +39,7 @@ public:
 
 private:
     void showProgress();
+    WorkGuard busy_;
     Panels panels_;
     bool& stopRequested_;
     std::function<void()> afterDispatch_;

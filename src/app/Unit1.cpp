@@ -271,7 +271,7 @@ NodeId TForm1::selectedNode() const {
 
 void TForm1::tvFilesContextMenu(const QPoint& pos) {
     const NodeId node = model_->nodeOf(tvFiles->indexAt(pos));
-    if (node == kNoNode || loading_) return;
+    if (node == kNoNode || work_ != WindowWork::Idle) return;
     QMenu menu(this);
     QAction* extract = menu.addAction(QStringLiteral("Extract..."));
     connect(extract, &QAction::triggered, this,
@@ -295,45 +295,33 @@ bool TForm1::eventFilter(QObject* watched, QEvent* e) {
 }
 
 void TForm1::tvFilesExtract(NodeId node) {
-    if (loading_ || extracting_ || node < 0 || node >= tree_.size()) return;
+    if (work_ != WindowWork::Idle || node < 0 || node >= tree_.size()) return;
     if (!state.archive.isOpen()) return;
-    // The node's own entry, then every entry below it, in tree order. A name edited in the
-    // tree does not change its entry.
+    // A name edited in the tree does not change its entry.
     std::vector<size_t> selection;
-    std::vector<NodeId> pending{node};
-    while (!pending.empty()) {
-        const NodeId n = pending.back();
-        pending.pop_back();
-        if (const int32_t entry = tree_.entryIndex(n);
-            entry >= 0 && static_cast<size_t>(entry) < state.archive.entryCount())
+    for (const int32_t entry : tree_.entriesInSubtree(node))
+        if (static_cast<size_t>(entry) < state.archive.entryCount())
             selection.push_back(static_cast<size_t>(entry));
-        for (int32_t row = tree_.childCount(n); row-- > 0;) pending.push_back(tree_.child(n, row));
-    }
     if (selection.empty()) return;
 
     const std::optional<ExtractTarget> target = dialogs().getExtractTarget(this);
     if (!target) return;
-    extracting_ = true;
-    struct Done {
-        bool& flag;
-        ~Done() { flag = false; }
-    } done{extracting_};
-    RunExtraction(this, state.archive, selection, *target, onExtractDispatch);
+    RunExtraction(this, work_, state.archive, selection, *target, onExtractDispatch);
 }
 
 void TForm1::dragEnterEvent(QDragEnterEvent* e) {
-    if (!loading_ && !extracting_ && !droppedFile(e->mimeData()).isEmpty())
+    if (work_ == WindowWork::Idle && !droppedFile(e->mimeData()).isEmpty())
         e->acceptProposedAction();
 }
 
 void TForm1::dropEvent(QDropEvent* e) {
     const QString file = droppedFile(e->mimeData());
-    if (loading_ || extracting_ || file.isEmpty()) return;
+    if (work_ != WindowWork::Idle || file.isEmpty()) return;
     e->acceptProposedAction();
     // Opened once the drop has returned: the loading panel dispatches events, and the
     // program the file came from should not wait for a long load to finish the drag.
     QTimer::singleShot(0, this, [this, name = file.toLocal8Bit().toStdString()] {
-        if (!loading_ && !extracting_) guarded([&] { OpenArchive(name); }, this);
+        if (work_ == WindowWork::Idle) guarded([&] { OpenArchive(name); }, this);
     });
 }
 
@@ -371,7 +359,7 @@ void TForm1::showEvent(QShowEvent* e) {
 }
 
 void TForm1::closeEvent(QCloseEvent* e) {
-    if (loading_) {
+    if (isLoading()) {
         // The loader still uses the state: stop it and close once it has returned.
         state.StopRequested = true;
         closeAfterLoading_ = true;
@@ -406,7 +394,7 @@ void TForm1::FormActivate() {
 }
 
 void TForm1::buBrowseClick() {
-    const std::optional<std::string> chosen = dialogs().getOpenFileName(this);
+    const std::optional<std::string> chosen = chooseFileToOpen(this);
     if (!chosen) return;
     OpenArchive(*chosen);
 }
@@ -436,7 +424,7 @@ void TForm1::buStopClick() { state.StopRequested = true; }
 void TForm1::Button1Click() {}
 
 void TForm1::cbFilesChange() {
-    if (loading_) return;
+    if (work_ != WindowWork::Idle) return;
     const int k = cbFiles->currentIndex();
     const std::string text = k < 0 ? std::string() : ArchiveItemName(*cbFiles, k);
     if (text.empty()) return;
@@ -447,11 +435,8 @@ void TForm1::cbFilesChange() {
     selectionAttached_ = true;
 
     state.CurrentArchiveName = text;
-    loading_ = true;
-    LoadingRun run({paMain, paLoad, laLoad, pbLoad}, state.StopRequested, onLoadDispatch);
-    auto finish = [this, &run] {
-        loading_ = false;
-        run.loadingFinished();
+    // Once the run has ended, whichever way: the tree shown, and a close asked for meanwhile done.
+    auto finish = [this] {
         selectionAttached_ = false;
         model_->endLoading();
         selectionAttached_ = true;
@@ -461,6 +446,7 @@ void TForm1::cbFilesChange() {
         }
     };
     try {
+        LoadingRun run({paMain, paLoad, laLoad, pbLoad}, work_, state.StopRequested, onLoadDispatch);
         LoadDirectory(state.CurrentArchiveName,
                       DirectoryLoad{state.archive, state.EntryOffsetTable, state.WorkBuffer}, tree_,
                       run);

@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "app/ViewerState.h"
+#include "app/WindowWork.h"
 #include "archive/FolderTree.h"
 
 class QComboBox;
@@ -78,7 +79,8 @@ public:
     FolderTree& tree() { return tree_; }
     FolderTreeModel* treeModel() const { return model_.get(); }
     FindBar* findBar() const { return findBar_; }
-    bool isLoading() const { return loading_; }
+    WindowWork work() const { return work_; }
+    bool isLoading() const { return work_ == WindowWork::Loading; }
     // Decides when FormActivate runs and counts its runs.
     const WindowActivation& activation() const { return *activation_; }
 
@@ -112,11 +114,10 @@ private:
     std::unique_ptr<FolderTreeModel> model_;
     std::unique_ptr<EntryPages> pages_;
     bool selectionAttached_ = true;
-    bool loading_ = false;
+    WindowWork work_ = WindowWork::Idle;
     bool closeAfterLoading_ = false;
     bool backgroundErrorShown_ = false;
     bool destroyed_ = false;
-    bool extracting_ = false;
     FindBar* findBar_ = nullptr;  // Ctrl+F
     WindowActivation* activation_ = nullptr;
 };

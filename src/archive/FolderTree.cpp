@@ -450,6 +450,20 @@ NodeId FolderTree::next(NodeId node) const {
     return kNoNode;
 }
 
+std::vector<int32_t> FolderTree::entriesInSubtree(NodeId node) const {
+    impl_->checkNode(node);
+    std::vector<int32_t> entries;
+    std::vector<NodeId> pending{node};
+    while (!pending.empty()) {
+        const NodeId n = pending.back();
+        pending.pop_back();
+        if (const int32_t entry = impl_->nodes[n].entryIndex; entry >= 0) entries.push_back(entry);
+        const std::vector<NodeId>& children = impl_->nodes[n].children;
+        pending.insert(pending.end(), children.rbegin(), children.rend());
+    }
+    return entries;
+}
+
 void FolderTree::forEachInPreOrder(const std::function<void(NodeId, int32_t, bool)>& visit) const {
     const Impl& d = *impl_;
     // Siblings are visited in a row, so the node data of a few siblings ahead is fetched while

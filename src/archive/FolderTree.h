@@ -6,6 +6,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace vorlr {
 
@@ -40,6 +41,9 @@ public:
     // Calls visit(node, entryIndex, hasChildren) for every node in pre-order. Much faster than
     // next() over a tree whose nodes were added out of order: it reads nodes ahead.
     void forEachInPreOrder(const std::function<void(NodeId, int32_t, bool)>& visit) const;
+    // The entry indexes of node and of every node below it, in pre-order; folder nodes add
+    // none. What extracting a node of the tree writes.
+    std::vector<int32_t> entriesInSubtree(NodeId node) const;
     // The first node at or after start in pre-order whose text equals text exactly.
     NodeId findFrom(NodeId start, std::string_view text) const;
     // A hint that a node with this text will be added soon: starts fetching what the text's

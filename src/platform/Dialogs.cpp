@@ -8,7 +8,10 @@
 #include <QPushButton>
 #include <QScreen>
 
+#include <filesystem>
+
 #include "platform/Errors.h"
+#include "platform/RuntimeFile.h"
 #include "platform/Text.h"
 
 namespace vorlr {
@@ -36,7 +39,11 @@ public:
     }
     std::optional<std::string> getOpenFileName(QWidget* parent) override {
         QFileDialog dialog(parent);
-        dialog.setFileMode(QFileDialog::ExistingFile);
+        // Any name goes back to the program, which reports a missing file itself; Qt's own
+        // dialog (a native one may insist on existing files) would refuse it with a box.
+        dialog.setFileMode(QFileDialog::AnyFile);
+        dialog.setAcceptMode(QFileDialog::AcceptOpen);
+        dialog.setOption(QFileDialog::DontUseNativeDialog);
         dialog.setOption(QFileDialog::ReadOnly, false);
         dialog.setSizeGripEnabled(true);
         if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
@@ -71,6 +78,22 @@ DialogSeam& dialogs() {
 }
 
 void setDialogs(DialogSeam* seam) { current() = seam; }
+
+std::optional<std::string> chooseFileToOpen(QWidget* parent) {
+    std::optional<std::string> chosen = dialogs().getOpenFileName(parent);
+    if (!chosen) return chosen;
+    // The dialog cannot have closed in a folder that is not there (a typed name) or that
+    // cannot be entered: the directory then stays as it was.
+    std::error_code ec;
+    const std::filesystem::path folder = std::filesystem::path(*chosen).parent_path();
+    if (!folder.empty() && std::filesystem::is_directory(folder, ec)) {
+        try {
+            setCurrentDirectory(folder.string());
+        } catch (const Error&) {
+        }
+    }
+    return chosen;
+}
 
 void showException(const std::exception& e, QWidget* parent) {
     try {

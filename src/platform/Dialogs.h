@@ -24,7 +24,8 @@ public:
     // Modal information dialog: centred, title as caption, no icon, one "OK" button.
     virtual void showInformation(QWidget* parent, const std::string& title,
                                  const std::string& text) = 0;
-    // File-open dialog; nullopt when cancelled. Returns the chosen path as 8-bit bytes.
+    // File-open dialog; nullopt when cancelled. Returns the chosen path as 8-bit bytes, also a
+    // name that does not exist: opening it reports that, as any failure to open does.
     virtual std::optional<std::string> getOpenFileName(QWidget* parent) = 0;
     // The extraction's folder dialog with its "Convert pictures to PNG" choice (off at first);
     // nullopt when cancelled. Seams that never ask for a folder need not answer.
@@ -37,6 +38,10 @@ public:
 // The seam in use; Qt's real dialogs until replaced. Passing nullptr restores them.
 DialogSeam& dialogs();
 void setDialogs(DialogSeam* seam);
+
+// Browse's dialog: the seam's open-file dialog, and when it closes with a file, the current
+// directory moved to that file's folder, where the system's dialog has always left it.
+std::optional<std::string> chooseFileToOpen(QWidget* parent);
 
 // The default handler: shows the exception's text (message rule applied) in the error box.
 void showException(const std::exception& e, QWidget* parent = nullptr);

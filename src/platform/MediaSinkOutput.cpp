@@ -5,7 +5,7 @@
 #include <QMediaDevices>
 #include <algorithm>
 
-#include "platform/Media.h"
+#include "platform/AudioOutput.h"
 
 namespace vorlr {
 namespace {

@@ -9,7 +9,7 @@
 #include <string>
 
 #include "platform/Errors.h"
-#include "platform/Media.h"
+#include "platform/MediaDevice.h"
 
 namespace vorlr {
 

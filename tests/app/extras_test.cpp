@@ -24,7 +24,9 @@
 #include "lib/QarBuilder.h"
 #include "lib/SoundSamples.h"
 #include "platform/Dialogs.h"
-#include "platform/MediaManualOutput.h"
+#include "platform/Errors.h"
+#include "platform/RuntimeFile.h"
+#include "support/ManualAudioOutput.h"
 #include "support/Entries.h"
 #include "support/TempDir.h"
 #include "support/WindowTest.h"
@@ -356,10 +358,14 @@ TEST_F(Extras, DroppedFileIsBrowsedTo) {
     EXPECT_FALSE(drop(f, {QUrl("https://example.org/a.qar")}));
     EXPECT_EQ(f.cbFiles->count(), 0);
 
-    ASSERT_TRUE(drop(f, {junk}));
+    // A rejected file from another folder: no dialog was shown, so the directory stays.
+    testing::TempDir other;
+    fs::copy_file(dir.file("junk.qar"), other.file("junk.qar"));
+    ASSERT_TRUE(drop(f, {QUrl::fromLocalFile(QString::fromStdString(other.file("junk.qar")))}));
     EXPECT_EQ(dialogs.infos, std::vector<std::string>{"Not a valid vorlund packed-file!"});
     EXPECT_EQ(f.cbFiles->count(), 0);
     EXPECT_EQ(f.tree().size(), 0);
+    EXPECT_EQ(currentDirectory(), dir.path());
 
     ASSERT_TRUE(drop(f, {good}));
     ASSERT_EQ(f.cbFiles->count(), 1);
@@ -368,6 +374,50 @@ TEST_F(Extras, DroppedFileIsBrowsedTo) {
     EXPECT_EQ(f.state.CurrentArchiveName, dir.file("Dropped.qar"));
     EXPECT_NE(f.tree().findFrom(f.tree().first(), "INNER.TXT"), kNoNode);
     EXPECT_TRUE(dialogs.errors.empty());
+}
+
+// A load and an extraction dispatch events while they run: a drop or another extraction that
+// arrives then is refused, and an error that ends the run leaves the window idle again.
+TEST_F(Extras, WhileBusyDropsAndExtractionsAreRefusedAndAnErrorEndsTheBusyState) {
+    samples::writeQar(dir.file("Dropped.qar"), sampleEntries());
+    const QUrl dropped = QUrl::fromLocalFile(QString::fromStdString(dir.file("Dropped.qar")));
+    std::vector<QarEntry> entries = sampleEntries();
+    for (int i = 0; i < 60; ++i)
+        entries.push_back(byteEntry("MORE\\F" + std::to_string(i), bytesOf("x")));
+    dialogs.folders = {out("unused")};
+
+    f.onLoadDispatch = [&] {
+        EXPECT_EQ(f.work(), WindowWork::Loading);
+        EXPECT_FALSE(drop(f, {dropped}));
+        f.tvFilesExtract(0);
+        EXPECT_EQ(dialogs.folderAsked, 0);
+        throw Error("Interrupted");
+    };
+    load(entries);
+    EXPECT_EQ(f.work(), WindowWork::Idle);
+    EXPECT_EQ(dialogs.errors, std::vector<std::string>{"Interrupted."});
+
+    f.onLoadDispatch = nullptr;
+    load(entries);
+    ASSERT_GT(f.tree().size(), 60);
+    dialogs.folders = {out("first")};
+    f.onExtractDispatch = [&](QProgressDialog&) {
+        EXPECT_EQ(f.work(), WindowWork::Extracting);
+        EXPECT_FALSE(drop(f, {dropped}));
+        f.tvFilesExtract(node("TOP.TXT"));
+        EXPECT_EQ(dialogs.folderAsked, 1);
+        throw Error("Disk full");
+    };
+    extractViaMenu("DATA");
+    EXPECT_EQ(f.work(), WindowWork::Idle);
+    EXPECT_EQ(dialogs.errors.back(), "Disk full.");
+    EXPECT_TRUE(dialogs.infos.empty());
+    EXPECT_EQ(f.findChild<QProgressDialog*>(), nullptr);
+
+    f.onExtractDispatch = nullptr;
+    ASSERT_TRUE(drop(f, {dropped}));
+    EXPECT_EQ(f.state.CurrentArchiveName, dir.file("Dropped.qar"));
+    EXPECT_EQ(dialogs.errors.size(), 2u);
 }
 
 }  // namespace

@@ -26,6 +26,7 @@
 #include "app/Unit1.h"
 #include "lib/DemoArchive.h"
 #include "lib/QarBuilder.h"
+#include "platform/Bitmap24.h"
 #include "platform/Dialogs.h"
 #include "platform/Errors.h"
 #include "platform/RuntimeFile.h"
@@ -205,11 +206,11 @@ TEST_F(MainWindow, ListFileGoesToTheStartDirectoryAndWriteErrorsAreShown) {
 }
 
 TEST_F(MainWindow, BrowseAcceptedLoadsAndSelectsTheArchive) {
-    const std::string a = archive("a.qar", {entry("A\\X.TXT"), entry("A\\Y.TXT"), entry("B\\Z.TXT")});
-    TForm1 f;
     testing::TempDir elsewhere;
+    const std::string a = elsewhere.file("a.qar");
+    samples::writeQar(a, {entry("A\\X.TXT"), entry("A\\Y.TXT"), entry("B\\Z.TXT")});
+    TForm1 f;
     dialogs.answers.push_back(a);
-    dialogs.duringOpen = [&] { setCurrentDirectory(elsewhere.path()); };  // a dialog that moves
     f.buBrowse->click();
     EXPECT_TRUE(dialogs.errors.empty());
     ASSERT_EQ(f.cbFiles->count(), 1);
@@ -232,16 +233,84 @@ TEST_F(MainWindow, BrowseRejectedOrCancelledChangesNothing) {
     EXPECT_TRUE(dialogs.errors.empty());
     EXPECT_EQ(f.cbFiles->count(), 1);
     EXPECT_EQ(f.cbFiles->currentIndex(), -1);
+    EXPECT_EQ(currentDirectory(), dir.path());
 
     testing::TempDir elsewhere;
-    dialogs.answers.push_back(dir.file("bad.qar"));
-    dialogs.duringOpen = [&] { setCurrentDirectory(elsewhere.path()); };
+    fs::copy_file(dir.file("bad.qar"), elsewhere.file("bad.qar"));
+    dialogs.answers.push_back(elsewhere.file("bad.qar"));
     f.buBrowse->click();
     EXPECT_EQ(dialogs.infos, std::vector<std::string>{"Not a valid vorlund packed-file!"});
     EXPECT_EQ(f.cbFiles->count(), 1);
     EXPECT_EQ(f.state.CurrentArchiveName, "");
-    // A rejected file leaves the current directory where the dialog left it.
+    // A rejected file leaves the current directory in the folder the dialog closed in.
     EXPECT_EQ(currentDirectory(), elsewhere.path());
+}
+
+// The dialog hands back any name; opening one that is not there fails as any open does.
+TEST_F(MainWindow, BrowseToAMissingFileShowsFileNotFound) {
+    testing::TempDir elsewhere;
+    samples::writeFile(dir.file("VORLR.LST"), bytesOf("/z/keep.qar\r\n"));
+    struct Case {
+        std::string chosen;
+        std::string directoryAfter;  // the folder the dialog closed in, when there is one
+    };
+    const Case cases[] = {
+        {elsewhere.file("missing.qar"), elsewhere.path()},
+        {elsewhere.file("no-such-folder/missing.qar"), dir.path()},
+        {"missing.qar", dir.path()},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.chosen);
+        setCurrentDirectory(dir.path());
+        dialogs.errors.clear();
+        TForm1 f;
+        dialogs.answers.push_back(c.chosen);
+        f.buBrowse->click();
+        EXPECT_EQ(dialogs.errors, std::vector<std::string>{"File not found."});
+        EXPECT_TRUE(dialogs.infos.empty());
+        EXPECT_EQ(f.cbFiles->count(), 1);
+        EXPECT_EQ(f.state.CurrentArchiveName, "");
+        EXPECT_EQ(currentDirectory(), c.directoryAfter);
+    }
+}
+
+// After a rejected file the folder it was chosen in is the current directory: the scratch files,
+// saved files and the background check follow it, and the next accepted Browse goes back to the
+// start directory.
+TEST_F(MainWindow, ARejectedFilesFolderServesUntilTheNextAcceptedBrowse) {
+    const std::string a = archive("a.qar", {entry("README.TXT", "hello"), entry("OTHER.TXT", "more")});
+    samples::writeFile(dir.file("VORLR.LST"), bytesOf(a + "\r\n"));
+    testing::TempDir rejected, accepted;
+    samples::writeFile(rejected.file("bad.qar"), std::vector<uint8_t>(600, 0));
+    Bitmap24(128, 128).saveToFile(rejected.file("BACK.BMP"));
+    const std::string b = accepted.file("b.qar");
+    samples::writeQar(b, {entry("B.TXT", "b")});
+    {
+        TForm1 f;
+        dialogs.answers.push_back(rejected.file("bad.qar"));
+        f.buBrowse->click();
+        ASSERT_EQ(dialogs.infos, std::vector<std::string>{"Not a valid vorlund packed-file!"});
+
+        choose(f, 0);  // a pick in the list leaves the directory alone
+        f.tvFiles->setCurrentIndex(f.treeModel()->index(0, 0));
+        EXPECT_EQ(fileText(rejected.file("TEMP.TXT")), "hello");
+        EXPECT_FALSE(fs::exists(dir.file("TEMP.TXT")));
+        f.buSave->click();
+        EXPECT_EQ(fileText(rejected.file("README.txt")), "hello");
+        EXPECT_FALSE(fs::exists(dir.file("README.txt")));
+        f.FormActivate();
+        EXPECT_TRUE(f.state.HasBackground);
+
+        dialogs.answers.push_back(b);
+        f.buBrowse->click();
+        EXPECT_EQ(f.state.CurrentArchiveName, b);
+        EXPECT_EQ(currentDirectory(), dir.path());
+        f.tvFiles->setCurrentIndex(f.treeModel()->index(0, 0));
+        EXPECT_EQ(fileText(dir.file("TEMP.TXT")), "b");
+        f.FormActivate();
+        EXPECT_FALSE(f.state.HasBackground);
+    }
+    EXPECT_TRUE(dialogs.errors.empty());
 }
 
 TEST_F(MainWindow, BrowseToAShortFileShowsTheReadError) {

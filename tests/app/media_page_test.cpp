@@ -17,7 +17,7 @@
 #include "lib/QarBuilder.h"
 #include "lib/SoundSamples.h"
 #include "platform/Dialogs.h"
-#include "platform/MediaManualOutput.h"
+#include "support/ManualAudioOutput.h"
 #include "support/CoreApp.h"
 #include "support/RecordingDialogs.h"
 #include "support/TempDir.h"

@@ -14,7 +14,7 @@
 #include "archive/SafeExtract.h"
 #include "lib/DemoArchive.h"
 #include "platform/Errors.h"
-#include "platform/Media.h"
+#include "platform/SoundDecoder.h"
 #include "platform/Text.h"
 #include "support/TempDir.h"
 #include "viewers/KmgDecoder.h"

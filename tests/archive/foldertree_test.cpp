@@ -59,6 +59,29 @@ TEST(FolderTree, NodesKeepInsertionOrderAndPreOrderFollowsTheTree) {
     EXPECT_EQ(order, (std::vector<NodeId>{b, z, x, a, y, root}));
 }
 
+// What extracting a node writes: its own entry and every entry below it, in tree order, whatever
+// order the nodes were added in; folder nodes add nothing.
+TEST(FolderTree, EntriesInSubtreeFollowPreOrder) {
+    FolderTree t;
+    const NodeId data = t.addChild(kNoNode, "DATA", -1);
+    const NodeId note = t.addChild(data, "NOTE", 4);  // a file that also heads a folder
+    const NodeId sub = t.addChild(data, "SUB", -1);
+    t.addChild(sub, "B.BIN", 7);
+    t.addChild(note, "INNER.TXT", 1);
+    t.addChild(sub, "A.BIN", 0);
+    const NodeId empty = t.addChild(data, "EMPTY", -1);
+    const NodeId top = t.addChild(kNoNode, "TOP.TXT", 9);
+    struct Case {
+        NodeId node;
+        std::vector<int32_t> entries;
+    };
+    const Case cases[] = {
+        {data, {4, 1, 7, 0}}, {note, {4, 1}}, {sub, {7, 0}}, {empty, {}}, {top, {9}},
+    };
+    for (const Case& c : cases) EXPECT_EQ(t.entriesInSubtree(c.node), c.entries) << t.text(c.node);
+    EXPECT_THROW(t.entriesInSubtree(t.size()), std::out_of_range);
+}
+
 TEST(FolderTree, FindFromIncludesTheStartAndLooksOnlyForward) {
     FolderTree t;
     const NodeId d = t.addChild(kNoNode, "D", -1);

@@ -1,14 +1,18 @@
 // The default handler: an exception in any handler ends in one error box, and the program
-// carries on.
+// carries on. The real open-file dialog hands back any name.
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QCoreApplication>
+#include <QFileDialog>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QTimer>
 
 #include "platform/Dialogs.h"
 #include "platform/Errors.h"
 #include "support/RecordingDialogs.h"
+#include "support/TempDir.h"
 
 using namespace vorlr;
 
@@ -50,6 +54,40 @@ TEST_F(DefaultHandler, GuardedRunsTheHandlerAndInformationGoesThroughTheSeam) {
     EXPECT_EQ(seam.errors[0], "Read beyond end of file.");
     ASSERT_EQ(seam.infos.size(), 1u);
     EXPECT_EQ(seam.infos[0], "Not a valid vorlund packed-file!");
+}
+
+template <class W>
+W* shown() {
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (auto* found = qobject_cast<W*>(w); found && found->isVisible()) return found;
+    return nullptr;
+}
+
+// Browse opens what the user typed, there or not; the program reports a missing file itself,
+// so Qt's dialog must not refuse the name with a box of its own.
+TEST(OpenDialog, HandsBackANameThatDoesNotExist) {
+    vorlr::testing::TempDir dir;
+    const std::string missing = dir.file("missing.qar");
+    bool refused = false;
+    QTimer::singleShot(0, [&] {
+        QFileDialog* dialog = shown<QFileDialog>();
+        if (!dialog) {
+            ADD_FAILURE() << "no open dialog shown";
+            return;
+        }
+        dialog->selectFile(QString::fromLocal8Bit(missing));
+        QTimer::singleShot(0, [&] {
+            if (auto* box = shown<QMessageBox>()) {
+                refused = true;
+                box->done(QMessageBox::Ok);
+            }
+        });
+        static_cast<QDialog*>(dialog)->accept();  // as the Open button does
+        if (dialog->isVisible()) dialog->reject();
+    });
+    const std::optional<std::string> chosen = dialogs().getOpenFileName(nullptr);
+    EXPECT_FALSE(refused);
+    EXPECT_EQ(chosen, std::optional<std::string>(missing));
 }
 
 }  // namespace

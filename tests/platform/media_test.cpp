@@ -11,8 +11,8 @@
 
 #include "lib/QarBuilder.h"
 #include "lib/SoundSamples.h"
-#include "platform/Media.h"
-#include "platform/MediaManualOutput.h"
+#include "platform/MediaDevice.h"
+#include "support/ManualAudioOutput.h"
 #include "support/CoreApp.h"
 #include "support/TempDir.h"
 

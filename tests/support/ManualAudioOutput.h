@@ -1,10 +1,10 @@
 #pragma once
 // An audio output whose clock is advanced by hand: nothing is heard, the stream is pulled as
-// if time passed. For headless runs, tests and measurements.
+// if time passed. For tests and measurements.
 #include <QIODevice>
 #include <vector>
 
-#include "platform/Media.h"
+#include "platform/AudioOutput.h"
 
 namespace vorlr {
 

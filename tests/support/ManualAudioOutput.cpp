@@ -1,4 +1,4 @@
-#include "platform/MediaManualOutput.h"
+#include "support/ManualAudioOutput.h"
 
 #include <QCoreApplication>
 #include <algorithm>

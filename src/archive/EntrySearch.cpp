@@ -1,10 +1,10 @@
-#include "app/EntrySearch.h"
+#include "archive/EntrySearch.h"
 
 #include <algorithm>
 #include <bit>
 #include <cstring>
 
-#include "archive/SafeExtract.h"
+#include "archive/EntryNames.h"
 
 namespace vorlr {
 
