@@ -17,6 +17,7 @@ int cmdConvert(const Args& args);
 int cmdExtract(const Args& args);
 int cmdCheck(const Args& args);
 int cmdPack(const Args& args);
+int cmdMount(const Args& args);
 
 // "qar: MESSAGE" on standard error; returns status.
 int fail(const std::string& message, int status = 1);

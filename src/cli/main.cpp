@@ -33,6 +33,17 @@ const std::map<std::string, Command>& commands() {
                      "workers (-j, default one per core). A picture that cannot be decoded is reported\n"
                      "as \"qar: NAME: MESSAGE\" and written as stored; the exit status is then 1."}},
         {"check", {cmdCheck, "qar check ARCHIVE", "every structural problem of the archive"}},
+        {"mount", {cmdMount, "qar mount ARCHIVE... MOUNTPOINT [--convert png] [--ignore-case] [--foreground]",
+                   "the archives as one read-only folder (FUSE)",
+                   "Folders come from the names split at \\, as extract writes them; unsafe names are\n"
+                   "left out (warned) and the last of duplicated names is shown. An entry of a later\n"
+                   "ARCHIVE replaces one of the same name in an earlier one; folders merge.\n"
+                   "  --convert png   .kmg and .tga entries appear as the PNG files that\n"
+                   "                  extract --convert png writes (made when first looked at)\n"
+                   "  --ignore-case   names match with letters A-Z in either case\n"
+                   "  --foreground    serve in this process; Ctrl+C unmounts\n"
+                   "Without --foreground the command returns once the folder is mounted.\n"
+                   "Unmount with: fusermount3 -u MOUNTPOINT"}},
         {"pack", {cmdPack, "qar pack DIR OUT", "a new archive from the regular files under DIR"}},
     };
     return table;

@@ -1,0 +1,152 @@
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "archive/Container.h"
+#include "cli/Commands.h"
+#include "cli/EntryLookup.h"
+#include "mount/FuseMount.h"
+#include "mount/MountTree.h"
+#include "platform/Errors.h"
+
+namespace qar {
+
+namespace {
+
+struct MountArgs {
+    std::vector<std::string> archives;
+    std::string mountpoint;
+    bool convertPng = false;
+    bool ignoreCase = false;
+    bool foreground = false;
+};
+
+bool parse(const Args& args, MountArgs& out) {
+    std::vector<std::string> words;
+    bool optionsDone = false;
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        if (!optionsDone && a == "--") {
+            optionsDone = true;
+        } else if (!optionsDone && (a == "--convert" || a.rfind("--convert=", 0) == 0)) {
+            std::string value;
+            if (a == "--convert") {
+                if (++i == args.size()) return false;
+                value = args[i];
+            } else {
+                value = a.substr(10);
+            }
+            if (value != "png") return false;
+            out.convertPng = true;
+        } else if (!optionsDone && a == "--ignore-case") {
+            out.ignoreCase = true;
+        } else if (!optionsDone && a == "--foreground") {
+            out.foreground = true;
+        } else if (!optionsDone && a.size() > 1 && a[0] == '-') {
+            return false;
+        } else {
+            words.push_back(a);
+        }
+    }
+    if (words.size() < 2) return false;
+    out.mountpoint = words.back();
+    words.pop_back();
+    out.archives = std::move(words);
+    return true;
+}
+
+// Tests set a small cache through QAR_MOUNT_CACHE_MB to see pictures leave it.
+size_t cacheBytes() {
+    const char* text = std::getenv("QAR_MOUNT_CACHE_MB");
+    if (!text || !*text) return size_t{256} << 20;
+    char* end = nullptr;
+    const unsigned long long mb = std::strtoull(text, &end, 10);
+    return *end == '\0' && mb < (1ull << 20) ? static_cast<size_t>(mb) << 20 : size_t{256} << 20;
+}
+
+std::unique_ptr<vorlr::Archive> loadArchive(const std::string& path) {
+    auto archive = std::make_unique<vorlr::Archive>();
+    archive->open(path);
+    vorlr::ArchiveReader reader(*archive);
+    if (!vorlr::ReadArchiveFigures(reader).valid) throw vorlr::Error("Not a valid vorlund packed-file!");
+    vorlr::ReadDirectory(*archive);
+    return archive;
+}
+
+// Loads, mounts and serves. With ready >= 0 (the background process), one byte goes there once
+// the folder is mounted, and the process then lets go of the terminal.
+int serveMount(const MountArgs& opts, int ready) {
+    try {
+        std::vector<std::unique_ptr<vorlr::Archive>> archives;
+        for (const std::string& path : opts.archives) archives.push_back(loadArchive(path));
+        vorlr::MountOptions options;
+        options.ignoreCase = opts.ignoreCase;
+        options.convertPng = opts.convertPng;
+        options.cacheBytes = cacheBytes();
+        vorlr::MountTree tree(std::move(archives), options, [](const std::string& m) { fail(m); });
+        vorlr::FuseMount mount(tree, opts.mountpoint);
+        if (ready >= 0) {
+            const char byte = 1;
+            (void)!::write(ready, &byte, 1);
+            ::close(ready);
+            ::setsid();
+            if (const int null = ::open("/dev/null", O_RDWR | O_CLOEXEC); null >= 0) {
+                ::dup2(null, STDIN_FILENO);
+                ::dup2(null, STDOUT_FILENO);
+                ::dup2(null, STDERR_FILENO);
+                ::close(null);
+            }
+            (void)!::chdir("/");
+        }
+        return mount.serve();
+    } catch (const std::exception& e) {
+        return fail(e.what());
+    }
+}
+
+}  // namespace
+
+int cmdMount(const Args& args) {
+    MountArgs opts;
+    if (!parse(args, opts)) return usage("mount");
+    struct stat st{};
+    if (::stat(opts.mountpoint.c_str(), &st) != 0)
+        return fail("cannot mount on " + opts.mountpoint + ": " + std::strerror(errno));
+    if (!S_ISDIR(st.st_mode)) return fail("cannot mount on " + opts.mountpoint + ": not a folder");
+    if (opts.foreground) return serveMount(opts, -1);
+
+    // The file system runs in a child; this process returns once the child has mounted it, or
+    // with the child's status when it could not.
+    int pipeFds[2];
+    if (::pipe2(pipeFds, O_CLOEXEC) != 0) return fail(std::strerror(errno));
+    std::fflush(nullptr);
+    const pid_t child = ::fork();
+    if (child < 0) return fail(std::strerror(errno));
+    if (child == 0) {
+        ::close(pipeFds[0]);
+        std::fflush(nullptr);
+        ::_exit(serveMount(opts, pipeFds[1]));
+    }
+    ::close(pipeFds[1]);
+    char byte = 0;
+    ssize_t got;
+    while ((got = ::read(pipeFds[0], &byte, 1)) < 0 && errno == EINTR) {
+    }
+    ::close(pipeFds[0]);
+    if (got == 1) return 0;
+    int status = 0;
+    while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    }
+    if (WIFEXITED(status) && WEXITSTATUS(status) != 0) return WEXITSTATUS(status);
+    return fail("the file system stopped before it was mounted");
+}
+
+}  // namespace qar
