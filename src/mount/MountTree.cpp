@@ -1,5 +1,6 @@
 #include "mount/MountTree.h"
 
+#include <sched.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -117,7 +118,11 @@ std::string_view leafOf(std::string_view name) {
     return name.substr(i);
 }
 
+// The cores this process may run on (taskset counts), not all the machine has.
 int defaultWorkers() {
+    cpu_set_t set;
+    if (::sched_getaffinity(0, sizeof set, &set) == 0 && CPU_COUNT(&set) > 0)
+        return std::min(CPU_COUNT(&set), 64);
     const unsigned cores = std::thread::hardware_concurrency();
     return cores == 0 ? 1 : static_cast<int>(std::min(cores, 64u));
 }

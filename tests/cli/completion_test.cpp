@@ -75,6 +75,10 @@ TEST(QarCompletion, CommandsOptionsFilesAndEntryNames) {
         {{"qar", "convert", "-"}, {"--all", "--help"}},
         {{"qar", "extract", "b.qar", "-"}, {"--", "--help", "--keep", "-o"}},
         {{"qar", "extract", "b.qar", "-o", ""}, {"my dir", "sub"}},
+        {{"qar", "mo"}, {"mount"}},
+        {{"qar", "mount", "b.qar", "-"}, {"--convert", "--foreground", "--help", "--ignore-case"}},
+        {{"qar", "mount", "b.qar", "--convert", ""}, {"png"}},
+        {{"qar", "mount", "b.qar", "--convert", "png", "C.QAR", ""}, {"C.QAR", "b.qar", "my dir", "sub"}},
         // Entry names, one folder at a time, with / for \.
         {{"qar", "cat", archive, ""}, {"DATA/", "GFX/", "ROOT.TXT", "SOUND/"}},
         {{"qar", "text", archive, "DATA/"}, {"DATA/README.TXT", "DATA/TEXT/"}},
