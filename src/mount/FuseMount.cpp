@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 #include <exception>
 #include <vector>
@@ -257,8 +258,9 @@ int FuseMount::serve() {
     fuse_loop_cfg_set_idle_threads(config, 4);
     const int rc = fuse_session_loop_mt(session_, config);
     fuse_loop_cfg_destroy(config);
-    // Ended by a signal or by an unmount from outside; both are a normal end.
-    return rc == 0 || fuse_session_exited(session_) ? 0 : 1;
+    // An unmount from outside ends the loop with 0, a signal with its number: both are a normal
+    // end.
+    return rc == 0 || rc == SIGINT || rc == SIGTERM || rc == SIGHUP ? 0 : 1;
 }
 
 }  // namespace vorlr

@@ -104,6 +104,13 @@ public:
     MountProcess& operator=(const MountProcess&) = delete;
 
     bool mounted() const { return mounted_; }
+    // Sends sig and waits (up to 20 s) for the process to end on its own: its exit status, or -1.
+    int signal(int sig) {
+        ::kill(pid_, sig);
+        const auto deadline = std::chrono::steady_clock::now() + 20s;
+        while (!reap(false) && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(5ms);
+        return exited_ ? status_ : -1;
+    }
     // Ends the process the hard way, leaving its mount behind.
     void kill() {
         ::kill(pid_, SIGKILL);
@@ -487,9 +494,16 @@ TEST_F(QarMount, BackgroundStartReturnsOnceMountedAndReportsFailures) {
     EXPECT_EQ(runQar({"mount", a, mnt_, "--bogus"}).status, 2);
 }
 
-TEST_F(QarMount, KilledServerLeavesNoMountAfterUnmount) {
+TEST_F(QarMount, SignalsUnmountAndAKilledServerLeavesNoMountAfterUnmount) {
     REQUIRE_FUSE();
     const std::string a = makeArchive("a.qar", {entry("A.TXT", "a")});
+    for (const int sig : {SIGINT, SIGTERM}) {
+        SCOPED_TRACE(sig);
+        MountProcess m({"mount", a, mnt_}, mnt_, dir_.file("err"));
+        ASSERT_TRUE(m.mounted()) << m.errors();
+        EXPECT_EQ(m.signal(sig), 0) << m.errors();
+        EXPECT_FALSE(isMounted(mnt_));
+    }
     MountProcess m({"mount", a, mnt_}, mnt_, dir_.file("err"));
     ASSERT_TRUE(m.mounted()) << m.errors();
     m.kill();
