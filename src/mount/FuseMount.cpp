@@ -11,18 +11,32 @@
 #include <csignal>
 #include <cstring>
 #include <exception>
+#include <memory>
+#include <mutex>
+#include <unordered_map>
 #include <vector>
 
 #include "platform/Errors.h"
 
 namespace vorlr {
 
+// The open files: a read may still be answering when the kernel already releases its file, so
+// each read holds the content it answers from.
+struct OpenFiles {
+    std::mutex mutex;
+    std::unordered_map<uint64_t, std::shared_ptr<const MountTree::Content>> byHandle;
+    uint64_t next = 1;
+};
+
 namespace {
 
 // The tree never changes while mounted, so the kernel may keep names and attributes.
 constexpr double kTimeout = 86400.0;
 
-MountTree& treeOf(fuse_req_t req) { return *static_cast<MountTree*>(fuse_req_userdata(req)); }
+MountTree& treeOf(fuse_req_t req) { return static_cast<FuseMount::Served*>(fuse_req_userdata(req))->tree; }
+OpenFiles& openFilesOf(fuse_req_t req) {
+    return *static_cast<FuseMount::Served*>(fuse_req_userdata(req))->openFiles;
+}
 
 struct stat statOf(uint64_t id, const MountTree::Attributes& a) {
     struct stat st{};
@@ -141,26 +155,44 @@ void opOpen(fuse_req_t req, fuse_ino_t ino, fuse_file_info* fi) {
     guarded(req, [&] {
         if ((fi->flags & O_ACCMODE) != O_RDONLY || (fi->flags & O_TRUNC))
             return void(fuse_reply_err(req, EROFS));
-        auto content = std::make_unique<MountTree::Content>();
+        auto content = std::make_shared<MountTree::Content>();
         if (!treeOf(req).content(ino, *content)) {
             const auto a = treeOf(req).attributes(ino);
             return void(fuse_reply_err(req, !a ? ENOENT : a->folder ? EISDIR : EIO));
         }
-        fi->fh = reinterpret_cast<uint64_t>(content.get());
+        OpenFiles& files = openFilesOf(req);
+        {
+            std::lock_guard lock(files.mutex);
+            fi->fh = files.next++;
+            files.byHandle.emplace(fi->fh, std::move(content));
+        }
         fi->keep_cache = 1;
-        if (fuse_reply_open(req, fi) == 0) content.release();
+        if (fuse_reply_open(req, fi) != 0) {
+            std::lock_guard lock(files.mutex);
+            files.byHandle.erase(fi->fh);
+        }
     });
 }
 
 void opRead(fuse_req_t req, fuse_ino_t, size_t size, off_t off, fuse_file_info* fi) {
     guarded(req, [&] {
-        const auto& c = *reinterpret_cast<const MountTree::Content*>(fi->fh);
+        std::shared_ptr<const MountTree::Content> held;
+        {
+            OpenFiles& files = openFilesOf(req);
+            std::lock_guard lock(files.mutex);
+            const auto it = files.byHandle.find(fi->fh);
+            if (it != files.byHandle.end()) held = it->second;
+        }
+        if (!held) return void(fuse_reply_err(req, EBADF));
+        const MountTree::Content& c = *held;
         if (off < 0) return void(fuse_reply_err(req, EINVAL));
         if (off >= c.size) return void(fuse_reply_buf(req, nullptr, 0));
         const size_t count = static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(size), c.size - off));
         if (c.bytes) return void(fuse_reply_buf(req, reinterpret_cast<const char*>(c.bytes->data()) + off, count));
         // Straight from the archive: the kernel splices it through where it can.
-        fuse_bufvec data = FUSE_BUFVEC_INIT(count);
+        fuse_bufvec data{};
+        data.count = 1;
+        data.buf[0].size = count;
         data.buf[0].flags = static_cast<fuse_buf_flags>(FUSE_BUF_IS_FD | FUSE_BUF_FD_SEEK);
         data.buf[0].fd = c.fd;
         data.buf[0].pos = c.offset + off;
@@ -169,7 +201,11 @@ void opRead(fuse_req_t req, fuse_ino_t, size_t size, off_t off, fuse_file_info* 
 }
 
 void opRelease(fuse_req_t req, fuse_ino_t, fuse_file_info* fi) {
-    delete reinterpret_cast<MountTree::Content*>(fi->fh);
+    {
+        OpenFiles& files = openFilesOf(req);
+        std::lock_guard lock(files.mutex);
+        files.byHandle.erase(fi->fh);
+    }
     fuse_reply_err(req, 0);
 }
 
@@ -230,11 +266,12 @@ fuse_lowlevel_ops operations() {
 
 }  // namespace
 
-FuseMount::FuseMount(MountTree& tree, const std::string& mountpoint) : tree_(tree) {
+FuseMount::FuseMount(MountTree& tree, const std::string& mountpoint)
+    : served_{tree, std::make_shared<OpenFiles>()} {
     static const fuse_lowlevel_ops ops = operations();
     const char* argv[] = {"qar", "-o", "ro,default_permissions,fsname=qar,subtype=qar", nullptr};
     fuse_args args = FUSE_ARGS_INIT(3, const_cast<char**>(argv));
-    session_ = fuse_session_new(&args, &ops, sizeof ops, &tree_);
+    session_ = fuse_session_new(&args, &ops, sizeof ops, &served_);
     fuse_opt_free_args(&args);
     if (!session_) throw Error("cannot start a FUSE session");
     if (fuse_session_mount(session_, mountpoint.c_str()) != 0) {

@@ -1,5 +1,6 @@
 #pragma once
 // A MountTree served read-only at a folder through the kernel's FUSE interface.
+#include <memory>
 #include <string>
 
 #include "mount/MountTree.h"
@@ -7,6 +8,8 @@
 struct fuse_session;
 
 namespace vorlr {
+
+struct OpenFiles;
 
 class FuseMount {
 public:
@@ -22,8 +25,14 @@ public:
     // returns 0, or 1 when the session failed.
     int serve();
 
+    // What the request handlers reach.
+    struct Served {
+        MountTree& tree;
+        std::shared_ptr<OpenFiles> openFiles;
+    };
+
 private:
-    MountTree& tree_;
+    Served served_;
     fuse_session* session_ = nullptr;
     bool mounted_ = false;
     bool signals_ = false;
