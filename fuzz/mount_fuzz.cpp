@@ -65,7 +65,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     MountOptions options;
     options.ignoreCase = size > 0 && (data[0] & 1);
     options.convertPng = size > 0 && (data[0] & 2);
-    options.cacheBytes = size > 0 && (data[0] & 4) ? 0 : size_t{1} << 20;
+    options.cacheBytes = size > 0 && (data[0] & 4) ? 2048 : size_t{1} << 20;
     options.workers = 2;
     std::vector<std::unique_ptr<Archive>> archives;
     archives.push_back(std::move(archive));

@@ -63,13 +63,13 @@ bool parse(const Args& args, MountArgs& out) {
     return true;
 }
 
-// Tests set a small cache through QAR_MOUNT_CACHE_MB to see pictures leave it.
+// QAR_MOUNT_CACHE_BYTES sets the size of the converted pictures' cache (tests make it small to
+// see pictures leave it); anything but a plain number keeps the default.
 size_t cacheBytes() {
-    const char* text = std::getenv("QAR_MOUNT_CACHE_MB");
-    if (!text || !*text) return size_t{256} << 20;
-    char* end = nullptr;
-    const unsigned long long mb = std::strtoull(text, &end, 10);
-    return *end == '\0' && mb < (1ull << 20) ? static_cast<size_t>(mb) << 20 : size_t{256} << 20;
+    const char* text = std::getenv("QAR_MOUNT_CACHE_BYTES");
+    if (!text || !*text || std::strspn(text, "0123456789") != std::strlen(text) || std::strlen(text) > 15)
+        return size_t{256} << 20;
+    return static_cast<size_t>(std::strtoull(text, nullptr, 10));
 }
 
 std::unique_ptr<vorlr::Archive> loadArchive(const std::string& path) {

@@ -259,6 +259,10 @@ void MountTree::resolve(uint64_t id, std::unique_lock<std::mutex>& lock) {
             std::vector<uint32_t> pictures;
             for (const Pending& p : pending)
                 if (isLeaf(restOf(p)) && isPicture(p.entry)) pictures.push_back(p.entry);
+            // Largest first, so that no worker is left with a big picture at the end.
+            std::stable_sort(pictures.begin(), pictures.end(), [&](uint32_t a, uint32_t b) {
+                return rawSize(a) > rawSize(b);
+            });
             lock.unlock();
             pool_->run(pictures.size(), [&](size_t i) { convert(pictures[i]); });
             lock.lock();

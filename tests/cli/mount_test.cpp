@@ -70,7 +70,7 @@ void unmount(const std::string& path) {
 class MountProcess {
 public:
     MountProcess(std::vector<std::string> args, const std::string& mountpoint,
-                 const std::string& errFile, const std::string& cacheMb = {})
+                 const std::string& errFile, const std::string& cacheBytes = {})
         : mountpoint_(mountpoint), errFile_(errFile) {
         args.insert(args.begin(), VORLR_QAR_PATH);
         args.push_back("--foreground");
@@ -81,7 +81,7 @@ public:
             ::dup2(null, 0);
             ::dup2(null, 1);
             ::dup2(err, 2);
-            if (!cacheMb.empty()) ::setenv("QAR_MOUNT_CACHE_MB", cacheMb.c_str(), 1);
+            if (!cacheBytes.empty()) ::setenv("QAR_MOUNT_CACHE_BYTES", cacheBytes.c_str(), 1);
             std::vector<char*> argv;
             for (auto& a : args) argv.push_back(a.data());
             argv.push_back(nullptr);
@@ -320,13 +320,15 @@ TEST_F(QarMount, ShowsWhatExtractWrites) {
     struct Case {
         const char* what;
         bool convert;
-        const char* cacheMb;  // "0": no picture stays converted; each open makes it again
+        const char* cacheBytes;  // "0": no picture stays converted; each open makes it again
     };
-    for (const Case& c : {Case{"raw", false, ""}, Case{"png", true, ""}, Case{"png, no cache", true, "0"}}) {
+    const Case cases[] = {{"raw", false, ""}, {"png", true, ""}, {"png, no cache", true, "0"},
+                          {"png, room for a few pictures", true, "1500"}};
+    for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         std::vector<std::string> args = {"mount", a, mnt_};
         if (c.convert) args.insert(args.end(), {"--convert", "png"});
-        MountProcess m(args, mnt_, dir_.file("err"), c.cacheMb);
+        MountProcess m(args, mnt_, dir_.file("err"), c.cacheBytes);
         ASSERT_TRUE(m.mounted()) << m.errors();
         const auto mounted = snapshot(mnt_);
         expectSameTree(mounted, extracted({a}, c.convert));
