@@ -249,6 +249,21 @@ void MountTree::resolve(uint64_t id, std::unique_lock<std::mutex>& lock) {
         folder->resolving = true;
         std::vector<Pending> pending = std::move(folder->pending);
         folder->pending = {};
+        // Whatever fails on the way (memory) leaves the folder to be worked out again, never
+        // half done or marked busy for good.
+        struct Retry {
+            Node* folder;
+            std::vector<Pending>& pending;
+            std::condition_variable& resolved;
+            ~Retry() {
+                if (folder->resolved) return;
+                folder->resolving = false;
+                folder->children.clear();
+                folder->folded.clear();
+                folder->pending = std::move(pending);
+                resolved.notify_all();
+            }
+        } retry{folder, pending, resolved_};
         const auto restOf = [&](const Pending& p) { return entryName(p.entry).substr(p.offset); };
         const auto isLeaf = [&](std::string_view rest) {
             return std::find_if(rest.begin(), rest.end(), isSeparator) == rest.end();
@@ -264,7 +279,13 @@ void MountTree::resolve(uint64_t id, std::unique_lock<std::mutex>& lock) {
                 return rawSize(a) > rawSize(b);
             });
             lock.unlock();
-            pool_->run(pictures.size(), [&](size_t i) { convert(pictures[i]); });
+            pool_->run(pictures.size(), [&](size_t i) {
+                try {
+                    convert(pictures[i]);
+                } catch (const std::exception&) {
+                    // Out of memory: left unconverted, the picture shows as stored.
+                }
+            });
             lock.lock();
         }
 
