@@ -4,7 +4,7 @@ set -euo pipefail
 kind=${1:-run}
 pkgs=(build-essential cmake ninja-build pkg-config qt6-base-dev qt6-multimedia-dev
       libsndfile1-dev libmpg123-dev libspng-dev libcli11-dev libimagequant-dev libxxhash-dev
-      libgl-dev)
+      libfuse3-dev fuse3 libgl-dev)
 if [ "$kind" = test ]; then
   pkgs+=(libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev libfuzzer-14-dev
          xvfb xauth x11-apps imagemagick pulseaudio libstb-dev libqt6multimedia6

@@ -18,6 +18,11 @@ pulse_pid=$!
 export PULSE_SERVER="unix:$pulse_dir/native"
 trap 'kill $pulse_pid 2>/dev/null; wait $pulse_pid 2>/dev/null; rm -rf "$pulse_dir"' EXIT
 
+# The mount tests skip where FUSE cannot be used; where it can, they must run.
+if [ -e /dev/fuse ] && [ "$(id -u)" -eq 0 ]; then
+  export VORLR_REQUIRE_FUSE=1
+fi
+
 echo "== Build and test"
 cmake -S "$root" -B "$root/build-test" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build "$root/build-test" -j "$jobs"

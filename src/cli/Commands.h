@@ -18,6 +18,7 @@ void addEncodeCommand(CommandLine& line);
 void addExtractCommand(CommandLine& line);
 void addInfoCommand(CommandLine& line);
 void addListCommand(CommandLine& line);
+void addMountCommand(CommandLine& line);
 void addPackCommand(CommandLine& line);
 void addRenameCommand(CommandLine& line);
 void addReplaceCommand(CommandLine& line);

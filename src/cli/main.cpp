@@ -45,5 +45,6 @@ int main(int argc, char** argv) {
     addDeleteCommand(line);
     addRenameCommand(line);
     addDiffCommand(line);
+    addMountCommand(line);
     return line.run(argc, argv);
 }

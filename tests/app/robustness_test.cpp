@@ -16,6 +16,7 @@
 #include "platform/Errors.h"
 #include "platform/SoundDecoder.h"
 #include "platform/Text.h"
+#include "support/Damage.h"
 #include "support/TempDir.h"
 #include "viewers/KmgDecoder.h"
 #include "viewers/PictureExport.h"
@@ -25,6 +26,8 @@
 
 using namespace vorlr;
 using Bytes = std::vector<uint8_t>;
+using vorlr::testing::flips;
+using vorlr::testing::truncations;
 
 namespace {
 
@@ -39,27 +42,6 @@ struct Pictures final : KmgTarget {
     Bitmap24& beginSubImage(int index, KmgLayout::Position) override { return pictures.at(size_t(index)); }
     void pictureDone(int) override {}
 };
-
-// Truncations: every length for small inputs, about 300 spread lengths for larger ones.
-std::vector<Bytes> truncations(const Bytes& whole) {
-    std::vector<Bytes> out;
-    const size_t step = whole.size() <= 2048 ? 1 : whole.size() / 300;
-    for (size_t n = 0; n < whole.size(); n += step) out.emplace_back(whole.begin(), whole.begin() + n);
-    return out;
-}
-
-std::vector<Bytes> flips(const Bytes& whole, uint32_t seed) {
-    std::mt19937 rng(seed);
-    std::vector<Bytes> out;
-    if (whole.empty()) return out;
-    const size_t count = std::max<size_t>(1, whole.size() / 100);
-    for (int round = 0; round < 100; ++round) {
-        Bytes b = whole;
-        for (size_t k = 0; k < count; ++k) b[rng() % b.size()] ^= static_cast<uint8_t>(1u << (rng() % 8));
-        out.push_back(std::move(b));
-    }
-    return out;
-}
 
 std::string extensionOf(const std::string& name) { return lowerAZ(name.substr(name.rfind('.') + 1)); }
 

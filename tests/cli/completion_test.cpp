@@ -84,6 +84,10 @@ TEST(QarCompletion, CommandsOptionsFilesAndEntryNames) {
         {{"qar", "replace", "b.qar", "-"}, {"--", "--backup", "--help", "--in-place", "-o"}},
         {{"qar", "delete", "-o", ""}, {"C.QAR", "b.qar", "my dir", "sub"}},
         {{"qar", "rename", "--in-place", archive, "SOUND/"}, {"SOUND/A.WAV"}},
+        {{"qar", "mo"}, {"mount"}},
+        {{"qar", "mount", "b.qar", "-"}, {"--convert", "--foreground", "--help", "--ignore-case"}},
+        {{"qar", "mount", "b.qar", "--convert", ""}, {"png"}},
+        {{"qar", "mount", "b.qar", "--convert", "png", "C.QAR", ""}, {"C.QAR", "b.qar", "my dir", "sub"}},
         // Entry names, one folder at a time, with / for \.
         {{"qar", "cat", archive, ""}, {"DATA/", "GFX/", "ROOT.TXT", "SOUND/"}},
         {{"qar", "text", archive, "DATA/"}, {"DATA/README.TXT", "DATA/TEXT/"}},

@@ -1,0 +1,313 @@
+#define FUSE_USE_VERSION 312
+#include "mount/FuseMount.h"
+
+#include <fcntl.h>
+#include <fuse_lowlevel.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <exception>
+#include <memory>
+#include <mutex>
+#include <unordered_map>
+#include <vector>
+
+#include "platform/Errors.h"
+
+namespace vorlr {
+
+// The open files: a read may still be answering when the kernel already releases its file, so
+// each read holds the content it answers from.
+struct OpenFiles {
+    std::mutex mutex;
+    std::unordered_map<uint64_t, std::shared_ptr<const MountTree::Content>> byHandle;
+    uint64_t next = 1;
+};
+
+namespace {
+
+// The tree never changes while mounted, so the kernel may keep names and attributes.
+constexpr double kTimeout = 86400.0;
+
+MountTree& treeOf(fuse_req_t req) { return static_cast<FuseMount::Served*>(fuse_req_userdata(req))->tree; }
+OpenFiles& openFilesOf(fuse_req_t req) {
+    return *static_cast<FuseMount::Served*>(fuse_req_userdata(req))->openFiles;
+}
+
+// Everything belongs to whoever mounted it; asked once (a system call per stat shows up in find).
+const uid_t kOwner = ::getuid();
+const gid_t kGroup = ::getgid();
+
+struct stat statOf(uint64_t id, const MountTree::Attributes& a) {
+    struct stat st{};
+    st.st_ino = id;
+    st.st_mode = a.folder ? (S_IFDIR | 0555) : (S_IFREG | 0444);
+    st.st_nlink = 1;  // "unknown" for folders, so that no tool counts on subfolder links
+    st.st_uid = kOwner;
+    st.st_gid = kGroup;
+    st.st_size = a.size;
+    st.st_blksize = 4096;
+    st.st_blocks = (a.size + 511) / 512;
+    st.st_atim.tv_sec = st.st_mtim.tv_sec = st.st_ctim.tv_sec = a.mtime;
+    return st;
+}
+
+fuse_entry_param entryOf(uint64_t id, const MountTree::Attributes& a) {
+    fuse_entry_param e{};
+    e.ino = id;
+    e.attr = statOf(id, a);
+    e.attr_timeout = kTimeout;
+    e.entry_timeout = kTimeout;
+    return e;
+}
+
+// Runs a handler; whatever escapes it becomes EIO (the kernel's request must be answered).
+template <class Body>
+void guarded(fuse_req_t req, Body&& body) {
+    try {
+        body();
+    } catch (const std::bad_alloc&) {
+        fuse_reply_err(req, ENOMEM);
+    } catch (const std::exception&) {
+        fuse_reply_err(req, EIO);
+    }
+}
+
+bool noOpendir = false;
+
+void opInit(void*, fuse_conn_info* conn) {
+    // Folders need no open state: where the kernel allows, it opens and closes them without
+    // asking (two round trips fewer per folder that find or ls walks into).
+    noOpendir = (conn->capable & FUSE_CAP_NO_OPENDIR_SUPPORT) != 0;
+    if (conn->capable & FUSE_CAP_SPLICE_WRITE) conn->want |= FUSE_CAP_SPLICE_WRITE | FUSE_CAP_SPLICE_MOVE;
+    conn->want &= ~FUSE_CAP_ATOMIC_O_TRUNC;
+}
+
+void opLookup(fuse_req_t req, fuse_ino_t parent, const char* name) {
+    guarded(req, [&] {
+        MountTree& tree = treeOf(req);
+        const uint64_t id = tree.lookup(parent, name);
+        const auto a = id ? tree.attributes(id) : std::nullopt;
+        if (!a) return void(fuse_reply_err(req, ENOENT));
+        const fuse_entry_param e = entryOf(id, *a);
+        fuse_reply_entry(req, &e);
+    });
+}
+
+void opForget(fuse_req_t req, fuse_ino_t, uint64_t) { fuse_reply_none(req); }
+void opForgetMulti(fuse_req_t req, size_t, fuse_forget_data*) { fuse_reply_none(req); }
+
+void opGetattr(fuse_req_t req, fuse_ino_t ino, fuse_file_info*) {
+    guarded(req, [&] {
+        const auto a = treeOf(req).attributes(ino);
+        if (!a) return void(fuse_reply_err(req, ENOENT));
+        const struct stat st = statOf(ino, *a);
+        fuse_reply_attr(req, &st, kTimeout);
+    });
+}
+
+void opOpendir(fuse_req_t req, fuse_ino_t ino, fuse_file_info* fi) {
+    guarded(req, [&] {
+        const auto a = treeOf(req).attributes(ino);
+        if (!a) return void(fuse_reply_err(req, ENOENT));
+        if (!a->folder) return void(fuse_reply_err(req, ENOTDIR));
+        if (noOpendir) return void(fuse_reply_err(req, ENOSYS));
+        fi->cache_readdir = 1;
+        fi->keep_cache = 1;
+        fuse_reply_open(req, fi);
+    });
+}
+
+void readFolder(fuse_req_t req, fuse_ino_t ino, size_t size, off_t off, bool plus) {
+    guarded(req, [&] {
+        if (off < 0) return void(fuse_reply_err(req, EINVAL));
+        std::vector<char> buffer(size);
+        size_t used = 0;
+        off_t next = off;
+        std::string name;
+        const bool folder = treeOf(req).listChildren(
+            ino, static_cast<size_t>(off),
+            [&](uint64_t id, std::string_view childName, const MountTree::Attributes& a) {
+                name.assign(childName);
+                size_t need = 0;
+                if (plus) {
+                    const fuse_entry_param e = entryOf(id, a);
+                    need = fuse_add_direntry_plus(req, buffer.data() + used, size - used, name.c_str(), &e, next + 1);
+                } else {
+                    const struct stat st = statOf(id, a);
+                    need = fuse_add_direntry(req, buffer.data() + used, size - used, name.c_str(), &st, next + 1);
+                }
+                if (need > size - used) return false;
+                used += need;
+                ++next;
+                return true;
+            });
+        if (!folder) return void(fuse_reply_err(req, ENOTDIR));
+        fuse_reply_buf(req, buffer.data(), used);
+    });
+}
+
+void opReaddir(fuse_req_t req, fuse_ino_t ino, size_t size, off_t off, fuse_file_info*) {
+    readFolder(req, ino, size, off, false);
+}
+
+void opReaddirplus(fuse_req_t req, fuse_ino_t ino, size_t size, off_t off, fuse_file_info*) {
+    readFolder(req, ino, size, off, true);
+}
+
+void opReleasedir(fuse_req_t req, fuse_ino_t, fuse_file_info*) { fuse_reply_err(req, 0); }
+
+void opOpen(fuse_req_t req, fuse_ino_t ino, fuse_file_info* fi) {
+    guarded(req, [&] {
+        if ((fi->flags & O_ACCMODE) != O_RDONLY || (fi->flags & O_TRUNC))
+            return void(fuse_reply_err(req, EROFS));
+        auto content = std::make_shared<MountTree::Content>();
+        if (!treeOf(req).content(ino, *content)) {
+            const auto a = treeOf(req).attributes(ino);
+            return void(fuse_reply_err(req, !a ? ENOENT : a->folder ? EISDIR : EIO));
+        }
+        OpenFiles& files = openFilesOf(req);
+        {
+            std::lock_guard lock(files.mutex);
+            fi->fh = files.next++;
+            files.byHandle.emplace(fi->fh, std::move(content));
+        }
+        fi->keep_cache = 1;
+        if (fuse_reply_open(req, fi) != 0) {
+            std::lock_guard lock(files.mutex);
+            files.byHandle.erase(fi->fh);
+        }
+    });
+}
+
+void opRead(fuse_req_t req, fuse_ino_t, size_t size, off_t off, fuse_file_info* fi) {
+    guarded(req, [&] {
+        std::shared_ptr<const MountTree::Content> held;
+        {
+            OpenFiles& files = openFilesOf(req);
+            std::lock_guard lock(files.mutex);
+            const auto it = files.byHandle.find(fi->fh);
+            if (it != files.byHandle.end()) held = it->second;
+        }
+        if (!held) return void(fuse_reply_err(req, EBADF));
+        const MountTree::Content& c = *held;
+        if (off < 0) return void(fuse_reply_err(req, EINVAL));
+        if (off >= c.size) return void(fuse_reply_buf(req, nullptr, 0));
+        const size_t count = static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(size), c.size - off));
+        if (c.bytes) return void(fuse_reply_buf(req, reinterpret_cast<const char*>(c.bytes->data()) + off, count));
+        // Straight from the archive: the kernel splices it through where it can.
+        fuse_bufvec data{};
+        data.count = 1;
+        data.buf[0].size = count;
+        data.buf[0].flags = static_cast<fuse_buf_flags>(FUSE_BUF_IS_FD | FUSE_BUF_FD_SEEK);
+        data.buf[0].fd = c.fd;
+        data.buf[0].pos = c.offset + off;
+        fuse_reply_data(req, &data, FUSE_BUF_SPLICE_MOVE);
+    });
+}
+
+void opRelease(fuse_req_t req, fuse_ino_t, fuse_file_info* fi) {
+    {
+        OpenFiles& files = openFilesOf(req);
+        std::lock_guard lock(files.mutex);
+        files.byHandle.erase(fi->fh);
+    }
+    fuse_reply_err(req, 0);
+}
+
+void opStatfs(fuse_req_t req, fuse_ino_t) {
+    struct statvfs st{};
+    st.f_bsize = st.f_frsize = 4096;
+    st.f_files = treeOf(req).entryTotal();
+    st.f_namemax = 255;
+    st.f_flag = ST_RDONLY;
+    fuse_reply_statfs(req, &st);
+}
+
+// Everything that would change the tree.
+void readOnly(fuse_req_t req) { fuse_reply_err(req, EROFS); }
+void opSetattr(fuse_req_t req, fuse_ino_t, struct stat*, int, fuse_file_info*) { readOnly(req); }
+void opMknod(fuse_req_t req, fuse_ino_t, const char*, mode_t, dev_t) { readOnly(req); }
+void opMkdir(fuse_req_t req, fuse_ino_t, const char*, mode_t) { readOnly(req); }
+void opUnlink(fuse_req_t req, fuse_ino_t, const char*) { readOnly(req); }
+void opSymlink(fuse_req_t req, const char*, fuse_ino_t, const char*) { readOnly(req); }
+void opRename(fuse_req_t req, fuse_ino_t, const char*, fuse_ino_t, const char*, unsigned) { readOnly(req); }
+void opLink(fuse_req_t req, fuse_ino_t, fuse_ino_t, const char*) { readOnly(req); }
+void opWrite(fuse_req_t req, fuse_ino_t, const char*, size_t, off_t, fuse_file_info*) { readOnly(req); }
+void opCreate(fuse_req_t req, fuse_ino_t, const char*, mode_t, fuse_file_info*) { readOnly(req); }
+void opSetxattr(fuse_req_t req, fuse_ino_t, const char*, const char*, size_t, int) { readOnly(req); }
+void opRemovexattr(fuse_req_t req, fuse_ino_t, const char*) { readOnly(req); }
+void opFallocate(fuse_req_t req, fuse_ino_t, int, off_t, off_t, fuse_file_info*) { readOnly(req); }
+
+fuse_lowlevel_ops operations() {
+    fuse_lowlevel_ops ops{};
+    ops.init = opInit;
+    ops.lookup = opLookup;
+    ops.forget = opForget;
+    ops.forget_multi = opForgetMulti;
+    ops.getattr = opGetattr;
+    ops.opendir = opOpendir;
+    ops.readdir = opReaddir;
+    ops.readdirplus = opReaddirplus;
+    ops.releasedir = opReleasedir;
+    ops.open = opOpen;
+    ops.read = opRead;
+    ops.release = opRelease;
+    ops.statfs = opStatfs;
+    ops.setattr = opSetattr;
+    ops.mknod = opMknod;
+    ops.mkdir = opMkdir;
+    ops.unlink = opUnlink;
+    ops.rmdir = opUnlink;
+    ops.symlink = opSymlink;
+    ops.rename = opRename;
+    ops.link = opLink;
+    ops.write = opWrite;
+    ops.create = opCreate;
+    ops.setxattr = opSetxattr;
+    ops.removexattr = opRemovexattr;
+    ops.fallocate = opFallocate;
+    return ops;
+}
+
+}  // namespace
+
+FuseMount::FuseMount(MountTree& tree, const std::string& mountpoint)
+    : served_{tree, std::make_shared<OpenFiles>()} {
+    static const fuse_lowlevel_ops ops = operations();
+    const char* argv[] = {"qar", "-o", "ro,default_permissions,fsname=qar,subtype=qar", nullptr};
+    fuse_args args = FUSE_ARGS_INIT(3, const_cast<char**>(argv));
+    session_ = fuse_session_new(&args, &ops, sizeof ops, &served_);
+    fuse_opt_free_args(&args);
+    if (!session_) throw Error("cannot start a FUSE session");
+    if (fuse_session_mount(session_, mountpoint.c_str()) != 0) {
+        fuse_session_destroy(session_);
+        session_ = nullptr;
+        throw Error("cannot mount on " + mountpoint);
+    }
+    mounted_ = true;
+    signals_ = fuse_set_signal_handlers(session_) == 0;
+}
+
+FuseMount::~FuseMount() {
+    if (!session_) return;
+    if (signals_) fuse_remove_signal_handlers(session_);
+    if (mounted_) fuse_session_unmount(session_);
+    fuse_session_destroy(session_);
+}
+
+int FuseMount::serve() {
+    fuse_loop_config* config = fuse_loop_cfg_create();
+    fuse_loop_cfg_set_idle_threads(config, 4);
+    const int rc = fuse_session_loop_mt(session_, config);
+    fuse_loop_cfg_destroy(config);
+    // An unmount from outside ends the loop with 0, a signal with its number: both are a normal
+    // end.
+    return rc == 0 || rc == SIGINT || rc == SIGTERM || rc == SIGHUP ? 0 : 1;
+}
+
+}  // namespace vorlr

@@ -1,0 +1,41 @@
+#pragma once
+// A MountTree served read-only at a folder through the kernel's FUSE interface.
+#include <memory>
+#include <string>
+
+#include "mount/MountTree.h"
+
+struct fuse_session;
+
+namespace vorlr {
+
+struct OpenFiles;
+
+class FuseMount {
+public:
+    // Mounts tree at mountpoint (read-only); a failure raises Error. SIGINT, SIGTERM and SIGHUP
+    // end serve() from then on.
+    FuseMount(MountTree& tree, const std::string& mountpoint);
+    // Unmounts, when still mounted.
+    ~FuseMount();
+    FuseMount(const FuseMount&) = delete;
+    FuseMount& operator=(const FuseMount&) = delete;
+
+    // Answers requests on several threads until the folder is unmounted or a signal ends it;
+    // returns 0, or 1 when the session failed.
+    int serve();
+
+    // What the request handlers reach.
+    struct Served {
+        MountTree& tree;
+        std::shared_ptr<OpenFiles> openFiles;
+    };
+
+private:
+    Served served_;
+    fuse_session* session_ = nullptr;
+    bool mounted_ = false;
+    bool signals_ = false;
+};
+
+}  // namespace vorlr
