@@ -415,10 +415,12 @@ void write(const Source& s, const ArchiveEdit& edit, const WriteTarget& target) 
     put32(head.data() + kCountOffset, plan.newCount);
     writeAll(out, head.data(), kDataStart);
     int64_t written = kDataStart;
-    const auto progress = [&] {
-        if (target.progress) target.progress(written);
+    int64_t total = kDataStart + int64_t{plan.newCount} * kRecordSize;
+    for (const Piece& p : plan.pieces) total += p.length;
+    const auto progress = [&](int64_t at) {
+        if (target.progress) target.progress(at, total);
     };
-    progress();
+    progress(written);
 
     // Big copies go in slices, each handed to the disk at once, so that the disk writes while
     // the next is copied and the flush at the end has little left to do.
@@ -428,6 +430,7 @@ void write(const Source& s, const ArchiveEdit& edit, const WriteTarget& target) 
             CopyFileRange(in, from + done, out, n);
             (void)::sync_file_range(out, written + done, n, SYNC_FILE_RANGE_WRITE);
             done += n;
+            if (done < length) progress(written + done);
         }
     };
     std::vector<uint8_t> zeros;
@@ -445,11 +448,11 @@ void write(const Source& s, const ArchiveEdit& edit, const WriteTarget& target) 
             break;
         }
         written += p.length;
-        progress();
+        progress(written);
     }
     writeRecords(s, edit, plan, out);
     written += plan.newCount * kRecordSize;
-    progress();
+    progress(written);
 
     file.commit([&] {
         if (!s.archive) return;

@@ -37,9 +37,9 @@ struct WriteTarget {
     std::string path;       // the archive written; may not be the source unless inPlace
     bool inPlace = false;   // path is the source archive itself
     bool backup = false;    // with inPlace: the old archive is kept as path + ".bak"
-    // Called after each piece written with the bytes written so far (progress; tests use it to
-    // fail or die midway).
-    std::function<void(int64_t written)> progress;
+    // Called as the archive is written, with the bytes written so far and the archive's whole
+    // size (progress; tests use it to fail or die midway).
+    std::function<void(int64_t written, int64_t total)> progress;
 };
 
 // Checks the edit against the source: indexes, names (1 to 199 bytes, no zero byte), that an

@@ -24,7 +24,9 @@ bool EditOutputValid(const EditOutput& output);
 // The help text that replace, delete and rename share.
 extern const char* const kEditDetails;
 
-// The writer's target for archive.
-vorlr::WriteTarget EditTarget(const std::string& archive, const EditOutput& output);
+// Writes the edited archive to where output says (archivePath is the archive's own path), with
+// a progress line on standard error when it is a terminal.
+void WriteEdit(const vorlr::Archive& archive, const vorlr::ArchiveEdit& edit,
+               const std::string& archivePath, const EditOutput& output);
 
 }  // namespace qar

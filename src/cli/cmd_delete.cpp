@@ -25,7 +25,7 @@ int run(const DeleteOptions& o) {
         if (filter.wants(archive.entry(i).name)) edit.remove.insert(i);
     // A pattern that matches nothing is likely a typing error: nothing is written then.
     if (filter.reportUnmatched()) return 1;
-    vorlr::WriteEditedArchive(archive, edit, EditTarget(o.archive, o.output));
+    WriteEdit(archive, edit, o.archive, o.output);
     return 0;
 }
 

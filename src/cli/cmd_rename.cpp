@@ -33,7 +33,7 @@ int run(const RenameOptions& o) {
             return fail("an entry named " + o.newName + " exists already");
     vorlr::ArchiveEdit edit;
     edit.rename[index] = stored;
-    vorlr::WriteEditedArchive(archive, edit, EditTarget(o.archive, o.output));
+    WriteEdit(archive, edit, o.archive, o.output);
     return 0;
 }
 

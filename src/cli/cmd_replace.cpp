@@ -33,7 +33,7 @@ int run(const ReplaceOptions& o) {
     if (!S_ISREG(st.st_mode)) return fail(o.file + ": not a regular file");
     vorlr::ArchiveEdit edit;
     edit.replace[index] = PrepareReplacement(archive, index, o.file);
-    vorlr::WriteEditedArchive(archive, edit, EditTarget(o.archive, o.output));
+    WriteEdit(archive, edit, o.archive, o.output);
     return 0;
 }
 

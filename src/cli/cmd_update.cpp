@@ -63,7 +63,7 @@ int run(const UpdateArgs& o) {
     }
     // In place, an update without changes leaves the archive alone.
     if (!o.dryRun && !(output.inPlace && plan.edit.empty()))
-        vorlr::WriteEditedArchive(archive, plan.edit, EditTarget(o.archive, output));
+        WriteEdit(archive, plan.edit, o.archive, output);
     std::string out;
     size_t counts[3] = {0, 0, 0};
     for (const vorlr::UpdateChange& c : plan.changes) {

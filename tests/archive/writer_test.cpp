@@ -108,8 +108,19 @@ protected:
         open(file);
         WriteTarget t;
         t.path = out();
+        // Progress only grows, and ends at the size of what was written.
+        int64_t last = -1, lastTotal = -1;
+        t.progress = [&](int64_t written, int64_t total) {
+            EXPECT_GE(written, last);
+            EXPECT_TRUE(lastTotal < 0 || total == lastTotal);
+            last = written;
+            lastTotal = total;
+        };
         WriteEditedArchive(archive_, edit, t);
-        return readFile(out());
+        auto written = readFile(out());
+        EXPECT_EQ(last, static_cast<int64_t>(written.size()));
+        EXPECT_EQ(lastTotal, last);
+        return written;
     }
     // Runs write, expects it to raise a message containing `text`, and the folder to hold what
     // it held before with the target's bytes unchanged.
@@ -358,12 +369,12 @@ TEST_F(Writer, FailuresMidwayLeaveTheTargetAndNoTemporary) {
 
     // The replacement file disappears once writing has begun.
     WriteTarget t = inPlace;
-    t.progress = [&](int64_t) { ::unlink(repl.c_str()); };
+    t.progress = [&](int64_t, int64_t) { ::unlink(repl.c_str()); };
     expectFailureLeavesAll([&] { WriteEditedArchive(archive_, edit, t); }, "File not found", src());
     writeFile(repl, std::vector<uint8_t>(100000, 'r'));
 
     // The source changes before the rename.
-    t.progress = [&](int64_t written) {
+    t.progress = [&](int64_t written, int64_t) {
         if (written > 500000) {
             const int f = ::open(src().c_str(), O_WRONLY | O_APPEND);
             (void)::write(f, "!", 1);
@@ -399,7 +410,7 @@ TEST_F(Writer, FailuresMidwayLeaveTheTargetAndNoTemporary) {
     // Killed while writing.
     status = inChild([&] {
         WriteTarget k = inPlace;
-        k.progress = [](int64_t written) {
+        k.progress = [](int64_t written, int64_t) {
             if (written > 100000) ::raise(SIGKILL);
         };
         WriteEditedArchive(archive_, edit, k);
