@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <exception>
+#include <thread>
 #include <vector>
 
 #include "cli/Commands.h"
@@ -38,7 +39,7 @@ std::string padded(const std::string& text, size_t width) {
 
 CommandLine& TheCommandLine() { return *theCommandLine; }
 
-CommandLine::CommandLine() : app_("read Vorlund packed archives (.qar)", "qar") {
+CommandLine::CommandLine() : app_("read and edit Vorlund packed archives (.qar)", "qar") {
     theCommandLine = this;
     app_.formatter(std::make_shared<HelpFormatter>(*this));
     app_.set_help_flag("-h,--help");
@@ -78,7 +79,7 @@ std::string CommandLine::helpText(const std::string& command) const {
     for (const Command& c : commands_) sorted.push_back(&c);
     std::sort(sorted.begin(), sorted.end(),
               [](const Command* a, const Command* b) { return a->help.name < b->help.name; });
-    std::string text = "qar - read Vorlund packed archives (.qar)\n\nusage:\n";
+    std::string text = "qar - read and edit Vorlund packed archives (.qar)\n\nusage:\n";
     const auto line = [&text](const std::string& synopsis, const std::string& summary) {
         if (synopsis.size() <= 50)
             text += "  " + padded(synopsis, 50) + " " + summary + "\n";
@@ -137,6 +138,18 @@ int CommandLine::run(int argc, char** argv) {
     } catch (const std::exception& e) {
         return fail(e.what());
     }
+}
+
+std::string WorkersError(const std::string& text) {
+    if (text.empty() || text.size() > 4 || text.find_first_not_of("0123456789") != std::string::npos ||
+        std::stoi(text) < 1)
+        return "N must be a number from 1";
+    return "";
+}
+
+int DefaultWorkers() {
+    const unsigned cores = std::thread::hardware_concurrency();
+    return cores == 0 ? 1 : static_cast<int>(std::min(cores, 64u));
 }
 
 }  // namespace qar

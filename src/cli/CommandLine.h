@@ -48,6 +48,11 @@ private:
     std::deque<Command> commands_;
 };
 
+// -j N: CLI11's check of a number of workers (1 to 9999), and the number without -j (one per
+// core, at most 64).
+std::string WorkersError(const std::string& text);
+int DefaultWorkers();
+
 // The process's command line (usage() finds the texts there).
 CommandLine& TheCommandLine();
 

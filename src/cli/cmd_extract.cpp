@@ -6,7 +6,6 @@
 #include <cstdio>
 #include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "archive/SafeExtract.h"
@@ -27,14 +26,6 @@ struct ExtractArgs {
     std::string workers;  // empty: one per core
     std::vector<std::string> patterns;
 };
-
-// -j N: a number of workers, 1 to 9999.
-std::string workersError(const std::string& text) {
-    if (text.empty() || text.size() > 4 || text.find_first_not_of("0123456789") != std::string::npos ||
-        std::stoi(text) < 1)
-        return "N must be a number from 1";
-    return "";
-}
 
 // A progress line on standard error, redrawn at most ten times a second.
 class ProgressLine {
@@ -115,11 +106,6 @@ void warnAbout(const vorlr::ExtractNotice& n, ProgressLine& progress) {
     }
 }
 
-int defaultWorkers() {
-    const unsigned cores = std::thread::hardware_concurrency();
-    return cores == 0 ? 1 : static_cast<int>(std::min(cores, 64u));
-}
-
 
 int runExtract(const ExtractArgs& opts) {
     vorlr::Archive archive;
@@ -134,7 +120,7 @@ int runExtract(const ExtractArgs& opts) {
     if (!opts.convert.empty()) {
         const auto format = opts.convert == "png" ? vorlr::PictureFormat::Png : vorlr::PictureFormat::Bmp;
         conversion = vorlr::PictureConversion(
-            format, opts.workers.empty() ? defaultWorkers() : std::stoi(opts.workers));
+            format, opts.workers.empty() ? DefaultWorkers() : std::stoi(opts.workers));
         options.conversion = &*conversion;
     }
     options.progress = [&progress](size_t done, size_t total) { return progress.update(done, total); };
@@ -171,7 +157,7 @@ void addExtractCommand(CommandLine& line) {
     });
     cmd->add_option("--convert", o->convert)->multi_option_policy(last)->check(
         CLI::IsMember({"png", "bmp"}));
-    cmd->add_option("-j", o->workers)->multi_option_policy(last)->check(workersError);
+    cmd->add_option("-j", o->workers)->multi_option_policy(last)->check(WorkersError);
     cmd->add_flag("--keep", o->keep);
 }
 

@@ -5,7 +5,6 @@
 #include <cstdio>
 #include <optional>
 #include <string>
-#include <thread>
 
 #include "archive/ArchiveWriter.h"
 #include "archive/FolderUpdate.h"
@@ -27,23 +26,10 @@ struct UpdateArgs {
     int workers = 0;  // 0: one per core
 };
 
-// -j N: a number from 1.
-std::string workersError(const std::string& text) {
-    if (text.empty() || text.size() > 4 || text.find_first_not_of("0123456789") != std::string::npos ||
-        std::stoi(text) < 1)
-        return "N must be a number from 1";
-    return "";
-}
-
 // A dry run may go without a target.
 bool outputValid(const UpdateArgs& o) {
     const EditOutput& out = o.output;
     return EditOutputValid(out) || (o.dryRun && out.out.empty() && !out.inPlace && !out.backup);
-}
-
-int defaultWorkers() {
-    const unsigned cores = std::thread::hardware_concurrency();
-    return cores == 0 ? 1 : static_cast<int>(std::min(cores, 64u));
 }
 
 int run(const UpdateArgs& o) {
@@ -51,7 +37,7 @@ int run(const UpdateArgs& o) {
     OpenWithDirectory(archive, o.archive);
     const EditOutput& output = o.output;
     const vorlr::UpdatePictures pictures =
-        vorlr::PictureUpdateSupport(o.workers > 0 ? o.workers : defaultWorkers());
+        vorlr::PictureUpdateSupport(o.workers > 0 ? o.workers : DefaultWorkers());
     vorlr::UpdateOptions options;
     options.deleteMissing = o.deleteMissing;
     options.pictures = &pictures;
@@ -106,7 +92,7 @@ void addUpdateCommand(CommandLine& line) {
     AddEditOptions(*cmd, o->output);
     cmd->add_flag("--delete-missing", o->deleteMissing);
     cmd->add_flag("--dry-run", o->dryRun);
-    cmd->add_option("-j", o->workers)->multi_option_policy(CLI::MultiOptionPolicy::TakeLast)->check(workersError);
+    cmd->add_option("-j", o->workers)->multi_option_policy(CLI::MultiOptionPolicy::TakeLast)->check(WorkersError);
 }
 
 }  // namespace qar

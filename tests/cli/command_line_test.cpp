@@ -17,7 +17,7 @@ using vorlr::samples::QarEntry;
 using vorlr::testing::runQar;
 
 const std::string kMainHelp =
-    "qar - read Vorlund packed archives (.qar)\n"
+    "qar - read and edit Vorlund packed archives (.qar)\n"
     "\n"
     "usage:\n"
     "  qar cat ARCHIVE NAME                               an entry's bytes on standard output\n"
