@@ -64,12 +64,14 @@ std::vector<PackItem> CollectPackItems(const std::string& dir, const std::string
     return items;
 }
 
-void WritePack(const std::vector<PackItem>& items, const std::string& out) {
+void WritePack(const std::vector<PackItem>& items, const std::string& out,
+               std::function<void(int64_t written, int64_t total)> progress) {
     std::vector<std::pair<std::string, NewData>> entries;
     entries.reserve(items.size());
     for (const PackItem& item : items) entries.push_back({item.name, NewData{item.diskPath, {}}});
     WriteTarget target;
     target.path = out;
+    target.progress = std::move(progress);
     WriteNewArchive(entries, target);
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 // Writing a new archive from the regular files under a folder (the tool's `pack`).
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -21,7 +22,9 @@ std::vector<PackItem> CollectPackItems(const std::string& dir, const std::string
 
 // Writes the archive: 512 zero bytes, the count twice, the data back to back, then the
 // directory (name zero-padded to 256 bytes, offset, size, 16 zero bytes). Written to a
-// temporary file beside out and renamed over it; nothing is left behind on failure.
-void WritePack(const std::vector<PackItem>& items, const std::string& out);
+// temporary file beside out and renamed over it; nothing is left behind on failure. progress
+// is as WriteTarget's.
+void WritePack(const std::vector<PackItem>& items, const std::string& out,
+               std::function<void(int64_t written, int64_t total)> progress = {});
 
 }  // namespace vorlr

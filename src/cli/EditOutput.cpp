@@ -24,36 +24,22 @@ bool EditOutputValid(const EditOutput& output) {
     return output.out.empty() == output.inPlace && (!output.backup || output.inPlace);
 }
 
-namespace {
+WriteProgress::WriteProgress(const std::string& path)
+    : path_(path), enabled_(::isatty(STDERR_FILENO) == 1) {}
 
-// "qar: writing OUT 42%", redrawn at most ten times a second and gone once the write ends,
-// however it ends.
-class WriteProgress {
-public:
-    explicit WriteProgress(const std::string& path) : path_(path), enabled_(::isatty(STDERR_FILENO) == 1) {}
-    ~WriteProgress() {
-        if (shown_) std::fprintf(stderr, "\r\033[K");
-    }
-    WriteProgress(const WriteProgress&) = delete;
-    WriteProgress& operator=(const WriteProgress&) = delete;
-    void update(int64_t written, int64_t total) {
-        if (!enabled_ || total <= 0) return;
-        const auto now = std::chrono::steady_clock::now();
-        // The end always shows: the flush to disk comes after it.
-        if (shown_ && written < total && now - last_ < std::chrono::milliseconds(100)) return;
-        last_ = now;
-        std::fprintf(stderr, "\rqar: writing %s %d%%", path_.c_str(), static_cast<int>(written * 100 / total));
-        shown_ = true;
-    }
+WriteProgress::~WriteProgress() {
+    if (shown_) std::fprintf(stderr, "\r\033[K");
+}
 
-private:
-    std::string path_;
-    bool enabled_;
-    bool shown_ = false;
-    std::chrono::steady_clock::time_point last_{};
-};
-
-}  // namespace
+void WriteProgress::update(int64_t written, int64_t total) {
+    if (!enabled_ || total <= 0) return;
+    const auto now = std::chrono::steady_clock::now();
+    // The end always shows: the flush to disk comes after it.
+    if (shown_ && written < total && now - last_ < std::chrono::milliseconds(100)) return;
+    last_ = now;
+    std::fprintf(stderr, "\rqar: writing %s %d%%", path_.c_str(), static_cast<int>(written * 100 / total));
+    shown_ = true;
+}
 
 void WriteEdit(const vorlr::Archive& archive, const vorlr::ArchiveEdit& edit,
                const std::string& archivePath, const EditOutput& output) {

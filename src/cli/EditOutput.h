@@ -1,6 +1,8 @@
 #pragma once
-// What replace, delete and rename (and update) share: the (-o OUT | --in-place [--backup])
-// options, and writing the edited archive there.
+// What the writing commands share: the (-o OUT | --in-place [--backup]) options of replace,
+// delete, rename and update, writing the edited archive there, and the progress line.
+#include <chrono>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -23,6 +25,23 @@ bool EditOutputValid(const EditOutput& output);
 
 // The help text that replace, delete and rename share.
 extern const char* const kEditDetails;
+
+// "qar: writing OUT 42%" on standard error when it is a terminal, redrawn at most ten times a
+// second, and gone once the object is, however the write ended.
+class WriteProgress {
+public:
+    explicit WriteProgress(const std::string& path);
+    ~WriteProgress();
+    WriteProgress(const WriteProgress&) = delete;
+    WriteProgress& operator=(const WriteProgress&) = delete;
+    void update(int64_t written, int64_t total);
+
+private:
+    std::string path_;
+    bool enabled_;
+    bool shown_ = false;
+    std::chrono::steady_clock::time_point last_{};
+};
 
 // Writes the edited archive to where output says (archivePath is the archive's own path), with
 // a progress line on standard error when it is a terminal.

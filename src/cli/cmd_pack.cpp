@@ -5,6 +5,7 @@
 #include "archive/Pack.h"
 #include "cli/CommandLine.h"
 #include "cli/Commands.h"
+#include "cli/EditOutput.h"
 
 namespace qar {
 namespace {
@@ -17,7 +18,8 @@ struct PackOptions {
 // qar pack DIR OUT: a new archive from the regular files under DIR.
 int runPack(const PackOptions& o) {
     const auto items = vorlr::CollectPackItems(o.dir, o.out);
-    vorlr::WritePack(items, o.out);
+    WriteProgress progress(o.out);
+    vorlr::WritePack(items, o.out, [&](int64_t written, int64_t total) { progress.update(written, total); });
     return 0;
 }
 
