@@ -301,7 +301,9 @@ void writeData(const NewData& d, int64_t size, int out) {
     if (d.path.empty()) return writeAll(out, d.bytes.data(), size);
     RuntimeFile in;
     in.openExisting(d.path, RuntimeFile::Access::ReadOnly);
-    if (in.fileSize() != size) throw Error(d.path + " changed while the new archive was made");
+    // The file the plan looked at, not one a link or a rename put there since.
+    if (in.fileSize() != size || (d.identity && fileIdOf(in.fd()) != d.identity))
+        throw Error(d.path + " changed while the new archive was made");
     CopyFileRange(in.fd(), 0, out, size);
 }
 

@@ -7,12 +7,14 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <optional>
 #include <set>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "archive/Archive.h"
+#include "platform/RuntimeFile.h"
 
 namespace vorlr {
 
@@ -21,6 +23,9 @@ namespace vorlr {
 struct NewData {
     std::string path;
     std::vector<uint8_t> bytes;
+    // The file found at path when the edit was planned: another one there by the time it is
+    // written (a folder swapped for a link, say) fails the write.
+    std::optional<FileId> identity = std::nullopt;
 };
 
 // Edits of one archive, by entry index (directory order of the source). An index may be in

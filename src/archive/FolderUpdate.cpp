@@ -317,7 +317,7 @@ UpdatePlan PlanFolderUpdate(const Archive& archive, const std::string& dir, cons
             if (comparer.sameAsEntry(archive, e, fd.fd)) {
                 ++plan.unchanged;
             } else {
-                plan.edit.replace[i] = NewData{diskPath(*claim.raw), {}};
+                plan.edit.replace[i] = NewData{diskPath(*claim.raw), {}, fileIdOf(fd.fd)};
                 plan.changes.push_back({'M', std::string(e.name)});
             }
             continue;
@@ -346,7 +346,12 @@ UpdatePlan PlanFolderUpdate(const Archive& archive, const std::string& dir, cons
             plan.errors.push_back("name of 200 bytes or more: " + file);
             continue;
         }
-        plan.edit.add.emplace_back(name, NewData{diskPath(file), {}});
+        Fd fd(openUnder(root.fd, file));
+        if (fd.fd < 0) {
+            plan.errors.push_back(file + ": " + runtimeErrorText(runtimeCodeFromErrno(errno)));
+            continue;
+        }
+        plan.edit.add.emplace_back(name, NewData{diskPath(file), {}, fileIdOf(fd.fd)});
         plan.changes.push_back({'A', name});
     }
     return plan;

@@ -16,6 +16,7 @@
 
 #include "archive/ArchiveWriter.h"
 #include "archive/Container.h"
+#include "archive/FolderUpdate.h"
 #include "lib/QarBuilder.h"
 #include "platform/Errors.h"
 #include "platform/LittleEndian.h"
@@ -438,6 +439,47 @@ TEST_F(Writer, TheSourceIsNeverTheTargetWithoutInPlace) {
     t.path = dir_.file("link.qar");
     expectFailureLeavesAll([&] { WriteEditedArchive(archive_, {}, t); }, "is the archive itself",
                            src());
+}
+
+// update plans from a folder, then writes: a file that is not the one the plan looked at by then
+// (its folder swapped for a link, or the file for another of the same size) is not read.
+TEST_F(Writer, FilesSwappedAfterThePlanAreRefused) {
+    Area area;
+    const int64_t a = area.put("aaaa");
+    const int64_t b = area.put("b");
+    open(archive(area, {{"SUB\\A.TXT", a, 4}, {"B.TXT", b, 1}}));
+    const std::string tree = dir_.file("tree"), other = dir_.file("other");
+    fs::create_directories(tree + "/SUB");
+    fs::create_directories(other);
+    writeFile(tree + "/SUB/A.TXT", bytes("xxxx"));
+    writeFile(tree + "/B.TXT", bytes("b"));
+    writeFile(tree + "/NEW.TXT", bytes("new"));
+    writeFile(other + "/A.TXT", bytes("yyyy"));
+    const UpdatePlan plan = PlanFolderUpdate(archive_, tree, {});
+    ASSERT_TRUE(plan.errors.empty());
+    ASSERT_EQ(plan.edit.replace.size(), 1u);
+    ASSERT_EQ(plan.edit.add.size(), 1u);
+    WriteTarget t;
+    t.path = out();
+
+    fs::rename(tree + "/SUB", tree + "/SUB.old");
+    fs::create_directory_symlink(other, tree + "/SUB");
+    expectFailureLeavesAll([&] { WriteEditedArchive(archive_, plan.edit, t); }, "changed", src());
+    EXPECT_FALSE(fs::exists(out()));
+    fs::remove(tree + "/SUB");
+    fs::rename(tree + "/SUB.old", tree + "/SUB");
+
+    fs::rename(tree + "/NEW.TXT", tree + "/NEW.old");  // kept, so that its inode is not reused
+    writeFile(tree + "/NEW.TXT", bytes("two"));
+    expectFailureLeavesAll([&] { WriteEditedArchive(archive_, plan.edit, t); }, "changed", src());
+    EXPECT_FALSE(fs::exists(out()));
+    fs::rename(tree + "/NEW.old", tree + "/NEW.TXT");
+
+    // As planned, it writes.
+    WriteEditedArchive(archive_, plan.edit, t);
+    const Parsed w(readFile(out()));
+    EXPECT_EQ(w.data(0), "xxxx");
+    EXPECT_EQ(w.data(2), "new");
 }
 
 }  // namespace
