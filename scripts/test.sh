@@ -4,7 +4,7 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 jobs=$(nproc)
-fuzz_seconds=${VORLR_FUZZ_SECONDS:-20}
+fuzz_seconds=${VORLR_FUZZ_SECONDS:-15}
 "$root/scripts/deps.sh" test
 
 # A PulseAudio server with a null sink for the sound tests; stopped on exit.
