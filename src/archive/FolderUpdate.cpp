@@ -39,6 +39,7 @@ struct Fd {
 // (links, special files).
 struct Listing {
     std::vector<std::string> files;
+    std::unordered_map<std::string, FileId> ids;  // of the files, as the walk found them
     std::unordered_set<std::string> fileSet, folders, others;
 };
 
@@ -71,6 +72,7 @@ void walk(int dirFd, const std::string& prefix, const std::vector<FileId>& exclu
             if (std::find(exclude.begin(), exclude.end(), fileIdOf(st)) != exclude.end()) continue;
             out.files.push_back(path);
             out.fileSet.insert(path);
+            out.ids.emplace(path, fileIdOf(st));
         } else {
             out.others.insert(path);
         }
@@ -346,12 +348,7 @@ UpdatePlan PlanFolderUpdate(const Archive& archive, const std::string& dir, cons
             plan.errors.push_back("name of 200 bytes or more: " + file);
             continue;
         }
-        Fd fd(openUnder(root.fd, file));
-        if (fd.fd < 0) {
-            plan.errors.push_back(file + ": " + runtimeErrorText(runtimeCodeFromErrno(errno)));
-            continue;
-        }
-        plan.edit.add.emplace_back(name, NewData{diskPath(file), {}, fileIdOf(fd.fd)});
+        plan.edit.add.emplace_back(name, NewData{diskPath(file), {}, listing.ids.at(file)});
         plan.changes.push_back({'A', name});
     }
     return plan;

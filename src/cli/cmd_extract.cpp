@@ -106,7 +106,6 @@ void warnAbout(const vorlr::ExtractNotice& n, ProgressLine& progress) {
     }
 }
 
-
 int runExtract(const ExtractArgs& opts) {
     vorlr::Archive archive;
     OpenWithDirectory(archive, opts.archive);
