@@ -302,9 +302,17 @@ void writeData(const NewData& d, int64_t size, int out) {
     RuntimeFile in;
     in.openExisting(d.path, RuntimeFile::Access::ReadOnly);
     // The file the plan looked at, not one a link or a rename put there since.
-    if (in.fileSize() != size || (d.identity && fileIdOf(in.fd()) != d.identity))
-        throw Error(d.path + " changed while the new archive was made");
+    const auto unchanged = [&] {
+        struct stat st{};
+        if (::fstat(in.fd(), &st) != 0) throwFromErrno(errno);
+        const bool same = st.st_size == size && (!d.identity || fileIdOf(st) == *d.identity) &&
+                          (!d.modified || (st.st_mtim.tv_sec == d.modified->tv_sec &&
+                                           st.st_mtim.tv_nsec == d.modified->tv_nsec));
+        if (!same) throw Error(d.path + " changed while the new archive was made");
+    };
+    unchanged();
     CopyFileRange(in.fd(), 0, out, size);
+    unchanged();
 }
 
 class DirectoryWriter {

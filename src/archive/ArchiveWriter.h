@@ -11,6 +11,7 @@
 #include <set>
 #include <string>
 #include <utility>
+#include <ctime>
 #include <vector>
 
 #include "archive/Archive.h"
@@ -26,6 +27,9 @@ struct NewData {
     // The file found at path when the edit was planned: another one there by the time it is
     // written (a folder swapped for a link, say) fails the write.
     std::optional<FileId> identity = std::nullopt;
+    // The file's modification time when it was picked: a file written since (before or while it
+    // is copied) fails the write, so no archive gets half old and half new data.
+    std::optional<struct timespec> modified = std::nullopt;
 };
 
 // Edits of one archive, by entry index (directory order of the source). An index may be in

@@ -35,8 +35,7 @@ void ReadEntries(const DirectoryLoad& load, ArchiveReader& reader, FolderTree& t
     std::string
         nameBuffer;  // the entry's name, copied out of WorkBuffer (which event handlers share)
     nameBuffer.reserve(kNameBytes);
-    std::string previousDirectory;
-    NodeId parentNode = kNoNode;
+    TreeBuilder builder(tree);
     int64_t chunkOffset = 0;
     for (int32_t i = 0; i < count; ++i) {
         if (i % kRecordsPerChunk == 0) {
@@ -59,35 +58,43 @@ void ReadEntries(const DirectoryLoad& load, ArchiveReader& reader, FolderTree& t
         const uint8_t* const record = records + chunkOffset;
         nameBuffer.assign(RecordNameView(record));
         load.archive.addEntry(record);
-        std::string_view name = nameBuffer;
-        const std::string_view directory = DirectoryPart(name);
-        if (directory == previousDirectory) {
-            name = name.substr(previousDirectory.size(), kNameBytes);
-        } else {
-            previousDirectory.assign(directory);
-            NodeId searchNode = tree.first();
-            parentNode = kNoNode;
-            std::string_view segment;
-            while (SplitFirst(name, segment)) {
-                NodeId found = tree.findFrom(searchNode, segment);
-                if (found == kNoNode) {
-                    found = tree.addChild(parentNode, std::string(segment), -1);
-                    observer.dispatchEvents();
-                }
-                parentNode = found;
-                searchNode = found;
-            }
-        }
         // Positions are 32-bit in the table, as everywhere in the archive.
         load.EntryOffsetTable[static_cast<size_t>(i)] = static_cast<int32_t>(fieldPosition);
         fieldPosition += kRecordSize;
-        tree.addChild(parentNode, std::string(name), i);
+        builder.add(nameBuffer, i, &observer);
         if (observer.stopRequested()) break;
         observer.progress(i);
     }
 }
 
 }  // namespace
+
+void TreeBuilder::resumeAfter(std::string_view name, NodeId fileNode) {
+    previousDirectory_.assign(DirectoryPart(name));
+    parent_ = fileNode == kNoNode ? kNoNode : tree_.parent(fileNode);
+}
+
+NodeId TreeBuilder::add(std::string_view name, int32_t entryIndex, LoadObserver* observer) {
+    const std::string_view directory = DirectoryPart(name);
+    if (directory == previousDirectory_) {
+        name = name.substr(previousDirectory_.size(), kNameBytes);
+    } else {
+        previousDirectory_.assign(directory);
+        NodeId searchNode = tree_.first();
+        parent_ = kNoNode;
+        std::string_view segment;
+        while (SplitFirst(name, segment)) {
+            NodeId found = tree_.findFrom(searchNode, segment);
+            if (found == kNoNode) {
+                found = tree_.addChild(parent_, std::string(segment), -1);
+                if (observer) observer->dispatchEvents();
+            }
+            parent_ = found;
+            searchNode = found;
+        }
+    }
+    return tree_.addChild(parent_, std::string(name), entryIndex);
+}
 
 std::string ExtractDirectoryPart(const std::string& path) {
     return std::string(DirectoryPart(path));

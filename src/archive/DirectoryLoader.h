@@ -2,6 +2,7 @@
 // Reads the open archive's directory into the folder tree, 50 records at a time.
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "archive/Archive.h"
@@ -23,6 +24,25 @@ public:
     virtual bool stopRequested() { return false; }
     // Panels restored; called on every way out once loadingStarted ran.
     virtual void loadingFinished() {}
+};
+
+// The loading rules, one entry at a time: each entry's folders are found (or made) from its
+// directory, unless it is the previous entry's; then its file node is added. Loading an archive
+// and the window's view of pending edits build their trees with it.
+class TreeBuilder {
+public:
+    explicit TreeBuilder(FolderTree& tree) : tree_(tree) {}
+    // Carries on after an entry already in the tree, as if add() had just added it.
+    void resumeAfter(std::string_view name, NodeId fileNode);
+    // Adds the entry named name (cut at its zero byte) with entry index entryIndex and returns
+    // its file node; observer->dispatchEvents() runs after each new folder node. name must stay
+    // valid while events are dispatched.
+    NodeId add(std::string_view name, int32_t entryIndex, LoadObserver* observer = nullptr);
+
+private:
+    FolderTree& tree_;
+    std::string previousDirectory_;
+    NodeId parent_ = kNoNode;
 };
 
 // Directory part of a path: up to and including its last backslash, or "".

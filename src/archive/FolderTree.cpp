@@ -70,6 +70,12 @@ public:
         chunks_.back().push_back(std::move(value));
         ++size_;
     }
+    void pop_back() {
+        chunks_.back().pop_back();
+        --size_;
+        // push_back fills the last chunk: an empty one may only stand last when it is the first.
+        if (chunks_.back().empty() && chunks_.size() > 1) chunks_.pop_back();
+    }
     // Keeps the first chunk: a tree cleared and loaded again does not hand its memory back
     // only to take it again.
     void clear() {
@@ -380,6 +386,19 @@ NodeId FolderTree::addChild(NodeId parent, std::string text, int32_t entryIndex)
 }
 
 int32_t FolderTree::size() const { return static_cast<int32_t>(impl_->nodes.size()); }
+
+void FolderTree::truncate(int32_t size) {
+    Impl& d = *impl_;
+    if (size < 0 || size > this->size()) throw std::out_of_range("FolderTree: no such size");
+    // The node added last is the last child of its parent, and its children went before it.
+    for (auto node = static_cast<NodeId>(d.nodes.size()) - 1; node >= size; --node) {
+        d.unlink(node);
+        const NodeId p = d.places[node].parent;
+        (p == kNoNode ? d.roots : d.nodes[p].children).pop_back();
+        d.places.pop_back();
+        d.nodes.pop_back();
+    }
+}
 
 const std::string& FolderTree::text(NodeId node) const {
     impl_->checkNode(node);

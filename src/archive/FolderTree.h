@@ -25,6 +25,9 @@ public:
     // the node's element of the entry offset table, or -1 for a folder node.
     NodeId addChild(NodeId parent, std::string text, int32_t entryIndex);
     int32_t size() const;
+    // Removes the nodes added last, down to the first `size` nodes: the tree as it stood when it
+    // had that many (edited labels of the nodes kept stay as they are).
+    void truncate(int32_t size);
 
     const std::string& text(NodeId node) const;
     void setText(NodeId node, std::string text);  // an edited label

@@ -480,6 +480,19 @@ TEST_F(Writer, FilesSwappedAfterThePlanAreRefused) {
     const Parsed w(readFile(out()));
     EXPECT_EQ(w.data(0), "xxxx");
     EXPECT_EQ(w.data(2), "new");
+
+    // A file picked with its time and written again in place since, same size, same inode.
+    struct stat st{};
+    ASSERT_EQ(::stat((tree + "/B.TXT").c_str(), &st), 0);
+    ArchiveEdit picked;
+    picked.replace[1] = NewData{tree + "/B.TXT", {}, fileIdOf(st), st.st_mtim};
+    fs::remove(out());
+    WriteEditedArchive(archive_, picked, t);
+    EXPECT_EQ(Parsed(readFile(out())).data(1), "b");
+    writeFile(tree + "/B.TXT", bytes("c"));
+    const struct timespec later[2] = {{0, UTIME_OMIT}, {st.st_mtim.tv_sec + 1, st.st_mtim.tv_nsec}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, (tree + "/B.TXT").c_str(), later, 0), 0);
+    expectFailureLeavesAll([&] { WriteEditedArchive(archive_, picked, t); }, "changed", out());
 }
 
 }  // namespace
