@@ -69,6 +69,7 @@ bool FindBar::ready() const { return archive_.isOpen() && !model_.loading(); }
 void FindBar::open() {
     show();
     raise();
+    if (shownOrHidden) shownOrHidden();
     edit_->setFocus(Qt::ShortcutFocusReason);
     edit_->selectAll();
     if (ready()) {
@@ -84,8 +85,25 @@ void FindBar::closeBar() {
     pendingFirst_ = -1;
     const bool hadFocus = edit_->hasFocus();
     hide();
+    if (shownOrHidden) shownOrHidden();
     search_.clear();
     if (hadFocus) view_.setFocus(Qt::OtherFocusReason);
+}
+
+void FindBar::useNames(const ArchiveChanges* changes) {
+    search_.useNames(changes);
+    treeChanged();
+}
+
+void FindBar::treeChanged() {
+    search_.treeChanged();
+    if (isVisible() && !search_.query().empty()) search(false);
+}
+
+void FindBar::place(int left, int width) {
+    setGeometry(left, 10, width, 25);
+    edit_->setGeometry(0, 0, width, 25);
+    showStatus();
 }
 
 void FindBar::textEdited() {

@@ -7,6 +7,7 @@
 // so typing never waits for a million names.
 #include <QFrame>
 #include <QTimer>
+#include <functional>
 #include <string>
 
 #include "archive/EntrySearch.h"
@@ -30,6 +31,14 @@ public:
     void open();
     // Hides the box, stops counting and forgets the tree order (a load is about to replace it).
     void closeBar();
+    // Names from pending edits (or the archive's own when null), from the next search on.
+    void useNames(const ArchiveChanges* changes);
+    // The tree was built again: its order is taken again and a shown count made anew.
+    void treeChanged();
+    // Where the box stands in the top row (it starts at 545, 140 pixels wide).
+    void place(int left, int width);
+    // Runs after the box is shown or hidden.
+    std::function<void()> shownOrHidden;
     void findNext();
     void findPrevious();
 

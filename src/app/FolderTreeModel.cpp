@@ -48,6 +48,7 @@ QVariant FolderTreeModel::data(const QModelIndex& index, int role) const {
     const NodeId node = nodeOf(index);
     if (hidden_ || node == kNoNode) return {};
     if (role == Qt::DisplayRole || role == Qt::EditRole) return fromCp1252(tree_.text(node));
+    if (role == kMarkedRole) return marked && marked(node);
     return {};
 }
 
@@ -56,12 +57,29 @@ bool FolderTreeModel::setData(const QModelIndex& index, const QVariant& value, i
     if (hidden_ || node == kNoNode || role != Qt::EditRole) return false;
     tree_.setText(node, toCp1252(value.toString()));
     emit dataChanged(index, index, {Qt::DisplayRole, Qt::EditRole});
+    if (labelEdited) labelEdited(node);
     return true;
 }
 
 Qt::ItemFlags FolderTreeModel::flags(const QModelIndex& index) const {
     if (nodeOf(index) == kNoNode) return Qt::NoItemFlags;
     return Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsEditable;
+}
+
+void FolderTreeModel::rebuild(const std::function<void()>& change) {
+    beginResetModel();
+    try {
+        change();
+    } catch (...) {
+        endResetModel();
+        throw;
+    }
+    endResetModel();
+}
+
+void FolderTreeModel::marksChanged(const std::vector<NodeId>& nodes) {
+    for (const NodeId node : nodes)
+        if (const QModelIndex i = indexOf(node); i.isValid()) emit dataChanged(i, i, {kMarkedRole});
 }
 
 void FolderTreeModel::beginLoading() {
@@ -75,6 +93,19 @@ void FolderTreeModel::endLoading() {
     beginResetModel();
     hidden_ = false;
     endResetModel();
+}
+
+}  // namespace vorlr
+
+namespace vorlr {
+
+void MarkedItemDelegate::initStyleOption(QStyleOptionViewItem* option,
+                                         const QModelIndex& index) const {
+    QStyledItemDelegate::initStyleOption(option, index);
+    if (!index.data(FolderTreeModel::kMarkedRole).toBool()) return;
+    option->font.setBold(true);
+    option->fontMetrics = QFontMetrics(option->font);
+    option->text += QStringLiteral(" *");
 }
 
 }  // namespace vorlr

@@ -2,6 +2,9 @@
 // tvFiles' model: the folder tree shown as items without copying it. Every lookup goes
 // straight to the tree, so a million nodes cost nothing until they are scrolled into view.
 #include <QAbstractItemModel>
+#include <QStyledItemDelegate>
+#include <functional>
+#include <vector>
 
 #include "archive/FolderTree.h"
 
@@ -31,9 +34,29 @@ public:
     void endLoading();
     bool loading() const { return hidden_; }
 
+    // Nodes of changed and added entries (pending edits) answer true to kMarkedRole; the
+    // delegate draws them bold with " *" after the text, which stays the node's own.
+    static constexpr int kMarkedRole = Qt::UserRole + 1;
+    std::function<bool(NodeId)> marked;
+    // Runs after a label was edited.
+    std::function<void(NodeId)> labelEdited;
+    // The tree changes under the view: change() runs inside a reset.
+    void rebuild(const std::function<void()>& change);
+    // These nodes' marks may have changed.
+    void marksChanged(const std::vector<NodeId>& nodes);
+
 private:
     FolderTree& tree_;
     bool hidden_ = false;
+};
+
+// tvFiles' delegate: marked nodes bold, with " *" after their text.
+class MarkedItemDelegate : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+protected:
+    void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override;
 };
 
 }  // namespace vorlr

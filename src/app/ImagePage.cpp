@@ -112,7 +112,7 @@ void ImagePage::ShowKmgEntry() {
     Views views(*this);
     KmgKind kind;
     try {
-        kind = decodeKmg(state.ArchiveFile, state, views);
+        kind = decodeKmg(state.EntryFile(), state, views);
     } catch (...) {
         updateContentSize();  // the views made so far stay
         throw;
@@ -125,15 +125,15 @@ void ImagePage::ShowKmgEntry() {
 
 void ImagePage::ShowTargaEntry() {
     ViewerState& state = ctx_.state;
-    const TargaHeader header = readTargaHeader(state.ArchiveFile, state);
+    const TargaHeader header = readTargaHeader(state.EntryFile(), state);
     if (!targaDepthSupported(header.bitsPerPixel)) {
         showInformationText(unsupportedTargaText(header.bitsPerPixel), tsImage_->window());
         return;
     }
-    readTargaPrelude(state.ArchiveFile, state, header);
+    readTargaPrelude(state.EntryFile(), state, header);
     ResetImageViews();
     ImageView* first = state.ImageViewList[0];
-    decodeTargaPixels(state.ArchiveFile, state, header, first->picture());
+    decodeTargaPixels(state.EntryFile(), state, header, first->picture());
     first->pictureChanged();
     updateContentSize();
     ctx_.statusBar.setPanelText(3, targaTypeText(header.bitsPerPixel));

@@ -20,6 +20,7 @@
 
 #include <cstdio>
 
+#include "app/ArchiveEditor.h"
 #include "app/ArchiveList.h"
 #include "app/EntryPages.h"
 #include "app/ExtractRun.h"
@@ -98,6 +99,8 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent, Qt::Window | Qt::FramelessWind
 
 TForm1::~TForm1() {
     guarded([this] { FormDestroy(); }, nullptr);
+    delete editor_;  // it refers to the model and the find box
+    editor_ = nullptr;
     // The pages and the model go while the controls they refer to still exist.
     tvFiles->setModel(nullptr);
     pages_.reset();
@@ -130,6 +133,25 @@ void TForm1::buildControls() {
     PageControl1->setCurrentWidget(tsText);
     pages_->image()->afterKmgDecoded = [this] { captureBackground(); };
     findBar_ = new FindBar(paMain, *tvFiles, *model_, tree_, state.archive);
+    ArchiveEditor::Window editing{this, paMain, tvFiles, model_.get(), &tree_, &state, &work_, findBar_, {}, {}, {}};
+    editing.quietly = [this](const std::function<void()>& f) {
+        selectionAttached_ = false;
+        try {
+            f();
+        } catch (...) {
+            selectionAttached_ = true;
+            throw;
+        }
+        selectionAttached_ = true;
+    };
+    editing.showEntry = [this](NodeId node) { tvFilesChange(node); };
+    editing.load = [this](const std::string& path, bool addToList) {
+        if (addToList)
+            AddToListAndLoad(path);
+        else
+            cbFilesChange();
+    };
+    editor_ = new ArchiveEditor(editing);
     connectHandlers();
 }
 
@@ -169,6 +191,7 @@ void TForm1::buildTree() {
     tvFiles->setEditTriggers(QAbstractItemView::EditKeyPressed |
                              QAbstractItemView::SelectedClicked);
     tvFiles->setModel(model_.get());
+    tvFiles->setItemDelegate(new MarkedItemDelegate(tvFiles));
 }
 
 void TForm1::buildPages() {
@@ -209,7 +232,15 @@ void TForm1::connectHandlers() {
     connect(Button1, &QPushButton::clicked, this, [this] { guarded([this] { Button1Click(); }, this); });
     connect(buQuit, &QPushButton::clicked, this, [this] { guarded([this] { buQuitClick(); }, this); });
     connect(buStop, &QPushButton::clicked, this, [this] { guarded([this] { buStopClick(); }, this); });
-    connect(cbFiles, &QComboBox::activated, this, [this] { guarded([this] { cbFilesChange(); }, this); });
+    connect(cbFiles, &QComboBox::activated, this, [this] {
+        guarded([this] {
+            if (work_ == WindowWork::Idle && !editor_->confirmLeave()) {
+                cbFiles->setCurrentIndex(loadedItem_);  // Cancel: the list as it was
+                return;
+            }
+            cbFilesChange();
+        }, this);
+    });
     connect(tvFiles->selectionModel(), &QItemSelectionModel::currentChanged, this,
             [this](const QModelIndex& current) { selectionChanged(model_->nodeOf(current)); });
 
@@ -276,6 +307,7 @@ void TForm1::tvFilesContextMenu(const QPoint& pos) {
     QAction* extract = menu.addAction(QStringLiteral("Extract..."));
     connect(extract, &QAction::triggered, this,
             [this, node] { guarded([&] { tvFilesExtract(node); }, this); });
+    editor_->addMenuItems(menu, node);
     menu.exec(tvFiles->viewport()->mapToGlobal(pos));
 }
 
@@ -359,6 +391,11 @@ void TForm1::showEvent(QShowEvent* e) {
 }
 
 void TForm1::closeEvent(QCloseEvent* e) {
+    // A save runs to its end (its Cancel ends it early); pending changes are asked about.
+    if (work_ == WindowWork::Saving || (work_ == WindowWork::Idle && !editor_->confirmLeave())) {
+        e->ignore();
+        return;
+    }
     if (isLoading()) {
         // The loader still uses the state: stop it and close once it has returned.
         state.StopRequested = true;
@@ -394,16 +431,24 @@ void TForm1::FormActivate() {
 }
 
 void TForm1::buBrowseClick() {
+    const std::string before = currentDirectory();
     const std::optional<std::string> chosen = chooseFileToOpen(this);
     if (!chosen) return;
-    OpenArchive(*chosen);
+    if (!OpenArchive(*chosen)) setCurrentDirectory(before);
 }
 
-void TForm1::OpenArchive(const std::string& chosen) {
+bool TForm1::OpenArchive(const std::string& chosen) {
     if (!ValidateArchive(chosen)) {
         showInformationText("Not a valid vorlund packed-file!", this);
-        return;
+        return true;
     }
+    if (!editor_->confirmLeave()) return false;
+    AddToListAndLoad(chosen);
+    setCurrentDirectory(state.StartDirectory);
+    return true;
+}
+
+void TForm1::AddToListAndLoad(const std::string& chosen) {
     state.ArchiveNameList.clear();
     for (int k = 0; k < cbFiles->count(); ++k) AddArchiveName(state.ArchiveNameList, ArchiveItemName(*cbFiles, k));
     AddArchiveName(state.ArchiveNameList, chosen);
@@ -414,7 +459,6 @@ void TForm1::OpenArchive(const std::string& chosen) {
     for (int k = 0; k < cbFiles->count(); ++k)
         if (lowerAZ(ArchiveItemName(*cbFiles, k)) == wanted) cbFiles->setCurrentIndex(k);
     cbFilesChange();
-    setCurrentDirectory(state.StartDirectory);
 }
 
 void TForm1::buQuitClick() { close(); }
@@ -428,7 +472,11 @@ void TForm1::cbFilesChange() {
     const int k = cbFiles->currentIndex();
     const std::string text = k < 0 ? std::string() : ArchiveItemName(*cbFiles, k);
     if (text.empty()) return;
+    // Every way here asked about pending changes already; this is the last guard.
+    if (!editor_->confirmLeave()) return;
+    loadedItem_ = k;
     findBar_->closeBar();  // it reads the tree and the entries that the load replaces
+    editor_->archiveClosing();
 
     selectionAttached_ = false;
     model_->beginLoading();
@@ -440,6 +488,7 @@ void TForm1::cbFilesChange() {
         selectionAttached_ = false;
         model_->endLoading();
         selectionAttached_ = true;
+        editor_->archiveLoaded();
         if (closeAfterLoading_) {
             closeAfterLoading_ = false;
             close();
@@ -468,11 +517,18 @@ void TForm1::tvFilesChange(NodeId node) {
     state.CurrentEntryName = name;
     state.CurrentExtension = EntryExtension(name);
     const int32_t entry = tree_.entryIndex(node);
-    if (entry < 0 || static_cast<size_t>(entry) >= state.EntryOffsetTable.size()) return;
-    ReadEntryLocation(state, static_cast<size_t>(entry));
+    // An entry changed or added since the load shows its new bytes; it has no offset yet.
+    const bool pending = editor_->showsPending(entry);
+    if (pending) {
+        editor_->usePending(entry);
+    } else {
+        if (entry < 0 || static_cast<size_t>(entry) >= state.EntryOffsetTable.size()) return;
+        ReadEntryLocation(state, static_cast<size_t>(entry));
+    }
 
     StatusBar1->setPanelText(0, "File name: " + name);
-    StatusBar1->setPanelText(1, "Offset: $" + hex32(state.CurrentEntryOffset));
+    StatusBar1->setPanelText(1, pending ? std::string("Offset: not saved yet")
+                                        : "Offset: $" + hex32(state.CurrentEntryOffset));
     StatusBar1->setPanelText(2, "Size: $" + hex32(state.CurrentEntrySize));
     StatusBar1->setPanelText(3, "Type: not supported yet");
     if (QTimer* timer = mediaPage()->tmMedia()) timer->stop();

@@ -19,6 +19,7 @@ class QTreeView;
 
 namespace vorlr {
 
+class ArchiveEditor;
 class EntryPages;
 class FindBar;
 class FolderTreeModel;
@@ -46,8 +47,9 @@ public:
     void cbFilesChange();
     void tvFilesChange(NodeId node);
     void Button1Click();
-    // Browse's work once a file name is chosen (Browse and a dropped file).
-    void OpenArchive(const std::string& chosen);
+    // Browse's work once a file name is chosen (Browse and a dropped file). False when the
+    // question about pending changes was answered with Cancel (nothing changed then).
+    bool OpenArchive(const std::string& chosen);
     // "Extract...": asks for a folder and writes the node's entry and every entry below it
     // there under their stored paths.
     void tvFilesExtract(NodeId node);
@@ -79,6 +81,7 @@ public:
     FolderTree& tree() { return tree_; }
     FolderTreeModel* treeModel() const { return model_.get(); }
     FindBar* findBar() const { return findBar_; }
+    ArchiveEditor* editor() const { return editor_; }
     WindowWork work() const { return work_; }
     bool isLoading() const { return work_ == WindowWork::Loading; }
     // Decides when FormActivate runs and counts its runs.
@@ -109,6 +112,8 @@ private:
     void buildShortcuts();
     void tvFilesContextMenu(const QPoint& pos);
     NodeId selectedNode() const;
+    // The chosen archive joins the drop-down list (kept sorted, as Browse keeps it) and loads.
+    void AddToListAndLoad(const std::string& chosen);
 
     FolderTree tree_;
     std::unique_ptr<FolderTreeModel> model_;
@@ -119,6 +124,8 @@ private:
     bool backgroundErrorShown_ = false;
     bool destroyed_ = false;
     FindBar* findBar_ = nullptr;  // Ctrl+F
+    ArchiveEditor* editor_ = nullptr;
+    int loadedItem_ = -1;  // the drop-down item loaded last
     WindowActivation* activation_ = nullptr;
 };
 

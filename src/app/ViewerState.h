@@ -2,6 +2,7 @@
 // The main window's private state shared by its handlers and pages. The decoder state (work
 // buffer, palette, image size) is its base: the window keeps one for its lifetime.
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -24,6 +25,9 @@ struct ViewerState : DecoderState {
     // The open archive's one read position, shared as the window has always shared it:
     // selecting an entry moves it to the entry's data, and the viewers read on from there.
     ArchiveReader ArchiveFile{archive};
+    // While an entry not saved yet is selected: its bytes, which the viewers read instead.
+    std::unique_ptr<ByteSource> PendingFile;
+    ByteSource& EntryFile() { return PendingFile ? *PendingFile : ArchiveFile; }
     std::vector<int32_t> EntryOffsetTable;
     int32_t CurrentEntryOffset = 0;
     int32_t CurrentEntrySize = 0;
@@ -44,5 +48,9 @@ void ExtractEntry(ViewerState& state, const std::string& fileName);
 // CurrentEntrySize as loaded, then the archive's position moved to the data ("I/O error 131"
 // for a negative offset, with both already set).
 void ReadEntryLocation(ViewerState& state, size_t index);
+
+// Makes an entry not saved yet current: its bytes read from source's first byte on, its size,
+// no offset.
+void UsePendingEntry(ViewerState& state, std::unique_ptr<ByteSource> source, int64_t size);
 
 }  // namespace vorlr

@@ -161,7 +161,10 @@ bool ArchiveChanges::sameBytes(ByteSource& a, ByteSource& b, int64_t size) const
 
 bool ArchiveChanges::holds(EntryId id, const PendingData& candidate) const {
     if (!present(id) || size(id) != candidate.size()) return false;
-    if (const DataRef own = data(id); own.get() == &candidate) return true;
+    const DataRef own = data(id);
+    if (own.get() == &candidate) return true;
+    // A picked file written since no longer tells what was picked: taking it again is a change.
+    if (own && !own->changedSincePicked().empty()) return false;
     const std::unique_ptr<ByteSource> a = open(id);
     return sameBytes(*a, *candidate.open(), candidate.size());
 }
@@ -185,6 +188,19 @@ std::optional<EntryId> ArchiveChanges::find(std::string_view wanted) const {
     for (EntryId id = endId() - 1; id >= 0; --id)
         if (present(id) && name(id) == wanted) return id;
     return std::nullopt;
+}
+
+std::vector<std::optional<EntryId>> ArchiveChanges::findEach(
+    const std::vector<std::string>& names) const {
+    std::vector<std::optional<EntryId>> found(names.size());
+    std::unordered_map<std::string_view, std::vector<size_t>> wanted;
+    for (size_t k = 0; k < names.size(); ++k) wanted[names[k]].push_back(k);
+    for (EntryId id = 0; id < endId(); ++id) {
+        if (!present(id)) continue;
+        if (auto it = wanted.find(name(id)); it != wanted.end())
+            for (const size_t k : it->second) found[k] = id;
+    }
+    return found;
 }
 
 std::string ArchiveChanges::nameProblem(std::string_view name,
@@ -347,7 +363,20 @@ ArchiveChanges::Outcome ArchiveChanges::redo() {
     return out;
 }
 
-void ArchiveChanges::discard() {
+ArchiveChanges::Outcome ArchiveChanges::discard() {
+    Outcome out;
+    for (const auto& [id, st] : sources_) {
+        out.touched.push_back(id);
+        if (!st.present || st.name)
+            if (!out.treeFrom || id < *out.treeFrom) out.treeFrom = id;
+    }
+    for (EntryId id = sourceCount_; id < endId(); ++id) {
+        if (!present(id)) continue;
+        out.touched.push_back(id);
+        if (!out.treeFrom || id < *out.treeFrom) out.treeFrom = id;
+    }
+    std::sort(out.touched.begin(), out.touched.end());
+    out.made = !out.touched.empty() || !undo_.empty() || !redo_.empty();
     std::fill(flags_.begin(), flags_.end(), 0);
     sources_.clear();
     added_.clear();
@@ -355,6 +384,7 @@ void ArchiveChanges::discard() {
     redo_.clear();
     changed_ = 0;
     present_ = static_cast<size_t>(sourceCount_);
+    return out;
 }
 
 ArchiveEdit ArchiveChanges::toEdit() const {

@@ -93,6 +93,8 @@ public:
     bool holds(EntryId id, const PendingData& data) const;
     // The last present entry with this stored name (the one a file of that name stands for).
     std::optional<EntryId> find(std::string_view name) const;
+    // The same for many names in one pass over the entries.
+    std::vector<std::optional<EntryId>> findEach(const std::vector<std::string>& names) const;
     // Why an entry (other than except) may not be stored under name, or "": empty, 200 bytes or
     // more, a name extraction would skip, a name another entry has.
     std::string nameProblem(std::string_view name, std::optional<EntryId> except) const;
@@ -121,7 +123,7 @@ public:
     Outcome undo();
     Outcome redo();
     // Back to the loaded archive, with no steps to undo or redo.
-    void discard();
+    Outcome discard();
 
     // The edit for the writer. Raises Error naming every picked file that changed since.
     ArchiveEdit toEdit() const;

@@ -465,6 +465,7 @@ void write(const Source& s, const ArchiveEdit& edit, const WriteTarget& target) 
     progress(written);
 
     file.commit([&] {
+        if (target.beforeCommit) target.beforeCommit();
         if (!s.archive) return;
         checkUnchanged(s, s.archive->path());
         if (target.inPlace && target.backup) keepBackup(file.target(), s.fd, s.seen.st_size);

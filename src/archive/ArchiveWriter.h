@@ -49,6 +49,9 @@ struct WriteTarget {
     // Called as the archive is written, with the bytes written so far and the archive's whole
     // size (progress; tests use it to fail or die midway).
     std::function<void(int64_t written, int64_t total)> progress;
+    // Called once the new archive is flushed, right before it takes the target's place; it may
+    // raise to give up (a Cancel that came during the flush), leaving the target as it was.
+    std::function<void()> beforeCommit;
 };
 
 // Checks the edit against the source: indexes, names (1 to 199 bytes, no zero byte), that an

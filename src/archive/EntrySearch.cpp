@@ -69,6 +69,19 @@ bool EntryQuery::matches(std::string_view name) const {
 EntrySearch::EntrySearch(const FolderTree& tree, const Archive& archive)
     : tree_(tree), archive_(archive) {}
 
+void EntrySearch::useNames(const ArchiveChanges* changes) {
+    changes_ = changes;
+    orderOf_ = 0;
+}
+
+size_t EntrySearch::entryCount() const {
+    return changes_ ? static_cast<size_t>(changes_->endId()) : archive_.entryCount();
+}
+
+std::string_view EntrySearch::nameOf(size_t entry) const {
+    return changes_ ? changes_->name(static_cast<EntryId>(entry)) : archive_.entry(entry).name;
+}
+
 void EntrySearch::clear() {
     bits_ = {};
     query_ = EntryQuery();
@@ -77,7 +90,7 @@ void EntrySearch::clear() {
 }
 
 void EntrySearch::takeTreeOrder() {
-    const size_t entries = archive_.entryCount();
+    const size_t entries = entryCount();
     rankOfEntry_.assign(entries, -1);
     nodeAt_.clear();
     entryAt_.clear();
@@ -95,7 +108,7 @@ void EntrySearch::takeTreeOrder() {
 
 void EntrySearch::prepare() {
     if (orderOf_ != archive_.generation() || orderNodes_ != tree_.size() ||
-        rankOfEntry_.size() != archive_.entryCount())
+        rankOfEntry_.size() != entryCount())
         takeTreeOrder();
 }
 
@@ -112,7 +125,7 @@ bool EntrySearch::scan(size_t entries) {
         rankOfEntry_.size() - scanned_ < entries ? rankOfEntry_.size() : scanned_ + entries;
     for (size_t e = scanned_; e < end; ++e) {
         const int32_t rank = rankOfEntry_[e];
-        if (rank < 0 || !query_.matches(archive_.entry(e).name)) continue;
+        if (rank < 0 || !query_.matches(nameOf(e))) continue;
         bits_[static_cast<size_t>(rank) >> 6] |= uint64_t{1} << (rank & 63);
         ++count_;
     }
@@ -133,7 +146,7 @@ TreePlace EntrySearch::placeOf(NodeId node) const {
 }
 
 bool EntrySearch::matchesRank(int32_t rank) const {
-    return query_.matches(archive_.entry(static_cast<size_t>(entryAt_[rank])).name);
+    return query_.matches(nameOf(static_cast<size_t>(entryAt_[rank])));
 }
 
 bool EntrySearch::isMatch(int32_t rank) const {

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "archive/Archive.h"
+#include "archive/ArchiveChanges.h"
 #include "archive/FolderTree.h"
 
 namespace vorlr {
@@ -49,6 +50,12 @@ public:
 
     EntrySearch(const FolderTree& tree, const Archive& archive);
 
+    // Names as pending edits have them (entries added, renamed, deleted), or the archive's own
+    // when null. The tree order is taken again.
+    void useNames(const ArchiveChanges* changes);
+    // The tree was built again (pending edits): its order is taken again by the next query.
+    void treeChanged() { orderOf_ = 0; }
+
     // Forgets the query and its matches.
     void clear();
     // Takes the tree order now when there is none of this load (start() would).
@@ -79,12 +86,15 @@ public:
 
 private:
     void takeTreeOrder();
+    size_t entryCount() const;
+    std::string_view nameOf(size_t entry) const;
     bool matchesRank(int32_t rank) const;
     int32_t nextSet(int32_t from, int32_t to) const;  // first set bit in [from, to), or -1
     int32_t prevSet(int32_t from, int32_t to) const;  // last set bit in [from, to), or -1
 
     const FolderTree& tree_;
     const Archive& archive_;
+    const ArchiveChanges* changes_ = nullptr;
     uint64_t orderOf_ = 0;              // the archive's generation the order was taken at; 0: none
     int32_t orderNodes_ = 0;            // and the tree's size then
     std::vector<int32_t> rankOfEntry_;  // per entry: its rank, or -1

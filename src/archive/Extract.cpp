@@ -21,7 +21,9 @@ static_assert(kBlock == 16384);
 // would have left them. Returns -1, having changed nothing, when the kernel cannot copy
 // between these two files.
 int64_t copyInKernel(const EntryCopy& copy, int fd) {
-    ArchiveReader& archive = copy.archive;
+    auto* reader = dynamic_cast<ArchiveReader*>(&copy.archive);
+    if (!reader) return -1;
+    ArchiveReader& archive = *reader;
     const int64_t size = copy.remaining;
     const int64_t start = archive.position();
     loff_t in = start;
@@ -80,10 +82,15 @@ int64_t CopyEntryToFile(const EntryCopy& copy, int fd) {
 
 void ExtractEntry(const EntryCopy& copy, const std::string& fileName, HeadBytesArray& HeadBytes) {
     // Truncating the open archive itself (an archive named like a scratch file) would destroy it.
-    const Archive& archive = copy.archive.archive();
-    if (archive.isOpen()) {
+    // Likewise a picked file that an entry not saved yet is read from.
+    int sourceFd = -1;
+    if (const auto* reader = dynamic_cast<const ArchiveReader*>(&copy.archive))
+        sourceFd = reader->archive().fd();
+    else if (const auto* file = dynamic_cast<const RuntimeFile*>(&copy.archive))
+        sourceFd = file->fd();
+    if (sourceFd >= 0) {
         const auto target = fileIdOf(fileName);
-        if (target && target == fileIdOf(archive.fd())) throwFileError(kAccessDenied);
+        if (target && target == fileIdOf(sourceFd)) throwFileError(kAccessDenied);
     }
     RuntimeFile out;
     out.create(fileName);

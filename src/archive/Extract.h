@@ -13,7 +13,7 @@ namespace vorlr {
 // bytes still to copy (brought down to 0), and the buffer the bytes pass through. The window
 // keeps all three between selections; the tool makes fresh ones per entry.
 struct EntryCopy {
-    ArchiveReader& archive;
+    ByteSource& archive;  // an ArchiveReader, or the bytes of an entry not saved yet
     int32_t& remaining;  // CurrentEntrySize
     WorkBufferBytes& WorkBuffer;
 };

@@ -4,10 +4,12 @@
 #include <QCheckBox>
 #include <QFileDialog>
 #include <QGridLayout>
+#include <QInputDialog>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScreen>
 
+#include <algorithm>
 #include <filesystem>
 
 #include "platform/Errors.h"
@@ -62,6 +64,80 @@ public:
             return std::nullopt;
         return ExtractTarget{dialog.selectedFiles().first().toLocal8Bit().toStdString(),
                              convert->isChecked()};
+    }
+    std::vector<std::string> getFilesToAdd(QWidget* parent, const std::string& title,
+                                           bool several) override {
+        QFileDialog dialog(parent, fromCp1252(title));
+        dialog.setFileMode(several ? QFileDialog::ExistingFiles : QFileDialog::ExistingFile);
+        dialog.setAcceptMode(QFileDialog::AcceptOpen);
+        dialog.setOption(QFileDialog::DontUseNativeDialog);
+        dialog.setSizeGripEnabled(true);
+        std::vector<std::string> files;
+        if (dialog.exec() != QDialog::Accepted) return files;
+        for (const QString& f : dialog.selectedFiles()) files.push_back(f.toLocal8Bit().toStdString());
+        return files;
+    }
+    std::optional<std::string> getFolderToAdd(QWidget* parent) override {
+        QFileDialog dialog(parent, QStringLiteral("Add folder"));
+        dialog.setFileMode(QFileDialog::Directory);
+        dialog.setOptions(QFileDialog::ShowDirsOnly | QFileDialog::DontUseNativeDialog);
+        if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+            return std::nullopt;
+        return dialog.selectedFiles().first().toLocal8Bit().toStdString();
+    }
+    std::optional<std::string> getSaveArchiveName(QWidget* parent,
+                                                  const std::string& suggested) override {
+        QFileDialog dialog(parent, QStringLiteral("Save archive as"));
+        dialog.setFileMode(QFileDialog::AnyFile);
+        dialog.setAcceptMode(QFileDialog::AcceptSave);
+        dialog.setOption(QFileDialog::DontUseNativeDialog);
+        dialog.setSizeGripEnabled(true);
+        if (!suggested.empty()) dialog.selectFile(QString::fromLocal8Bit(suggested.c_str()));
+        if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+            return std::nullopt;
+        return dialog.selectedFiles().first().toLocal8Bit().toStdString();
+    }
+    std::optional<std::string> getText(QWidget* parent, const std::string& title,
+                                       const std::string& label,
+                                       const std::string& initial) override {
+        QInputDialog dialog(parent);
+        dialog.setWindowTitle(fromCp1252(title));
+        dialog.setLabelText(fromCp1252(label));
+        dialog.setTextValue(fromCp1252(initial));
+        dialog.resize(std::max(dialog.sizeHint().width(), 420), dialog.sizeHint().height());
+        if (dialog.exec() != QDialog::Accepted) return std::nullopt;
+        return toCp1252(dialog.textValue());
+    }
+    std::optional<int> getNumber(QWidget* parent, const std::string& title,
+                                 const std::string& label, int count, int initial) override {
+        QInputDialog dialog(parent);
+        dialog.setWindowTitle(fromCp1252(title));
+        dialog.setLabelText(fromCp1252(label));
+        dialog.setInputMode(QInputDialog::IntInput);
+        dialog.setIntRange(0, std::max(count - 1, 0));
+        dialog.setIntValue(initial);
+        if (dialog.exec() != QDialog::Accepted) return std::nullopt;
+        return dialog.intValue();
+    }
+    int ask(QWidget* parent, const std::string& title, const std::string& text,
+            const std::vector<std::string>& buttons, int defaultButton, int escapeButton) override {
+        QMessageBox box(QMessageBox::Question, fromCp1252(title), fromCp1252(text),
+                        QMessageBox::NoButton, parent);
+        std::vector<QPushButton*> made;
+        for (size_t k = 0; k < buttons.size(); ++k) {
+            // Roles only place the buttons; the answer is which one was pressed.
+            const auto role = static_cast<int>(k) == escapeButton ? QMessageBox::RejectRole
+                                                                  : QMessageBox::AcceptRole;
+            made.push_back(box.addButton(fromCp1252(buttons[k]), role));
+        }
+        if (defaultButton >= 0 && defaultButton < static_cast<int>(made.size()))
+            box.setDefaultButton(made[static_cast<size_t>(defaultButton)]);
+        if (escapeButton >= 0 && escapeButton < static_cast<int>(made.size()))
+            box.setEscapeButton(made[static_cast<size_t>(escapeButton)]);
+        box.exec();
+        for (size_t k = 0; k < made.size(); ++k)
+            if (box.clickedButton() == made[k]) return static_cast<int>(k);
+        return escapeButton;
     }
 };
 

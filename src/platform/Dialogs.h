@@ -5,6 +5,7 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 class QWidget;
 
@@ -32,6 +33,44 @@ public:
     virtual std::optional<ExtractTarget> getExtractTarget(QWidget* parent) {
         (void)parent;
         return std::nullopt;
+    }
+    // Existing files for the archive's edits (one for Replace..., several for Add files...), as
+    // 8-bit paths; empty when cancelled. The current directory is left alone.
+    virtual std::vector<std::string> getFilesToAdd(QWidget* parent, const std::string& title,
+                                                   bool several) {
+        (void)parent, (void)title, (void)several;
+        return {};
+    }
+    // An existing folder ("Add folder..."); nullopt when cancelled.
+    virtual std::optional<std::string> getFolderToAdd(QWidget* parent) {
+        (void)parent;
+        return std::nullopt;
+    }
+    // The file "Save archive as..." writes; nullopt when cancelled.
+    virtual std::optional<std::string> getSaveArchiveName(QWidget* parent,
+                                                          const std::string& suggested) {
+        (void)parent, (void)suggested;
+        return std::nullopt;
+    }
+    // A line of text, starting as initial (8-bit); nullopt when cancelled.
+    virtual std::optional<std::string> getText(QWidget* parent, const std::string& title,
+                                               const std::string& label,
+                                               const std::string& initial) {
+        (void)parent, (void)title, (void)label, (void)initial;
+        return std::nullopt;
+    }
+    // A number from 0 to count - 1, starting at initial; nullopt when cancelled.
+    virtual std::optional<int> getNumber(QWidget* parent, const std::string& title,
+                                         const std::string& label, int count, int initial) {
+        (void)parent, (void)title, (void)label, (void)count, (void)initial;
+        return std::nullopt;
+    }
+    // A question with buttons: the index of the one chosen. Enter takes defaultButton, Escape
+    // (or closing the box) escapeButton.
+    virtual int ask(QWidget* parent, const std::string& title, const std::string& text,
+                    const std::vector<std::string>& buttons, int defaultButton, int escapeButton) {
+        (void)parent, (void)title, (void)text, (void)buttons, (void)defaultButton;
+        return escapeButton;
     }
 };
 

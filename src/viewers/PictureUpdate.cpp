@@ -10,6 +10,7 @@
 
 #include "platform/Errors.h"
 #include "platform/PictureReader.h"
+#include "platform/Text.h"
 #include "viewers/PictureEncoder.h"
 #include "viewers/PictureExport.h"
 
@@ -121,6 +122,36 @@ std::vector<uint8_t> EncodePictureInto(const Archive& archive, size_t index, Bit
         throw Error("the entry holds sub-images 0 to " + std::to_string(pictures.pictures.size() - 1));
     pictures.pictures[subImage] = std::move(picture);
     return EncodePicturesLike(pictures.pictures, kindOf(entry), entryBytes(archive, entry));
+}
+
+std::optional<size_t> SubImageNamed(const std::string& fileName, std::string_view stem) {
+    const size_t slash = fileName.find_last_of('/');
+    const std::string base = fileName.substr(slash == std::string::npos ? 0 : slash + 1);
+    const size_t underscore = base.find_last_of('_'), dot = base.find_last_of('.');
+    if (underscore == std::string::npos || dot == std::string::npos || dot <= underscore + 1 ||
+        dot - underscore - 1 > 4 || base.find_first_not_of("0123456789", underscore + 1) != dot)
+        return std::nullopt;
+    if (lowerAZ(base.substr(0, underscore)) != lowerAZ(std::string(stem))) return std::nullopt;
+    const std::string ext = lowerAZ(base.substr(dot));
+    if (ext != ".png" && ext != ".bmp") return std::nullopt;
+    return std::stoul(base.substr(underscore + 1, dot - underscore - 1));
+}
+
+EntryPictures DecodePicturesOf(ByteSource& source, EntryKind format) {
+    BufferedByteSource buffered(source);
+    return DecodeEntryPictures(buffered, format);
+}
+
+std::optional<std::vector<uint8_t>> ReplacePicture(EntryPictures pictures,
+                                                   const std::vector<uint8_t>& model,
+                                                   EntryKind format, Bitmap24 picture,
+                                                   size_t subImage) {
+    if (pictures.pictures.empty()) throw Error("the entry holds no picture");
+    if (subImage >= pictures.pictures.size())
+        throw Error("the entry holds sub-images 0 to " + std::to_string(pictures.pictures.size() - 1));
+    if (samePicture(picture, pictures.pictures[subImage])) return std::nullopt;
+    pictures.pictures[subImage] = std::move(picture);
+    return EncodePicturesLike(pictures.pictures, format, model);
 }
 
 UpdatePictures PictureUpdateSupport(int workers) {

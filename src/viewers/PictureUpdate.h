@@ -2,10 +2,14 @@
 // The pictures side of `qar update`: picture files exported by `extract --convert` judged against
 // their .kmg or .tga entries, and changed ones encoded like the entry.
 #include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
 #include <vector>
 
 #include "archive/FolderUpdate.h"
 #include "platform/Bitmap24.h"
+#include "viewers/PictureExport.h"
 
 namespace vorlr {
 
@@ -19,5 +23,20 @@ UpdatePictures PictureUpdateSupport(int workers);
 // raises Error.
 std::vector<uint8_t> EncodePictureInto(const Archive& archive, size_t index, Bitmap24 picture,
                                        size_t subImage);
+
+// The number N of a picture file named STEM_N.png or STEM_N.bmp (as extraction names the
+// sub-images of a palette KMG), when STEM is stem (letters A-Z in either case).
+std::optional<size_t> SubImageNamed(const std::string& fileName, std::string_view stem);
+
+// The pictures an entry's bytes hold, read through source from its first byte on.
+EntryPictures DecodePicturesOf(ByteSource& source, EntryKind format);
+
+// An entry's pictures with picture in the place of sub-image subImage, encoded like the entry's
+// bytes model (format as its name says); nullopt when that sub-image has these very pixels and
+// transparency already. A subImage the entry does not hold raises Error.
+std::optional<std::vector<uint8_t>> ReplacePicture(EntryPictures pictures,
+                                                   const std::vector<uint8_t>& model,
+                                                   EntryKind format, Bitmap24 picture,
+                                                   size_t subImage);
 
 }  // namespace vorlr

@@ -88,7 +88,7 @@ protected:
         QTimer::singleShot(0, &f, [&] {
             auto* menu = f.findChild<QMenu*>();
             ASSERT_NE(menu, nullptr);
-            ASSERT_EQ(menu->actions().size(), 1);
+            ASSERT_GE(menu->actions().size(), 1);  // the editing commands follow it
             EXPECT_EQ(menu->actions().front()->text(), QStringLiteral("Extract..."));
             menu->setActiveAction(menu->actions().front());
             chosen = true;

@@ -1,0 +1,543 @@
+#include "app/ArchiveEditor.h"
+
+#include <QFrame>
+#include <QLabel>
+#include <QMenu>
+#include <QPushButton>
+#include <QShortcut>
+#include <QTreeView>
+
+#include <algorithm>
+#include <cerrno>
+
+#include "app/FindBar.h"
+#include "app/FolderTreeModel.h"
+#include "app/SaveRun.h"
+#include "app/ViewerState.h"
+#include "archive/EntryKind.h"
+#include "archive/Pack.h"
+#include "platform/Dialogs.h"
+#include "platform/Errors.h"
+#include "platform/PictureReader.h"
+#include "platform/Text.h"
+#include "viewers/PictureUpdate.h"
+
+namespace vorlr {
+
+namespace {
+
+// Pictures are read whole to be encoded again; no game picture comes near this.
+constexpr int64_t kPictureLimit = int64_t{1} << 30;
+
+QString menuText(const std::string& text) {
+    return fromCp1252(text).replace(QLatin1Char('&'), QStringLiteral("&&"));
+}
+
+std::string baseName(const std::string& path) {
+    const size_t slash = path.find_last_of('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+std::string counted(size_t n, const char* one, const char* many) {
+    return std::to_string(n) + " " + (n == 1 ? one : many);
+}
+
+bool sameFile(const struct stat& a, const struct stat& b) {
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+bool sameState(const struct stat& a, const struct stat& b) {
+    return sameFile(a, b) && a.st_size == b.st_size && a.st_mtim.tv_sec == b.st_mtim.tv_sec &&
+           a.st_mtim.tv_nsec == b.st_mtim.tv_nsec;
+}
+
+EntryKind kindOfName(std::string_view name) {
+    const std::string_view node = NodeNameOf(name);
+    return EntryKindOf(EntryExtension(node), node);
+}
+
+}  // namespace
+
+ArchiveEditor::ArchiveEditor(const Window& window) : QObject(window.form), w_(window) {
+    w_.model->marked = [this](NodeId node) {
+        return changes_ && changes_->marked(w_.tree->entryIndex(node));
+    };
+    w_.model->labelEdited = [this](NodeId) { labelsEdited_ = true; };
+    w_.findBar->shownOrHidden = [this] { refreshBar(); };
+    connect(w_.tvFiles, &QTreeView::expanded, this,
+            [this](const QModelIndex& i) { expanded_.insert(w_.model->nodeOf(i)); });
+    connect(w_.tvFiles, &QTreeView::collapsed, this,
+            [this](const QModelIndex& i) { expanded_.erase(w_.model->nodeOf(i)); });
+
+    // The bar in the top row, right of where the hidden "Testing" button stands. While the find
+    // box is open the bar keeps its buttons and the box takes the place of the count.
+    bar_ = new QFrame(w_.paMain);
+    bar_->setObjectName(QStringLiteral("paChanges"));
+    bar_->setFrameStyle(QFrame::NoFrame);
+    bar_->setGeometry(440, 10, 245, 25);
+    barSave_ = new QPushButton(QStringLiteral("Save archive"), bar_);
+    barSave_->setObjectName(QStringLiteral("buSaveArchive"));
+    barSave_->setGeometry(0, 0, 76, 25);
+    barSave_->setAutoDefault(false);
+    barSave_->setToolTip(QStringLiteral("Write the changes into the archive (Ctrl+Shift+S)"));
+    barDiscard_ = new QPushButton(QStringLiteral("Discard"), bar_);
+    barDiscard_->setObjectName(QStringLiteral("buDiscard"));
+    barDiscard_->setGeometry(78, 0, 52, 25);
+    barDiscard_->setAutoDefault(false);
+    barDiscard_->setToolTip(QStringLiteral("Forget every unsaved change"));
+    barLabel_ = new QLabel(bar_);
+    barLabel_->setObjectName(QStringLiteral("laChanges"));
+    barLabel_->setGeometry(134, 0, 111, 25);
+    bar_->hide();
+    connect(barSave_, &QPushButton::clicked, this, [this] { guarded([this] { saveArchive(); }, w_.form); });
+    connect(barDiscard_, &QPushButton::clicked, this, [this] { guarded([this] { discardChanges(); }, w_.form); });
+
+    // The keys belong to the main panel, as the window's others do, and act on the current node.
+    auto key = [this](const QKeySequence& seq, std::function<void()> run) {
+        auto* s = new QShortcut(seq, w_.paMain);
+        s->setContext(Qt::WindowShortcut);
+        s->setAutoRepeat(false);
+        connect(s, &QShortcut::activated, this, [this, run] { guarded(run, w_.form); });
+    };
+    key(QKeySequence(Qt::CTRL | Qt::Key_R), [this] { replaceEntry(currentNode()); });
+    key(QKeySequence(Qt::Key_Insert), [this] { addFiles(currentNode()); });
+    key(QKeySequence(Qt::SHIFT | Qt::Key_F2), [this] { renameEntry(currentNode()); });
+    key(QKeySequence(Qt::Key_Delete), [this] { deleteNode(currentNode()); });
+    key(QKeySequence(Qt::CTRL | Qt::Key_Z), [this] { undo(); });
+    key(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z), [this] { redo(); });
+    key(QKeySequence(Qt::CTRL | Qt::Key_Y), [this] { redo(); });
+    key(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S), [this] { saveArchive(); });
+    key(QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_S), [this] { saveArchiveAs(); });
+}
+
+ArchiveEditor::~ArchiveEditor() {
+    w_.model->marked = nullptr;
+    w_.model->labelEdited = nullptr;
+    w_.findBar->shownOrHidden = nullptr;
+}
+
+void ArchiveEditor::archiveClosing() {
+    w_.findBar->useNames(nullptr);
+    view_.reset();
+    changes_.reset();
+    expanded_.clear();
+    labelsEdited_ = false;
+    refreshBar();
+}
+
+void ArchiveEditor::archiveLoaded() {
+    archiveClosing();
+    const ViewerState& state = *w_.state;
+    const Archive& archive = state.archive;
+    // A stopped load leaves entries unread, and the writer needs them all.
+    if (!archive.isOpen() || archive.entryCount() == 0 ||
+        archive.entryCount() != state.EntryOffsetTable.size() || ::fstat(archive.fd(), &loaded_) != 0)
+        return;
+    changes_ = std::make_unique<ArchiveChanges>(archive);
+    view_ = std::make_unique<PendingTree>(*w_.tree, *changes_);
+    view_->loaded();
+    w_.findBar->useNames(changes_.get());
+}
+
+bool ArchiveEditor::ready(bool report) const {
+    if (*w_.work != WindowWork::Idle) return false;
+    if (changes_) return true;
+    const ViewerState& state = *w_.state;
+    if (report && state.archive.isOpen() && state.archive.entryCount() < state.EntryOffsetTable.size())
+        showInformationText("The loading of this archive was stopped: load it again to its end to "
+                            "change it.",
+                            w_.form);
+    return false;
+}
+
+NodeId ArchiveEditor::currentNode() const { return w_.model->nodeOf(w_.tvFiles->currentIndex()); }
+
+bool ArchiveEditor::showsPending(int32_t entry) const {
+    return changes_ && changes_->present(entry) && changes_->data(entry) != nullptr;
+}
+
+void ArchiveEditor::usePending(int32_t entry) {
+    UsePendingEntry(*w_.state, changes_->open(entry), changes_->size(entry));
+}
+
+std::vector<std::string> ArchiveEditor::pathOf(NodeId node) const {
+    std::vector<std::string> path;
+    for (NodeId n = node; n != kNoNode; n = w_.tree->parent(n)) path.push_back(w_.tree->text(n));
+    std::reverse(path.begin(), path.end());
+    return path;
+}
+
+NodeId ArchiveEditor::nodeAtPath(const std::vector<std::string>& path) const {
+    NodeId at = kNoNode;
+    for (const std::string& segment : path) {
+        NodeId found = kNoNode;
+        for (int32_t r = 0, n = w_.tree->childCount(at); r < n; ++r)
+            if (const NodeId c = w_.tree->child(at, r); w_.tree->text(c) == segment) {
+                found = c;
+                break;
+            }
+        if (found == kNoNode) return at == kNoNode ? kNoNode : at;  // as deep as it still goes
+        at = found;
+    }
+    return at;
+}
+
+std::string ArchiveEditor::folderPathOf(NodeId node) const {
+    if (node < 0 || node >= w_.tree->size()) return {};
+    const NodeId folder = w_.tree->hasChildren(node) ? node : w_.tree->parent(node);
+    std::string path;
+    for (const std::string& segment : pathOf(folder)) path += (path.empty() ? "" : "\\") + segment;
+    return path;
+}
+
+std::string ArchiveEditor::labelFor(const char* verb, int32_t entry) const {
+    return std::string(verb) + " " + std::string(changes_->name(entry));
+}
+
+void ArchiveEditor::addMenuItems(QMenu& menu, NodeId node) {
+    const bool can = ready(false);
+    const bool any = node >= 0 && node < w_.tree->size();
+    const bool file = any && !w_.tree->hasChildren(node) && w_.tree->entryIndex(node) >= 0;
+    auto item = [&](const QString& text, const QKeySequence& keys, bool enabled,
+                    std::function<void()> run) {
+        QAction* a = menu.addAction(text);
+        a->setEnabled(enabled);
+        if (!keys.isEmpty()) {
+            a->setShortcut(keys);
+            a->setShortcutContext(Qt::WidgetShortcut);  // shown here; the window's keys act
+        }
+        connect(a, &QAction::triggered, this, [this, run] { guarded(run, w_.form); });
+    };
+    item(QStringLiteral("Replace..."), QKeySequence(Qt::CTRL | Qt::Key_R), can && file,
+         [this, node] { replaceEntry(node); });
+    item(QStringLiteral("Add files..."), QKeySequence(Qt::Key_Insert), can,
+         [this, node] { addFiles(node); });
+    item(QStringLiteral("Add folder..."), {}, can, [this, node] { addFolder(node); });
+    item(QStringLiteral("Rename..."), QKeySequence(Qt::SHIFT | Qt::Key_F2), can && file,
+         [this, node] { renameEntry(node); });
+    item(QStringLiteral("Delete"), QKeySequence(Qt::Key_Delete), can && any,
+         [this, node] { deleteNode(node); });
+    menu.addSeparator();
+    const bool undoable = can && changes_->canUndo(), redoable = can && changes_->canRedo();
+    item(undoable ? menuText("Undo " + changes_->undoLabel()) : QStringLiteral("Undo"),
+         QKeySequence(Qt::CTRL | Qt::Key_Z), undoable, [this] { undo(); });
+    item(redoable ? menuText("Redo " + changes_->redoLabel()) : QStringLiteral("Redo"),
+         QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z), redoable, [this] { redo(); });
+    menu.addSeparator();
+    item(QStringLiteral("Save archive"), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S),
+         can && pending(), [this] { saveArchive(); });
+    item(QStringLiteral("Save archive as..."), QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_S), can,
+         [this] { saveArchiveAs(); });
+    item(QStringLiteral("Discard changes"), {}, can && pending(), [this] { discardChanges(); });
+}
+
+// A picture file for a .kmg or .tga entry is encoded like it; any other file is taken as it is.
+DataRef ArchiveEditor::replacementFor(int32_t entry, const std::string& file, bool ask,
+                                      std::optional<size_t> subImage) {
+    const std::string name(changes_->name(entry));
+    const EntryKind kind = kindOfName(name);
+    if ((kind != EntryKind::Kmg && kind != EntryKind::Targa) || !IsPictureFile(file))
+        return PendingData::fromFile(file);
+    try {
+        Bitmap24 picture = ReadPictureFile(file);
+        EntryPictures pictures = DecodePicturesOf(*changes_->open(entry), kind);
+        size_t at = subImage.value_or(0);
+        const size_t count = pictures.pictures.size();
+        if (!subImage && count > 1) {
+            const std::string node(NodeNameOf(name));
+            const std::string stem = node.substr(0, node.find('.'));
+            if (const auto n = SubImageNamed(file, stem); n && *n < count) {
+                at = *n;
+            } else if (ask) {
+                const std::optional<int> chosen = dialogs().getNumber(
+                    w_.form, "Replace", "Which sub-image of " + name + " (0 to " +
+                                             std::to_string(count - 1) + ") does " +
+                                             baseName(file) + " replace?",
+                    static_cast<int>(count), 0);
+                if (!chosen) return nullptr;
+                at = static_cast<size_t>(*chosen);
+            }
+        }
+        std::vector<uint8_t> model = changes_->read(entry, kPictureLimit);
+        std::optional<std::vector<uint8_t>> bytes =
+            ReplacePicture(std::move(pictures), model, kind, std::move(picture), at);
+        // The same pixels: the entry's own bytes, which make no step.
+        return PendingData::fromBytes(bytes ? std::move(*bytes) : std::move(model));
+    } catch (const Error& e) {
+        const std::string text = e.what();
+        if (text.rfind(file, 0) == 0) throw;
+        throw Error(file + ": " + text);
+    }
+}
+
+void ArchiveEditor::replaceEntry(NodeId node) {
+    if (!ready(true) || node < 0 || node >= w_.tree->size() || w_.tree->hasChildren(node)) return;
+    const int32_t entry = w_.tree->entryIndex(node);
+    if (!changes_->present(entry)) return;
+    const std::vector<std::string> files =
+        dialogs().getFilesToAdd(w_.form, "Replace " + std::string(changes_->name(entry)), false);
+    if (files.empty()) return;
+    const DataRef data = replacementFor(entry, files.front(), true, std::nullopt);
+    if (!data) return;
+    stepDone(changes_->replace(entry, data, labelFor("Replace", entry)));
+}
+
+void ArchiveEditor::addFiles(NodeId node) {
+    if (!ready(true)) return;
+    const std::vector<std::string> picked = dialogs().getFilesToAdd(w_.form, "Add files", true);
+    if (picked.empty()) return;
+    const std::string folder = folderPathOf(node);
+    std::vector<std::pair<std::string, std::string>> files;
+    for (const std::string& path : picked)
+        files.emplace_back((folder.empty() ? "" : folder + "\\") + baseName(path), path);
+    addPaths(node, files, files.size() == 1 ? "Add " + files.front().first
+                                            : "Add " + counted(files.size(), "file", "files"));
+}
+
+void ArchiveEditor::addFolder(NodeId node) {
+    if (!ready(true)) return;
+    const std::optional<std::string> dir = dialogs().getFolderToAdd(w_.form);
+    if (!dir) return;
+    const std::string folder = folderPathOf(node);
+    std::vector<std::pair<std::string, std::string>> files;
+    // Regular files under their relative paths, no symbolic link followed, in byte order.
+    for (const PackItem& item : CollectPackItems(*dir))
+        files.emplace_back((folder.empty() ? "" : folder + "\\") + item.name, item.diskPath);
+    addPaths(node, files, "Add " + counted(files.size(), "file", "files") + " from " + baseName(*dir));
+}
+
+void ArchiveEditor::addPaths(NodeId, const std::vector<std::pair<std::string, std::string>>& picked,
+                             const std::string& label) {
+    std::vector<std::pair<std::string, std::string>> files = picked;
+    // Added in byte order of their stored names, as update adds files.
+    std::stable_sort(files.begin(), files.end(),
+                     [](const auto& a, const auto& b) { return a.first < b.first; });
+    std::vector<std::string> names;
+    for (const auto& f : files) names.push_back(f.first);
+    const std::vector<std::optional<EntryId>> existing = changes_->findEach(names);
+    std::vector<std::pair<std::string, DataRef>> added;
+    std::vector<std::pair<EntryId, DataRef>> replaced;
+    bool replaceAll = false;
+    for (size_t k = 0; k < files.size(); ++k) {
+        const auto& [name, path] = files[k];
+        if (!existing[k]) {
+            if (const std::string problem = changes_->nameProblem(name, std::nullopt); !problem.empty())
+                throw Error("Cannot add " + path + " as " + name + ": " + problem);
+            added.emplace_back(name, PendingData::fromFile(path));
+            continue;
+        }
+        if (!replaceAll) {
+            const int answer = dialogs().ask(
+                w_.form, applicationTitle(), "The archive holds " + name + " already.",
+                {"Replace", "Skip", "Replace all", "Cancel"}, 0, 3);
+            if (answer == 3) return;
+            if (answer == 1) continue;
+            replaceAll = answer == 2;
+        }
+        replaced.emplace_back(*existing[k], PendingData::fromFile(path));
+    }
+    stepDone(changes_->add(added, replaced, label));
+}
+
+void ArchiveEditor::renameEntry(NodeId node) {
+    if (!ready(true) || node < 0 || node >= w_.tree->size() || w_.tree->hasChildren(node)) return;
+    const int32_t entry = w_.tree->entryIndex(node);
+    if (!changes_->present(entry)) return;
+    const std::string current(changes_->name(entry));
+    const std::optional<std::string> typed = dialogs().getText(
+        w_.form, "Rename", "New stored name of " + current + " (\\ or / between folders):", current);
+    if (!typed) return;
+    std::string stored = *typed;
+    std::replace(stored.begin(), stored.end(), '/', '\\');
+    if (stored == current) return;
+    if (const std::string problem = changes_->nameProblem(stored, entry); !problem.empty())
+        throw Error("Cannot rename " + current + " to " + stored + ": " + problem);
+    stepDone(changes_->rename(entry, stored, labelFor("Rename", entry)));
+}
+
+void ArchiveEditor::deleteNode(NodeId node) {
+    if (!ready(true) || node < 0 || node >= w_.tree->size()) return;
+    std::vector<EntryId> ids;
+    for (const int32_t e : w_.tree->entriesInSubtree(node))
+        if (changes_->present(e)) ids.push_back(e);
+    if (ids.empty()) return;
+    std::string label;
+    if (w_.tree->hasChildren(node)) {
+        const std::string folder = folderPathOf(node);
+        const int answer = dialogs().ask(
+            w_.form, applicationTitle(),
+            "Delete " + folder + " and the " + counted(ids.size(), "entry", "entries") +
+                " in it?",
+            {"Delete", "Cancel"}, 0, 1);
+        if (answer != 0) return;
+        label = "Delete " + folder;
+    } else {
+        label = labelFor("Delete", ids.front());
+    }
+    stepDone(changes_->remove(ids, label));
+}
+
+void ArchiveEditor::undo() {
+    if (ready(false) && changes_->canUndo()) stepDone(changes_->undo());
+}
+
+void ArchiveEditor::redo() {
+    if (ready(false) && changes_->canRedo()) stepDone(changes_->redo());
+}
+
+void ArchiveEditor::discardChanges() {
+    if (!ready(false)) return;
+    stepDone(changes_->discard());
+}
+
+bool ArchiveEditor::saveArchive() {
+    if (!ready(true)) return false;
+    return save(std::nullopt, true);
+}
+
+bool ArchiveEditor::saveArchiveAs() {
+    if (!ready(true)) return false;
+    const std::optional<std::string> target =
+        dialogs().getSaveArchiveName(w_.form, w_.state->archive.path());
+    if (!target) return false;
+    return save(target, true);
+}
+
+bool ArchiveEditor::confirmLeave() {
+    if (!pending()) return true;
+    const int answer = dialogs().ask(w_.form, applicationTitle(),
+                                     "Save changes to " + baseName(w_.state->archive.path()) + "?",
+                                     {"Save", "Discard", "Cancel"}, 0, 2);
+    if (answer == 0) return save(std::nullopt, false);
+    if (answer == 1) {
+        changes_->discard();
+        refreshBar();
+        return true;
+    }
+    return false;
+}
+
+// Reads unchanged data only from the file the window holds, and only while it is as loaded;
+// writes in place only while the archive's name still stands for that file.
+bool ArchiveEditor::save(const std::optional<std::string>& as, bool reload) {
+    if (!as && !pending()) return true;  // nothing to write
+    const Archive& archive = w_.state->archive;
+    const std::string loadedPath = archive.path();
+    const std::string name = baseName(loadedPath);
+    try {
+        struct stat held{};
+        if (::fstat(archive.fd(), &held) != 0) throwFromErrno(errno);
+        if (!sameState(held, loaded_))
+            throw Error(name + " was changed on disk after it was loaded. Nothing was saved; the "
+                               "changes are kept.");
+        bool inPlace = !as;
+        struct stat there{};
+        if (as && ::stat(as->c_str(), &there) == 0 && sameFile(there, held)) inPlace = true;
+        if (inPlace && (::stat(loadedPath.c_str(), &there) != 0 || !sameFile(there, held)))
+            throw Error(name + " on disk is no longer the file that was loaded: another program "
+                               "replaced it. Nothing was saved; the changes are kept, and Save "
+                               "archive as... writes them to a new file.");
+        const ArchiveEdit edit = changes_->toEdit();
+        WriteTarget target;
+        target.path = inPlace ? loadedPath : *as;
+        target.inPlace = inPlace;
+        target.backup = inPlace;
+        cancel_ = false;
+        if (!RunSave(w_.form, *w_.work, archive, edit, target, duringSave, cancel_)) return false;
+
+        // Saved: what was pending is in the file now. The file is loaded again so that the
+        // tree is the loader's own, with the selected entry selected again by its name.
+        std::string selected;
+        size_t occurrence = 0;
+        const NodeId current = currentNode();
+        if (current != kNoNode && !w_.tree->hasChildren(current)) {
+            const int32_t entry = w_.tree->entryIndex(current);
+            if (changes_->present(entry)) {
+                selected = changes_->name(entry);
+                for (EntryId id = 0; id < entry; ++id)
+                    occurrence += changes_->present(id) && changes_->name(id) == selected;
+            }
+        }
+        changes_->discard();
+        refreshBar();
+        if (!reload) return true;
+        w_.load(target.path, !inPlace);
+        if (!changes_ || selected.empty()) return true;
+        for (EntryId id = 0; id < changes_->endId(); ++id) {
+            if (changes_->name(id) != selected || occurrence-- != 0) continue;
+            const QModelIndex index = w_.model->indexOf(view_->nodeOf(id));
+            for (QModelIndex p = index.parent(); p.isValid(); p = p.parent()) w_.tvFiles->expand(p);
+            w_.tvFiles->setCurrentIndex(index);
+            w_.tvFiles->scrollTo(index);
+            break;
+        }
+        return true;
+    } catch (const std::exception& e) {
+        showException(e, w_.form);
+        return false;
+    }
+}
+
+void ArchiveEditor::stepDone(const ArchiveChanges::Outcome& outcome) {
+    if (!outcome.made) return refreshBar();
+    const NodeId current = currentNode();
+    const bool currentIsFile = current != kNoNode && !w_.tree->hasChildren(current);
+    const int32_t currentEntry = currentIsFile ? w_.tree->entryIndex(current) : -1;
+    if (outcome.treeFrom) {
+        const std::vector<std::string> currentPath = pathOf(current);
+        std::vector<std::vector<std::string>> open;
+        for (const NodeId n : expanded_) open.push_back(pathOf(n));
+        std::sort(open.begin(), open.end(),
+                  [](const auto& a, const auto& b) { return a.size() < b.size(); });
+        const EntryId from = labelsEdited_ ? 0 : *outcome.treeFrom;
+        labelsEdited_ = false;
+        w_.quietly([&] {
+            w_.model->rebuild([&] { view_->update(from); });
+            expanded_.clear();
+            for (const auto& path : open)
+                if (const NodeId n = nodeAtPath(path); n != kNoNode && pathOf(n) == path)
+                    w_.tvFiles->expand(w_.model->indexOf(n));
+            NodeId again = kNoNode;
+            if (currentIsFile && changes_->present(currentEntry))
+                again = view_->nodeOf(currentEntry);
+            else if (current != kNoNode)
+                again = nodeAtPath(currentPath);
+            if (again != kNoNode) {
+                const QModelIndex index = w_.model->indexOf(again);
+                for (QModelIndex p = index.parent(); p.isValid(); p = p.parent())
+                    w_.tvFiles->expand(p);
+                w_.tvFiles->setCurrentIndex(index);
+                w_.tvFiles->scrollTo(index);
+            }
+        });
+        w_.findBar->treeChanged();
+    } else {
+        std::vector<NodeId> nodes;
+        for (const EntryId id : outcome.touched) nodes.push_back(view_->nodeOf(id));
+        w_.model->marksChanged(nodes);
+    }
+    // The current entry's page shows what it holds now.
+    if (currentIsFile && changes_->present(currentEntry) &&
+        std::binary_search(outcome.touched.begin(), outcome.touched.end(), currentEntry))
+        w_.showEntry(view_->nodeOf(currentEntry));
+    refreshBar();
+    if (afterStep) afterStep();
+}
+
+void ArchiveEditor::refreshBar() {
+    const size_t n = changes_ ? changes_->changeCount() : 0;
+    if (n == 0) {
+        bar_->hide();
+        bar_->resize(245, 25);
+        w_.findBar->place(545, 140);
+        return;
+    }
+    barLabel_->setText(n == 1 ? QStringLiteral("1 unsaved change")
+                              : QStringLiteral("%1 unsaved changes").arg(n));
+    const bool finding = w_.findBar->isVisible();
+    bar_->resize(finding ? 130 : 245, 25);
+    w_.findBar->place(finding ? 575 : 545, finding ? 110 : 140);
+    bar_->show();
+}
+
+}  // namespace vorlr

@@ -1,0 +1,136 @@
+#pragma once
+// Editing the loaded archive from the window: the commands (Replace..., Add files..., Add
+// folder..., Rename..., Delete, Undo, Redo, Save archive, Save archive as..., Discard changes)
+// in the tree's menu and on their keys, the bar in the top row that counts the unsaved changes,
+// the question before pending changes would be left, and the tree kept as the saved archive
+// will have it. The changes themselves are an ArchiveChanges; this class only asks, shows and
+// hands on.
+#include <QObject>
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "app/WindowWork.h"
+#include "archive/ArchiveChanges.h"
+#include "archive/FolderTree.h"
+
+class QFrame;
+class QLabel;
+class QMenu;
+class QPushButton;
+class QTreeView;
+class QWidget;
+
+namespace vorlr {
+
+class FindBar;
+class FolderTreeModel;
+struct ViewerState;
+
+class ArchiveEditor : public QObject {
+    Q_OBJECT
+public:
+    // What the editor needs of the window.
+    struct Window {
+        QWidget* form;
+        QFrame* paMain;
+        QTreeView* tvFiles;
+        FolderTreeModel* model;
+        FolderTree* tree;
+        ViewerState* state;
+        WindowWork* work;
+        FindBar* findBar;
+        // Runs f with the tree's selection handler detached (the tree changes under it).
+        std::function<void(const std::function<void()>&)> quietly;
+        // Shows a node's entry as selecting it does (tvFilesChange).
+        std::function<void(NodeId)> showEntry;
+        // Loads an archive again after it was saved: path, and whether it is a new file that
+        // joins the drop-down list as Browse adds one.
+        std::function<void(const std::string& path, bool addToList)> load;
+    };
+    explicit ArchiveEditor(const Window& window);
+    ~ArchiveEditor() override;
+
+    // A load is about to start: the changes refer to the archive it closes.
+    void archiveClosing();
+    // A load has ended; editing needs the whole directory read.
+    void archiveLoaded();
+
+    bool editable() const { return changes_ != nullptr; }
+    bool pending() const { return changes_ && changes_->changeCount() > 0; }
+    ArchiveChanges* changes() const { return changes_.get(); }
+    PendingTree* pendingTree() const { return view_.get(); }
+
+    // Before pending changes would be left (another archive, the window closing): "Save changes
+    // to NAME?" with Save, Discard and Cancel. True when the caller may go on.
+    bool confirmLeave();
+
+    // For the selection: whether an entry's bytes are pending ones, and making them current.
+    bool showsPending(int32_t entry) const;
+    void usePending(int32_t entry);
+
+    // The tree's menu gets the commands for node.
+    void addMenuItems(QMenu& menu, NodeId node);
+
+    // The commands, on a node of the tree (the current one from the keys).
+    void replaceEntry(NodeId node);
+    void addFiles(NodeId node);
+    void addFolder(NodeId node);
+    void renameEntry(NodeId node);
+    void deleteNode(NodeId node);
+    void undo();
+    void redo();
+    // True when saved (or nothing to save).
+    bool saveArchive();
+    bool saveArchiveAs();
+    void discardChanges();
+
+    // The folder an addition to node goes to, as the tree shows its path ("" for the root).
+    std::string folderPathOf(NodeId node) const;
+
+    QFrame* changesBar() const { return bar_; }
+    QLabel* changesLabel() const { return barLabel_; }
+    QPushButton* saveButton() const { return barSave_; }
+    QPushButton* discardButton() const { return barDiscard_; }
+
+    // Tests: runs on the writing thread at each progress report; cancelSave() may be called
+    // from there.
+    std::function<void(int64_t written, int64_t total)> duringSave;
+    void cancelSave() { cancel_ = true; }
+    // Runs after every step's effect on the tree and the bar.
+    std::function<void()> afterStep;
+
+private:
+    bool ready(bool report) const;
+    bool save(const std::optional<std::string>& as, bool reload);
+    // A step's effect: the tree built again from its first changed entry, marks, the page of a
+    // touched current entry, the bar.
+    void stepDone(const ArchiveChanges::Outcome& outcome);
+    void refreshBar();
+    std::string labelFor(const char* verb, int32_t entry) const;
+    std::vector<std::string> pathOf(NodeId node) const;
+    NodeId nodeAtPath(const std::vector<std::string>& path) const;
+    NodeId currentNode() const;
+    DataRef replacementFor(int32_t entry, const std::string& file, bool ask,
+                           std::optional<size_t> subImage);
+    void addPaths(NodeId node, const std::vector<std::pair<std::string, std::string>>& files,
+                  const std::string& label);
+
+    Window w_;
+    std::unique_ptr<ArchiveChanges> changes_;
+    std::unique_ptr<PendingTree> view_;
+    struct stat loaded_ {};  // the archive file as it was loaded
+    std::set<NodeId> expanded_;
+    bool labelsEdited_ = false;
+    std::atomic<bool> cancel_{false};
+    QFrame* bar_ = nullptr;
+    QLabel* barLabel_ = nullptr;
+    QPushButton* barSave_ = nullptr;
+    QPushButton* barDiscard_ = nullptr;
+};
+
+}  // namespace vorlr

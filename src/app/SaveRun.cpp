@@ -1,0 +1,78 @@
+#include "app/SaveRun.h"
+
+#include <QEventLoop>
+#include <QFileInfo>
+#include <QProgressDialog>
+#include <QTimer>
+
+#include <exception>
+#include <thread>
+
+#include "platform/Errors.h"
+
+namespace vorlr {
+
+namespace {
+
+// What the writer raises to give up once Cancel was pressed.
+struct Cancelled : Error {
+    Cancelled() : Error("Saving cancelled") {}
+};
+
+}  // namespace
+
+bool RunSave(QWidget* parent, WindowWork& work, const Archive& source, const ArchiveEdit& edit,
+             WriteTarget target, const std::function<void(int64_t, int64_t)>& duringWrite,
+             std::atomic<bool>& cancel) {
+    const WorkGuard busy(work, WindowWork::Saving);
+    const QString name = QFileInfo(QString::fromLocal8Bit(target.path.c_str())).fileName();
+    QProgressDialog progress(QStringLiteral("Saving %1 ...").arg(name), QStringLiteral("Cancel"), 0,
+                             1000, parent);
+    progress.setWindowModality(Qt::WindowModal);
+    progress.setMinimumDuration(0);
+    progress.setAutoClose(false);
+    progress.setAutoReset(false);
+    QObject::connect(&progress, &QProgressDialog::canceled, [&] { cancel = true; });
+
+    std::atomic<int64_t> written{0}, total{1};
+    target.progress = [&](int64_t w, int64_t t) {
+        written = w;
+        total = t > 0 ? t : 1;
+        if (duringWrite) duringWrite(w, t);
+        if (cancel) throw Cancelled();
+    };
+    target.beforeCommit = [&] {
+        if (cancel) throw Cancelled();
+    };
+
+    QEventLoop loop;
+    std::atomic<bool> done{false};
+    std::exception_ptr failure;
+    std::thread writer([&] {
+        try {
+            WriteEditedArchive(source, edit, target);
+        } catch (...) {
+            failure = std::current_exception();
+        }
+        done = true;
+        QMetaObject::invokeMethod(&loop, "quit", Qt::QueuedConnection);
+    });
+    QTimer tick;
+    tick.setInterval(30);
+    QObject::connect(&tick, &QTimer::timeout, [&] {
+        progress.setValue(static_cast<int>(written * 1000 / total));
+    });
+    tick.start();
+    if (!done) loop.exec();
+    writer.join();
+    tick.stop();
+    progress.close();
+    if (!failure) return true;
+    try {
+        std::rethrow_exception(failure);
+    } catch (const Cancelled&) {
+        return false;
+    }
+}
+
+}  // namespace vorlr
