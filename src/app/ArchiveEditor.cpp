@@ -497,11 +497,13 @@ void ArchiveEditor::stepDone(const ArchiveChanges::Outcome& outcome) {
             for (const auto& path : open)
                 if (const NodeId n = nodeAtPath(path); n != kNoNode && pathOf(n) == path)
                     w_.tvFiles->expand(w_.model->indexOf(n));
+            // The current node again, or the folder it stood in when it is gone.
             NodeId again = kNoNode;
             if (currentIsFile && changes_->present(currentEntry))
                 again = view_->nodeOf(currentEntry);
             else if (current != kNoNode)
-                again = nodeAtPath(currentPath);
+                again = nodeAtPath(currentIsFile ? std::vector<std::string>(currentPath.begin(), currentPath.end() - 1)
+                                                 : currentPath);
             if (again != kNoNode) {
                 const QModelIndex index = w_.model->indexOf(again);
                 for (QModelIndex p = index.parent(); p.isValid(); p = p.parent())

@@ -392,7 +392,8 @@ void TForm1::showEvent(QShowEvent* e) {
 
 void TForm1::closeEvent(QCloseEvent* e) {
     // A save runs to its end (its Cancel ends it early); pending changes are asked about.
-    if (work_ == WindowWork::Saving || (work_ == WindowWork::Idle && !editor_->confirmLeave())) {
+    if (work_ == WindowWork::Saving ||
+        (work_ == WindowWork::Idle && editor_ && !editor_->confirmLeave())) {
         e->ignore();
         return;
     }
