@@ -48,7 +48,8 @@ public:
     DesktopApplications& operator=(const DesktopApplications&) = delete;
 
     // The type's applications, each once: the default first (the first usable [Default
-    // Applications] id of the most specific type that has one or has any application), then for
+    // Applications] id of the type itself, else its first application, else the same for its
+    // nearest parent type that has any: a handler of a narrower type wins), then for
     // the type and each parent type in turn the defaults and [Added Associations] of each
     // mimeapps.list in order, then the entries declaring the type, less the [Removed
     // Associations] of the lists before. The implicit parent application/octet-stream of every

@@ -1,9 +1,9 @@
 #pragma once
 // Working copies of entries, opened in other programs, watched for saves. A save is whatever
-// leaves other content under the file's name: writing in place, writing in several parts with
+// leaves other content under the file's name: writing in place, writing in several pieces with
 // pauses, writing a new file and renaming it over the old one, deleting and writing anew. Each
-// file gets one notice per change, once it has been quiet for the settle time, and none when the
-// content is what it was. Driven by the Qt event loop (inotify on the files' folders, a timer
+// file gets one notice per change, once it has been quiet for the settle time, and none when
+// the content is what it was. Driven by the Qt event loop (inotify on the files' folders, a timer
 // per file); no thread of its own.
 #include <QByteArray>
 #include <QObject>

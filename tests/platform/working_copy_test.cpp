@@ -1,4 +1,4 @@
-// Working copies watched for saves as editors make them: in place, in parts with pauses, a new
+// Working copies watched for saves as editors make them: in place, in pieces with pauses, a new
 // file renamed over the old one, deleted and written anew; one notice per change, none for the
 // same content, several files at once.
 #include <fcntl.h>
@@ -70,22 +70,22 @@ TEST_F(WorkingCopyWatcherTest, WriteInPlaceGivesOneNoticeWithTheNewContent) {
     EXPECT_EQ(contentOf(changed, 0), "new text");
 }
 
-TEST_F(WorkingCopyWatcherTest, WritesInPartsWithShortPausesGiveOneNoticeWithTheWhole) {
+TEST_F(WorkingCopyWatcherTest, WritesInPiecesWithShortPausesGiveOneNoticeWithTheWhole) {
     const std::string path = copy("PIC.png", "old");
     WorkingCopyWatcher watcher(300);
     QSignalSpy changed(&watcher, &WorkingCopyWatcher::changed);
     watcher.watch(q(path));
     const int fd = ::open(path.c_str(), O_WRONLY | O_TRUNC);
     ASSERT_GE(fd, 0);
-    for (const char* part : {"part one;", "part two;", "part three"}) {
-        ASSERT_GT(::write(fd, part, std::char_traits<char>::length(part)), 0);
+    for (const char* piece : {"piece one;", "piece two;", "piece three"}) {
+        ASSERT_GT(::write(fd, piece, std::char_traits<char>::length(piece)), 0);
         QTest::qWait(100);
     }
     ::close(fd);
     ASSERT_TRUE(changed.wait(kWait));
     QTest::qWait(3 * 300);
     ASSERT_EQ(changed.count(), 1);
-    EXPECT_EQ(contentOf(changed, 0), "part one;part two;part three");
+    EXPECT_EQ(contentOf(changed, 0), "piece one;piece two;piece three");
 }
 
 TEST_F(WorkingCopyWatcherTest, RenamedOverAndRecreatedFilesStayWatched) {
