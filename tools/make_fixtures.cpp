@@ -74,6 +74,18 @@ void writeSeeds(const std::string& root) {
     archive.add(s::buildQar({{"X", s::bytesOf("yz"), -3, 99, true}}));
     archive.add(s::buildQar({}));
 
+    Corpus desktop = corpusIn(root, "desktop_fuzz");
+    desktop.add(s::bytesOf("[Desktop Entry]\nType=Application\nName=Viewer\nName[de]=Betrachter\n"
+                           "Icon=viewer\nExec=\"/opt/my app/view\" --name=%c %i %U\nTryExec=view\n"
+                           "MimeType=image/png;image/x-tga;\nNoDisplay=true\n# comment\n"
+                           "[Desktop Action New]\nExec=view --new\n"));
+    desktop.add(s::bytesOf("[Default Applications]\nimage/png=a.desktop;b.desktop;\n"
+                           "[Added Associations]\ntext/plain=c.desktop;\n"
+                           "[Removed Associations]\ntext/plain=d.desktop;\n"));
+    desktop.add(s::bytesOf("[MIME Cache]\napplication/x-vorlund-qar=vorlr.desktop;\n"
+                           "text/x-csrc=a\\;b.desktop;c.desktop;\n"));
+    desktop.add(s::bytesOf("prog \"a \\\"b\\\" \\$c\" %f 100%% %k\nedit --file=%u\tx%d\n"));
+
     Corpus media = corpusIn(root, "media_fuzz");
     media.add(s::makeWavTone({50, 8000, 1, 440.0, 0}));
     media.add(s::makeWavTone({30, 22050, 2, 880.0, 0}));
