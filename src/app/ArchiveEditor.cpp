@@ -56,6 +56,13 @@ EntryKind kindOfName(std::string_view name) {
     return EntryKindOf(EntryExtension(node), node);
 }
 
+// A command under way, for as long as it lives.
+struct Busy {
+    int& count;
+    explicit Busy(int& c) : count(c) { ++count; }
+    ~Busy() { --count; }
+};
+
 }  // namespace
 
 ArchiveEditor::ArchiveEditor(const Window& window) : QObject(window.form), w_(window) {
@@ -116,7 +123,12 @@ ArchiveEditor::~ArchiveEditor() {
     w_.findBar->shownOrHidden = nullptr;
 }
 
+void ArchiveEditor::ended() {
+    if (changesEnded) changesEnded();
+}
+
 void ArchiveEditor::archiveClosing() {
+    ended();
     w_.findBar->useNames(nullptr);
     view_.reset();
     changes_.reset();
@@ -271,6 +283,7 @@ DataRef ArchiveEditor::replacementFor(int32_t entry, const std::string& file, bo
 }
 
 void ArchiveEditor::replaceEntry(NodeId node) {
+    const Busy busy(busy_);
     if (!ready(true) || node < 0 || node >= w_.tree->size() || w_.tree->hasChildren(node)) return;
     const int32_t entry = w_.tree->entryIndex(node);
     if (!changes_->present(entry)) return;
@@ -283,6 +296,7 @@ void ArchiveEditor::replaceEntry(NodeId node) {
 }
 
 void ArchiveEditor::addFiles(NodeId node) {
+    const Busy busy(busy_);
     if (!ready(true)) return;
     const std::vector<std::string> picked = dialogs().getFilesToAdd(w_.form, "Add files", true);
     if (picked.empty()) return;
@@ -295,6 +309,7 @@ void ArchiveEditor::addFiles(NodeId node) {
 }
 
 void ArchiveEditor::addFolder(NodeId node) {
+    const Busy busy(busy_);
     if (!ready(true)) return;
     const std::optional<std::string> dir = dialogs().getFolderToAdd(w_.form);
     if (!dir) return;
@@ -339,7 +354,77 @@ void ArchiveEditor::addPaths(NodeId, const std::vector<std::pair<std::string, st
     stepDone(changes_->add(added, replaced, label));
 }
 
+void ArchiveEditor::dropFiles(NodeId node, const std::vector<std::string>& paths) {
+    const Busy busy(busy_);
+    if (!ready(true) || paths.empty()) return;
+    const bool fileNode = node >= 0 && node < w_.tree->size() && !w_.tree->hasChildren(node);
+    struct stat st{};
+    if (paths.size() == 1 && fileNode && ::stat(paths.front().c_str(), &st) == 0 &&
+        S_ISREG(st.st_mode)) {
+        const int32_t entry = w_.tree->entryIndex(node);
+        if (!changes_->present(entry)) return;
+        const DataRef data = replacementFor(entry, paths.front(), true, std::nullopt);
+        if (data) stepDone(changes_->replace(entry, data, labelFor("Replace", entry)));
+        return;
+    }
+    const std::string folder = folderPathOf(node);
+    const std::string prefix = folder.empty() ? "" : folder + "\\";
+    std::vector<std::pair<std::string, std::string>> files;
+    for (const std::string& path : paths) {
+        // A folder's regular files, no symbolic link followed; a file as it is.
+        if (::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+            for (const PackItem& item : CollectPackItems(path))
+                files.emplace_back(prefix + item.name, item.diskPath);
+        } else {
+            files.emplace_back(prefix + baseName(path), path);
+        }
+    }
+    if (files.empty()) return;
+    addPaths(node, files, files.size() == 1 ? "Add " + files.front().first
+                                            : "Add " + counted(files.size(), "file", "files"));
+}
+
+bool ArchiveEditor::takeEdit(int32_t entry, const std::vector<uint8_t>& content, size_t subImage,
+                             const std::string& file) {
+    if (!changes_ || !changes_->present(entry) || busy()) return false;
+    const Busy busy(busy_);
+    const std::string name(changes_->name(entry));
+    const EntryKind kind = kindOfName(name);
+    DataRef data;
+    if (kind == EntryKind::Kmg || kind == EntryKind::Targa) {
+        try {
+            Bitmap24 picture = ReadPicture(content, file);
+            EntryPictures pictures = DecodePicturesOf(*changes_->open(entry), kind);
+            // The working copy was written at the entry's size; another size would move the
+            // entry's layout, which no game expects of an edited texture.
+            if (subImage < pictures.pictures.size()) {
+                const Bitmap24& was = pictures.pictures[subImage];
+                if (picture.width() != was.width() || picture.height() != was.height())
+                    throw Error(file + ": the picture is " + std::to_string(picture.width()) + " x " +
+                                std::to_string(picture.height()) + " pixels, the entry's " +
+                                std::to_string(was.width()) + " x " + std::to_string(was.height()) +
+                                "; " + name + " stays as it was");
+            }
+            std::vector<uint8_t> model = changes_->read(entry, kPictureLimit);
+            std::optional<std::vector<uint8_t>> bytes =
+                ReplacePicture(std::move(pictures), model, kind, std::move(picture), subImage);
+            if (!bytes) return false;  // the same pixels
+            data = PendingData::fromBytes(std::move(*bytes));
+        } catch (const Error& e) {
+            const std::string text = e.what();
+            if (text.rfind(file, 0) == 0) throw;
+            throw Error(file + ": " + text + "; " + name + " stays as it was");
+        }
+    } else {
+        data = PendingData::fromBytes(content);
+    }
+    const ArchiveChanges::Outcome outcome = changes_->replace(entry, data, labelFor("Edit", entry));
+    stepDone(outcome);
+    return outcome.made;
+}
+
 void ArchiveEditor::renameEntry(NodeId node) {
+    const Busy busy(busy_);
     if (!ready(true) || node < 0 || node >= w_.tree->size() || w_.tree->hasChildren(node)) return;
     const int32_t entry = w_.tree->entryIndex(node);
     if (!changes_->present(entry)) return;
@@ -356,6 +441,7 @@ void ArchiveEditor::renameEntry(NodeId node) {
 }
 
 void ArchiveEditor::deleteNode(NodeId node) {
+    const Busy busy(busy_);
     if (!ready(true) || node < 0 || node >= w_.tree->size()) return;
     std::vector<EntryId> ids;
     for (const int32_t e : w_.tree->entriesInSubtree(node))
@@ -388,6 +474,7 @@ void ArchiveEditor::redo() {
 void ArchiveEditor::discardChanges() {
     if (!ready(false)) return;
     stepDone(changes_->discard());
+    ended();
 }
 
 bool ArchiveEditor::saveArchive() {
@@ -396,6 +483,7 @@ bool ArchiveEditor::saveArchive() {
 }
 
 bool ArchiveEditor::saveArchiveAs() {
+    const Busy busy(busy_);
     if (!ready(true)) return false;
     const std::optional<std::string> target =
         dialogs().getSaveArchiveName(w_.form, w_.state->archive.path());
@@ -412,6 +500,7 @@ bool ArchiveEditor::confirmLeave() {
     if (answer == 1) {
         changes_->discard();
         refreshBar();
+        ended();
         return true;
     }
     return false;
@@ -460,6 +549,7 @@ bool ArchiveEditor::save(const std::optional<std::string>& as, bool reload) {
         }
         changes_->discard();
         refreshBar();
+        ended();
         if (!reload) return true;
         w_.load(target.path, !inPlace);
         if (!changes_ || selected.empty()) return true;

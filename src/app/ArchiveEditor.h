@@ -89,6 +89,22 @@ public:
     bool saveArchiveAs();
     void discardChanges();
 
+    // Files dropped on a node: one file on a file node replaces it (as Replace...); otherwise
+    // they are added to the node's folder, a dropped folder's files under their relative paths
+    // (as Add files... and Add folder...).
+    void dropFiles(NodeId node, const std::vector<std::string>& paths);
+    // Another program saved a working copy of an entry: a pending Replace "Edit NAME" of its
+    // bytes, a picture (sub-image subImage) encoded like the entry. Raises Error naming the
+    // file when the encoder cannot take it. Returns whether a step was made.
+    bool takeEdit(int32_t entry, const std::vector<uint8_t>& content, size_t subImage,
+                  const std::string& file);
+    // Whether a command is under way (its dialogs run the event loop): edits coming from other
+    // programs wait for its end.
+    bool busy() const { return busy_ > 0 || *w_.work != WindowWork::Idle; }
+
+    // Runs when the pending changes end: saved, discarded, or another archive loaded.
+    std::function<void()> changesEnded;
+
     // The folder an addition to node goes to, as the tree shows its path ("" for the root).
     std::string folderPathOf(NodeId node) const;
 
@@ -120,7 +136,10 @@ private:
     void addPaths(NodeId node, const std::vector<std::pair<std::string, std::string>>& files,
                   const std::string& label);
 
+    void ended();
+
     Window w_;
+    int busy_ = 0;
     std::unique_ptr<ArchiveChanges> changes_;
     std::unique_ptr<PendingTree> view_;
     struct stat loaded_ {};  // the archive file as it was loaded

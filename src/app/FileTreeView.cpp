@@ -3,9 +3,13 @@
 #include <QPainter>
 #include <QStyledItemDelegate>
 
+#include "app/FolderTreeModel.h"
+
 namespace vorlr {
 namespace {
 
+// Rows of one height; nodes of changed and added entries bold with " *" after their text (not
+// part of it), and the node dragged files would go to underlaid with the highlight colour.
 class FixedRowHeight final : public QStyledItemDelegate {
 public:
     using QStyledItemDelegate::QStyledItemDelegate;
@@ -13,6 +17,21 @@ public:
         QSize size = QStyledItemDelegate::sizeHint(option, index);
         size.setHeight(FileTreeView::kRowHeight);
         return size;
+    }
+
+protected:
+    void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override {
+        QStyledItemDelegate::initStyleOption(option, index);
+        if (index.data(FolderTreeModel::kMarkedRole).toBool()) {
+            option->font.setBold(true);
+            option->fontMetrics = QFontMetrics(option->font);
+            option->text += QStringLiteral(" *");
+        }
+        if (index.data(FolderTreeModel::kDropTargetRole).toBool()) {
+            QColor c = option->palette.color(QPalette::Highlight);
+            c.setAlpha(96);
+            option->backgroundBrush = c;
+        }
     }
 };
 
@@ -24,6 +43,13 @@ bool hasNextSibling(const QModelIndex& index) {
 
 FileTreeView::FileTreeView(QWidget* parent) : QTreeView(parent) {
     setItemDelegate(new FixedRowHeight(this));
+}
+
+void FileTreeView::startDrag(Qt::DropActions supportedActions) {
+    if (dragOut)
+        dragOut();
+    else
+        QTreeView::startDrag(supportedActions);
 }
 
 void FileTreeView::drawBranches(QPainter* painter, const QRect& rect,

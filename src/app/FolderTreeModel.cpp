@@ -49,6 +49,7 @@ QVariant FolderTreeModel::data(const QModelIndex& index, int role) const {
     if (hidden_ || node == kNoNode) return {};
     if (role == Qt::DisplayRole || role == Qt::EditRole) return fromCp1252(tree_.text(node));
     if (role == kMarkedRole) return marked && marked(node);
+    if (role == kDropTargetRole) return node == dropTarget_;
     return {};
 }
 
@@ -63,11 +64,12 @@ bool FolderTreeModel::setData(const QModelIndex& index, const QVariant& value, i
 
 Qt::ItemFlags FolderTreeModel::flags(const QModelIndex& index) const {
     if (nodeOf(index) == kNoNode) return Qt::NoItemFlags;
-    return Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsEditable;
+    return Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsEditable | Qt::ItemIsDragEnabled;
 }
 
 void FolderTreeModel::rebuild(const std::function<void()>& change) {
     beginResetModel();
+    dropTarget_ = kNoNode;
     try {
         change();
     } catch (...) {
@@ -75,6 +77,13 @@ void FolderTreeModel::rebuild(const std::function<void()>& change) {
         throw;
     }
     endResetModel();
+}
+
+void FolderTreeModel::setDropTarget(NodeId node) {
+    if (node == dropTarget_) return;
+    const NodeId old = dropTarget_;
+    dropTarget_ = node;
+    marksChanged({old, node});
 }
 
 void FolderTreeModel::marksChanged(const std::vector<NodeId>& nodes) {
@@ -85,6 +94,7 @@ void FolderTreeModel::marksChanged(const std::vector<NodeId>& nodes) {
 void FolderTreeModel::beginLoading() {
     beginResetModel();
     hidden_ = true;
+    dropTarget_ = kNoNode;
     tree_.clear();
     endResetModel();
 }
@@ -93,19 +103,6 @@ void FolderTreeModel::endLoading() {
     beginResetModel();
     hidden_ = false;
     endResetModel();
-}
-
-}  // namespace vorlr
-
-namespace vorlr {
-
-void MarkedItemDelegate::initStyleOption(QStyleOptionViewItem* option,
-                                         const QModelIndex& index) const {
-    QStyledItemDelegate::initStyleOption(option, index);
-    if (!index.data(FolderTreeModel::kMarkedRole).toBool()) return;
-    option->font.setBold(true);
-    option->fontMetrics = QFontMetrics(option->font);
-    option->text += QStringLiteral(" *");
 }
 
 }  // namespace vorlr

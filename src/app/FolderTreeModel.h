@@ -2,7 +2,6 @@
 // tvFiles' model: the folder tree shown as items without copying it. Every lookup goes
 // straight to the tree, so a million nodes cost nothing until they are scrolled into view.
 #include <QAbstractItemModel>
-#include <QStyledItemDelegate>
 #include <functional>
 #include <vector>
 
@@ -40,6 +39,10 @@ public:
     std::function<bool(NodeId)> marked;
     // Runs after a label was edited.
     std::function<void(NodeId)> labelEdited;
+    // The node dragged files would go to (kNoNode: none); kDropTargetRole answers true for it.
+    static constexpr int kDropTargetRole = Qt::UserRole + 2;
+    void setDropTarget(NodeId node);
+    NodeId dropTarget() const { return dropTarget_; }
     // The tree changes under the view: change() runs inside a reset.
     void rebuild(const std::function<void()>& change);
     // These nodes' marks may have changed.
@@ -48,15 +51,7 @@ public:
 private:
     FolderTree& tree_;
     bool hidden_ = false;
-};
-
-// tvFiles' delegate: marked nodes bold, with " *" after their text.
-class MarkedItemDelegate : public QStyledItemDelegate {
-public:
-    using QStyledItemDelegate::QStyledItemDelegate;
-
-protected:
-    void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override;
+    NodeId dropTarget_ = kNoNode;
 };
 
 }  // namespace vorlr

@@ -23,6 +23,7 @@
 #include "app/ArchiveEditor.h"
 #include "app/ArchiveList.h"
 #include "app/EntryPages.h"
+#include "app/ExternalEditing.h"
 #include "app/ExtractRun.h"
 #include "app/FileTreeView.h"
 #include "app/FindBar.h"
@@ -99,7 +100,10 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent, Qt::Window | Qt::FramelessWind
 
 TForm1::~TForm1() {
     guarded([this] { FormDestroy(); }, nullptr);
-    delete editor_;  // it refers to the model and the find box
+    // They refer to the model, the tree view and the find box.
+    delete external_;
+    external_ = nullptr;
+    delete editor_;
     editor_ = nullptr;
     // The pages and the model go while the controls they refer to still exist.
     tvFiles->setModel(nullptr);
@@ -152,6 +156,12 @@ void TForm1::buildControls() {
             cbFilesChange();
     };
     editor_ = new ArchiveEditor(editing);
+    external_ = new ExternalEditing(*editor_, editing);
+    editor_->changesEnded = [this] { external_->forget(); };
+    tvFiles->setDragEnabled(true);
+    static_cast<FileTreeView*>(tvFiles)->dragOut = [this] {
+        guarded([this] { external_->dragOut(selectedNode()); }, this);
+    };
     connectHandlers();
 }
 
@@ -191,7 +201,6 @@ void TForm1::buildTree() {
     tvFiles->setEditTriggers(QAbstractItemView::EditKeyPressed |
                              QAbstractItemView::SelectedClicked);
     tvFiles->setModel(model_.get());
-    tvFiles->setItemDelegate(new MarkedItemDelegate(tvFiles));
 }
 
 void TForm1::buildPages() {
@@ -282,6 +291,8 @@ void TForm1::buildShortcuts() {
     key(paMain, QKeySequence(Qt::CTRL | Qt::Key_E), [this] {
         if (const NodeId node = selectedNode(); node != kNoNode) tvFilesExtract(node);
     });
+    key(paMain, QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_O),
+        [this] { external_->openInDefaultApplication(selectedNode()); });
     for (int page = 0; page < 3; ++page)
         key(paMain, QKeySequence(Qt::CTRL | (Qt::Key_1 + page)),
             [this, page] { PageControl1->setCurrentIndex(page); });
@@ -307,6 +318,8 @@ void TForm1::tvFilesContextMenu(const QPoint& pos) {
     QAction* extract = menu.addAction(QStringLiteral("Extract..."));
     connect(extract, &QAction::triggered, this,
             [this, node] { guarded([&] { tvFilesExtract(node); }, this); });
+    external_->addMenuItems(menu, node);
+    menu.addSeparator();
     editor_->addMenuItems(menu, node);
     menu.exec(tvFiles->viewport()->mapToGlobal(pos));
 }

@@ -21,6 +21,7 @@ namespace vorlr {
 
 class ArchiveEditor;
 class EntryPages;
+class ExternalEditing;
 class FindBar;
 class FolderTreeModel;
 class ImagePage;
@@ -82,6 +83,7 @@ public:
     FolderTreeModel* treeModel() const { return model_.get(); }
     FindBar* findBar() const { return findBar_; }
     ArchiveEditor* editor() const { return editor_; }
+    ExternalEditing* external() const { return external_; }
     WindowWork work() const { return work_; }
     bool isLoading() const { return work_ == WindowWork::Loading; }
     // Decides when FormActivate runs and counts its runs.
@@ -125,6 +127,7 @@ private:
     bool destroyed_ = false;
     FindBar* findBar_ = nullptr;  // Ctrl+F
     ArchiveEditor* editor_ = nullptr;
+    ExternalEditing* external_ = nullptr;
     int loadedItem_ = -1;  // the drop-down item loaded last
     WindowActivation* activation_ = nullptr;
 };

@@ -4,7 +4,13 @@
 #include <QCheckBox>
 #include <QFileDialog>
 #include <QGridLayout>
+#include <QDialogButtonBox>
+#include <QIcon>
 #include <QInputDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QVBoxLayout>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScreen>
@@ -118,6 +124,49 @@ public:
         dialog.setIntValue(initial);
         if (dialog.exec() != QDialog::Accepted) return std::nullopt;
         return dialog.intValue();
+    }
+    std::optional<ApplicationChoice> getApplication(QWidget* parent, const std::string& fileName,
+                                                    const std::vector<std::string>& names,
+                                                    const std::vector<std::string>& icons,
+                                                    int selected,
+                                                    const std::string& command) override {
+        QDialog dialog(parent);
+        dialog.setWindowTitle(QStringLiteral("Open with"));
+        auto* layout = new QVBoxLayout(&dialog);
+        layout->addWidget(new QLabel(QStringLiteral("Open %1 with:").arg(QString::fromLocal8Bit(fileName.c_str()))));
+        auto* list = new QListWidget(&dialog);
+        for (size_t k = 0; k < names.size(); ++k) {
+            auto* item = new QListWidgetItem(QString::fromStdString(names[k]), list);
+            if (k < icons.size() && !icons[k].empty()) {
+                const QString icon = QString::fromStdString(icons[k]);
+                item->setIcon(icon.startsWith(QLatin1Char('/')) ? QIcon(icon) : QIcon::fromTheme(icon));
+            }
+        }
+        layout->addWidget(list);
+        layout->addWidget(new QLabel(QStringLiteral("Or a command (%f stands for the file):")));
+        auto* line = new QLineEdit(QString::fromStdString(command), &dialog);
+        layout->addWidget(line);
+        auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
+        layout->addWidget(buttons);
+        QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
+        QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+        QObject::connect(list, &QListWidget::itemDoubleClicked, &dialog, &QDialog::accept);
+        // Choosing an application clears the command, typing one clears the choice.
+        QObject::connect(list, &QListWidget::currentRowChanged, line, [line, list](int row) {
+            if (row >= 0 && list->hasFocus()) line->clear();
+        });
+        QObject::connect(line, &QLineEdit::textEdited, list, [list](const QString& text) {
+            if (!text.isEmpty()) list->clearSelection(), list->setCurrentRow(-1);
+        });
+        if (selected >= 0 && selected < list->count()) list->setCurrentRow(selected);
+        if (!command.empty() || list->count() == 0) line->setFocus();
+        else list->setFocus();
+        dialog.resize(420, 360);
+        if (dialog.exec() != QDialog::Accepted) return std::nullopt;
+        if (!line->text().trimmed().isEmpty())
+            return ApplicationChoice{-1, line->text().trimmed().toStdString()};
+        if (list->currentRow() < 0) return std::nullopt;
+        return ApplicationChoice{list->currentRow(), {}};
     }
     int ask(QWidget* parent, const std::string& title, const std::string& text,
             const std::vector<std::string>& buttons, int defaultButton, int escapeButton) override {

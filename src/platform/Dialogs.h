@@ -17,6 +17,12 @@ struct ExtractTarget {
     bool convertPictures = false;
 };
 
+// "Open with...": an application of the list (its index), or a command typed (index -1).
+struct ApplicationChoice {
+    int index = -1;
+    std::string command;
+};
+
 class DialogSeam {
 public:
     virtual ~DialogSeam() = default;
@@ -63,6 +69,14 @@ public:
     virtual std::optional<int> getNumber(QWidget* parent, const std::string& title,
                                          const std::string& label, int count, int initial) {
         (void)parent, (void)title, (void)label, (void)count, (void)initial;
+        return std::nullopt;
+    }
+    // "Open with...": the applications for a file (their names and icon names), one of them
+    // preselected (-1: none) or a command shown; nullopt when cancelled.
+    virtual std::optional<ApplicationChoice> getApplication(
+        QWidget* parent, const std::string& fileName, const std::vector<std::string>& names,
+        const std::vector<std::string>& icons, int selected, const std::string& command) {
+        (void)parent, (void)fileName, (void)names, (void)icons, (void)selected, (void)command;
         return std::nullopt;
     }
     // A question with buttons: the index of the one chosen. Enter takes defaultButton, Escape

@@ -68,6 +68,18 @@ public:
         numberInitials.push_back(initial);
         return next(numbers);
     }
+    std::optional<ApplicationChoice> getApplication(QWidget*, const std::string& fileName,
+                                                    const std::vector<std::string>& names,
+                                                    const std::vector<std::string>&, int selected,
+                                                    const std::string& command) override {
+        applicationFiles.push_back(fileName);
+        applicationLists.push_back(names);
+        applicationShown.push_back({selected, command});
+        if (applications.empty()) return std::nullopt;
+        auto answer = applications.front();
+        applications.pop_front();
+        return answer;
+    }
     int ask(QWidget*, const std::string&, const std::string& text,
             const std::vector<std::string>& buttons, int defaultButton, int escapeButton) override {
         questions.push_back(text);
@@ -91,6 +103,10 @@ public:
     std::deque<std::optional<std::string>> addFolders, saveNames, texts;
     std::deque<std::optional<int>> numbers;
     std::deque<int> choices;
+    std::deque<std::optional<ApplicationChoice>> applications;
+    std::vector<std::string> applicationFiles;
+    std::vector<std::vector<std::string>> applicationLists;
+    std::vector<std::pair<int, std::string>> applicationShown;  // preselected, command
     std::function<void()> duringAsk;
     // And what they were shown.
     std::vector<std::string> fileTitles, suggestedNames, textLabels, textInitials, numberLabels;
