@@ -435,7 +435,18 @@ void PendingTree::update(EntryId from) {
     } else {
         tree_.truncate(0);
     }
+    // As the loader does: looking up a text mostly waits for memory, so start that a few
+    // entries ahead.
+    constexpr EntryId kAhead = 4;
+    const auto prefetch = [&](EntryId id) {
+        if (id >= end || !changes_.present(id)) return;
+        const std::string_view later = changes_.name(id);
+        const auto slash = later.rfind('\\');
+        tree_.prefetchText(slash == std::string_view::npos ? later : later.substr(slash + 1));
+    };
+    for (EntryId id = from; id < std::min<EntryId>(from + kAhead, end); ++id) prefetch(id);
     for (EntryId id = from; id < end; ++id) {
+        prefetch(id + kAhead);
         NodeId& node = nodes_[static_cast<size_t>(id)];
         node = changes_.present(id) ? builder.add(changes_.name(id), id) : kNoNode;
     }
