@@ -277,6 +277,13 @@ TEST_F(Editing, PendingEntriesShowTheirNewContentAndTheSavedOneIsSelectedAgain) 
     EXPECT_EQ(changes().redoLabel(), "Add DATA\\TEXT\\other.txt");
     QTest::keyClick(f->tvFiles, Qt::Key_Y, Qt::ControlModifier);
     EXPECT_EQ(changes().changeCount(), 2u);
+    // The keys act wherever the focus is in the window, the text page's box too.
+    f->textPage()->reText()->setFocus();
+    QTest::keyClick(f->textPage()->reText(), Qt::Key_Z, Qt::ControlModifier);
+    EXPECT_EQ(changes().changeCount(), 1u);
+    QTest::keyClick(f->textPage()->reText(), Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
+    EXPECT_EQ(changes().changeCount(), 2u);
+    f->tvFiles->setFocus();
 
     QTest::keyClick(f->tvFiles, Qt::Key_S, Qt::ControlModifier | Qt::ShiftModifier);
     ASSERT_TRUE(dialogs.errors.empty()) << dialogs.errors.front();
