@@ -175,8 +175,13 @@ void BM_SaveInPlace_1GiB_vsCopyAndSync(benchmark::State& state) {
         double longest = 0;
         QTimer tick;
         tick.setInterval(5);
+        QElapsedTimer sinceStart;
+        sinceStart.start();
         QObject::connect(&tick, &QTimer::timeout, [&] {
-            longest = std::max(longest, static_cast<double>(sinceTick.restart()));
+            const double gap = static_cast<double>(sinceTick.restart());
+            if (gap > 30 && std::getenv("VORLR_BENCH_GAPS"))
+                std::fprintf(stderr, "gap %.0f ms ending at %lld ms\n", gap, sinceStart.elapsed());
+            longest = std::max(longest, gap);
         });
         ::sync();
         const auto t0 = std::chrono::steady_clock::now();
