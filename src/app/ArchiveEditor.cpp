@@ -336,7 +336,7 @@ void ArchiveEditor::addPaths(NodeId, const std::vector<std::pair<std::string, st
     for (size_t k = 0; k < files.size(); ++k) {
         const auto& [name, path] = files[k];
         if (!existing[k]) {
-            if (const std::string problem = changes_->nameProblem(name, std::nullopt); !problem.empty())
+            if (const std::string problem = ArchiveChanges::shapeProblem(name); !problem.empty())
                 throw Error("Cannot add " + path + " as " + name + ": " + problem);
             added.emplace_back(name, PendingData::fromFile(path));
             continue;

@@ -203,6 +203,14 @@ std::vector<std::optional<EntryId>> ArchiveChanges::findEach(
     return found;
 }
 
+std::string ArchiveChanges::shapeProblem(std::string_view name) {
+    std::vector<std::string> segments;
+    if (const NameVerdict v = SplitSafeName(name, segments); v != NameVerdict::Safe)
+        return DescribeVerdict(v);
+    if (static_cast<int64_t>(name.size()) >= kNameBytes) return "name of 200 bytes or more";
+    return {};
+}
+
 std::string ArchiveChanges::nameProblem(std::string_view name,
                                         std::optional<EntryId> except) const {
     std::vector<std::string> segments;
@@ -211,8 +219,7 @@ std::string ArchiveChanges::nameProblem(std::string_view name,
     for (EntryId id = 0; id < endId(); ++id)
         if (id != except && present(id) && this->name(id) == name)
             return "an entry named " + std::string(name) + " exists already";
-    if (static_cast<int64_t>(name.size()) >= kNameBytes) return "name of 200 bytes or more";
-    return {};
+    return shapeProblem(name);
 }
 
 bool ArchiveChanges::differs(EntryId id, const State& s) const {

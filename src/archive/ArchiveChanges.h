@@ -98,6 +98,8 @@ public:
     // Why an entry (other than except) may not be stored under name, or "": empty, 200 bytes or
     // more, a name extraction would skip, a name another entry has.
     std::string nameProblem(std::string_view name, std::optional<EntryId> except) const;
+    // The same without looking at the other entries: what no entry may be named.
+    static std::string shapeProblem(std::string_view name);
 
     // Entries that differ from the loaded archive; 0 when saving would change nothing.
     size_t changeCount() const { return changed_; }
