@@ -10,7 +10,7 @@ if [ "$kind" = test ]; then
          xvfb xauth x11-apps imagemagick pulseaudio libstb-dev libqt6multimedia6
          qt6-qpa-plugins gstreamer1.0-plugins-base lame bash-completion openbox xdg-utils file)
 else
-  pkgs+=(qt6-qpa-plugins)
+  pkgs+=(qt6-qpa-plugins xdg-utils)
 fi
 missing=()
 for p in "${pkgs[@]}"; do
