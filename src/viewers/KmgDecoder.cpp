@@ -123,6 +123,8 @@ void decodeKmgRunLengthPixels(ByteSource& source, DecoderState& state, Bitmap24&
     // The plane comes only with the first transparent pixel: a sub-image without one stays RGB.
     const bool keepAlpha = state.keepAlpha;
     if (keepAlpha) picture.setHasAlpha(false);
+    const bool keepIndexes = state.keepIndexes;
+    if (keepIndexes) picture.setHasIndexes(true);
     int x = 0, y = 0;
     uint8_t* row = picture.row(0);
     unsigned run = 0;
@@ -149,6 +151,7 @@ void decodeKmgRunLengthPixels(ByteSource& source, DecoderState& state, Bitmap24&
             const uint8_t* in = buffer + pos;
             for (unsigned k = 0; k + 1 < n; ++k, out += 3) std::memcpy(out, &wide[in[k]], 4);
             if (n > 0) std::memcpy(out, &wide[in[n - 1]], 3);
+            if (keepIndexes) std::copy_n(in, n, picture.indexRow(y) + x);
             pos += n;
         }
         run -= n;
@@ -172,6 +175,10 @@ KmgKind decodeKmg(ByteSource& source, DecoderState& state, KmgTarget& target) {
         Bitmap24& picture = target.firstPicture();
         if (state.ImageWidth > 0 && state.ImageHeight > 0) {
             checkPictureLimit(state.limits, state.ImageWidth, state.ImageHeight);
+            // A 16-bit image has neither transparency nor indexes: planes a palette image left
+            // in the first picture go.
+            if (state.keepAlpha) picture.setHasAlpha(false);
+            if (state.keepIndexes) picture.setHasIndexes(false);
             picture.setSize(state.ImageWidth, state.ImageHeight);
             decodeKmgRgb16Pixels(source, state, picture);
         }
