@@ -25,6 +25,7 @@
 #include "app/ExtractRun.h"
 #include "app/FileTreeView.h"
 #include "app/FindBar.h"
+#include "app/FolderPictures.h"
 #include "app/FolderTreeModel.h"
 #include "app/ImagePage.h"
 #include "app/ImageView.h"
@@ -130,6 +131,8 @@ void TForm1::buildControls() {
     PageControl1->setCurrentWidget(tsText);
     pages_->image()->afterKmgDecoded = [this] { captureBackground(); };
     findBar_ = new FindBar(paMain, *tvFiles, *model_, tree_, state.archive);
+    folderPictures_ = new FolderPictures(*pages_->image(), *tvFiles, *model_, tree_, state.archive,
+                                         [this](NodeId node) { guarded([&] { tvFilesChange(node); }, this); });
     connectHandlers();
 }
 
@@ -248,6 +251,7 @@ void TForm1::buildShortcuts() {
     key(paMain, QKeySequence(Qt::CTRL | Qt::Key_L), [this] { cbFiles->setFocus(Qt::ShortcutFocusReason); });
     key(paMain, QKeySequence(Qt::CTRL | Qt::Key_T), [this] { tvFiles->setFocus(Qt::ShortcutFocusReason); });
     key(paMain, QKeySequence(Qt::CTRL | Qt::Key_F), [this] { findBar_->open(); });
+    key(paMain, QKeySequence(Qt::CTRL | Qt::Key_G), [this] { folderPictures_->showCurrent(); });
     key(paMain, QKeySequence(Qt::CTRL | Qt::Key_E), [this] {
         if (const NodeId node = selectedNode(); node != kNoNode) tvFilesExtract(node);
     });
@@ -276,6 +280,7 @@ void TForm1::tvFilesContextMenu(const QPoint& pos) {
     QAction* extract = menu.addAction(QStringLiteral("Extract..."));
     connect(extract, &QAction::triggered, this,
             [this, node] { guarded([&] { tvFilesExtract(node); }, this); });
+    folderPictures_->addToMenu(menu, node);
     menu.exec(tvFiles->viewport()->mapToGlobal(pos));
 }
 
@@ -429,6 +434,7 @@ void TForm1::cbFilesChange() {
     const std::string text = k < 0 ? std::string() : ArchiveItemName(*cbFiles, k);
     if (text.empty()) return;
     findBar_->closeBar();  // it reads the tree and the entries that the load replaces
+    folderPictures_->close();  // and so do the grid's workers
 
     selectionAttached_ = false;
     model_->beginLoading();

@@ -21,6 +21,7 @@ namespace vorlr {
 
 class EntryPages;
 class FindBar;
+class FolderPictures;
 class FolderTreeModel;
 class ImagePage;
 class ImageView;
@@ -79,6 +80,7 @@ public:
     FolderTree& tree() { return tree_; }
     FolderTreeModel* treeModel() const { return model_.get(); }
     FindBar* findBar() const { return findBar_; }
+    FolderPictures* folderPictures() const { return folderPictures_; }
     WindowWork work() const { return work_; }
     bool isLoading() const { return work_ == WindowWork::Loading; }
     // Decides when FormActivate runs and counts its runs.
@@ -119,6 +121,7 @@ private:
     bool backgroundErrorShown_ = false;
     bool destroyed_ = false;
     FindBar* findBar_ = nullptr;  // Ctrl+F
+    FolderPictures* folderPictures_ = nullptr;  // "Show pictures", Ctrl+G
     WindowActivation* activation_ = nullptr;
 };
 
