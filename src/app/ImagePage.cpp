@@ -1,6 +1,6 @@
 #include "app/ImagePage.h"
 
-#include <QCursor>
+#include <QLabel>
 #include <QMouseEvent>
 #include <QScrollArea>
 #include <QScrollBar>
@@ -85,6 +85,7 @@ ImagePage::ImagePage(QWidget* tsImage, PageContext context) : tsImage_(tsImage),
     paintBlack(content_);
     sbImage_->setWidget(content_);
     sbImage_->viewport()->installEventFilter(this);
+    sbImage_->viewport()->setMouseTracking(true);  // where the pointer is, for the zoom keys
     readout_ = std::make_unique<PixelReadout>(*sbImage_);
     for (QScrollBar* bar : {sbImage_->horizontalScrollBar(), sbImage_->verticalScrollBar()})
         connect(bar, &QScrollBar::valueChanged, this, [this] { updateReadout(); });
@@ -143,6 +144,7 @@ void ImagePage::buildKeys() {
 void ImagePage::ResetImageViews() {
     leavePictures();
     readout_->hide();
+    focus_.reset();
     auto& list = ctx_.state.ImageViewList;
     QWidget* window = tsImage_->window();
     window->setUpdatesEnabled(false);
@@ -205,21 +207,26 @@ void ImagePage::ShowTargaEntry() {
 }
 
 QPoint ImagePage::zoomAnchor() const {
-    QWidget* viewport = sbImage_->viewport();
-    const QPoint pointer = viewport->mapFromGlobal(QCursor::pos());
-    return viewport->rect().contains(pointer) ? pointer : viewport->rect().center();
+    return pointer_ ? *pointer_ : sbImage_->viewport()->rect().center();
 }
 
 void ImagePage::applyZoom(QPoint anchor) {
     QScrollBar* h = sbImage_->horizontalScrollBar();
     QScrollBar* v = sbImage_->verticalScrollBar();
-    // The layout point under the anchor, in 100 % pixels, before the views change.
-    const double before = ctx_.state.FirstView ? ctx_.state.FirstView->zoom() : 1;
-    const double lx = (h->value() + anchor.x()) / before, ly = (v->value() + anchor.y()) / before;
+    // The layout point under the anchor, in 100 % pixels, before the views change. Steps in a
+    // row about the same point keep the point of the first: a page smaller than the viewport
+    // cannot scroll it into place, and the next step would start from where it was left.
+    const QPoint scroll(h->value(), v->value());
+    if (!focus_ || focus_->anchor != anchor || focus_->scroll != scroll) {
+        const double before = ctx_.state.FirstView ? ctx_.state.FirstView->zoom() : 1;
+        focus_ = Focus{anchor, scroll, QPointF((scroll.x() + anchor.x()) / before,
+                                                (scroll.y() + anchor.y()) / before)};
+    }
     updateContentSize();
     const double z = zoom_.factor();
-    h->setValue(static_cast<int>(lx * z) - anchor.x());
-    v->setValue(static_cast<int>(ly * z) - anchor.y());
+    h->setValue(static_cast<int>(focus_->layout.x() * z) - anchor.x());
+    v->setValue(static_cast<int>(focus_->layout.y() * z) - anchor.y());
+    focus_->scroll = QPoint(h->value(), v->value());
     sbImage_->viewport()->update();
     updateReadout();
 }
@@ -273,31 +280,43 @@ void ImagePage::showReadout(QPoint pointer) {
 }
 
 void ImagePage::updateReadout() {
-    if (sbImage_ && sbImage_->isVisible())
-        showReadout(sbImage_->viewport()->mapFromGlobal(QCursor::pos()));
+    if (pointer_) showReadout(*pointer_);
 }
 
 bool ImagePage::eventFilter(QObject* watched, QEvent* event) {
+    // The pointer is followed in the viewport's own coordinates: under some window managers a
+    // frameless window's idea of its place on the screen is off, and with it every mapping
+    // from global positions.
+    QWidget* viewport = sbImage_->viewport();
     switch (event->type()) {
     case QEvent::MouseMove:
     case QEvent::Enter:
-        if (auto* moved = dynamic_cast<QSinglePointEvent*>(event);
-            moved && watched != sbImage_->viewport()) {
-            const QPoint at = static_cast<QWidget*>(watched)->mapTo(sbImage_->viewport(),
-                                                                   moved->position().toPoint());
+        if (auto* moved = dynamic_cast<QSinglePointEvent*>(event)) {
+            const QPoint at = watched == viewport
+                                  ? moved->position().toPoint()
+                                  : static_cast<QWidget*>(watched)->mapTo(viewport, moved->position().toPoint());
+            if (pointer_ != at) focus_.reset();  // a zoom after a move is about the new point
+            pointer_ = at;
             guarded([&] { showReadout(at); }, tsImage_);
         }
         break;
     case QEvent::Leave:
-        if (watched != sbImage_->viewport()) readout_->hide();
+        // A view that zooms or moves under the pointer is left too, the pointer still on it.
+        if (watched == viewport) pointer_.reset();
+        guarded([this] { pointer_ ? showReadout(*pointer_) : readout_->hide(); }, tsImage_);
         break;
-    case QEvent::Wheel:
-        if (watched == sbImage_->viewport()) {
-            auto* wheel = static_cast<QWheelEvent*>(event);
-            if (!(wheel->modifiers() & Qt::ControlModifier)) break;
+    case QEvent::Resize:  // scroll bars come and go as the views zoom: the line moves along
+        if (watched == viewport && readout_->label()->isVisible()) guarded([this] { updateReadout(); }, tsImage_);
+        break;
+    case QEvent::Wheel: {
+        auto* wheel = static_cast<QWheelEvent*>(event);
+        if (wheel->modifiers() & Qt::ControlModifier) {
             // One step a notch (120); touchpads send smaller turns that add up.
             wheelRest_ += wheel->angleDelta().y();
-            const QPoint at = sbImage_->viewport()->mapFromGlobal(wheel->globalPosition().toPoint());
+            const QPoint at = watched == viewport ? wheel->position().toPoint()
+                                                  : static_cast<QWidget*>(watched)->mapTo(
+                                                        viewport, wheel->position().toPoint());
+            pointer_ = at;
             guarded([&] {
                 for (; wheelRest_ >= 120; wheelRest_ -= 120) {
                     zoom_.stepIn();
@@ -311,6 +330,7 @@ bool ImagePage::eventFilter(QObject* watched, QEvent* event) {
             return true;
         }
         break;
+    }
     default: break;
     }
     return QObject::eventFilter(watched, event);

@@ -5,10 +5,12 @@
 // behind transparent pixels (Ctrl+Shift+T), the pixel readout under the pointer, and the grid
 // of a folder's pictures in place of the views.
 #include <QObject>
+#include <QPointF>
 #include <QPointer>
 #include <QScrollArea>
 #include <functional>
 #include <memory>
+#include <optional>
 
 #include "app/ImageZoom.h"
 #include "app/PageContext.h"
@@ -85,6 +87,12 @@ private:
     ImageZoom zoom_;
     bool checkerboard_ = false;
     int wheelRest_ = 0;  // wheel turns short of a step
+    std::optional<QPoint> pointer_;  // in sbImage's viewport, while the pointer is in it
+    struct Focus {
+        QPoint anchor, scroll;  // where the last zoom left the pointer and the scroll bars
+        QPointF layout;         // the point kept under the anchor, at 100 %
+    };
+    std::optional<Focus> focus_;
     std::unique_ptr<PixelReadout> readout_;
     QPointer<PictureGrid> grid_;
 };

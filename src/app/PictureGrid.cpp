@@ -52,10 +52,10 @@ PictureGrid::PictureGrid(QWidget* parent, std::string folder, std::vector<Pictur
       cells_(items_.size(), Cell::Waiting), thumbnails_(items_.size()), errors_(items_.size()) {
     setObjectName(QStringLiteral("PictureGrid"));
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    // Black as the page behind the views (a scroll area's viewport fills with Base).
     QPalette pal = viewport()->palette();
-    pal.setColor(QPalette::Window, Qt::black);
+    pal.setColor(QPalette::Base, Qt::black);
     viewport()->setPalette(pal);
-    viewport()->setAutoFillBackground(true);
     viewport()->setMouseTracking(true);
     verticalScrollBar()->setSingleStep(kCellHeight / 5);
     layoutChanged();
@@ -226,7 +226,7 @@ bool PictureGrid::viewportEvent(QEvent* event) {
             QToolTip::hideText();
         } else {
             std::string tip = items_[size_t(i)].name;
-            if (cells_[size_t(i)] == Cell::Failed) tip += "\nCould not be shown: " + errors_[size_t(i)];
+            if (cells_[size_t(i)] == Cell::Failed) tip += "\nCould not be shown:\n" + errors_[size_t(i)];
             else tip += "\nClick to show it";
             QToolTip::showText(help->globalPos(), text8(tip), viewport(), cellRect(size_t(i)));
         }

@@ -372,6 +372,32 @@ TEST_F(ZoomedPage, CtrlWheelZoomsAboutThePointer) {
     EXPECT_EQ(page->zoom().factor(), 4);
     wheel(-120, Qt::NoModifier);  // a plain turn scrolls and leaves the zoom
     EXPECT_EQ(page->zoom().factor(), 4);
+
+    // Over a picture the view gets the turn first: the same point stays under the pointer.
+    page->zoomReset();
+    page->sbImage()->horizontalScrollBar()->setValue(0);
+    page->sbImage()->verticalScrollBar()->setValue(0);
+    const QPoint local = at - view(1)->pos();  // (300, 100) is on the second view
+    ASSERT_TRUE(view(1)->rect().contains(local));
+    hover(view(1), local + QPoint(1, 0));  // the pointer moves: the next zoom is about it
+    hover(view(1), local);
+    QWheelEvent e(QPointF(local), QPointF(view(1)->mapToGlobal(local)), QPoint(), QPoint(0, 120),
+                  Qt::NoButton, Qt::ControlModifier, Qt::NoScrollPhase, false);
+    QApplication::sendEvent(view(1), &e);
+    ASSERT_EQ(page->zoom().factor(), 2);
+    EXPECT_EQ(page->sbImage()->horizontalScrollBar()->value(), 300 * 2 - 300);
+    EXPECT_EQ(page->sbImage()->verticalScrollBar()->value(), 100 * 2 - 100);
+
+    // A page too short to scroll at 200 %: two steps to 400 % keep the point all the same.
+    select(paletteKmg({{200, 200}, {200, 200}}));
+    page->ShowKmgEntry();
+    page->zoomReset();
+    hover(view(1), local + QPoint(1, 0));
+    hover(view(1), local);
+    wheel(240, Qt::ControlModifier);
+    ASSERT_EQ(page->zoom().factor(), 4);
+    EXPECT_EQ(page->sbImage()->horizontalScrollBar()->value(), 300 * 4 - 300);
+    EXPECT_EQ(page->sbImage()->verticalScrollBar()->value(), 100 * 4 - 100);
 }
 
 TEST_F(ZoomedPage, CheckerboardOnlyBehindTransparentPixelsAndOnlyWhenOn) {
@@ -429,8 +455,17 @@ TEST_F(ZoomedPage, ReadoutNamesThePixelUnderThePointer) {
     page->zoomIn();
     hover(view(0), {7, 5});
     EXPECT_EQ(readout(), "Sub-image 0: x 1, y 1, #323232, index 50");
+    // Onto the black margin, then out of the page.
+    QWidget* viewport = page->sbImage()->viewport();
     QEvent leave(QEvent::Leave);
     QApplication::sendEvent(view(0), &leave);
+    QMouseEvent margin(QEvent::MouseMove, QPointF(2, 2), QPointF(viewport->mapToGlobal(QPoint(2, 2))),
+                       Qt::NoButton, Qt::NoButton, Qt::NoModifier);
+    QApplication::sendEvent(viewport, &margin);
+    EXPECT_EQ(readout(), "(hidden)");
+    hover(view(0), {7, 5});
+    EXPECT_NE(readout(), "(hidden)");
+    QApplication::sendEvent(viewport, &leave);
     EXPECT_EQ(readout(), "(hidden)");
     page->zoomReset();
 

@@ -90,6 +90,14 @@ TEST_F(Pictures, OneCellPerPictureBelowTheFolderInTreeOrderDamagedOnesMarked) {
     EXPECT_TRUE(dialogs.errors.empty());
     EXPECT_TRUE(dialogs.infos.empty());
     EXPECT_FALSE(f.imagePage()->sbImage()->isVisibleTo(f.tsImage));
+    // On black as the page: the damaged cell framed in red, a thumbnail centred in its box.
+    f.show();
+    const QImage shot = grid()->viewport()->grab().toImage();
+    const QRect damaged = grid()->cellRect(2), shown = grid()->cellRect(3);
+    EXPECT_EQ(shot.pixel(damaged.left(), damaged.top() + 64), qRgb(0, 0, 0));
+    EXPECT_EQ(shot.pixel(damaged.left() + 2, damaged.top() + 2), qRgb(0xC0, 0x40, 0x40));
+    EXPECT_EQ(shot.pixel(shown.left() + 2 + 64 - 20, shown.top() + 2 + 64 - 15 + 10),
+              grid()->thumbnail(3).pixel(0, 10));
 
     // A click on a folder node still does nothing; a file node stands for its folder.
     f.tvFiles->setCurrentIndex(at({0, 2}));
