@@ -84,8 +84,9 @@ ImagePage::ImagePage(QWidget* tsImage, PageContext context) : tsImage_(tsImage),
     content_->setObjectName(QStringLiteral("sbImageContent"));
     paintBlack(content_);
     sbImage_->setWidget(content_);
-    sbImage_->viewport()->installEventFilter(this);
-    sbImage_->viewport()->setMouseTracking(true);  // where the pointer is, for the zoom keys
+    viewport_ = sbImage_->viewport();
+    viewport_->installEventFilter(this);
+    viewport_->setMouseTracking(true);  // where the pointer is, for the zoom keys
     readout_ = std::make_unique<PixelReadout>(*sbImage_);
     for (QScrollBar* bar : {sbImage_->horizontalScrollBar(), sbImage_->verticalScrollBar()})
         connect(bar, &QScrollBar::valueChanged, this, [this] { updateReadout(); });
@@ -112,6 +113,7 @@ ImagePage::ImagePage(QWidget* tsImage, PageContext context) : tsImage_(tsImage),
 }
 
 ImagePage::~ImagePage() {
+    closing_ = true;  // the views and the viewport send their last events while they go
     delete grid_.data();  // its workers end before the archive they read can go
     readout_.reset();
     if (sbImage_) delete sbImage_.data();  // takes imDot and every image view with it
@@ -265,8 +267,9 @@ void ImagePage::watch(ImageView* view) {
 // The readout follows the pointer over the views, and what lies under it as the views zoom
 // or scroll.
 void ImagePage::showReadout(QPoint pointer) {
+    if (closing_ || !viewport_) return;
     const auto& list = ctx_.state.ImageViewList;
-    QWidget* viewport = sbImage_->viewport();
+    QWidget* viewport = viewport_;
     if (!grid_ && viewport->rect().contains(pointer)) {
         for (size_t i = 0; i < list.size(); ++i) {
             ImageView* view = list[i];
@@ -287,7 +290,8 @@ bool ImagePage::eventFilter(QObject* watched, QEvent* event) {
     // The pointer is followed in the viewport's own coordinates: under some window managers a
     // frameless window's idea of its place on the screen is off, and with it every mapping
     // from global positions.
-    QWidget* viewport = sbImage_->viewport();
+    if (closing_ || !viewport_) return false;
+    QWidget* viewport = viewport_;
     switch (event->type()) {
     case QEvent::MouseMove:
     case QEvent::Enter:

@@ -82,6 +82,8 @@ private:
     QWidget* tsImage_;
     PageContext ctx_;
     QPointer<QScrollArea> sbImage_;
+    QPointer<QWidget> viewport_;  // sbImage's, which the page watches
+    bool closing_ = false;
     QWidget* content_ = nullptr;
     ImageView* imDot_ = nullptr;
     ImageZoom zoom_;
