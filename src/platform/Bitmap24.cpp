@@ -37,6 +37,7 @@ void PixelAllocator<T>::deallocate(T* p, size_t n) noexcept {
 }
 
 template struct PixelAllocator<uint8_t>;
+template struct PixelAllocator<uint16_t>;
 
 Bitmap24::Bitmap24(int width, int height) { setSize(width, height); }
 
@@ -59,7 +60,7 @@ void Bitmap24::setSize(int width, int height) {
         for (int y = 0; y < rows && keepA > 0; ++y)
             std::memcpy(nextAlpha.data() + static_cast<size_t>(y) * width, alphaRow(y), keepA);
     }
-    std::vector<uint16_t> nextIndexes;
+    IndexBuffer nextIndexes;
     if (hasIndexes_) {
         nextIndexes.assign(static_cast<size_t>(width) * static_cast<size_t>(height), kNoIndex);
         const size_t keepI = std::min(width, width_);
@@ -84,7 +85,7 @@ void Bitmap24::setHasAlpha(bool on) {
 void Bitmap24::setHasIndexes(bool on) {
     hasIndexes_ = on;
     if (!on)
-        indexes_ = std::vector<uint16_t>();
+        indexes_ = IndexBuffer();
     else
         indexes_.assign(static_cast<size_t>(width_) * static_cast<size_t>(height_), kNoIndex);
 }

@@ -30,6 +30,7 @@ struct PixelAllocator {
 class Bitmap24 {
 public:
     using PixelBuffer = std::vector<uint8_t, PixelAllocator<uint8_t>>;
+    using IndexBuffer = std::vector<uint16_t, PixelAllocator<uint16_t>>;
 
     Bitmap24() = default;
     // A width x height picture filled with white.
@@ -99,7 +100,7 @@ private:
     bool hasIndexes_ = false;
     PixelBuffer pixels_;
     PixelBuffer alpha_;
-    std::vector<uint16_t> indexes_;
+    IndexBuffer indexes_;
 };
 
 }  // namespace vorlr

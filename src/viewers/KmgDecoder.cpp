@@ -124,8 +124,20 @@ void decodeKmgRunLengthPixels(ByteSource& source, DecoderState& state, Bitmap24&
     const bool keepAlpha = state.keepAlpha;
     if (keepAlpha) picture.setHasAlpha(false);
     const bool keepIndexes = state.keepIndexes;
-    if (keepIndexes) picture.setHasIndexes(true);
+    if (keepIndexes && !picture.hasIndexes()) picture.setHasIndexes(true);
     int x = 0, y = 0;
+    // Every pixel's index is written, kNoIndex from where the input ends, so a plane kept from
+    // an earlier picture of the same size needs no clearing first.
+    struct IndexTail {
+        Bitmap24& picture;
+        const bool on;
+        const int &x, &y;
+        ~IndexTail() {
+            if (on && y < picture.height())
+                std::fill(picture.indexRow(y) + x, picture.indexRow(0) + size_t(picture.width()) * picture.height(),
+                          Bitmap24::kNoIndex);
+        }
+    } tail{picture, keepIndexes, x, y};
     uint8_t* row = picture.row(0);
     unsigned run = 0;
     bool transparent = false;
@@ -145,6 +157,7 @@ void decodeKmgRunLengthPixels(ByteSource& source, DecoderState& state, Bitmap24&
                 if (!picture.hasAlpha()) picture.setHasAlpha(true);
                 std::memset(picture.alphaRow(y) + x, 0, n);
             }
+            if (keepIndexes) std::fill_n(picture.indexRow(y) + x, n, Bitmap24::kNoIndex);
         } else {
             if (pos == avail && !refill()) return;
             n = std::min<unsigned>(n, static_cast<unsigned>(avail - pos));
