@@ -37,6 +37,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         return s;
     }();
     static Pictures out;
+    // The window's side planes (alpha, palette indexes) on every other input, by its length.
+    state->keepAlpha = state->keepIndexes = size % 2 == 1;
     vorlr::MemoryByteSource source(data, size);
     try {
         vorlr::decodeKmg(source, *state, out);

@@ -579,6 +579,7 @@ void ArchiveEditor::stepDone(const ArchiveChanges::Outcome& outcome) {
         for (const NodeId n : expanded_) open.push_back(pathOf(n));
         std::sort(open.begin(), open.end(),
                   [](const auto& a, const auto& b) { return a.size() < b.size(); });
+        if (treeRebuilding) treeRebuilding();
         const EntryId from = labelsEdited_ ? 0 : *outcome.treeFrom;
         labelsEdited_ = false;
         w_.quietly([&] {

@@ -102,6 +102,8 @@ public:
     // programs wait for its end.
     bool busy() const { return busy_ > 0 || *w_.work != WindowWork::Idle; }
 
+    // Runs before the tree is built again for a step (its nodes are about to change).
+    std::function<void()> treeRebuilding;
     // Runs when the pending changes end: saved, discarded, or another archive loaded.
     std::function<void()> changesEnded;
 

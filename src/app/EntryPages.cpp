@@ -20,6 +20,7 @@ EntryPages::~EntryPages() {
 }
 
 void EntryPages::show(EntryKind kind) {
+    image_->leavePictures();  // any entry selected takes the place of a folder's pictures
     switch (kind) {
     case EntryKind::Text: text_->ShowTextEntry(); break;
     case EntryKind::Targa: image_->ShowTargaEntry(); break;

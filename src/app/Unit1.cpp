@@ -27,6 +27,7 @@
 #include "app/ExtractRun.h"
 #include "app/FileTreeView.h"
 #include "app/FindBar.h"
+#include "app/FolderPictures.h"
 #include "app/FolderTreeModel.h"
 #include "app/ImagePage.h"
 #include "app/ImageView.h"
@@ -162,6 +163,15 @@ void TForm1::buildControls() {
     static_cast<FileTreeView*>(tvFiles)->dragOut = [this] {
         guarded([this] { external_->dragOut(selectedNode()); }, this);
     };
+    folderPictures_ = new FolderPictures(*pages_->image(), *tvFiles, *model_, tree_, state.archive,
+                                         [this](NodeId node) { guarded([&] { tvFilesChange(node); }, this); });
+    folderPictures_->bytesFor = [this](const std::vector<PictureItem>& items) {
+        PictureBytesFor saved = ArchivePictureBytes(state.archive, tree_, items);
+        if (const ArchiveChanges* changes = editor_->changes())
+            return PendingPictureBytes(*changes, tree_, items, std::move(saved));
+        return saved;
+    };
+    editor_->treeRebuilding = [this] { folderPictures_->close(); };
     connectHandlers();
 }
 
@@ -288,6 +298,7 @@ void TForm1::buildShortcuts() {
     key(paMain, QKeySequence(Qt::CTRL | Qt::Key_L), [this] { cbFiles->setFocus(Qt::ShortcutFocusReason); });
     key(paMain, QKeySequence(Qt::CTRL | Qt::Key_T), [this] { tvFiles->setFocus(Qt::ShortcutFocusReason); });
     key(paMain, QKeySequence(Qt::CTRL | Qt::Key_F), [this] { findBar_->open(); });
+    key(paMain, QKeySequence(Qt::CTRL | Qt::Key_G), [this] { folderPictures_->showCurrent(); });
     key(paMain, QKeySequence(Qt::CTRL | Qt::Key_E), [this] {
         if (const NodeId node = selectedNode(); node != kNoNode) tvFilesExtract(node);
     });
@@ -318,6 +329,7 @@ void TForm1::tvFilesContextMenu(const QPoint& pos) {
     QAction* extract = menu.addAction(QStringLiteral("Extract..."));
     connect(extract, &QAction::triggered, this,
             [this, node] { guarded([&] { tvFilesExtract(node); }, this); });
+    folderPictures_->addToMenu(menu, node);
     external_->addMenuItems(menu, node);
     menu.addSeparator();
     editor_->addMenuItems(menu, node);
@@ -491,6 +503,7 @@ void TForm1::cbFilesChange() {
     loadedItem_ = k;
     findBar_->closeBar();  // it reads the tree and the entries that the load replaces
     editor_->archiveClosing();
+    folderPictures_->close();  // and so do the grid's workers
 
     selectionAttached_ = false;
     model_->beginLoading();

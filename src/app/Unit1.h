@@ -23,6 +23,7 @@ class ArchiveEditor;
 class EntryPages;
 class ExternalEditing;
 class FindBar;
+class FolderPictures;
 class FolderTreeModel;
 class ImagePage;
 class ImageView;
@@ -84,6 +85,7 @@ public:
     FindBar* findBar() const { return findBar_; }
     ArchiveEditor* editor() const { return editor_; }
     ExternalEditing* external() const { return external_; }
+    FolderPictures* folderPictures() const { return folderPictures_; }
     WindowWork work() const { return work_; }
     bool isLoading() const { return work_ == WindowWork::Loading; }
     // Decides when FormActivate runs and counts its runs.
@@ -129,6 +131,7 @@ private:
     ArchiveEditor* editor_ = nullptr;
     ExternalEditing* external_ = nullptr;
     int loadedItem_ = -1;  // the drop-down item loaded last
+    FolderPictures* folderPictures_ = nullptr;  // "Show pictures", Ctrl+G
     WindowActivation* activation_ = nullptr;
 };
 

@@ -37,6 +37,7 @@ void PixelAllocator<T>::deallocate(T* p, size_t n) noexcept {
 }
 
 template struct PixelAllocator<uint8_t>;
+template struct PixelAllocator<uint16_t>;
 
 Bitmap24::Bitmap24(int width, int height) { setSize(width, height); }
 
@@ -59,8 +60,16 @@ void Bitmap24::setSize(int width, int height) {
         for (int y = 0; y < rows && keepA > 0; ++y)
             std::memcpy(nextAlpha.data() + static_cast<size_t>(y) * width, alphaRow(y), keepA);
     }
+    IndexBuffer nextIndexes;
+    if (hasIndexes_) {
+        nextIndexes.assign(static_cast<size_t>(width) * static_cast<size_t>(height), kNoIndex);
+        const size_t keepI = std::min(width, width_);
+        for (int y = 0; y < rows && keepI > 0; ++y)
+            std::copy_n(indexRow(y), keepI, nextIndexes.data() + static_cast<size_t>(y) * width);
+    }
     pixels_ = std::move(next);
     alpha_ = std::move(nextAlpha);
+    indexes_ = std::move(nextIndexes);
     width_ = width;
     height_ = height;
 }
@@ -71,6 +80,14 @@ void Bitmap24::setHasAlpha(bool on) {
         alpha_ = PixelBuffer();
     else if (alpha_.size() != static_cast<size_t>(width_) * static_cast<size_t>(height_))
         alpha_.assign(static_cast<size_t>(width_) * static_cast<size_t>(height_), 0xFF);
+}
+
+void Bitmap24::setHasIndexes(bool on) {
+    hasIndexes_ = on;
+    if (!on)
+        indexes_ = IndexBuffer();
+    else
+        indexes_.assign(static_cast<size_t>(width_) * static_cast<size_t>(height_), kNoIndex);
 }
 
 void Bitmap24::copyRect(const Rect& dst, const Rect& src) {

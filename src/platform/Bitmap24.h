@@ -30,6 +30,7 @@ struct PixelAllocator {
 class Bitmap24 {
 public:
     using PixelBuffer = std::vector<uint8_t, PixelAllocator<uint8_t>>;
+    using IndexBuffer = std::vector<uint16_t, PixelAllocator<uint16_t>>;
 
     Bitmap24() = default;
     // A width x height picture filled with white.
@@ -57,7 +58,22 @@ public:
     }
     const PixelBuffer& alpha() const noexcept { return alpha_; }
 
-    // New size: old pixels kept at the top left, added area white. Sizes below 0 count as 0.
+    // An optional palette-index plane, two bytes a pixel: the index a palette decoder wrote the
+    // pixel from, or kNoIndex where it wrote none (transparent runs, pixels the input never
+    // reached). Only the window asks for it, for its pixel readout.
+    static constexpr uint16_t kNoIndex = 0xFFFF;
+    bool hasIndexes() const noexcept { return hasIndexes_; }
+    // Adds a plane filled with kNoIndex (refilled when there is one already), or drops it.
+    void setHasIndexes(bool on);
+    uint16_t* indexRow(int y) noexcept {
+        return indexes_.data() + static_cast<size_t>(y) * width_;
+    }
+    const uint16_t* indexRow(int y) const noexcept {
+        return indexes_.data() + static_cast<size_t>(y) * width_;
+    }
+
+    // New size: old pixels kept at the top left, added area white (opaque, without index).
+    // Sizes below 0 count as 0.
     // Raises Error("Out of memory") past kMaxPixelBytes.
     void setSize(int width, int height);
     void setWidth(int width) { setSize(width, height_); }
@@ -81,8 +97,10 @@ private:
     int width_ = 0;
     int height_ = 0;
     bool hasAlpha_ = false;
+    bool hasIndexes_ = false;
     PixelBuffer pixels_;
     PixelBuffer alpha_;
+    IndexBuffer indexes_;
 };
 
 }  // namespace vorlr

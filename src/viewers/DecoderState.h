@@ -25,9 +25,12 @@ struct DecoderState {
     int16_t ImageHeight = 0;
     DecodeLimits limits;
     // Pictures get an alpha plane where the entry holds transparency (a palette KMG's
-    // transparent runs, a 32-bit Targa with 8 alpha bits). Export sets it; the window never
-    // looks at alpha and leaves it off.
+    // transparent runs, a 32-bit Targa with 8 alpha bits). Export sets it, and so does the
+    // window, for its checkerboard and pixel readout; the colours written stay the same.
     bool keepAlpha = false;
+    // Palette KMG pictures get an index plane (Bitmap24::indexRow), every other picture none:
+    // the window's pixel readout.
+    bool keepIndexes = false;
 };
 
 // Raises Error("Out of memory") when a width x height picture is past the limit for one.

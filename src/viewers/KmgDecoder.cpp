@@ -103,10 +103,12 @@ void decodeKmgRgb16Pixels(ByteSource& source, DecoderState& state, Bitmap24& pic
     }
 }
 
-void decodeKmgRunLengthPixels(ByteSource& source, DecoderState& state, Bitmap24& picture) {
+namespace {
+
+// kIndexes: the window's index plane is written too; without it the loop is the plain one.
+template <bool kIndexes>
+void runLengthPixels(ByteSource& source, DecoderState& state, Bitmap24& picture) {
     const int width = state.ImageWidth, height = state.ImageHeight;
-    if (width <= 0 || height <= 0) return;
-    ensureSize(picture, width, height);
     const uint8_t* const buffer = state.WorkBuffer.data();
     // The palette as 4-byte entries, so a pixel is one load and one store.
     uint32_t wide[256];
@@ -123,13 +125,22 @@ void decodeKmgRunLengthPixels(ByteSource& source, DecoderState& state, Bitmap24&
     // The plane comes only with the first transparent pixel: a sub-image without one stays RGB.
     const bool keepAlpha = state.keepAlpha;
     if (keepAlpha) picture.setHasAlpha(false);
+    if constexpr (kIndexes)
+        if (!picture.hasIndexes()) picture.setHasIndexes(true);
     int x = 0, y = 0;
+    // Every pixel's index is written, kNoIndex from where the input ends, so a plane kept from
+    // an earlier picture of the same size needs no clearing first.
+    auto inputEnded = [&] {
+        if constexpr (kIndexes)
+            std::fill(picture.indexRow(y) + x, picture.indexRow(0) + size_t(width) * height,
+                      Bitmap24::kNoIndex);
+    };
     uint8_t* row = picture.row(0);
     unsigned run = 0;
     bool transparent = false;
     for (;;) {
         if (run == 0) {
-            if (pos == avail && !refill()) return;
+            if (pos == avail && !refill()) return inputEnded();
             const unsigned c = buffer[pos++];
             if (c == 0) continue;
             transparent = c > 128;
@@ -143,12 +154,14 @@ void decodeKmgRunLengthPixels(ByteSource& source, DecoderState& state, Bitmap24&
                 if (!picture.hasAlpha()) picture.setHasAlpha(true);
                 std::memset(picture.alphaRow(y) + x, 0, n);
             }
+            if constexpr (kIndexes) std::fill_n(picture.indexRow(y) + x, n, Bitmap24::kNoIndex);
         } else {
-            if (pos == avail && !refill()) return;
+            if (pos == avail && !refill()) return inputEnded();
             n = std::min<unsigned>(n, static_cast<unsigned>(avail - pos));
             const uint8_t* in = buffer + pos;
             for (unsigned k = 0; k + 1 < n; ++k, out += 3) std::memcpy(out, &wide[in[k]], 4);
             if (n > 0) std::memcpy(out, &wide[in[n - 1]], 3);
+            if constexpr (kIndexes) std::copy_n(in, n, picture.indexRow(y) + x);
             pos += n;
         }
         run -= n;
@@ -159,6 +172,17 @@ void decodeKmgRunLengthPixels(ByteSource& source, DecoderState& state, Bitmap24&
             row = picture.row(y);
         }
     }
+}
+
+}  // namespace
+
+void decodeKmgRunLengthPixels(ByteSource& source, DecoderState& state, Bitmap24& picture) {
+    if (state.ImageWidth <= 0 || state.ImageHeight <= 0) return;
+    ensureSize(picture, state.ImageWidth, state.ImageHeight);
+    if (state.keepIndexes)
+        runLengthPixels<true>(source, state, picture);
+    else
+        runLengthPixels<false>(source, state, picture);
 }
 
 KmgKind decodeKmg(ByteSource& source, DecoderState& state, KmgTarget& target) {
@@ -172,6 +196,10 @@ KmgKind decodeKmg(ByteSource& source, DecoderState& state, KmgTarget& target) {
         Bitmap24& picture = target.firstPicture();
         if (state.ImageWidth > 0 && state.ImageHeight > 0) {
             checkPictureLimit(state.limits, state.ImageWidth, state.ImageHeight);
+            // A 16-bit image has neither transparency nor indexes: planes a palette image left
+            // in the first picture go.
+            if (state.keepAlpha) picture.setHasAlpha(false);
+            if (state.keepIndexes) picture.setHasIndexes(false);
             picture.setSize(state.ImageWidth, state.ImageHeight);
             decodeKmgRgb16Pixels(source, state, picture);
         }

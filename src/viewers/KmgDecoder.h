@@ -63,7 +63,7 @@ KmgKind decodeKmg(ByteSource& source, DecoderState& state, KmgTarget& target);
 
 // The pixel steps on their own, for pictures already sized to ImageWidth x ImageHeight. With
 // state.keepAlpha a palette picture gets an alpha plane (0 in transparent runs) exactly when it
-// has a transparent pixel.
+// has a transparent pixel; with state.keepIndexes an index plane (each literal pixel's index).
 void decodeKmgRgb16Pixels(ByteSource& source, DecoderState& state, Bitmap24& picture);
 void decodeKmgRunLengthPixels(ByteSource& source, DecoderState& state, Bitmap24& picture);
 

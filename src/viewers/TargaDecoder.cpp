@@ -146,6 +146,7 @@ void decodeTargaPixels(ByteSource& source, DecoderState& state, const TargaHeade
     picture.setSize(width, height);
     const bool alpha = state.keepAlpha && bpp == 4 && (header.descriptor & 15) == 8;
     if (state.keepAlpha) picture.setHasAlpha(alpha);
+    if (state.keepIndexes) picture.setHasIndexes(false);
 
     // Rows are decoded in WorkBuffer while they fit below the input window (run-length) or in
     // it (uncompressed); longer rows get a larger buffer that starts out as a copy of it.

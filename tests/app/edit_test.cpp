@@ -22,7 +22,10 @@
 
 #include "app/ArchiveEditor.h"
 #include "app/ArchiveList.h"
+#include "app/FolderPictures.h"
 #include "app/FolderTreeModel.h"
+#include "app/ImagePage.h"
+#include "app/PictureGrid.h"
 #include "app/StatusBar.h"
 #include "app/TextPage.h"
 #include "app/Unit1.h"
@@ -291,6 +294,29 @@ TEST_F(Editing, PendingEntriesShowTheirNewContentAndTheSavedOneIsSelectedAgain) 
     EXPECT_EQ(f->treeModel()->nodeOf(f->tvFiles->currentIndex()), entryNode("DATA\\TEXT\\WELCOME.TXT"));
     EXPECT_EQ(f->StatusBar1->panelText(1).rfind("Offset: $", 0), 0u);
     EXPECT_EQ(f->textPage()->reText()->toPlainText().toStdString(), "Brand new words");
+}
+
+// A folder's pictures show entries not saved yet with what they hold now.
+TEST_F(Editing, ThePictureGridShowsPendingEntries) {
+    open();
+    const std::string icons = dir.file("NEW.KMG");
+    writeFile(icons, bytesOf(runQar({"cat", original_, "GFX\\ICONS.KMG"}).out));
+    dialogs.fileLists.push_back({icons});
+    ed().addFiles(folderNode({"GFX"}));
+    dialogs.fileLists.push_back({file("sky.bin", "no picture")});
+    ed().replaceEntry(entryNode("GFX\\SKY.KMG"));
+    f->folderPictures()->show(folderNode({"GFX"}));
+    PictureGrid* grid = f->imagePage()->grid();
+    ASSERT_NE(grid, nullptr);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return grid->complete(); }, 10000));
+    std::map<std::string, PictureGrid::Cell> cells;
+    for (size_t i = 0; i < grid->items().size(); ++i) cells[grid->items()[i].name] = grid->cell(i);
+    EXPECT_EQ(cells.at("NEW.KMG"), PictureGrid::Cell::Shown);
+    EXPECT_EQ(cells.at("ICONS.KMG"), PictureGrid::Cell::Shown);
+    EXPECT_EQ(cells.at("SKY.KMG"), PictureGrid::Cell::Failed);  // its new bytes are no picture
+    // A step that builds the tree again leaves the grid, whose nodes it replaces.
+    ed().deleteNode(entryNode("GFX\\NEW.KMG"));
+    EXPECT_EQ(f->imagePage()->grid(), nullptr);
 }
 
 TEST_F(Editing, UndoAndRedoComeBackToTheLoadedStateWhereSavingWritesNothing) {

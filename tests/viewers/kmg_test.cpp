@@ -223,6 +223,44 @@ TEST(KmgPalette, UndecodedPixelsAreWhiteExceptTheDotCorner) {
     EXPECT_EQ(px(out2.pictures[0], 2, 0), kWhite);
 }
 
+// The window's side planes: each literal pixel's index, alpha 0 in transparent runs, no index
+// where the input ended; the colours exactly those of a decoding without planes; and a 16-bit
+// image or a Targa decoded into the same picture takes no stale plane along.
+TEST(KmgPalette, IndexAndAlphaPlanesBesideUnchangedColours) {
+    // 5 x 2: three literals, two transparent, four literals, and the last pixel never reached.
+    const auto file = samples::kmgPalette(testPalette(), {{5, 2, {3, 10, 20, 30, 130, 4, 40, 41, 42, 43}}});
+    DecoderState plain, planes;
+    planes.keepAlpha = planes.keepIndexes = true;
+    Pictures without, with;
+    decode(file, plain, without);
+    decode(file, planes, with);
+    const Bitmap24& b = with.pictures[0];
+    ASSERT_TRUE(b.hasIndexes());
+    ASSERT_TRUE(b.hasAlpha());
+    EXPECT_FALSE(without.pictures[0].hasIndexes());
+    EXPECT_TRUE(std::equal(b.pixels().begin(), b.pixels().end(), without.pictures[0].pixels().begin(),
+                           without.pictures[0].pixels().end()));
+    constexpr uint16_t N = Bitmap24::kNoIndex;
+    const uint16_t indexes[2][5] = {{10, 20, 30, N, N}, {40, 41, 42, 43, N}};
+    const uint8_t alpha[2][5] = {{255, 255, 255, 0, 0}, {255, 255, 255, 255, 255}};
+    for (int y = 0; y < 2; ++y)
+        for (int x = 0; x < 5; ++x) {
+            EXPECT_EQ(b.indexRow(y)[x], indexes[y][x]) << x << "," << y;
+            EXPECT_EQ(b.alphaRow(y)[x], alpha[y][x]) << x << "," << y;
+        }
+
+    // A second palette image of the same size starts from fresh planes.
+    decode(samples::kmgPalette(testPalette(), {{5, 2, {1, 7}}}), planes, with);
+    EXPECT_EQ(with.pictures[0].indexRow(0)[0], 7);
+    EXPECT_EQ(with.pictures[0].indexRow(1)[0], N);
+    EXPECT_FALSE(with.pictures[0].hasAlpha());
+
+    decode(file, planes, with);
+    decode(samples::kmg16(5, 2, std::vector<uint16_t>(10, 0xF800)), planes, with);
+    EXPECT_FALSE(with.pictures[0].hasIndexes());
+    EXPECT_FALSE(with.pictures[0].hasAlpha());
+}
+
 TEST(KmgPalette, LongStreamsMatchTheirPixelsAcrossInputBlocks) {
     // Random runs over several 1024-byte input blocks and several sub-images at odd offsets.
     std::mt19937 rng(7);

@@ -103,7 +103,8 @@ TEST(PictureExport, PngKeepsTransparencyAndTheBmpsColours) {
     }
 }
 
-// The window keeps one state without keepAlpha: the same entries decode without a plane.
+// A state without keepAlpha (qar's single pictures, the benchmarks'): the same entries decode
+// without a plane.
 class ListTarget final : public KmgTarget {
 public:
     std::vector<Bitmap24> pictures{1};
@@ -113,7 +114,7 @@ public:
     void pictureDone(int) override {}
 };
 
-TEST(PictureExport, TheWindowsDecodingHasNoAlphaPlane) {
+TEST(PictureExport, DecodingWithoutKeepAlphaHasNoAlphaPlane) {
     DecoderState state;
     Bitmap24 picture;
     for (const auto& file : {tga32(2, 8), tga32(10, 8)}) {
@@ -139,6 +140,12 @@ TEST(PictureExport, TheWindowsDecodingHasNoAlphaPlane) {
     MemoryByteSource without(plain);
     decodeTarga(without, state, picture);
     EXPECT_FALSE(picture.hasAlpha());
+    // Nor an index plane a palette KMG left (the window's readout would show its indexes).
+    state.keepIndexes = true;
+    picture.setHasIndexes(true);
+    MemoryByteSource again(plain);
+    decodeTarga(again, state, picture);
+    EXPECT_FALSE(picture.hasIndexes());
 }
 
 }  // namespace
