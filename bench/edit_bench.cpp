@@ -28,6 +28,7 @@
 #include "app/Unit1.h"
 #include "archive/ArchiveChanges.h"
 #include "archive/ArchiveWriter.h"
+#include "lib/BigArchives.h"
 #include "lib/QarBuilder.h"
 #include "platform/Application.h"
 #include "platform/Dialogs.h"
@@ -61,29 +62,6 @@ struct Scripted final : DialogSeam {
         return defaultButton;
     }
 };
-
-void writeMillion(const std::string& path) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    std::vector<char> head(520, 0);
-    const int32_t n = kEntries;
-    std::memcpy(&head[512], &n, 4);
-    std::memcpy(&head[516], &n, 4);
-    out.write(head.data(), static_cast<std::streamsize>(head.size()));
-    std::vector<char> chunk;
-    for (int i = 0; i < kEntries; ++i) {
-        char record[280] = {};
-        std::snprintf(record, 256, "DATA\\D%04d\\FILE%07d.TXT", i / 1000, i);
-        const int32_t offset = 520, size = 0;
-        std::memcpy(record + 256, &offset, 4);
-        std::memcpy(record + 260, &size, 4);
-        chunk.insert(chunk.end(), record, record + 280);
-        if (chunk.size() >= 280 * 1000) {
-            out.write(chunk.data(), static_cast<std::streamsize>(chunk.size()));
-            chunk.clear();
-        }
-    }
-    out.write(chunk.data(), static_cast<std::streamsize>(chunk.size()));
-}
 
 struct Window {
     Scripted seam;
@@ -243,7 +221,7 @@ int main(int argc, char** argv) {
     if (!::mkdtemp(tmpl)) return 1;
     g_dir = tmpl;
     fs::current_path(g_dir);  // the window writes its list file here
-    writeMillion(g_dir + "/million.qar");
+    samples::writeBigArchive(g_dir + "/million.qar", samples::uniqueArchiveNames(kEntries, 1000));
     std::ofstream(g_dir + "/new.txt") << "a new entry\r\n";
     benchmark::Initialize(&argc, argv);
     {
