@@ -28,15 +28,54 @@ struct OpenFiles {
     uint64_t next = 1;
 };
 
+// Whether a folder's listing gives its files' attributes. A walk that only reads names (find
+// takes the type from the listing) is quickest without them: the kernel then makes no inode for
+// each file. A walk that stats every file (ls -l, du, a file manager) is quickest with them: without,
+// each stat costs a LOOKUP. LOOKUPs of files show which walk is running; while they come, one
+// folder in kProbeEvery is still listed without attributes, to see whether they go on.
+struct WalkSense {
+    static constexpr unsigned kProbeEvery = 256;
+    std::mutex mutex;
+    bool statting = false;
+    uint64_t fileLookups = 0;
+    uint64_t probe = 0;  // the folder last listed without attributes while statting
+    uint64_t lookupsAtProbe = 0;
+    unsigned sinceProbe = 0;
+
+    bool withAttributes(uint64_t folder, off_t offset) {
+        std::lock_guard lock(mutex);
+        if (offset == 0 && probe != 0 && probe != folder) {
+            // Nothing of the last probe was looked up before the next folder came: names only.
+            if (fileLookups == lookupsAtProbe) statting = false;
+            probe = 0;
+        }
+        if (!statting) return false;
+        return !(offset == 0 && probe == 0 && ++sinceProbe >= kProbeEvery);
+    }
+    // After a listing that left out the attributes of at least one file.
+    void listedWithout(uint64_t folder) {
+        std::lock_guard lock(mutex);
+        if (!statting) return;
+        probe = folder;
+        lookupsAtProbe = fileLookups;
+        sinceProbe = 0;
+    }
+    void fileLookedUp() {
+        std::lock_guard lock(mutex);
+        ++fileLookups;
+        statting = true;
+    }
+};
+
 namespace {
 
 // The tree never changes while mounted, so the kernel may keep names and attributes.
 constexpr double kTimeout = 86400.0;
 
-MountTree& treeOf(fuse_req_t req) { return static_cast<FuseMount::Served*>(fuse_req_userdata(req))->tree; }
-OpenFiles& openFilesOf(fuse_req_t req) {
-    return *static_cast<FuseMount::Served*>(fuse_req_userdata(req))->openFiles;
-}
+FuseMount::Served& servedOf(fuse_req_t req) { return *static_cast<FuseMount::Served*>(fuse_req_userdata(req)); }
+MountTree& treeOf(fuse_req_t req) { return servedOf(req).tree; }
+OpenFiles& openFilesOf(fuse_req_t req) { return *servedOf(req).openFiles; }
+WalkSense& walksOf(fuse_req_t req) { return *servedOf(req).walks; }
 
 // Everything belongs to whoever mounted it; asked once (a system call per stat shows up in find).
 const uid_t kOwner = ::getuid();
@@ -81,7 +120,8 @@ bool noOpendir = false;
 
 void opInit(void*, fuse_conn_info* conn) {
     // Folders need no open state: where the kernel allows, it opens and closes them without
-    // asking (two round trips fewer per folder that find or ls walks into).
+    // asking (two round trips fewer per folder that find or ls walks into), and it then keeps
+    // each listing once read to its end, so that a second walk asks for none.
     noOpendir = (conn->capable & FUSE_CAP_NO_OPENDIR_SUPPORT) != 0;
     if (conn->capable & FUSE_CAP_SPLICE_WRITE) conn->want |= FUSE_CAP_SPLICE_WRITE | FUSE_CAP_SPLICE_MOVE;
     conn->want &= ~FUSE_CAP_ATOMIC_O_TRUNC;
@@ -93,6 +133,7 @@ void opLookup(fuse_req_t req, fuse_ino_t parent, const char* name) {
         const uint64_t id = tree.lookup(parent, name);
         const auto a = id ? tree.attributes(id) : std::nullopt;
         if (!a) return void(fuse_reply_err(req, ENOENT));
+        if (!a->folder) walksOf(req).fileLookedUp();
         const fuse_entry_param e = entryOf(id, *a);
         fuse_reply_entry(req, &e);
     });
@@ -126,6 +167,8 @@ void readFolder(fuse_req_t req, fuse_ino_t ino, size_t size, off_t off, bool plu
     guarded(req, [&] {
         if (off < 0) return void(fuse_reply_err(req, EINVAL));
         std::vector<char> buffer(size);
+        const bool attributes = !plus || walksOf(req).withAttributes(ino, off);
+        bool leftOut = false;
         size_t used = 0;
         off_t next = off;
         std::string name;
@@ -134,19 +177,24 @@ void readFolder(fuse_req_t req, fuse_ino_t ino, size_t size, off_t off, bool plu
             [&](uint64_t id, std::string_view childName, const MountTree::Attributes& a) {
                 name.assign(childName);
                 size_t need = 0;
+                const bool without = plus && !attributes && !a.folder;
                 if (plus) {
-                    const fuse_entry_param e = entryOf(id, a);
+                    fuse_entry_param e = entryOf(id, a);
+                    // Node id 0: the name, type and inode number only; a stat then looks it up.
+                    if (without) e.ino = 0;
                     need = fuse_add_direntry_plus(req, buffer.data() + used, size - used, name.c_str(), &e, next + 1);
                 } else {
                     const struct stat st = statOf(id, a);
                     need = fuse_add_direntry(req, buffer.data() + used, size - used, name.c_str(), &st, next + 1);
                 }
                 if (need > size - used) return false;
+                leftOut = leftOut || without;
                 used += need;
                 ++next;
                 return true;
             });
         if (!folder) return void(fuse_reply_err(req, ENOTDIR));
+        if (leftOut) walksOf(req).listedWithout(ino);
         fuse_reply_buf(req, buffer.data(), used);
     });
 }
@@ -277,7 +325,7 @@ fuse_lowlevel_ops operations() {
 }  // namespace
 
 FuseMount::FuseMount(MountTree& tree, const std::string& mountpoint)
-    : served_{tree, std::make_shared<OpenFiles>()} {
+    : served_{tree, std::make_shared<OpenFiles>(), std::make_shared<WalkSense>()} {
     static const fuse_lowlevel_ops ops = operations();
     const char* argv[] = {"qar", "-o", "ro,default_permissions,fsname=qar,subtype=qar", nullptr};
     fuse_args args = FUSE_ARGS_INIT(3, const_cast<char**>(argv));

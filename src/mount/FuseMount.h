@@ -10,6 +10,7 @@ struct fuse_session;
 namespace vorlr {
 
 struct OpenFiles;
+struct WalkSense;
 
 class FuseMount {
 public:
@@ -29,6 +30,7 @@ public:
     struct Served {
         MountTree& tree;
         std::shared_ptr<OpenFiles> openFiles;
+        std::shared_ptr<WalkSense> walks;
     };
 
 private:
