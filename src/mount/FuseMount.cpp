@@ -8,11 +8,15 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <condition_variable>
 #include <csignal>
 #include <cstring>
+#include <deque>
 #include <exception>
+#include <functional>
 #include <memory>
 #include <mutex>
+#include <thread>
 #include <unordered_map>
 #include <vector>
 
@@ -65,6 +69,51 @@ struct WalkSense {
         ++fileLookups;
         statting = true;
     }
+};
+
+// Threads for the requests that may wait for pictures to be converted; started on first use.
+class Helpers {
+public:
+    static constexpr size_t kThreads = 4;
+    ~Helpers() { finish(); }
+    void run(std::function<void()> work) {
+        {
+            std::lock_guard lock(mutex_);
+            while (threads_.size() < kThreads) threads_.emplace_back([this] { loop(); });
+            queue_.push_back(std::move(work));
+        }
+        wake_.notify_one();
+    }
+    // Runs what is queued and stops the threads: no request may outlive the session.
+    void finish() {
+        {
+            std::lock_guard lock(mutex_);
+            stopping_ = true;
+        }
+        wake_.notify_all();
+        for (auto& t : threads_) t.join();
+        threads_.clear();
+    }
+
+private:
+    void loop() {
+        for (;;) {
+            std::function<void()> work;
+            {
+                std::unique_lock lock(mutex_);
+                wake_.wait(lock, [&] { return stopping_ || !queue_.empty(); });
+                if (queue_.empty()) return;
+                work = std::move(queue_.front());
+                queue_.pop_front();
+            }
+            work();
+        }
+    }
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    std::deque<std::function<void()>> queue_;
+    std::vector<std::thread> threads_;
+    bool stopping_ = false;
 };
 
 namespace {
@@ -127,8 +176,18 @@ void opInit(void*, fuse_conn_info* conn) {
     conn->want &= ~FUSE_CAP_ATOMIC_O_TRUNC;
 }
 
-void opLookup(fuse_req_t req, fuse_ino_t parent, const char* name) {
+// Runs work on a helper thread when answering about id may convert pictures first, else here.
+// work must not keep pointers into the request: its buffer is reused once the handler returns.
+template <class Work>
+void answer(fuse_req_t req, uint64_t id, Work&& work) {
     guarded(req, [&] {
+        if (!treeOf(req).mayConvert(id)) return work();
+        servedOf(req).helpers->run([req, work = std::move(work)]() mutable { guarded(req, work); });
+    });
+}
+
+void opLookup(fuse_req_t req, fuse_ino_t parent, const char* name) {
+    answer(req, parent, [req, parent, name = std::string(name)] {
         MountTree& tree = treeOf(req);
         const uint64_t id = tree.lookup(parent, name);
         const auto a = id ? tree.attributes(id) : std::nullopt;
@@ -164,7 +223,7 @@ void opOpendir(fuse_req_t req, fuse_ino_t ino, fuse_file_info* fi) {
 }
 
 void readFolder(fuse_req_t req, fuse_ino_t ino, size_t size, off_t off, bool plus) {
-    guarded(req, [&] {
+    answer(req, ino, [req, ino, size, off, plus] {
         if (off < 0) return void(fuse_reply_err(req, EINVAL));
         std::vector<char> buffer(size);
         const bool attributes = !plus || walksOf(req).withAttributes(ino, off);
@@ -209,8 +268,9 @@ void opReaddirplus(fuse_req_t req, fuse_ino_t ino, size_t size, off_t off, fuse_
 
 void opReleasedir(fuse_req_t req, fuse_ino_t, fuse_file_info*) { fuse_reply_err(req, 0); }
 
-void opOpen(fuse_req_t req, fuse_ino_t ino, fuse_file_info* fi) {
-    guarded(req, [&] {
+void opOpen(fuse_req_t req, fuse_ino_t ino, fuse_file_info* info) {
+    answer(req, ino, [req, ino, copy = *info]() mutable {
+        fuse_file_info* fi = &copy;
         if ((fi->flags & O_ACCMODE) != O_RDONLY || (fi->flags & O_TRUNC))
             return void(fuse_reply_err(req, EROFS));
         auto content = std::make_shared<MountTree::Content>();
@@ -325,7 +385,7 @@ fuse_lowlevel_ops operations() {
 }  // namespace
 
 FuseMount::FuseMount(MountTree& tree, const std::string& mountpoint)
-    : served_{tree, std::make_shared<OpenFiles>(), std::make_shared<WalkSense>()} {
+    : served_{tree, std::make_shared<OpenFiles>(), std::make_shared<WalkSense>(), std::make_shared<Helpers>()} {
     static const fuse_lowlevel_ops ops = operations();
     const char* argv[] = {"qar", "-o", "ro,default_permissions,fsname=qar,subtype=qar", nullptr};
     fuse_args args = FUSE_ARGS_INIT(3, const_cast<char**>(argv));
@@ -342,6 +402,7 @@ FuseMount::FuseMount(MountTree& tree, const std::string& mountpoint)
 }
 
 FuseMount::~FuseMount() {
+    served_.helpers->finish();
     if (!session_) return;
     if (signals_) fuse_remove_signal_handlers(session_);
     if (mounted_) fuse_session_unmount(session_);
@@ -349,10 +410,8 @@ FuseMount::~FuseMount() {
 }
 
 int FuseMount::serve() {
-    fuse_loop_config* config = fuse_loop_cfg_create();
-    fuse_loop_cfg_set_idle_threads(config, 4);
-    const int rc = fuse_session_loop_mt(session_, config);
-    fuse_loop_cfg_destroy(config);
+    const int rc = fuse_session_loop(session_);
+    served_.helpers->finish();
     // An unmount from outside ends the loop with 0, a signal with its number: both are a normal
     // end.
     return rc == 0 || rc == SIGINT || rc == SIGTERM || rc == SIGHUP ? 0 : 1;

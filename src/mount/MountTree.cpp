@@ -431,6 +431,21 @@ bool MountTree::content(uint64_t id, Content& out) {
     return true;
 }
 
+bool MountTree::mayConvert(uint64_t id) {
+    if (!options_.convertPng) return false;
+    uint32_t entry = 0;
+    {
+        std::lock_guard lock(treeMutex_);
+        if (id == kRootId) return !root_.resolved;
+        if (id < 2 + uint64_t{total_} || id >= 2 + uint64_t{total_} + nodes_.size()) return false;
+        const Node& n = *nodes_[id - 2 - total_];
+        if (n.folder) return !n.resolved;
+        entry = n.entry;
+    }
+    std::lock_guard lock(convertMutex_);
+    return cached_.count(entry) == 0;
+}
+
 void MountTree::cacheInsert(uint32_t entry, std::shared_ptr<const Bytes> bytes, size_t size) {
     if (cached_.count(entry) || size > options_.cacheBytes) return;
     while (!lru_.empty() && cachedBytes_ + size > options_.cacheBytes) {
