@@ -225,7 +225,13 @@ void opOpendir(fuse_req_t req, fuse_ino_t ino, fuse_file_info* fi) {
 void readFolder(fuse_req_t req, fuse_ino_t ino, size_t size, off_t off, bool plus) {
     answer(req, ino, [req, ino, size, off, plus] {
         if (off < 0) return void(fuse_reply_err(req, EINVAL));
-        std::vector<char> buffer(size);
+        // One buffer per thread: a walk asks for one listing per folder, a million times.
+        thread_local std::unique_ptr<char[]> buffer;
+        thread_local size_t capacity = 0;
+        if (capacity < size) {
+            buffer.reset(new char[size]);
+            capacity = size;
+        }
         const bool attributes = !plus || walksOf(req).withAttributes(ino, off);
         bool leftOut = false;
         size_t used = 0;
@@ -241,10 +247,10 @@ void readFolder(fuse_req_t req, fuse_ino_t ino, size_t size, off_t off, bool plu
                     fuse_entry_param e = entryOf(id, a);
                     // Node id 0: the name, type and inode number only; a stat then looks it up.
                     if (without) e.ino = 0;
-                    need = fuse_add_direntry_plus(req, buffer.data() + used, size - used, name.c_str(), &e, next + 1);
+                    need = fuse_add_direntry_plus(req, buffer.get() + used, size - used, name.c_str(), &e, next + 1);
                 } else {
                     const struct stat st = statOf(id, a);
-                    need = fuse_add_direntry(req, buffer.data() + used, size - used, name.c_str(), &st, next + 1);
+                    need = fuse_add_direntry(req, buffer.get() + used, size - used, name.c_str(), &st, next + 1);
                 }
                 if (need > size - used) return false;
                 leftOut = leftOut || without;
@@ -254,7 +260,7 @@ void readFolder(fuse_req_t req, fuse_ino_t ino, size_t size, off_t off, bool plu
             });
         if (!folder) return void(fuse_reply_err(req, ENOTDIR));
         if (leftOut) walksOf(req).listedWithout(ino);
-        fuse_reply_buf(req, buffer.data(), used);
+        fuse_reply_buf(req, buffer.get(), used);
     });
 }
 
