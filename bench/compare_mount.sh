@@ -54,6 +54,7 @@ add() { res[$1]+="$2 "; }
 # Median and range of a case's figures; the ratio of two medians.
 median() { python3 -c "import statistics,sys; print(round(statistics.median([int(x) for x in sys.argv[1:]])))" ${res[$1]}; }
 range() { python3 -c "import sys; v=[int(x) for x in sys.argv[1:]]; print(f'{min(v)}-{max(v)}')" ${res[$1]}; }
+runs_of() { echo "${res[$1]}" | sed 's/ $//; s/ /,/g'; }
 ratio() { python3 -c "print(f'{$1/$2:.2f}')"; }
 # Forgets the dentries and inodes of the disk's trees (and the kernel's other caches of names),
 # then lets the freeing settle, so that the walk after it starts cold.
@@ -78,7 +79,10 @@ count_files() { find "$1" -type f | wc -l; }
 loads=()
 for run in $(seq "$runs"); do
   loads+=("$(cut -d' ' -f1-3 /proc/loadavg)")
-  for s in "${servers[@]}"; do
+  # Every other run the other server goes first, so that neither always follows the disk's walks.
+  order=("${servers[@]}")
+  if [ $((run % 2)) = 0 ] && [ ${#servers[@]} = 2 ]; then order=("${servers[1]}" "${servers[0]}"); fi
+  for s in "${order[@]}"; do
     q=${qarOf[$s]}
     # 1,000,000 entries: start, find, find again, memory.
     serve "$entry" "$q" mount "$work/million.qar" "$mnt"
@@ -144,15 +148,16 @@ pngs=$(serve GFX "$qar" mount "$work/pictures.qar" "$mnt" --convert png; find "$
 
 echo "runs: $runs; load average before each run: $(printf '[%s] ' "${loads[@]}")after: $(cut -d' ' -f1-3 /proc/loadavg)"
 echo "machine: $(nproc) cores, $(awk '/MemTotal/ {printf "%.0f GiB", $2 / 1048576}' /proc/meminfo), kernel $(uname -r); dentries dropped before the disk's walks: $dropped"
-row() { printf '%-64s %8s %12s %8s\n' "$@"; }
-row "case (ms; median and range over the runs)" "median" "range" "ratio"
+row() { printf '%-64s %8s %12s %8s  %s\n' "$@"; }
+row "case (ms; median and range over the runs)" "median" "range" "ratio" "each run"
 line() {  # label, case, [peer case, 'time' (mount / peer) or 'speed' (peer / mount)]
   local m; m=$(median "$2")
   if [ -n "${3:-}" ]; then
     local p; p=$(median "$3")
-    if [ "$4" = time ]; then row "$1" "$m" "$(range "$2")" "$(ratio "$m" "$p")"; else row "$1" "$m" "$(range "$2")" "$(ratio "$p" "$m")"; fi
+    if [ "$4" = time ]; then r=$(ratio "$m" "$p"); else r=$(ratio "$p" "$m"); fi
+    row "$1" "$m" "$(range "$2")" "$r" "$(runs_of "$2")"
   else
-    row "$1" "$m" "$(range "$2")" ""
+    row "$1" "$m" "$(range "$2")" "" "$(runs_of "$2")"
   fi
 }
 for s in "${servers[@]}"; do
