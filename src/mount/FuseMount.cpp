@@ -2,6 +2,8 @@
 #include "mount/FuseMount.h"
 
 #include <fcntl.h>
+#include <poll.h>
+#include <sched.h>
 #include <fuse_lowlevel.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
@@ -10,7 +12,9 @@
 #include <cerrno>
 #include <condition_variable>
 #include <csignal>
+#include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <deque>
 #include <exception>
 #include <functional>
@@ -117,6 +121,10 @@ private:
 };
 
 namespace {
+
+// Set by a read: a file read ahead sends its next request only once the reader has used the data,
+// and the reader wants the core meanwhile, so the loop below sleeps right away.
+thread_local bool sleepAfter = false;
 
 // The tree never changes while mounted, so the kernel may keep names and attributes.
 constexpr double kTimeout = 86400.0;
@@ -299,6 +307,7 @@ void opOpen(fuse_req_t req, fuse_ino_t ino, fuse_file_info* info) {
 }
 
 void opRead(fuse_req_t req, fuse_ino_t, size_t size, off_t off, fuse_file_info* fi) {
+    sleepAfter = true;
     guarded(req, [&] {
         std::shared_ptr<const MountTree::Content> held;
         {
@@ -415,8 +424,60 @@ FuseMount::~FuseMount() {
     fuse_session_destroy(session_);
 }
 
+namespace {
+
+// How long the thread that reads requests keeps looking for the next one before it sleeps. A walk
+// sends its next request some microseconds after each answer; waking a thread that sleeps costs
+// more than that, most of all in a virtual machine whose idle core has halted. Between walks the
+// thread sleeps.
+constexpr long kSpinNanoseconds = 100000;
+
+long nanosecondsSince(const timespec& t0) {
+    timespec t{};
+    ::clock_gettime(CLOCK_MONOTONIC, &t);
+    return (t.tv_sec - t0.tv_sec) * 1000000000L + (t.tv_nsec - t0.tv_nsec);
+}
+
+// libfuse's single-threaded loop, but for the wait: looks again and again for a moment (letting
+// any other thread of this core run first) before it sleeps in poll. 0 on an unmount or a signal.
+int loop(fuse_session* se) {
+    const int fd = fuse_session_fd(se);
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (flags < 0 || ::fcntl(fd, F_SETFL, flags | O_NONBLOCK) != 0) return fuse_session_loop(se);
+    fuse_buf buffer{};
+    int rc = 0;
+    timespec answered{};
+    ::clock_gettime(CLOCK_MONOTONIC, &answered);
+    while (!fuse_session_exited(se)) {
+        const int got = fuse_session_receive_buf(se, &buffer);
+        if (got == -EAGAIN) {
+            if (!sleepAfter && nanosecondsSince(answered) < kSpinNanoseconds) {
+                ::sched_yield();
+            } else {
+                pollfd p{fd, POLLIN, 0};
+                (void)::poll(&p, 1, -1);
+                ::clock_gettime(CLOCK_MONOTONIC, &answered);
+            }
+            continue;
+        }
+        if (got == -EINTR) continue;
+        if (got <= 0) {
+            rc = got;
+            break;
+        }
+        sleepAfter = false;
+        fuse_session_process_buf(se, &buffer);
+        ::clock_gettime(CLOCK_MONOTONIC, &answered);
+    }
+    std::free(buffer.mem);
+    fuse_session_reset(se);
+    return rc;
+}
+
+}  // namespace
+
 int FuseMount::serve() {
-    const int rc = fuse_session_loop(session_);
+    const int rc = loop(session_);
     served_.helpers->finish();
     // An unmount from outside ends the loop with 0, a signal with its number: both are a normal
     // end.
