@@ -407,13 +407,15 @@ FuseMount::FuseMount(MountTree& tree, const std::string& mountpoint)
     session_ = fuse_session_new(&args, &ops, sizeof ops, &served_);
     fuse_opt_free_args(&args);
     if (!session_) throw Error("cannot start a FUSE session");
+    // Before the mount: a signal as soon as the folder is mounted must still unmount it.
+    signals_ = fuse_set_signal_handlers(session_) == 0;
     if (fuse_session_mount(session_, mountpoint.c_str()) != 0) {
+        if (signals_) fuse_remove_signal_handlers(session_);
         fuse_session_destroy(session_);
         session_ = nullptr;
         throw Error("cannot mount on " + mountpoint);
     }
     mounted_ = true;
-    signals_ = fuse_set_signal_handlers(session_) == 0;
 }
 
 FuseMount::~FuseMount() {
