@@ -1,6 +1,7 @@
 // Fixtures for bench/compare_mount.sh, written to the folder given: a million empty entries in a
-// three-level tree (million.qar; the name of its middle entry goes to standard output) and one
-// entry of 512 MB (large.qar, written in pieces, never whole in memory).
+// three-level tree (million.qar; the name of its middle entry goes to standard output), 10,000
+// empty entries in one folder (wide.qar, DATA\D0000) and one entry of 512 MB (large.qar, written
+// in pieces, never whole in memory).
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -41,6 +42,7 @@ int main(int argc, char** argv) {
     const std::string dir = argv[1];
     const auto names = vorlr::samples::bigArchiveNames(1000000, false);
     vorlr::samples::writeBigArchive(dir + "/million.qar", names);
+    vorlr::samples::writeBigArchive(dir + "/wide.qar", vorlr::samples::uniqueArchiveNames(10000, 1));
     writeLarge(dir + "/large.qar", int64_t{512} << 20);
     std::string middle = names[names.size() / 2];
     for (char& c : middle)

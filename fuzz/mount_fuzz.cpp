@@ -29,6 +29,7 @@ void walk(MountTree& tree, uint64_t folder, int depth) {
     if (depth > 200) std::abort();  // names have at most 200 bytes, so at most 100 levels
     std::vector<MountTree::Child> children;
     if (!tree.children(folder, children)) std::abort();
+    if (tree.mayConvert(folder)) std::abort();  // worked out once listed: never converts again
     for (const auto& child : children) {
         if (tree.lookup(folder, child.name) == 0) std::abort();
         const auto a = tree.attributes(child.id);

@@ -2,17 +2,25 @@
 #include "mount/FuseMount.h"
 
 #include <fcntl.h>
+#include <poll.h>
+#include <sched.h>
 #include <fuse_lowlevel.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <condition_variable>
 #include <csignal>
+#include <cstdlib>
 #include <cstring>
+#include <ctime>
+#include <deque>
 #include <exception>
+#include <functional>
 #include <memory>
 #include <mutex>
+#include <thread>
 #include <unordered_map>
 #include <vector>
 
@@ -28,15 +36,103 @@ struct OpenFiles {
     uint64_t next = 1;
 };
 
+// Whether a folder's listing gives its files' attributes. A walk that only reads names (find
+// takes the type from the listing) is quickest without them: the kernel then makes no inode for
+// each file. A walk that stats every file (ls -l, du, a file manager) is quickest with them: without,
+// each stat costs a LOOKUP. LOOKUPs of files show which walk is running; while they come, one
+// folder in kProbeEvery is still listed without attributes, to see whether they go on.
+struct WalkSense {
+    static constexpr unsigned kProbeEvery = 256;
+    std::mutex mutex;
+    bool statting = false;
+    uint64_t fileLookups = 0;
+    uint64_t probe = 0;  // the folder last listed without attributes while statting
+    uint64_t lookupsAtProbe = 0;
+    unsigned sinceProbe = 0;
+
+    bool withAttributes(uint64_t folder, off_t offset) {
+        std::lock_guard lock(mutex);
+        if (offset == 0 && probe != 0 && probe != folder) {
+            // Nothing of the last probe was looked up before the next folder came: names only.
+            if (fileLookups == lookupsAtProbe) statting = false;
+            probe = 0;
+        }
+        if (!statting) return false;
+        return !(offset == 0 && probe == 0 && ++sinceProbe >= kProbeEvery);
+    }
+    // After a listing that left out the attributes of at least one file.
+    void listedWithout(uint64_t folder) {
+        std::lock_guard lock(mutex);
+        if (!statting) return;
+        probe = folder;
+        lookupsAtProbe = fileLookups;
+        sinceProbe = 0;
+    }
+    void fileLookedUp() {
+        std::lock_guard lock(mutex);
+        ++fileLookups;
+        statting = true;
+    }
+};
+
+// Threads for the requests that may wait for pictures to be converted; started on first use.
+class Helpers {
+public:
+    static constexpr size_t kThreads = 4;
+    ~Helpers() { finish(); }
+    void run(std::function<void()> work) {
+        {
+            std::lock_guard lock(mutex_);
+            while (threads_.size() < kThreads) threads_.emplace_back([this] { loop(); });
+            queue_.push_back(std::move(work));
+        }
+        wake_.notify_one();
+    }
+    // Runs what is queued and stops the threads: no request may outlive the session.
+    void finish() {
+        {
+            std::lock_guard lock(mutex_);
+            stopping_ = true;
+        }
+        wake_.notify_all();
+        for (auto& t : threads_) t.join();
+        threads_.clear();
+    }
+
+private:
+    void loop() {
+        for (;;) {
+            std::function<void()> work;
+            {
+                std::unique_lock lock(mutex_);
+                wake_.wait(lock, [&] { return stopping_ || !queue_.empty(); });
+                if (queue_.empty()) return;
+                work = std::move(queue_.front());
+                queue_.pop_front();
+            }
+            work();
+        }
+    }
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    std::deque<std::function<void()>> queue_;
+    std::vector<std::thread> threads_;
+    bool stopping_ = false;
+};
+
 namespace {
+
+// Set by a read: a file read ahead sends its next request only once the reader has used the data,
+// and the reader wants the core meanwhile, so the loop below sleeps right away.
+thread_local bool sleepAfter = false;
 
 // The tree never changes while mounted, so the kernel may keep names and attributes.
 constexpr double kTimeout = 86400.0;
 
-MountTree& treeOf(fuse_req_t req) { return static_cast<FuseMount::Served*>(fuse_req_userdata(req))->tree; }
-OpenFiles& openFilesOf(fuse_req_t req) {
-    return *static_cast<FuseMount::Served*>(fuse_req_userdata(req))->openFiles;
-}
+FuseMount::Served& servedOf(fuse_req_t req) { return *static_cast<FuseMount::Served*>(fuse_req_userdata(req)); }
+MountTree& treeOf(fuse_req_t req) { return servedOf(req).tree; }
+OpenFiles& openFilesOf(fuse_req_t req) { return *servedOf(req).openFiles; }
+WalkSense& walksOf(fuse_req_t req) { return *servedOf(req).walks; }
 
 // Everything belongs to whoever mounted it; asked once (a system call per stat shows up in find).
 const uid_t kOwner = ::getuid();
@@ -81,18 +177,30 @@ bool noOpendir = false;
 
 void opInit(void*, fuse_conn_info* conn) {
     // Folders need no open state: where the kernel allows, it opens and closes them without
-    // asking (two round trips fewer per folder that find or ls walks into).
+    // asking (two round trips fewer per folder that find or ls walks into), and it then keeps
+    // each listing once read to its end, so that a second walk asks for none.
     noOpendir = (conn->capable & FUSE_CAP_NO_OPENDIR_SUPPORT) != 0;
     if (conn->capable & FUSE_CAP_SPLICE_WRITE) conn->want |= FUSE_CAP_SPLICE_WRITE | FUSE_CAP_SPLICE_MOVE;
     conn->want &= ~FUSE_CAP_ATOMIC_O_TRUNC;
 }
 
-void opLookup(fuse_req_t req, fuse_ino_t parent, const char* name) {
+// Runs work on a helper thread when answering about id may convert pictures first, else here.
+// work must not keep pointers into the request: its buffer is reused once the handler returns.
+template <class Work>
+void answer(fuse_req_t req, uint64_t id, Work&& work) {
     guarded(req, [&] {
+        if (!treeOf(req).mayConvert(id)) return work();
+        servedOf(req).helpers->run([req, work = std::move(work)]() mutable { guarded(req, work); });
+    });
+}
+
+void opLookup(fuse_req_t req, fuse_ino_t parent, const char* name) {
+    answer(req, parent, [req, parent, name = std::string(name)] {
         MountTree& tree = treeOf(req);
         const uint64_t id = tree.lookup(parent, name);
         const auto a = id ? tree.attributes(id) : std::nullopt;
         if (!a) return void(fuse_reply_err(req, ENOENT));
+        if (!a->folder) walksOf(req).fileLookedUp();
         const fuse_entry_param e = entryOf(id, *a);
         fuse_reply_entry(req, &e);
     });
@@ -123,9 +231,17 @@ void opOpendir(fuse_req_t req, fuse_ino_t ino, fuse_file_info* fi) {
 }
 
 void readFolder(fuse_req_t req, fuse_ino_t ino, size_t size, off_t off, bool plus) {
-    guarded(req, [&] {
+    answer(req, ino, [req, ino, size, off, plus] {
         if (off < 0) return void(fuse_reply_err(req, EINVAL));
-        std::vector<char> buffer(size);
+        // One buffer per thread: a walk asks for one listing per folder, a million times.
+        thread_local std::unique_ptr<char[]> buffer;
+        thread_local size_t capacity = 0;
+        if (capacity < size) {
+            buffer.reset(new char[size]);
+            capacity = size;
+        }
+        const bool attributes = !plus || walksOf(req).withAttributes(ino, off);
+        bool leftOut = false;
         size_t used = 0;
         off_t next = off;
         std::string name;
@@ -134,20 +250,25 @@ void readFolder(fuse_req_t req, fuse_ino_t ino, size_t size, off_t off, bool plu
             [&](uint64_t id, std::string_view childName, const MountTree::Attributes& a) {
                 name.assign(childName);
                 size_t need = 0;
+                const bool without = plus && !attributes && !a.folder;
                 if (plus) {
-                    const fuse_entry_param e = entryOf(id, a);
-                    need = fuse_add_direntry_plus(req, buffer.data() + used, size - used, name.c_str(), &e, next + 1);
+                    fuse_entry_param e = entryOf(id, a);
+                    // Node id 0: the name, type and inode number only; a stat then looks it up.
+                    if (without) e.ino = 0;
+                    need = fuse_add_direntry_plus(req, buffer.get() + used, size - used, name.c_str(), &e, next + 1);
                 } else {
                     const struct stat st = statOf(id, a);
-                    need = fuse_add_direntry(req, buffer.data() + used, size - used, name.c_str(), &st, next + 1);
+                    need = fuse_add_direntry(req, buffer.get() + used, size - used, name.c_str(), &st, next + 1);
                 }
                 if (need > size - used) return false;
+                leftOut = leftOut || without;
                 used += need;
                 ++next;
                 return true;
             });
         if (!folder) return void(fuse_reply_err(req, ENOTDIR));
-        fuse_reply_buf(req, buffer.data(), used);
+        if (leftOut) walksOf(req).listedWithout(ino);
+        fuse_reply_buf(req, buffer.get(), used);
     });
 }
 
@@ -161,8 +282,9 @@ void opReaddirplus(fuse_req_t req, fuse_ino_t ino, size_t size, off_t off, fuse_
 
 void opReleasedir(fuse_req_t req, fuse_ino_t, fuse_file_info*) { fuse_reply_err(req, 0); }
 
-void opOpen(fuse_req_t req, fuse_ino_t ino, fuse_file_info* fi) {
-    guarded(req, [&] {
+void opOpen(fuse_req_t req, fuse_ino_t ino, fuse_file_info* info) {
+    answer(req, ino, [req, ino, copy = *info]() mutable {
+        fuse_file_info* fi = &copy;
         if ((fi->flags & O_ACCMODE) != O_RDONLY || (fi->flags & O_TRUNC))
             return void(fuse_reply_err(req, EROFS));
         auto content = std::make_shared<MountTree::Content>();
@@ -185,6 +307,7 @@ void opOpen(fuse_req_t req, fuse_ino_t ino, fuse_file_info* fi) {
 }
 
 void opRead(fuse_req_t req, fuse_ino_t, size_t size, off_t off, fuse_file_info* fi) {
+    sleepAfter = true;
     guarded(req, [&] {
         std::shared_ptr<const MountTree::Content> held;
         {
@@ -277,34 +400,87 @@ fuse_lowlevel_ops operations() {
 }  // namespace
 
 FuseMount::FuseMount(MountTree& tree, const std::string& mountpoint)
-    : served_{tree, std::make_shared<OpenFiles>()} {
+    : served_{tree, std::make_shared<OpenFiles>(), std::make_shared<WalkSense>(), std::make_shared<Helpers>()} {
     static const fuse_lowlevel_ops ops = operations();
     const char* argv[] = {"qar", "-o", "ro,default_permissions,fsname=qar,subtype=qar", nullptr};
     fuse_args args = FUSE_ARGS_INIT(3, const_cast<char**>(argv));
     session_ = fuse_session_new(&args, &ops, sizeof ops, &served_);
     fuse_opt_free_args(&args);
     if (!session_) throw Error("cannot start a FUSE session");
+    // Before the mount: a signal as soon as the folder is mounted must still unmount it.
+    signals_ = fuse_set_signal_handlers(session_) == 0;
     if (fuse_session_mount(session_, mountpoint.c_str()) != 0) {
+        if (signals_) fuse_remove_signal_handlers(session_);
         fuse_session_destroy(session_);
         session_ = nullptr;
         throw Error("cannot mount on " + mountpoint);
     }
     mounted_ = true;
-    signals_ = fuse_set_signal_handlers(session_) == 0;
 }
 
 FuseMount::~FuseMount() {
+    served_.helpers->finish();
     if (!session_) return;
     if (signals_) fuse_remove_signal_handlers(session_);
     if (mounted_) fuse_session_unmount(session_);
     fuse_session_destroy(session_);
 }
 
+namespace {
+
+// How long the thread that reads requests keeps looking for the next one before it sleeps. A walk
+// sends its next request some microseconds after each answer; waking a thread that sleeps costs
+// more than that, most of all in a virtual machine whose idle core has halted. Between walks the
+// thread sleeps.
+constexpr long kSpinNanoseconds = 100000;
+
+long nanosecondsSince(const timespec& t0) {
+    timespec t{};
+    ::clock_gettime(CLOCK_MONOTONIC, &t);
+    return (t.tv_sec - t0.tv_sec) * 1000000000L + (t.tv_nsec - t0.tv_nsec);
+}
+
+// libfuse's single-threaded loop, but for the wait: looks again and again for a moment (letting
+// any other thread of this core run first) before it sleeps in poll. 0 on an unmount or a signal.
+int loop(fuse_session* se) {
+    const int fd = fuse_session_fd(se);
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (flags < 0 || ::fcntl(fd, F_SETFL, flags | O_NONBLOCK) != 0) return fuse_session_loop(se);
+    fuse_buf buffer{};
+    int rc = 0;
+    timespec answered{};
+    ::clock_gettime(CLOCK_MONOTONIC, &answered);
+    while (!fuse_session_exited(se)) {
+        const int got = fuse_session_receive_buf(se, &buffer);
+        if (got == -EAGAIN) {
+            if (!sleepAfter && nanosecondsSince(answered) < kSpinNanoseconds) {
+                ::sched_yield();
+            } else {
+                pollfd p{fd, POLLIN, 0};
+                (void)::poll(&p, 1, -1);
+                ::clock_gettime(CLOCK_MONOTONIC, &answered);
+            }
+            continue;
+        }
+        if (got == -EINTR) continue;
+        if (got <= 0) {
+            rc = got;
+            break;
+        }
+        sleepAfter = false;
+        fuse_session_process_buf(se, &buffer);
+        ::clock_gettime(CLOCK_MONOTONIC, &answered);
+    }
+    std::free(buffer.mem);
+    fuse_session_reset(se);
+    return rc;
+}
+
+}  // namespace
+
 int FuseMount::serve() {
-    fuse_loop_config* config = fuse_loop_cfg_create();
-    fuse_loop_cfg_set_idle_threads(config, 4);
-    const int rc = fuse_session_loop_mt(session_, config);
-    fuse_loop_cfg_destroy(config);
+    const int rc = loop(session_);
+    served_.helpers->finish();
     // An unmount from outside ends the loop with 0, a signal with its number: both are a normal
     // end.
     return rc == 0 || rc == SIGINT || rc == SIGTERM || rc == SIGHUP ? 0 : 1;

@@ -10,6 +10,8 @@ struct fuse_session;
 namespace vorlr {
 
 struct OpenFiles;
+struct WalkSense;
+class Helpers;
 
 class FuseMount {
 public:
@@ -21,14 +23,18 @@ public:
     FuseMount(const FuseMount&) = delete;
     FuseMount& operator=(const FuseMount&) = delete;
 
-    // Answers requests on several threads until the folder is unmounted or a signal ends it;
-    // returns 0, or 1 when the session failed.
+    // Answers requests until the folder is unmounted or a signal ends it; returns 0, or 1 when
+    // the session failed. One thread reads and answers the kernel's requests (a walk is a chain
+    // of round trips, quickest with the same thread at the other end each time); requests that
+    // may wait for pictures to be converted go to helper threads.
     int serve();
 
     // What the request handlers reach.
     struct Served {
         MountTree& tree;
         std::shared_ptr<OpenFiles> openFiles;
+        std::shared_ptr<WalkSense> walks;
+        std::shared_ptr<Helpers> helpers;
     };
 
 private:

@@ -347,14 +347,16 @@ void MountTree::resolve(uint64_t id, std::unique_lock<std::mutex>& lock) {
             reaching.shrink_to_fit();
             nodes_[subId - 2 - total_]->pending = std::move(reaching);
         }
-        folder->children.reserve(named.size());
-        for (const auto& [name, child] : named) folder->children.push_back(child);
-        std::sort(folder->children.begin(), folder->children.end(),
-                  [&](uint64_t a, uint64_t b) { return nameOf(a) < nameOf(b); });
+        // Sorted with the names at hand: a walk works out every folder, a hundred thousand of them.
+        std::vector<std::pair<std::string_view, uint64_t>> sorted(named.begin(), named.end());
+        std::sort(sorted.begin(), sorted.end());
+        folder->children.reserve(sorted.size());
+        for (const auto& [name, child] : sorted) folder->children.push_back(child);
         if (options_.ignoreCase) {
-            folder->folded = folder->children;
-            std::stable_sort(folder->folded.begin(), folder->folded.end(),
-                             [&](uint64_t a, uint64_t b) { return lessFolded(nameOf(a), nameOf(b)); });
+            std::stable_sort(sorted.begin(), sorted.end(),
+                             [](const auto& a, const auto& b) { return lessFolded(a.first, b.first); });
+            folder->folded.reserve(sorted.size());
+            for (const auto& [name, child] : sorted) folder->folded.push_back(child);
         }
         folder->resolved = true;
         folder->resolving = false;
@@ -429,6 +431,21 @@ bool MountTree::content(uint64_t id, Content& out) {
     out.bytes = std::shared_ptr<const std::vector<uint8_t>>(bytes, &(*bytes)[file]);
     out.size = static_cast<int64_t>(out.bytes->size());
     return true;
+}
+
+bool MountTree::mayConvert(uint64_t id) {
+    if (!options_.convertPng) return false;
+    uint32_t entry = 0;
+    {
+        std::lock_guard lock(treeMutex_);
+        if (id == kRootId) return !root_.resolved;
+        if (id < 2 + uint64_t{total_} || id >= 2 + uint64_t{total_} + nodes_.size()) return false;
+        const Node& n = *nodes_[id - 2 - total_];
+        if (n.folder) return !n.resolved;
+        entry = n.entry;
+    }
+    std::lock_guard lock(convertMutex_);
+    return cached_.count(entry) == 0;
 }
 
 void MountTree::cacheInsert(uint32_t entry, std::shared_ptr<const Bytes> bytes, size_t size) {

@@ -91,6 +91,10 @@ public:
     };
     // false when id is no file. A converted file is made again when it left the cache.
     bool content(uint64_t id, Content& out);
+    // Whether looking into folder id, or opening file id, may have to convert pictures first (a
+    // folder not worked out yet, a converted file no longer cached): seconds rather than
+    // microseconds. Always false without picture conversion.
+    bool mayConvert(uint64_t id);
 
     size_t entryTotal() const { return total_; }
     // Bytes of converted pictures held in the cache now.

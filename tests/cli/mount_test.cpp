@@ -5,6 +5,7 @@
 // These need /dev/fuse and the right to mount. Without them they skip, unless
 // VORLR_REQUIRE_FUSE=1 (set by scripts/test.sh where FUSE is there), which makes them fail.
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -351,6 +352,95 @@ TEST_F(QarMount, ShowsWhatExtractWrites) {
         const std::string err = m.errors();
         EXPECT_NE(err.find("qar: #5 ..\\EVIL.TXT: skipped, name with a \".\" or \"..\" segment"), std::string::npos) << err;
         EXPECT_NE(err.find("#9 : skipped, empty name"), std::string::npos) << err;
+    }
+}
+
+// What a listing gave for a name: its inode number and type.
+struct Listed {
+    ino_t ino;
+    unsigned char type;
+};
+
+// Lists folder and everything below it as find does: names and types from the listing, no stat.
+// With statFiles, stats each file of a folder right after listing it, as du does.
+void walkFolder(const std::string& folder, const std::string& rel, bool statFiles,
+                std::map<std::string, Listed>& out) {
+    DIR* d = ::opendir(folder.c_str());
+    ASSERT_NE(d, nullptr) << folder;
+    std::vector<std::pair<std::string, unsigned char>> names;
+    while (const dirent* e = ::readdir(d)) {
+        const std::string name = e->d_name;
+        if (name == "." || name == "..") continue;
+        const auto [it, added] = out.try_emplace(rel + name, Listed{e->d_ino, e->d_type});
+        if (!added) {  // listed again: from the kernel's cache of the listing
+            EXPECT_EQ(it->second.ino, e->d_ino) << rel + name;
+            EXPECT_EQ(it->second.type, e->d_type) << rel + name;
+        }
+        names.emplace_back(name, e->d_type);
+    }
+    ::closedir(d);
+    for (const auto& [name, type] : names) {
+        struct stat st{};
+        if (type == DT_DIR) {
+            walkFolder(folder + "/" + name, rel + name + "/", statFiles, out);
+        } else if (statFiles) {
+            EXPECT_EQ(::lstat((folder + "/" + name).c_str(), &st), 0) << rel + name;
+        }
+    }
+}
+
+TEST_F(QarMount, EveryFileStatsAndReadsAsExtractedAfterWalksOfNamesOrOfStats) {
+    REQUIRE_FUSE();
+    // Three parts of 300 folders each, walked in turn by names, by stats, by names again: more
+    // folders than the mount lists between two of its checks of which walk runs. A folder of 600
+    // files takes several listings. Sizes differ from file to file.
+    std::vector<QarEntry> entries;
+    for (const char* part : {"NAMES", "STATS", "AGAIN"})
+        for (int f = 0; f < 300; ++f)
+            for (int i = 0; i < 3; ++i)
+                entries.push_back(entry(std::string(part) + "\\F" + std::to_string(f) + "\\FILE" + std::to_string(i) + ".TXT",
+                                        std::string(static_cast<size_t>(f * 3 + i) % 97, static_cast<char>('a' + i))));
+    for (int i = 0; i < 600; ++i) entries.push_back(entry("WIDE\\FILE" + std::to_string(i) + ".BIN", std::string(i % 13, 'w')));
+    entries.push_back(byteEntry("STATS\\F7\\LOGO.TGA", vorlr::samples::sampleTga(2, 24, 9, 7)));
+    entries.push_back(byteEntry("NAMES\\F3\\ICONS.KMG", vorlr::samples::sampleKmgPalette(3)));
+    entries.push_back(entry("TOP.TXT", "at the top"));
+    const std::string a = makeArchive("walks.qar", entries);
+    for (const bool convert : {false, true}) {
+        SCOPED_TRACE(convert ? "png" : "raw");
+        std::vector<std::string> args = {"mount", a, mnt_};
+        if (convert) args.insert(args.end(), {"--convert", "png"});
+        MountProcess m(args, mnt_, dir_.file("err"));
+        ASSERT_TRUE(m.mounted()) << m.errors();
+        std::map<std::string, Listed> listed;
+        walkFolder(mnt_ + "/NAMES", "NAMES/", false, listed);
+        walkFolder(mnt_ + "/STATS", "STATS/", true, listed);
+        walkFolder(mnt_ + "/AGAIN", "AGAIN/", false, listed);
+        walkFolder(mnt_, "", false, listed);  // the rest, and the parts again from the kernel's cache
+        const auto onDisk = extracted({a}, convert);
+        std::map<std::string, std::string> seen;
+        for (const auto& [path, what] : listed) {
+            SCOPED_TRACE(path);
+            const std::string full = mnt_ + "/" + path;
+            struct stat st{};
+            ASSERT_EQ(::lstat(full.c_str(), &st), 0);
+            EXPECT_NE(what.ino, 0u);
+            EXPECT_EQ(st.st_ino, what.ino);
+            if (what.type == DT_DIR) {
+                EXPECT_TRUE(S_ISDIR(st.st_mode));
+                EXPECT_EQ(st.st_mode & 07777, 0555u);
+                seen[path] = "<folder>";
+                continue;
+            }
+            EXPECT_EQ(what.type, DT_REG);
+            EXPECT_TRUE(S_ISREG(st.st_mode));
+            EXPECT_EQ(st.st_mode & 07777, 0444u);
+            const auto bytes = readFile(full);
+            EXPECT_EQ(static_cast<size_t>(st.st_size), bytes.size());
+            EXPECT_EQ(st.st_blocks, (st.st_size + 511) / 512);
+            seen[path] = std::string(bytes.begin(), bytes.end());
+        }
+        expectSameTree(seen, onDisk);
+        EXPECT_EQ(seen.count(convert ? "NAMES/F3/ICONS_2.png" : "NAMES/F3/ICONS.KMG"), 1u);
     }
 }
 
