@@ -46,8 +46,10 @@ int shell(const std::string& command) {
 }
 
 bool isMounted(const std::string& path) {
+    // Only the parent is resolved: a stat of a mount whose server died fails (ENOTCONN).
     std::error_code ec;
-    const std::string real = fs::weakly_canonical(path, ec).string();
+    const fs::path p(path);
+    const std::string real = (fs::weakly_canonical(p.parent_path(), ec) / p.filename()).string();
     std::ifstream in("/proc/self/mountinfo");
     std::string line;
     while (std::getline(in, line)) {
