@@ -5,10 +5,13 @@
 #include <poll.h>
 #include <sched.h>
 #include <fuse_lowlevel.h>
+#include <pthread.h>
+#include <sys/eventfd.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <condition_variable>
 #include <csignal>
@@ -125,6 +128,8 @@ namespace {
 // Set by a read: a file read ahead sends its next request only once the reader has used the data,
 // and the reader wants the core meanwhile, so the loop below sleeps right away.
 thread_local bool sleepAfter = false;
+// Written at each read: wakes the thread that helps while reads go on (see serve).
+std::atomic<int> readsWake{-1};
 
 // The tree never changes while mounted, so the kernel may keep names and attributes.
 constexpr double kTimeout = 86400.0;
@@ -308,6 +313,10 @@ void opOpen(fuse_req_t req, fuse_ino_t ino, fuse_file_info* info) {
 
 void opRead(fuse_req_t req, fuse_ino_t, size_t size, off_t off, fuse_file_info* fi) {
     sleepAfter = true;
+    if (const int wake = readsWake.load(std::memory_order_relaxed); wake >= 0) {
+        const uint64_t one = 1;
+        (void)!::write(wake, &one, sizeof one);
+    }
     guarded(req, [&] {
         std::shared_ptr<const MountTree::Content> held;
         {
@@ -444,8 +453,6 @@ long nanosecondsSince(const timespec& t0) {
 // any other thread of this core run first) before it sleeps in poll. 0 on an unmount or a signal.
 int loop(fuse_session* se) {
     const int fd = fuse_session_fd(se);
-    const int flags = ::fcntl(fd, F_GETFL);
-    if (flags < 0 || ::fcntl(fd, F_SETFL, flags | O_NONBLOCK) != 0) return fuse_session_loop(se);
     fuse_buf buffer{};
     int rc = 0;
     timespec answered{};
@@ -472,14 +479,64 @@ int loop(fuse_session* se) {
         ::clock_gettime(CLOCK_MONOTONIC, &answered);
     }
     std::free(buffer.mem);
-    fuse_session_reset(se);
     return rc;
+}
+
+// The second thread: asleep until a file is read (the kernel's read-ahead then sends several
+// reads at once), then takes requests beside the first until none came for 10 ms. A walk never
+// wakes it, so its round trips keep the one thread at the other end.
+void assist(fuse_session* se, int wake) {
+    const int fd = fuse_session_fd(se);
+    fuse_buf buffer{};
+    uint64_t count = 0;
+    while (!fuse_session_exited(se)) {
+        pollfd w{wake, POLLIN, 0};
+        if (::poll(&w, 1, -1) < 0) continue;
+        (void)!::read(wake, &count, sizeof count);
+        while (!fuse_session_exited(se)) {
+            const int got = fuse_session_receive_buf(se, &buffer);
+            if (got == -EAGAIN) {
+                pollfd p[2] = {{fd, POLLIN, 0}, {wake, POLLIN, 0}};
+                const int ready = ::poll(p, 2, 10);
+                if (ready == 0) break;
+                if (ready > 0 && (p[1].revents & POLLIN)) (void)!::read(wake, &count, sizeof count);
+                continue;
+            }
+            if (got == -EINTR) continue;
+            if (got <= 0) break;
+            fuse_session_process_buf(se, &buffer);
+        }
+    }
+    std::free(buffer.mem);
 }
 
 }  // namespace
 
 int FuseMount::serve() {
-    const int rc = loop(session_);
+    const int fd = fuse_session_fd(session_);
+    const int flags = ::fcntl(fd, F_GETFL);
+    const int wake = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    int rc = 0;
+    if (flags < 0 || wake < 0 || ::fcntl(fd, F_SETFL, flags | O_NONBLOCK) != 0) {
+        if (wake >= 0) ::close(wake);
+        rc = fuse_session_loop(session_);
+    } else {
+        // Signals stay with this thread, whose poll they end.
+        sigset_t all, old;
+        ::sigfillset(&all);
+        ::pthread_sigmask(SIG_BLOCK, &all, &old);
+        std::thread second([&] { assist(session_, wake); });
+        ::pthread_sigmask(SIG_SETMASK, &old, nullptr);
+        readsWake.store(wake);
+        rc = loop(session_);
+        fuse_session_exit(session_);
+        readsWake.store(-1);
+        const uint64_t one = 1;
+        (void)!::write(wake, &one, sizeof one);
+        second.join();
+        ::close(wake);
+        fuse_session_reset(session_);
+    }
     served_.helpers->finish();
     // An unmount from outside ends the loop with 0, a signal with its number: both are a normal
     // end.

@@ -25,8 +25,9 @@ public:
 
     // Answers requests until the folder is unmounted or a signal ends it; returns 0, or 1 when
     // the session failed. One thread reads and answers the kernel's requests (a walk is a chain
-    // of round trips, quickest with the same thread at the other end each time); requests that
-    // may wait for pictures to be converted go to helper threads.
+    // of round trips, quickest with the same thread at the other end each time); a second one
+    // joins in only while files are read; requests that may wait for pictures to be converted
+    // go to helper threads.
     int serve();
 
     // What the request handlers reach.
