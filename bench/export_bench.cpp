@@ -16,6 +16,7 @@
 
 #include "archive/Container.h"
 #include "archive/SafeExtract.h"
+#include "lib/BigArchives.h"
 #include "lib/ImageSamples.h"
 #include "lib/QarBuilder.h"
 #include "platform/PngWriter.h"
@@ -33,25 +34,10 @@ std::string& benchDir() {
     return dir;
 }
 
-// Sizes cycle through 64, 128, 256 and 512, with every tenth picture 1024 on a side; kinds
-// cycle through 16-bit KMG, palette KMG (four sub-images of half the side), Targa raw and
-// run-length.
+// The export benchmark's mix of 2,000 pictures (pictureMixEntries) and one 4096 x 4096 Targa.
 void generate(const std::string& dir) {
     fs::create_directories(dir);
-    std::vector<samples::QarEntry> entries;
-    const int sides[] = {64, 128, 256, 512};
-    for (int i = 0; i < kPictures; ++i) {
-        const int side = i % 10 == 9 ? 1024 : sides[i % 4];
-        const std::string folder = "GFX\\SET" + std::to_string(i % 20) + "\\";
-        const std::string n = std::to_string(i);
-        switch (i % 4) {
-            case 0: entries.push_back({folder + "P" + n + ".KMG", samples::sampleKmg16(side, side), {}, {}, false}); break;
-            case 1: entries.push_back({folder + "S" + n + ".KMG", samples::largeMixedKmg(side, side / 2), {}, {}, false}); break;
-            case 2: entries.push_back({folder + "T" + n + ".TGA", samples::sampleTga(2, 24, side, side), {}, {}, false}); break;
-            default: entries.push_back({folder + "R" + n + ".TGA", samples::sampleTga(10, 32, side, side), {}, {}, false}); break;
-        }
-    }
-    samples::writeQar(dir + "/pictures.qar", entries);
+    samples::writeQar(dir + "/pictures.qar", samples::pictureMixEntries(kPictures));
     samples::writeQar(dir + "/big.qar", {{"BIG.TGA", samples::sampleTga(2, 24, 4096, 4096), {}, {}, false}});
 }
 

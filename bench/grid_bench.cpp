@@ -32,6 +32,7 @@
 #include "app/Unit1.h"
 #include "archive/Container.h"
 #include "archive/ConversionPool.h"
+#include "lib/BigArchives.h"
 #include "lib/ImageSamples.h"
 #include "lib/QarBuilder.h"
 #include "platform/Application.h"
@@ -46,20 +47,7 @@ constexpr int kPictures = 2000;
 std::string g_dir;
 
 void generate(const std::string& path) {
-    std::vector<samples::QarEntry> entries;
-    const int sides[] = {64, 128, 256, 512};
-    for (int i = 0; i < kPictures; ++i) {
-        const int side = i % 10 == 9 ? 1024 : sides[i % 4];
-        const std::string folder = "GFX\\SET" + std::to_string(i % 20) + "\\";
-        const std::string n = std::to_string(i);
-        switch (i % 4) {
-            case 0: entries.push_back({folder + "P" + n + ".KMG", samples::sampleKmg16(side, side), {}, {}, false}); break;
-            case 1: entries.push_back({folder + "S" + n + ".KMG", samples::largeMixedKmg(side, side / 2), {}, {}, false}); break;
-            case 2: entries.push_back({folder + "T" + n + ".TGA", samples::sampleTga(2, 24, side, side), {}, {}, false}); break;
-            default: entries.push_back({folder + "R" + n + ".TGA", samples::sampleTga(10, 32, side, side), {}, {}, false}); break;
-        }
-    }
-    samples::writeQar(path, entries);
+    samples::writeQar(path, samples::pictureMixEntries(kPictures));
 }
 
 double cpuMs() {

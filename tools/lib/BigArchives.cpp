@@ -7,6 +7,7 @@
 #include <random>
 #include <stdexcept>
 
+#include "lib/ImageSamples.h"
 #include "platform/LittleEndian.h"
 
 namespace vorlr::samples {
@@ -77,6 +78,23 @@ void writeBigArchive(const std::string& path, const std::vector<std::string>& na
         out.write(chunk.data(), static_cast<std::streamsize>(n * 280));
     }
     if (!out) throw std::runtime_error("cannot write " + path);
+}
+
+std::vector<QarEntry> pictureMixEntries(int count) {
+    std::vector<QarEntry> entries;
+    const int sides[] = {64, 128, 256, 512};
+    for (int i = 0; i < count; ++i) {
+        const int side = i % 10 == 9 ? 1024 : sides[i % 4];
+        const std::string folder = "GFX\\SET" + std::to_string(i % 20) + "\\";
+        const std::string n = std::to_string(i);
+        switch (i % 4) {
+            case 0: entries.push_back({folder + "P" + n + ".KMG", sampleKmg16(side, side), {}, {}, false}); break;
+            case 1: entries.push_back({folder + "S" + n + ".KMG", largeMixedKmg(side, side / 2), {}, {}, false}); break;
+            case 2: entries.push_back({folder + "T" + n + ".TGA", sampleTga(2, 24, side, side), {}, {}, false}); break;
+            default: entries.push_back({folder + "R" + n + ".TGA", sampleTga(10, 32, side, side), {}, {}, false}); break;
+        }
+    }
+    return entries;
 }
 
 }  // namespace vorlr::samples

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "lib/QarBuilder.h"
+
 namespace vorlr::samples {
 
 // Names of `entries` entries, ten per folder, in entries / 10 folders of three levels:
@@ -19,5 +21,10 @@ std::vector<std::string> uniqueArchiveNames(int32_t entries, int32_t folders);
 
 // An archive of empty entries with these names (backslash separators).
 void writeBigArchive(const std::string& path, const std::vector<std::string>& names);
+
+// The pictures of the export and grid benchmarks, GFX\SETn\ in 20 folders: sides cycle through
+// 64, 128, 256 and 512, every tenth 1024; kinds cycle through 16-bit KMG, palette KMG (four
+// sub-images of half the side), Targa raw and run-length.
+std::vector<QarEntry> pictureMixEntries(int count);
 
 }  // namespace vorlr::samples
