@@ -3,6 +3,7 @@
 #include <QLabel>
 #include <QMouseEvent>
 #include <QScrollArea>
+#include <QScopedValueRollback>
 #include <QScrollBar>
 #include <QShortcut>
 #include <QWheelEvent>
@@ -148,13 +149,33 @@ void ImagePage::ResetImageViews() {
     readout_->hide();
     focus_.reset();
     auto& list = ctx_.state.ImageViewList;
-    QWidget* window = tsImage_->window();
-    window->setUpdatesEnabled(false);
-    for (size_t i = 1; i < list.size(); ++i) delete list[i];
+    // Out of the list and unwatched before they go: a view freed under the pointer makes Qt send
+    // enter and leave events, and the readout must never reach a view that is being destroyed.
+    std::vector<ImageView*> going(list.begin() + std::min<size_t>(1, list.size()), list.end());
     list.resize(1);
     if (!list[0]) list[0] = ctx_.state.FirstView;
+    QWidget* window = tsImage_->window();
+    window->setUpdatesEnabled(false);
+    {
+        // The enter events of what now lies under the pointer: the readout stays hidden until
+        // the pointer moves.
+        const QScopedValueRollback<bool> freeing(freeing_, true);
+        for (ImageView* view : going) freeView(view);
+    }
     window->setUpdatesEnabled(true);
     ctx_.pageControl.setCurrentWidget(tsImage_);
+}
+
+void ImagePage::freeView(ImageView* view) {
+    if (!view) return;
+    view->removeEventFilter(this);
+    delete view;
+}
+
+bool ImagePage::isWatched(QObject* object) const {
+    if (object == viewport_) return true;
+    const auto& list = ctx_.state.ImageViewList;
+    return std::find(list.begin(), list.end(), object) != list.end();
 }
 
 QSize ImagePage::layoutSize() const {
@@ -230,7 +251,6 @@ void ImagePage::applyZoom(QPoint anchor) {
     v->setValue(static_cast<int>(focus_->layout.y() * z) - anchor.y());
     focus_->scroll = QPoint(h->value(), v->value());
     sbImage_->viewport()->update();
-    updateReadout();
 }
 
 void ImagePage::zoomIn() {
@@ -291,6 +311,8 @@ bool ImagePage::eventFilter(QObject* watched, QEvent* event) {
     // frameless window's idea of its place on the screen is off, and with it every mapping
     // from global positions.
     if (closing_ || !viewport_) return false;
+    // Only the viewport and the views of the list: anything else is on its way out.
+    if (!isWatched(watched) || freeing_) return false;
     QWidget* viewport = viewport_;
     switch (event->type()) {
     case QEvent::MouseMove:

@@ -74,6 +74,9 @@ private:
     void applyZoom(QPoint anchor);
     QPoint zoomAnchor() const;
     void watch(ImageView* view);
+    // Unwatches a view already taken out of the list, then frees it.
+    void freeView(ImageView* view);
+    bool isWatched(QObject* object) const;
     // pointer: in sbImage's viewport.
     void showReadout(QPoint pointer);
     // Again at the pointer, after the views have zoomed or scrolled under it.
@@ -84,6 +87,7 @@ private:
     QPointer<QScrollArea> sbImage_;
     QPointer<QWidget> viewport_;  // sbImage's, which the page watches
     bool closing_ = false;
+    bool freeing_ = false;  // views being freed
     QWidget* content_ = nullptr;
     ImageView* imDot_ = nullptr;
     ImageZoom zoom_;
