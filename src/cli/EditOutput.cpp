@@ -20,8 +20,13 @@ void AddEditOptions(CLI::App& command, EditOutput& output) {
     command.add_flag("--backup", output.backup);
 }
 
-bool EditOutputValid(const EditOutput& output) {
-    return output.out.empty() == output.inPlace && (!output.backup || output.inPlace);
+bool EditOutputValid(const EditOutput& output) { return EditOutputProblem(output).empty(); }
+
+std::string EditOutputProblem(const EditOutput& output) {
+    if (!output.out.empty() && output.inPlace) return "-o and --in-place together";
+    if (output.out.empty() && !output.inPlace) return "missing -o OUT or --in-place";
+    if (output.backup && !output.inPlace) return "--backup without --in-place";
+    return "";
 }
 
 WriteProgress::WriteProgress(const std::string& path)
