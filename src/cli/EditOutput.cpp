@@ -12,7 +12,9 @@ const char* const kEditDetails =
     "as ARCHIVE.bak). Everything not changed stays byte for byte: the first 512 bytes, the\n"
     "entry order, the records' unread bytes, the bytes between entries, the data alignment.\n"
     "It is written to a temporary file beside the target, flushed and renamed over it: a\n"
-    "failure leaves the target as it was and no temporary behind.";
+    "failure leaves the target as it was and no temporary behind. A NAME held by several\n"
+    "entries (for delete: a PATTERN without *, ? or [ that matches several) is refused;\n"
+    "#N picks entry N. An archive past 2147483647 bytes is refused before it is written.";
 
 void AddEditOptions(CLI::App& command, EditOutput& output) {
     command.add_option("-o", output.out);
