@@ -99,10 +99,11 @@ int64_t sizeOf(const NewData& data) {
     return st.st_size;
 }
 
-// Offsets and sizes must fit their signed 32-bit fields.
-bool fits(int64_t value) { return value >= 0 && value <= kMaxField; }
-[[noreturn]] void tooMuchData(const std::string& what) {
-    throw Error("more data than an archive's 32-bit fields hold (at " + what + ")");
+// One file larger than an archive may be (the sum of several is checked once planned).
+void checkDataSize(int64_t size, const std::string& what) {
+    if (size > kMaxArchiveBytes)
+        throw Error(what + " is " + std::to_string(size) + " bytes, more than the limit of " +
+                    std::to_string(kMaxArchiveBytes) + " bytes of an archive; nothing written");
 }
 
 std::string describe(const Source& s, size_t index) {
@@ -204,11 +205,12 @@ public:
         plan_.addOffset.reserve(e_.add.size());
         for (size_t a = 0; a < e_.add.size(); ++a) {
             align();
-            if (!fits(pos_)) tooMuchData(e_.add[a].first);
             plan_.addOffset.push_back(pos_);
             pos_ = data(e_.add[a].second, plan_.addSize[a]);
         }
         plan_.dataEnd = pos_;
+        // Every position in the file, the directory's included, is a signed 32-bit number.
+        CheckArchiveSize(plan_.dataEnd + plan_.newCount * kRecordSize);
         return std::move(plan_);
     }
 
@@ -239,7 +241,7 @@ private:
 
     static int64_t sized(const NewData& d, const std::string& what) {
         const int64_t size = sizeOf(d);
-        if (!fits(size)) tooMuchData(d.path.empty() ? what : d.path);
+        checkDataSize(size, d.path.empty() ? what : d.path);
         return size;
     }
 
@@ -258,10 +260,8 @@ private:
         return lowest >= 4 ? lowest : 1;
     }
 
-    void place(size_t i, int64_t offset) {
-        if (!fits(offset)) tooMuchData(describe(s_, i));
-        plan_.offset[i] = offset;
-    }
+    // An offset past the 32-bit fields makes the archive too large, refused once planned.
+    void place(size_t i, int64_t offset) { plan_.offset[i] = offset; }
     int64_t padding() const { return (alignment_ - pos_ % alignment_) % alignment_; }
     void align() { zeros(padding()); }
 
@@ -473,6 +473,13 @@ void write(const Source& s, const ArchiveEdit& edit, const WriteTarget& target) 
 }
 
 }  // namespace
+
+void CheckArchiveSize(int64_t bytes) {
+    if (bytes > kMaxArchiveBytes)
+        throw Error("the archive would be " + std::to_string(bytes) +
+                    " bytes, more than the limit of " + std::to_string(kMaxArchiveBytes) +
+                    " bytes; nothing written");
+}
 
 void CheckArchiveEdit(const Archive& source, const ArchiveEdit& edit) {
     const Source s = readSource(source);

@@ -54,9 +54,15 @@ struct WriteTarget {
     std::function<void()> beforeCommit;
 };
 
+// The largest archive a writer writes: every file position, the directory's included, is a
+// signed 32-bit number. CheckArchiveSize raises Error giving the size and the limit past it.
+constexpr int64_t kMaxArchiveBytes = 2147483647;
+void CheckArchiveSize(int64_t bytes);
+
 // Checks the edit against the source: indexes, names (1 to 199 bytes, no zero byte), that an
-// entry remains, and that every offset and size fits the 32-bit fields. Raises Error naming the
-// problem. WriteEditedArchive runs the same checks before it writes anything.
+// entry remains, and the new archive's size (CheckArchiveSize), which keeps every offset in its
+// 32-bit field. Raises Error naming the problem. WriteEditedArchive runs the same checks before
+// it writes anything.
 void CheckArchiveEdit(const Archive& source, const ArchiveEdit& edit);
 
 // Writes source with edit applied to target. source must be open with its whole directory read

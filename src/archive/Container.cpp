@@ -87,6 +87,10 @@ ArchiveFigures ReadDirectory(Archive& archive) {
 std::vector<std::string> ArchiveProblems(ByteSource& file) {
     const ArchiveFigures f = ReadArchiveFigures(file);
     std::vector<std::string> problems;
+    // Positions are signed 32-bit numbers: a reader cannot reach what lies past them.
+    if (f.fileSize > kMaxField)
+        problems.push_back("larger than the format's limit: " + std::to_string(f.fileSize) +
+                           " bytes, the limit is " + std::to_string(kMaxField));
     if (f.firstCount != f.secondCount)
         problems.push_back("counts differ: " + std::to_string(f.firstCount) + " at offset 512, " +
                            std::to_string(f.secondCount) + " at offset 516");

@@ -38,7 +38,8 @@ bool RecordNameTerminated(const uint8_t* record);
 // with a plain description. Returns the figures read on the way.
 ArchiveFigures ReadDirectory(Archive& archive);
 
-// Every structural problem of an archive, one plain sentence each (empty: none): counts that
+// Every structural problem of an archive, one plain sentence each (empty: none): a file larger
+// than 2^31 - 1 bytes (positions are signed 32-bit numbers), counts that
 // differ, a count below 1, a directory outside the file or over the counts, entries whose data
 // lies outside 520..directory offset, names without a zero byte. A file under 520 bytes raises
 // "Read beyond end of file" like ReadArchiveFigures.

@@ -305,7 +305,7 @@ UpdatePlan PlanFolderUpdate(const Archive& archive, const std::string& dir, cons
             if (options.deleteMissing && safe[i] && !claimedPaths.count(pathOf[i]) &&
                 !(!stemOf[i].empty() && claimedStems.count(stemOf[i])) && !blocked(i)) {
                 plan.edit.remove.insert(i);
-                plan.changes.push_back({'D', std::string(e.name)});
+                plan.changes.push_back({'D', std::string(e.name), i});
             }
             continue;
         }
@@ -320,7 +320,7 @@ UpdatePlan PlanFolderUpdate(const Archive& archive, const std::string& dir, cons
                 ++plan.unchanged;
             } else {
                 plan.edit.replace[i] = NewData{diskPath(*claim.raw), {}, fileIdOf(fd.fd)};
-                plan.changes.push_back({'M', std::string(e.name)});
+                plan.changes.push_back({'M', std::string(e.name), i});
             }
             continue;
         }
@@ -334,7 +334,7 @@ UpdatePlan PlanFolderUpdate(const Archive& archive, const std::string& dir, cons
             ++plan.unchanged;
         } else {
             plan.edit.replace[i] = NewData{{}, std::move(verdict.files.front().bytes)};
-            plan.changes.push_back({'M', std::string(e.name)});
+            plan.changes.push_back({'M', std::string(e.name), i});
         }
     }
 

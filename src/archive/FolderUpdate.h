@@ -52,6 +52,7 @@ struct UpdateOptions {
 struct UpdateChange {
     char kind = 'M';   // 'M' replaced, 'A' added, 'D' removed
     std::string name;  // stored name, '\' separated
+    std::optional<size_t> index = std::nullopt;  // the entry of M and D (in the source)
 };
 
 struct UpdatePlan {

@@ -57,10 +57,10 @@ std::vector<PackItem> CollectPackItems(const std::string& dir, const std::string
         std::replace(item.name.begin(), item.name.end(), '/', '\\');
         if (static_cast<int64_t>(item.name.size()) >= kNameBytes)
             throw Error("name of 200 bytes or more: " + item.name);
-        total += item.size;
-        if (item.size > kMaxField || total > kMaxField)
-            throw Error("more data than an archive's 32-bit fields hold (at " + item.name + ")");
+        total += item.size;  // each size is below 2^62, so the sum cannot wrap first
+        if (total > (int64_t{1} << 62)) break;
     }
+    CheckArchiveSize(total);
     return items;
 }
 

@@ -35,6 +35,34 @@ std::string padded(const std::string& text, size_t width) {
     return text + std::string(text.size() < width ? width - text.size() : 0, ' ');
 }
 
+// CLI11's parse errors in the tool's words ("missing FILE", "unknown option --force").
+std::string usageProblem(const CLI::ParseError& e) {
+    const std::string what = e.what();
+    const auto after = [&what](const std::string& head) {
+        return what.rfind(head, 0) == 0 ? what.substr(head.size()) : std::string();
+    };
+    if (dynamic_cast<const CLI::RequiredError*>(&e)) {
+        const size_t end = what.find(" is required");
+        if (end != std::string::npos) return "missing " + what.substr(0, end);
+        return what;
+    }
+    if (dynamic_cast<const CLI::ExtrasError*>(&e)) {
+        std::string words = after("The following argument was not expected: ");
+        if (words.empty()) words = after("The following arguments were not expected: ");
+        if (words.empty()) return "unexpected words";
+        std::string text = words.front() == '-' ? "unknown option " : "unexpected word ";
+        for (char ch : words) text += ch == kAsTyped ? std::string() : std::string(1, ch);
+        return text;
+    }
+    if (dynamic_cast<const CLI::ArgumentMismatch*>(&e)) {
+        const size_t colon = what.find(':');
+        if (colon != std::string::npos && what.find("missing", colon) != std::string::npos)
+            return what.substr(0, colon) + " needs a value";
+        return what;
+    }
+    return what;  // a check's own text, as "-j: N must be a number from 1"
+}
+
 }  // namespace
 
 CommandLine& TheCommandLine() { return *theCommandLine; }
@@ -124,11 +152,15 @@ int CommandLine::run(int argc, char** argv) {
     } catch (const CLI::CallForVersion& e) {
         std::printf("%s\n", e.what());
         return 0;
-    } catch (const CLI::ParseError&) {
-        // CLI11's own texts are not shown: wrong usage is the command's usage line, as always.
+    } catch (const CLI::ParseError& e) {
+        // CLI11's own texts are not shown: what is wrong in the tool's words, then the usage.
         const Command* c = chosen();
-        if (c) return usage(c->help.name);
-        if (argc >= 2) std::fprintf(stderr, "qar: unknown command '%s'\n", argv[1]);
+        if (c) return usage(c->help.name, usageProblem(e));
+        if (argc >= 2) {
+            const std::string word = argv[1];
+            std::fprintf(stderr, "qar: unknown %s '%s' (see qar --help)\n",
+                         word.rfind('-', 0) == 0 ? "option" : "command", word.c_str());
+        }
         return usage("");
     }
     const Command* c = chosen();

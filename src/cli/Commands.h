@@ -29,8 +29,8 @@ void addUpdateCommand(CommandLine& line);
 // "qar: MESSAGE" on standard error; returns status.
 int fail(const std::string& message, int status = 1);
 // The command's usage line ("usage: SYNOPSIS") on standard error, or the main help for a name
-// that is no command; returns 2.
-int usage(const std::string& command);
+// that is no command, after "qar COMMAND: PROBLEM" when there is one; returns 2.
+int usage(const std::string& command, const std::string& problem = {});
 // Writes out to standard output once it holds a megabyte (or always, when flush); false when
 // the write failed.
 bool writeOutput(std::string& out, bool flush);

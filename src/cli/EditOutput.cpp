@@ -12,7 +12,9 @@ const char* const kEditDetails =
     "as ARCHIVE.bak). Everything not changed stays byte for byte: the first 512 bytes, the\n"
     "entry order, the records' unread bytes, the bytes between entries, the data alignment.\n"
     "It is written to a temporary file beside the target, flushed and renamed over it: a\n"
-    "failure leaves the target as it was and no temporary behind.";
+    "failure leaves the target as it was and no temporary behind. A NAME held by several\n"
+    "entries (for delete: a PATTERN without *, ? or [ that matches several) is refused;\n"
+    "#N picks entry N. An archive past 2147483647 bytes is refused before it is written.";
 
 void AddEditOptions(CLI::App& command, EditOutput& output) {
     command.add_option("-o", output.out);
@@ -20,8 +22,13 @@ void AddEditOptions(CLI::App& command, EditOutput& output) {
     command.add_flag("--backup", output.backup);
 }
 
-bool EditOutputValid(const EditOutput& output) {
-    return output.out.empty() == output.inPlace && (!output.backup || output.inPlace);
+bool EditOutputValid(const EditOutput& output) { return EditOutputProblem(output).empty(); }
+
+std::string EditOutputProblem(const EditOutput& output) {
+    if (!output.out.empty() && output.inPlace) return "-o and --in-place together";
+    if (output.out.empty() && !output.inPlace) return "missing -o OUT or --in-place";
+    if (output.backup && !output.inPlace) return "--backup without --in-place";
+    return "";
 }
 
 WriteProgress::WriteProgress(const std::string& path)

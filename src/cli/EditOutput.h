@@ -20,8 +20,10 @@ struct EditOutput {
 
 // Adds -o OUT, --in-place and --backup to a command; EditOutputValid checks them once parsed.
 void AddEditOptions(CLI::App& command, EditOutput& output);
-// Exactly one of -o and --in-place, and --backup only with --in-place.
+// Exactly one of -o and --in-place, and --backup only with --in-place; EditOutputProblem says
+// what is wrong ("" when nothing is).
 bool EditOutputValid(const EditOutput& output);
+std::string EditOutputProblem(const EditOutput& output);
 
 // The help text that replace, delete and rename share.
 extern const char* const kEditDetails;

@@ -19,7 +19,7 @@ void OpenWithDirectory(Archive& archive, const std::string& path) {
     ReadDirectory(archive);
 }
 
-static std::optional<size_t> parseIndex(const std::string& name) {
+std::optional<size_t> ParseEntryIndex(const std::string& name) {
     if (name.size() < 2 || name[0] != '#' || name.size() > 20) return std::nullopt;
     uint64_t value = 0;
     for (size_t i = 1; i < name.size(); ++i) {
@@ -29,17 +29,41 @@ static std::optional<size_t> parseIndex(const std::string& name) {
     return static_cast<size_t>(value);
 }
 
+namespace {
+
+bool sameName(std::string_view stored, const std::string& name) {
+    return stored.size() == name.size() &&
+           std::equal(stored.begin(), stored.end(), name.begin(),
+                      [](char s, char n) { return s == n || (n == '/' && s == '\\'); });
+}
+
+}  // namespace
+
 std::optional<size_t> FindEntry(const Archive& archive, const std::string& name) {
-    if (const auto index = parseIndex(name); index && *index < archive.entryCount()) return index;
-    const auto same = [&name](std::string_view stored) {
-        return stored.size() == name.size() &&
-               std::equal(stored.begin(), stored.end(), name.begin(), [](char s, char n) {
-                   return s == n || (n == '/' && s == '\\');
-               });
-    };
+    if (const auto index = ParseEntryIndex(name); index && *index < archive.entryCount()) return index;
     for (size_t i = 0; i < archive.entryCount(); ++i)
-        if (same(archive.entry(i).name)) return i;
+        if (sameName(archive.entry(i).name, name)) return i;
     return std::nullopt;
+}
+
+std::string ListIndexes(const std::vector<size_t>& indexes) {
+    std::string text;
+    for (size_t k = 0; k < indexes.size(); ++k) {
+        if (k > 0) text += k + 1 == indexes.size() ? " and " : ", ";
+        text += "#" + std::to_string(indexes[k]);
+    }
+    return text;
+}
+
+size_t ResolveSingleEntry(const Archive& archive, const std::string& name) {
+    if (const auto index = ParseEntryIndex(name); index && *index < archive.entryCount())
+        return *index;
+    std::vector<size_t> found;
+    for (size_t i = 0; i < archive.entryCount(); ++i)
+        if (sameName(archive.entry(i).name, name)) found.push_back(i);
+    if (found.empty()) throw Error("no entry named " + name);
+    if (found.size() > 1) throw Error(name + " names entries " + ListIndexes(found) + ": give #N");
+    return found.front();
 }
 
 size_t ResolveEntry(const Archive& archive, const std::string& name) {
@@ -74,6 +98,7 @@ bool PatternFilter::reportUnmatched() const {
 void AddArchiveAndPatterns(CLI::App& command, ArchiveAndPatterns& values) {
     command.add_option("ARCHIVE", values.archive)->required();
     command.add_option("PATTERN", values.patterns);
+    command.add_flag("--json", values.json);
 }
 
 namespace {

@@ -27,6 +27,13 @@ void OpenWithDirectory(vorlr::Archive& archive, const std::string& path);
 std::optional<size_t> FindEntry(const vorlr::Archive& archive, const std::string& name);
 // As FindEntry; an unknown NAME raises "no entry named NAME".
 size_t ResolveEntry(const vorlr::Archive& archive, const std::string& name);
+// NAME -> the one entry a writing command changes: "#N", or the only entry of that name; a NAME
+// held by several entries raises "NAME names entries #4 and #5: give #N".
+size_t ResolveSingleEntry(const vorlr::Archive& archive, const std::string& name);
+// "#N" as an index, whether or not the archive has entry N.
+std::optional<size_t> ParseEntryIndex(const std::string& name);
+// "#4 and #5", "#1, #4 and #5".
+std::string ListIndexes(const std::vector<size_t>& indexes);
 
 // The PATTERNs of list and tree: globs on the stored name as extract's (MatchEntryPattern).
 class PatternFilter {
@@ -50,6 +57,7 @@ private:
 struct ArchiveAndPatterns {
     std::string archive;
     std::vector<std::string> patterns;
+    bool json = false;  // --json
 };
 void AddArchiveAndPatterns(CLI::App& command, ArchiveAndPatterns& values);
 

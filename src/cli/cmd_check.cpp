@@ -5,6 +5,7 @@
 #include "archive/Container.h"
 #include "cli/CommandLine.h"
 #include "cli/Commands.h"
+#include "cli/JsonLine.h"
 #include "platform/RuntimeFile.h"
 
 namespace qar {
@@ -12,6 +13,7 @@ namespace {
 
 struct CheckOptions {
     std::string archive;
+    bool json = false;
 };
 
 // qar check ARCHIVE: one line per structural problem, or "ok".
@@ -20,10 +22,12 @@ int runCheck(const CheckOptions& o) {
     file.openExisting(o.archive, vorlr::RuntimeFile::Access::ReadOnly);
     const auto problems = vorlr::ArchiveProblems(file);
     if (problems.empty()) {
-        std::printf("ok\n");
+        std::fputs(o.json ? JsonLine().boolean("ok", true).line().c_str() : "ok\n", stdout);
         return 0;
     }
-    for (const auto& p : problems) std::printf("%s\n", p.c_str());
+    for (const auto& p : problems)
+        std::fputs(o.json ? JsonLine().text("problem", p).line().c_str() : (p + "\n").c_str(),
+                   stdout);
     return 1;
 }
 
@@ -32,9 +36,12 @@ int runCheck(const CheckOptions& o) {
 void addCheckCommand(CommandLine& line) {
     auto o = std::make_shared<CheckOptions>();
     CLI::App* cmd = line.add(
-        {"check", "qar check ARCHIVE", "every structural problem of the archive", ""},
+        {"check", "qar check ARCHIVE [--json]", "every structural problem of the archive",
+         "One line per problem (among them an archive larger than 2147483647 bytes), or ok;\n"
+         "exit 1 when there is one.\n" + std::string(kJsonHelp)},
         [o] { return runCheck(*o); });
     cmd->add_option("ARCHIVE", o->archive)->required();
+    cmd->add_flag("--json", o->json);
 }
 
 }  // namespace qar

@@ -57,8 +57,7 @@ int runConvert(const ConvertOptions& o) {
     const bool hasExt = dot != std::string::npos && (slash == std::string::npos || dot > slash);
     const std::string outExt = hasExt ? vorlr::lowerAZ(out.substr(dot + 1)) : std::string();
     if (outExt != "bmp" && outExt != "png") {
-        std::fprintf(stderr, "qar: OUT must end in .bmp or .png\n");
-        return usage("convert");
+        return usage("convert", "OUT must end in .bmp or .png");
     }
     const bool png = outExt == "png";
 

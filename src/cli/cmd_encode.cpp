@@ -35,7 +35,7 @@ struct EncodeRequest {
 
 // Wrong usage prints its reason (when there is one) and the synopsis; returns false.
 bool refuse(const std::string& why) {
-    if (!why.empty()) std::fprintf(stderr, "qar: %s\n", why.c_str());
+    if (!why.empty()) std::fprintf(stderr, "qar encode: %s\n", why.c_str());
     return false;
 }
 
@@ -52,7 +52,7 @@ bool checkEncode(EncodeRequest& r, std::vector<std::string> words,
             return refuse("unknown kind '" + kind +
                           "' (rgb16, palette, tga8, tga24, tga32, grey, tga24rle, tga32rle)");
     }
-    if (words.size() < 2) return refuse("");
+    if (words.size() < 2) return refuse("missing OUT");
     r.out = words.back();
     words.pop_back();
     r.pictures = std::move(words);

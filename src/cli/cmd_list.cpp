@@ -6,6 +6,7 @@
 #include "cli/CommandLine.h"
 #include "cli/Commands.h"
 #include "cli/EntryLookup.h"
+#include "cli/JsonLine.h"
 
 namespace qar {
 
@@ -30,6 +31,16 @@ int runList(const ArchiveAndPatterns& o) {
     for (size_t i = 0; i < archive.entryCount(); ++i) {
         const vorlr::ArchiveEntry r = archive.entry(i);
         if (!filter.wants(r.name)) continue;
+        if (o.json) {
+            out += JsonLine()
+                       .number("index", static_cast<int64_t>(i))
+                       .number("offset", r.offset)
+                       .number("size", r.size)
+                       .name("name", r.name)
+                       .line();
+            writeOutput(out, false);
+            continue;
+        }
         out += std::to_string(i);
         out += '\t';
         out += std::to_string(r.offset);
@@ -48,9 +59,10 @@ int runList(const ArchiveAndPatterns& o) {
 
 void addListCommand(CommandLine& line) {
     auto o = std::make_shared<ArchiveAndPatterns>();
-    CLI::App* cmd = line.add({"list", "qar list ARCHIVE [PATTERN...]",
+    CLI::App* cmd = line.add({"list", "qar list ARCHIVE [--json] [PATTERN...]",
                               "one line per directory entry, in directory order; PATTERNs keep the matching ones (one that matches nothing: exit 1)",
-                              ""},
+                              "Lines: INDEX, OFFSET, SIZE, NAME, tab-separated; --json fields: index,\n"
+                              "offset, size, name.\n" + std::string(kJsonHelp)},
                              [o] { return runList(*o); });
     AddArchiveAndPatterns(*cmd, *o);
 }

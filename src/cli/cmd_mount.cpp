@@ -134,8 +134,9 @@ void addMountCommand(CommandLine& line) {
          "Without --foreground the command returns once the folder is mounted.\n"
          "Unmount with: fusermount3 -u MOUNTPOINT"},
         [o] {
-            if (o->words.size() < 2 || (!o->convert.empty() && o->convert != "png"))
-                return usage("mount");
+            if (o->words.size() < 2) return usage("mount", "missing MOUNTPOINT");
+            if (!o->convert.empty() && o->convert != "png")
+                return usage("mount", "--convert takes png");
             o->args.convertPng = !o->convert.empty();
             o->args.mountpoint = o->words.back();
             o->args.archives.assign(o->words.begin(), o->words.end() - 1);

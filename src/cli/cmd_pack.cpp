@@ -28,7 +28,10 @@ int runPack(const PackOptions& o) {
 void addPackCommand(CommandLine& line) {
     auto o = std::make_shared<PackOptions>();
     CLI::App* cmd = line.add(
-        {"pack", "qar pack DIR OUT", "a new archive from the regular files under DIR", ""},
+        {"pack", "qar pack DIR OUT", "a new archive from the regular files under DIR",
+         "Files in byte order of their relative paths, stored with \\ separators. Refused before\n"
+         "anything is written: a name of 200 bytes or more or holding a backslash, and an\n"
+         "archive past 2147483647 bytes (its positions are signed 32-bit numbers)."},
         [o] { return runPack(*o); });
     cmd->add_option("DIR", o->dir)->required();
     cmd->add_option("OUT", o->out)->required();

@@ -20,7 +20,7 @@ struct RenameOptions {
 int run(const RenameOptions& o) {
     vorlr::Archive archive;
     OpenWithDirectory(archive, o.archive);
-    const size_t index = ResolveEntry(archive, o.name);
+    const size_t index = ResolveSingleEntry(archive, o.name);
     // Stored names use '\'; '/' is taken for it, as in NAME.
     std::string stored = o.newName;
     std::replace(stored.begin(), stored.end(), '/', '\\');
@@ -43,7 +43,8 @@ int run(const RenameOptions& o) {
 void addRenameCommand(CommandLine& line) {
     auto o = std::make_shared<RenameOptions>();
     CLI::App* cmd = line.add({"rename", "qar rename ARCHIVE NAME NEWNAME (-o OUT | --in-place [--backup])", "an archive with entry NAME stored as NEWNAME ('/' stored as '\\')", kEditDetails}, [o] {
-        if (!EditOutputValid(o->output)) return usage("rename");
+        if (const std::string p = EditOutputProblem(o->output); !p.empty())
+            return usage("rename", p);
         return run(*o);
     });
     cmd->add_option("ARCHIVE", o->archive)->required();

@@ -26,7 +26,7 @@ struct ReplaceOptions {
 int run(const ReplaceOptions& o) {
     vorlr::Archive archive;
     OpenWithDirectory(archive, o.archive);
-    const size_t index = ResolveEntry(archive, o.name);
+    const size_t index = ResolveSingleEntry(archive, o.name);
     struct stat st{};
     if (::stat(o.file.c_str(), &st) != 0)
         return fail(o.file + ": " + vorlr::runtimeErrorText(vorlr::runtimeCodeFromErrno(errno)));
@@ -73,7 +73,8 @@ vorlr::NewData PrepareReplacement(const vorlr::Archive& archive, size_t index,
 void addReplaceCommand(CommandLine& line) {
     auto o = std::make_shared<ReplaceOptions>();
     CLI::App* cmd = line.add({"replace", "qar replace ARCHIVE NAME FILE (-o OUT | --in-place [--backup])", "an archive with entry NAME's data taken from FILE", kEditDetails}, [o] {
-        if (!EditOutputValid(o->output)) return usage("replace");
+        if (const std::string p = EditOutputProblem(o->output); !p.empty())
+            return usage("replace", p);
         return run(*o);
     });
     cmd->add_option("ARCHIVE", o->archive)->required();

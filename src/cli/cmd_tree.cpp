@@ -10,6 +10,7 @@
 #include "cli/CommandLine.h"
 #include "cli/Commands.h"
 #include "cli/EntryLookup.h"
+#include "cli/JsonLine.h"
 
 namespace qar {
 
@@ -69,6 +70,14 @@ int runTree(const ArchiveAndPatterns& o) {
     out.reserve(1 << 20);
     for (vorlr::NodeId n = tree.first(); n != vorlr::kNoNode; n = tree.next(n)) {
         if (!keep.empty() && !keep[static_cast<size_t>(n)]) continue;
+        if (o.json) {
+            JsonLine node;
+            node.number("depth", tree.depth(n)).name("text", tree.text(n));
+            if (const int32_t entry = tree.entryIndex(n); entry >= 0) node.number("entry", entry);
+            out += node.line();
+            writeOutput(out, false);
+            continue;
+        }
         out.append(static_cast<size_t>(tree.depth(n)) * 2, ' ');
         out += tree.text(n);  // raw bytes
         if (const int32_t entry = tree.entryIndex(n); entry >= 0) {
@@ -86,9 +95,10 @@ int runTree(const ArchiveAndPatterns& o) {
 
 void addTreeCommand(CommandLine& line) {
     auto o = std::make_shared<ArchiveAndPatterns>();
-    CLI::App* cmd = line.add({"tree", "qar tree ARCHIVE [PATTERN...]",
+    CLI::App* cmd = line.add({"tree", "qar tree ARCHIVE [--json] [PATTERN...]",
                               "the folder tree exactly as the viewer builds it; PATTERNs keep matching entries and the nodes above them (one that matches nothing: exit 1)",
-                              ""},
+                              "--json fields: depth, text, and entry (the index) for a node that stands for\n"
+                              "an entry.\n" + std::string(kJsonHelp)},
                              [o] { return runTree(*o); });
     AddArchiveAndPatterns(*cmd, *o);
 }

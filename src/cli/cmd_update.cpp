@@ -5,6 +5,9 @@
 #include <cstdio>
 #include <optional>
 #include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
 
 #include "archive/ArchiveWriter.h"
 #include "archive/FolderUpdate.h"
@@ -12,6 +15,7 @@
 #include "cli/Commands.h"
 #include "cli/EditOutput.h"
 #include "cli/EntryLookup.h"
+#include "cli/JsonLine.h"
 #include "platform/RuntimeFile.h"
 #include "viewers/PictureUpdate.h"
 
@@ -22,14 +26,15 @@ namespace {
 struct UpdateArgs {
     std::string archive, dir;
     EditOutput output;
-    bool deleteMissing = false, dryRun = false;
+    bool deleteMissing = false, dryRun = false, json = false;
     int workers = 0;  // 0: one per core
 };
 
 // A dry run may go without a target.
-bool outputValid(const UpdateArgs& o) {
+std::string outputProblem(const UpdateArgs& o) {
     const EditOutput& out = o.output;
-    return EditOutputValid(out) || (o.dryRun && out.out.empty() && !out.inPlace && !out.backup);
+    if (o.dryRun && out.out.empty() && !out.inPlace && !out.backup) return "";
+    return EditOutputProblem(out);
 }
 
 int run(const UpdateArgs& o) {
@@ -50,13 +55,33 @@ int run(const UpdateArgs& o) {
     // In place, an update without changes leaves the archive alone.
     if (!o.dryRun && !(output.inPlace && plan.edit.empty()))
         WriteEdit(archive, plan.edit, o.archive, output);
+    // Which entry a change of a duplicated name takes, beside the line (which stays as it is).
+    std::unordered_map<std::string_view, std::vector<size_t>> holders;
+    for (const vorlr::UpdateChange& c : plan.changes)
+        if (c.index) holders[c.name];
+    for (size_t i = 0; i < archive.entryCount() && !holders.empty(); ++i)
+        if (auto h = holders.find(archive.entry(i).name); h != holders.end()) h->second.push_back(i);
     std::string out;
     size_t counts[3] = {0, 0, 0};
     for (const vorlr::UpdateChange& c : plan.changes) {
-        out += c.kind;
-        out += ' ';
-        out += c.name;
-        out += '\n';
+        const std::vector<size_t>* same = nullptr;
+        if (c.index) same = &holders.at(c.name);
+        if (same && same->size() < 2) same = nullptr;
+        if (same)
+            fail(c.name + " names entries " + ListIndexes(*same) + ": " +
+                 (c.kind == 'D' ? "removes #" : "the file stands for #") + std::to_string(*c.index));
+        if (o.json) {
+            JsonLine line;
+            line.text("change", c.kind == 'M' ? "replaced" : c.kind == 'A' ? "added" : "removed")
+                .name("name", c.name);
+            if (c.index) line.number("index", static_cast<int64_t>(*c.index));
+            out += line.line();
+        } else {
+            out += c.kind;
+            out += ' ';
+            out += c.name;
+            out += '\n';
+        }
         ++counts[c.kind == 'M' ? 0 : c.kind == 'A' ? 1 : 2];
         if (!writeOutput(out, false)) return fail("cannot write the output");
     }
@@ -73,18 +98,22 @@ void addUpdateCommand(CommandLine& line) {
     auto o = std::make_shared<UpdateArgs>();
     CLI::App* cmd = line.add(
         {"update",
-         "qar update ARCHIVE DIR (-o OUT | --in-place [--backup]) [--delete-missing] [--dry-run] [-j N]",
+         "qar update ARCHIVE DIR (-o OUT | --in-place [--backup]) [--delete-missing] [--dry-run] [--json] [-j N]",
          "put a folder (as extract writes it) back into an archive",
          "Each regular file under DIR names an entry as extract writes it (pictures from\n"
          "extract --convert as NAME.png or NAME_i.png). Files holding what extract writes\n"
          "leave their entries byte for byte as they are; changed files replace them;\n"
          "files naming no entry are added at the end in sorted order. --delete-missing\n"
          "removes entries whose file is missing. Prints M NAME, A NAME, D NAME per change\n"
-         "in directory order; --dry-run prints them and writes nothing. Pictures are\n"
-         "compared on N workers (-j, default one per core). Exit 0, or 1 when something\n"
-         "failed (nothing is written then)."},
+         "in directory order; --dry-run prints them and writes nothing. A file stands for\n"
+         "the last entry of a duplicated name; standard error then says which (\"qar: NAME\n"
+         "names entries #4 and #5: the file stands for #5\"). Pictures are compared on N\n"
+         "workers (-j, default one per core). Exit 0, or 1 when something failed (nothing\n"
+         "is written then).\n"
+         "--json fields: change (replaced, added, removed), name, index (the entry\n"
+         "replaced or removed).\n" + std::string(kJsonHelp)},
         [o] {
-            if (!outputValid(*o)) return usage("update");
+            if (const std::string p = outputProblem(*o); !p.empty()) return usage("update", p);
             return run(*o);
         });
     cmd->add_option("ARCHIVE", o->archive)->required();
@@ -92,6 +121,7 @@ void addUpdateCommand(CommandLine& line) {
     AddEditOptions(*cmd, o->output);
     cmd->add_flag("--delete-missing", o->deleteMissing);
     cmd->add_flag("--dry-run", o->dryRun);
+    cmd->add_flag("--json", o->json);
     cmd->add_option("-j", o->workers)->multi_option_policy(CLI::MultiOptionPolicy::TakeLast)->check(WorkersError);
 }
 

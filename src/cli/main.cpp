@@ -20,7 +20,10 @@ bool writeOutput(std::string& out, bool flush) {
     return std::fflush(stdout) == 0 && ok && !std::ferror(stdout);  // an earlier failed chunk too
 }
 
-int usage(const std::string& command) {
+int usage(const std::string& command, const std::string& problem) {
+    if (!problem.empty())
+        std::fprintf(stderr, "qar%s%s: %s\n", command.empty() ? "" : " ", command.c_str(),
+                     problem.c_str());
     std::fputs(TheCommandLine().usageText(command).c_str(), stderr);
     return 2;
 }

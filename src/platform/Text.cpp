@@ -10,6 +10,14 @@ static const char16_t kCp1252High[32] = {
     0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
     0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
 
+char16_t cp1252CodePoint(unsigned char b) {
+    return (b >= 0x80 && b < 0xA0) ? kCp1252High[b - 0x80] : char16_t{b};
+}
+
+bool cp1252Defines(unsigned char b) {
+    return b != 0x81 && b != 0x8D && b != 0x8F && b != 0x90 && b != 0x9D;
+}
+
 QString fromCp1252(std::string_view bytes) {
     QString out(static_cast<qsizetype>(bytes.size()), Qt::Uninitialized);
     QChar* d = out.data();

@@ -346,8 +346,59 @@ TEST_F(Writer, OffsetsPastTheSignedFieldsAreRefused) {
     open(paddedArchive());
     ArchiveEdit edit;
     edit.replace[0] = NewData{big, {}};
-    expectFailureLeavesAll([&] { CheckArchiveEdit(archive_, edit); }, "32-bit fields hold (at D\\Y)",
-                           src());
+    expectFailureLeavesAll([&] { CheckArchiveEdit(archive_, edit); },
+                           "more than the limit of 2147483647 bytes", src());
+}
+
+// Sparse files: the planned size is what counts, so nothing near 2 GiB is ever written.
+TEST_F(Writer, ArchivesUpToTheSizeLimitAreWrittenOneByteMoreIsRefused) {
+    const auto sparse = [&](int64_t size) {
+        const std::string path = dir_.file("big" + std::to_string(size));
+        const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT, 0644);
+        EXPECT_GE(fd, 0);
+        EXPECT_EQ(::ftruncate(fd, size), 0);
+        ::close(fd);
+        return path;
+    };
+    Area a;
+    a.put("x");
+    open(archive(a, {{"A", kDataStart, 1}}));
+    writeFile(out(), bytes("old"));
+    // The head, the new data and one record: the data that makes exactly 2^31 - 1 bytes.
+    const int64_t fitting = kMaxArchiveBytes - kDataStart - kRecordSize;
+    struct Stop {};
+    for (const bool edited : {true, false}) {
+        for (const int64_t extra : {0, 1}) {
+            const std::string big = sparse(fitting + extra);
+            WriteTarget t;
+            t.path = out();
+            int64_t planned = -1;
+            // The first progress report comes once the write has begun: stop it there.
+            t.progress = [&](int64_t, int64_t total) {
+                planned = total;
+                throw Stop{};
+            };
+            const auto write = [&] {
+                if (edited) {
+                    ArchiveEdit edit;
+                    edit.replace[0] = NewData{big, {}};
+                    WriteEditedArchive(archive_, edit, t);
+                } else {
+                    WriteNewArchive({{"N", NewData{big, {}}}}, t);
+                }
+            };
+            if (extra == 0) {
+                EXPECT_THROW(write(), Stop) << edited;
+                EXPECT_EQ(planned, kMaxArchiveBytes) << edited;
+            } else {
+                expectFailureLeavesAll(write, "the archive would be 2147483648 bytes, more than the "
+                                              "limit of 2147483647 bytes", out());
+                EXPECT_EQ(planned, -1) << "refused before writing";
+            }
+            EXPECT_EQ(readFile(out()), bytes("old"));
+            fs::remove(big);
+        }
+    }
 }
 
 TEST_F(Writer, FailuresMidwayLeaveTheTargetAndNoTemporary) {

@@ -1,5 +1,5 @@
 // qar's command line as a process: the help and usage texts, exit status 2 for every kind of
-// wrong usage (with the command's usage line and nothing else), and words that only look like
+// wrong usage (what is wrong, then the command's usage line), and words that only look like
 // options or commands.
 #include <gtest/gtest.h>
 
@@ -21,17 +21,17 @@ const std::string kMainHelp =
     "\n"
     "usage:\n"
     "  qar cat ARCHIVE NAME                               an entry's bytes on standard output\n"
-    "  qar check ARCHIVE                                  every structural problem of the archive\n"
+    "  qar check ARCHIVE [--json]                         every structural problem of the archive\n"
     "  qar convert ARCHIVE NAME OUT [--all]               a .kmg or .tga entry decoded to OUT (.bmp or .png)\n"
     "  qar delete ARCHIVE PATTERN... (-o OUT | --in-place [--backup])\n"
     "                                                     an archive without the entries matching a PATTERN (one that matches nothing: exit 1, nothing written)\n"
-    "  qar diff OLD NEW                                   what differs between two archives\n"
+    "  qar diff OLD NEW [--json]                          what differs between two archives\n"
     "  qar encode PICTURE... OUT [--like ARCHIVE NAME] [--kind KIND] [--keep-palette] [--dither]\n"
     "                                                     pictures (PNG, BMP) to a .kmg or .tga file\n"
     "  qar extract ARCHIVE [-o DIR] [--keep] [--convert png|bmp] [-j N] [PATTERN...]\n"
     "                                                     entries to files under DIR (default .)\n"
-    "  qar info ARCHIVE                                   validation verdict and figures\n"
-    "  qar list ARCHIVE [PATTERN...]                      one line per directory entry, in directory order; PATTERNs keep the matching ones (one that matches nothing: exit 1)\n"
+    "  qar info ARCHIVE [--json]                          validation verdict and figures\n"
+    "  qar list ARCHIVE [--json] [PATTERN...]             one line per directory entry, in directory order; PATTERNs keep the matching ones (one that matches nothing: exit 1)\n"
     "  qar mount ARCHIVE... MOUNTPOINT [--convert png] [--ignore-case] [--foreground]\n"
     "                                                     the archives as one read-only folder (FUSE)\n"
     "  qar pack DIR OUT                                   a new archive from the regular files under DIR\n"
@@ -40,8 +40,8 @@ const std::string kMainHelp =
     "  qar replace ARCHIVE NAME FILE (-o OUT | --in-place [--backup])\n"
     "                                                     an archive with entry NAME's data taken from FILE\n"
     "  qar text ARCHIVE NAME                              a text entry as the viewer loads it (UTF-16 made 8-bit)\n"
-    "  qar tree ARCHIVE [PATTERN...]                      the folder tree exactly as the viewer builds it; PATTERNs keep matching entries and the nodes above them (one that matches nothing: exit 1)\n"
-    "  qar update ARCHIVE DIR (-o OUT | --in-place [--backup]) [--delete-missing] [--dry-run] [-j N]\n"
+    "  qar tree ARCHIVE [--json] [PATTERN...]             the folder tree exactly as the viewer builds it; PATTERNs keep matching entries and the nodes above them (one that matches nothing: exit 1)\n"
+    "  qar update ARCHIVE DIR (-o OUT | --in-place [--backup]) [--delete-missing] [--dry-run] [--json] [-j N]\n"
     "                                                     put a folder (as extract writes it) back into an archive\n"
     "  qar --help | qar COMMAND --help | qar --version    this help, a command's help, the version\n"
     "\n"
@@ -67,11 +67,10 @@ TEST(CommandLine, HelpVersionAndUnknownCommands) {
         {{"help", "list"}, 0, kMainHelp, ""},
         {{"--help", "list"}, 0, kMainHelp, ""},
         {{"--version"}, 0, "qar 0.1.0\n", ""},
-        {{"bogus", "a.qar"}, 2, "", "qar: unknown command 'bogus'\n" + kMainHelp},
-        {{"--bogus"}, 2, "", "qar: unknown command '--bogus'\n" + kMainHelp},
-        {{"list", "--help"}, 0,
-         "usage: qar list ARCHIVE [PATTERN...]\none line per directory entry, in directory order; "
-         "PATTERNs keep the matching ones (one that matches nothing: exit 1)\n",
+        {{"bogus", "a.qar"}, 2, "", "qar: unknown command 'bogus' (see qar --help)\n" + kMainHelp},
+        {{"--bogus"}, 2, "", "qar: unknown option '--bogus' (see qar --help)\n" + kMainHelp},
+        {{"text", "--help"}, 0,
+         "usage: qar text ARCHIVE NAME\na text entry as the viewer loads it (UTF-16 made 8-bit)\n",
          ""},
         {{"cat", "a.qar", "-h"}, 0, "usage: qar cat ARCHIVE NAME\nan entry's bytes on standard output\n", ""},
         {{"extract", "--help"}, 0,
@@ -82,7 +81,7 @@ TEST(CommandLine, HelpVersionAndUnknownCommands) {
                          "as \"qar: NAME: MESSAGE\" and written as stored; the exit status is then 1.\n",
          ""},
         // The version belongs to the tool, not to a command.
-        {{"info", "--version"}, 2, "", "usage: qar info ARCHIVE\n"},
+        {{"info", "--version"}, 2, "", "qar info: missing ARCHIVE\nusage: qar info ARCHIVE [--json]\n"},
     };
     for (const Case& c : cases) {
         const auto r = runQar(c.args);
@@ -94,26 +93,29 @@ TEST(CommandLine, HelpVersionAndUnknownCommands) {
     }
 }
 
-TEST(CommandLine, WrongUsageIsTheUsageLineAndStatus2) {
+TEST(CommandLine, WrongUsageSaysWhatIsWrongThenTheUsageLineAndStatus2) {
+    const std::string x = "usage: qar extract ARCHIVE [-o DIR] [--keep] [--convert png|bmp] [-j N] [PATTERN...]\n";
     const Case cases[] = {
-        {{"info", "a.qar", "b.qar"}, 2, "", "usage: qar info ARCHIVE\n"},
-        {{"check", "--all", "a.qar"}, 2, "", "usage: qar check ARCHIVE\n"},
-        {{"pack", "dir"}, 2, "", "usage: qar pack DIR OUT\n"},
-        {{"text", "a.qar"}, 2, "", "usage: qar text ARCHIVE NAME\n"},
-        {{"tree", "a.qar", "-x"}, 2, "", "usage: qar tree ARCHIVE [PATTERN...]\n"},
-        {{"convert", "a.qar", "N", "o.bmp", "x"}, 2, "", "usage: qar convert ARCHIVE NAME OUT [--all]\n"},
+        {{"info", "a.qar", "b.qar"}, 2, "", "qar info: unexpected word b.qar\nusage: qar info ARCHIVE [--json]\n"},
+        {{"check", "--all", "a.qar"}, 2, "", "qar check: unknown option --all\nusage: qar check ARCHIVE [--json]\n"},
+        {{"pack", "dir"}, 2, "", "qar pack: missing OUT\nusage: qar pack DIR OUT\n"},
+        {{"text", "a.qar"}, 2, "", "qar text: missing NAME\nusage: qar text ARCHIVE NAME\n"},
+        {{"tree", "a.qar", "-x"}, 2, "", "qar tree: unknown option -x\nusage: qar tree ARCHIVE [--json] [PATTERN...]\n"},
+        {{"convert", "a.qar", "N", "o.bmp", "x"}, 2, "",
+         "qar convert: unexpected word x\nusage: qar convert ARCHIVE NAME OUT [--all]\n"},
         {{"convert", "a.qar", "N", "o.gif"}, 2, "",
-         "qar: OUT must end in .bmp or .png\nusage: qar convert ARCHIVE NAME OUT [--all]\n"},
-        {{"extract"}, 2, "", kExtractUsage},
-        {{"extract", "a.qar", "-o"}, 2, "", kExtractUsage},
-        {{"extract", "a.qar", "-o", ""}, 2, "", kExtractUsage},
-        {{"extract", "a.qar", "--convert", "gif"}, 2, "", kExtractUsage},
-        {{"extract", "a.qar", "--convert=jpg"}, 2, "", kExtractUsage},
-        {{"extract", "a.qar", "--convert"}, 2, "", kExtractUsage},
-        {{"extract", "a.qar", "-j", "0"}, 2, "", kExtractUsage},
-        {{"extract", "a.qar", "-jx"}, 2, "", kExtractUsage},
-        {{"extract", "a.qar", "-j", "12345"}, 2, "", kExtractUsage},
-        {{"extract", "a.qar", "--keeps"}, 2, "", kExtractUsage},
+         "qar convert: OUT must end in .bmp or .png\nusage: qar convert ARCHIVE NAME OUT [--all]\n"},
+        {{"extract"}, 2, "", "qar extract: missing ARCHIVE\n" + x},
+        {{"extract", "a.qar", "-o"}, 2, "", "qar extract: -o needs a value\n" + x},
+        {{"extract", "a.qar", "-o", ""}, 2, "", "qar extract: -o: DIR must not be empty\n" + x},
+        {{"extract", "a.qar", "--convert", "gif"}, 2, "", "qar extract: --convert: gif not in {png,bmp}\n" + x},
+        {{"extract", "a.qar", "--convert=jpg"}, 2, "", "qar extract: --convert: jpg not in {png,bmp}\n" + x},
+        {{"extract", "a.qar", "--convert"}, 2, "", "qar extract: --convert needs a value\n" + x},
+        {{"extract", "a.qar", "-j", "0"}, 2, "", "qar extract: -j: N must be a number from 1\n" + x},
+        {{"extract", "a.qar", "-jx"}, 2, "", "qar extract: -j: N must be a number from 1\n" + x},
+        {{"extract", "a.qar", "-j", "12345"}, 2, "", "qar extract: -j: N must be a number from 1\n" + x},
+        {{"extract", "a.qar", "--keeps"}, 2, "", "qar extract: unknown option --keeps\n" + x},
+        {{"mount", "a.qar"}, 2, "", "qar mount: missing MOUNTPOINT\nusage: qar mount ARCHIVE... MOUNTPOINT [--convert png] [--ignore-case] [--foreground]\n"},
     };
     for (const Case& c : cases) {
         const auto r = runQar(c.args);

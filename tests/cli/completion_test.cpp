@@ -73,6 +73,7 @@ TEST(QarCompletion, CommandsOptionsFilesAndEntryNames) {
         {{"qar", "pack", ""}, {"my dir", "sub"}},
         {{"qar", "pack", "sub", ""}, {"C.QAR", "b.qar", "my dir", "sub"}},
         {{"qar", "convert", "-"}, {"--all", "--help"}},
+        {{"qar", "list", "b.qar", "--"}, {"--help", "--json"}},
         {{"qar", "extract", "b.qar", "-"}, {"--", "--help", "--keep", "-o"}},
         {{"qar", "extract", "b.qar", "-o", ""}, {"my dir", "sub"}},
         {{"qar", "d"}, {"delete", "diff"}},

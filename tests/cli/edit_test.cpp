@@ -40,20 +40,23 @@ protected:
 };
 
 TEST_F(EditCli, WrongUsageExitsTwoAndWritesNothing) {
-    const std::vector<std::vector<std::string>> cases = {
-        {"replace", a_, "C.INI", file_},                          // neither -o nor --in-place
-        {"replace", a_, "C.INI", file_, "-o", out_, "--in-place"},  // both
-        {"replace", a_, "C.INI", file_, "-o", out_, "--backup"},    // backup without in-place
-        {"replace", a_, "C.INI", "-o", out_},                     // FILE missing
-        {"replace", a_, "C.INI", file_, "-o"},                    // -o without OUT
-        {"delete", a_, "-o", out_},                               // no PATTERN
-        {"delete", a_, "C.INI", "--force", "-o", out_},           // unknown option
-        {"rename", a_, "C.INI", "-o", out_},                      // NEWNAME missing
+    const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+        {{"replace", a_, "C.INI", file_}, "missing -o OUT or --in-place"},
+        {{"replace", a_, "C.INI", file_, "-o", out_, "--in-place"}, "-o and --in-place together"},
+        {{"replace", a_, "C.INI", file_, "-o", out_, "--backup"}, "--backup without --in-place"},
+        {{"replace", a_, "C.INI", "-o", out_}, "missing FILE"},
+        {{"replace", a_, "C.INI", file_, "-o"}, "-o needs a value"},
+        {{"delete", a_, "-o", out_}, "missing PATTERN"},
+        {{"delete", a_, "C.INI", "--force", "-o", out_}, "unknown option --force"},
+        {{"rename", a_, "C.INI", "-o", out_}, "missing NEWNAME"},
+        {{"update", a_, dir_.path(), "--dry-run", "--in-place", "-o", out_}, "-o and --in-place together"},
     };
-    for (const auto& args : cases) {
+    for (const auto& [args, problem] : cases) {
         const Outcome r = qar(args);
         EXPECT_EQ(r.status, 2) << args[0] << " " << args.size();
-        EXPECT_EQ(r.err.rfind("usage: qar " + args[0] + " ", 0), 0u) << r.err;
+        // What is wrong first, then the usage line.
+        const std::string head = "qar " + args[0] + ": " + problem + "\nusage: qar " + args[0] + " ";
+        EXPECT_EQ(r.err.rfind(head, 0), 0u) << r.err;
     }
     EXPECT_FALSE(fs::exists(out_));
 }

@@ -186,17 +186,17 @@ TEST(EncodeCli, WrongUsageExitsTwo) {
         std::vector<std::string> args;
         std::string firstLine;  // of standard error
     } cases[] = {
-        {{}, "usage: qar encode"},
-        {{in}, "usage: qar encode"},
-        {{in, dir.file("o.png")}, "qar: OUT must end in .kmg or .tga"},
-        {{in, dir.file("o.kmg"), "--kind", "rgb24"}, "qar: unknown kind 'rgb24'"},
-        {{in, dir.file("o.kmg"), "--kind", "tga24"}, "qar: kind tga24 makes a .tga file"},
-        {{in, in, dir.file("o.tga"), "--kind", "tga24"}, "qar: several PICTUREs make only a palette .kmg"},
-        {{in, in, dir.file("o.tga")}, "qar: several PICTUREs make only a palette .kmg"},
-        {{in, dir.file("o.kmg"), "--keep-palette"}, "qar: --keep-palette needs --like ARCHIVE NAME"},
-        {{in, dir.file("o.kmg"), "--like", "a.qar", "X", "--kind", "palette"}, "qar: --like and --kind exclude each other"},
-        {{in, dir.file("o.kmg"), "--like", "a.qar"}, "qar: --like needs ARCHIVE and NAME"},
-        {{in, dir.file("o.kmg"), "--fast"}, "usage: qar encode"},
+        {{}, "qar encode: missing PICTURE\nusage: qar encode"},
+        {{in}, "qar encode: missing OUT\nusage: qar encode"},
+        {{in, dir.file("o.png")}, "qar encode: OUT must end in .kmg or .tga"},
+        {{in, dir.file("o.kmg"), "--kind", "rgb24"}, "qar encode: unknown kind 'rgb24'"},
+        {{in, dir.file("o.kmg"), "--kind", "tga24"}, "qar encode: kind tga24 makes a .tga file"},
+        {{in, in, dir.file("o.tga"), "--kind", "tga24"}, "qar encode: several PICTUREs make only a palette .kmg"},
+        {{in, in, dir.file("o.tga")}, "qar encode: several PICTUREs make only a palette .kmg"},
+        {{in, dir.file("o.kmg"), "--keep-palette"}, "qar encode: --keep-palette needs --like ARCHIVE NAME"},
+        {{in, dir.file("o.kmg"), "--like", "a.qar", "X", "--kind", "palette"}, "qar encode: --like and --kind exclude each other"},
+        {{in, dir.file("o.kmg"), "--like", "a.qar"}, "qar encode: --like needs ARCHIVE and NAME"},
+        {{in, dir.file("o.kmg"), "--fast"}, "qar encode: unknown option --fast\nusage: qar encode"},
     };
     for (Case& c : cases) {
         c.args.insert(c.args.begin(), "encode");
