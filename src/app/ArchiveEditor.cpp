@@ -8,26 +8,19 @@
 #include <QTreeView>
 
 #include <algorithm>
-#include <cerrno>
 
 #include "app/FindBar.h"
 #include "app/FolderTreeModel.h"
 #include "app/SaveRun.h"
 #include "app/ViewerState.h"
-#include "archive/EntryKind.h"
 #include "archive/Pack.h"
 #include "platform/Dialogs.h"
 #include "platform/Errors.h"
-#include "platform/PictureReader.h"
 #include "platform/Text.h"
-#include "viewers/PictureUpdate.h"
 
 namespace vorlr {
 
 namespace {
-
-// Pictures are read whole to be encoded again; no game picture comes near this.
-constexpr int64_t kPictureLimit = int64_t{1} << 30;
 
 QString menuText(const std::string& text) {
     return fromCp1252(text).replace(QLatin1Char('&'), QStringLiteral("&&"));
@@ -42,20 +35,6 @@ std::string counted(size_t n, const char* one, const char* many) {
     return std::to_string(n) + " " + (n == 1 ? one : many);
 }
 
-bool sameFile(const struct stat& a, const struct stat& b) {
-    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
-}
-
-bool sameState(const struct stat& a, const struct stat& b) {
-    return sameFile(a, b) && a.st_size == b.st_size && a.st_mtim.tv_sec == b.st_mtim.tv_sec &&
-           a.st_mtim.tv_nsec == b.st_mtim.tv_nsec;
-}
-
-EntryKind kindOfName(std::string_view name) {
-    const std::string_view node = NodeNameOf(name);
-    return EntryKindOf(EntryExtension(node), node);
-}
-
 // A command under way, for as long as it lives.
 struct Busy {
     int& count;
@@ -65,11 +44,13 @@ struct Busy {
 
 }  // namespace
 
-ArchiveEditor::ArchiveEditor(const Window& window) : QObject(window.form), w_(window) {
+ArchiveEditor::ArchiveEditor(const Window& window)
+    : QObject(window.form), w_(window), session_(*window.session) {
     w_.model->marked = [this](NodeId node) {
-        return changes_ && changes_->marked(w_.tree->entryIndex(node));
+        return changes() && changes()->marked(w_.tree->entryIndex(node));
     };
-    w_.model->labelEdited = [this](NodeId) { labelsEdited_ = true; };
+    w_.model->labelEdited = [this](NodeId) { session_.rebuildWholeTree(); };
+    session_.onStep([this](const EditSession::Outcome& outcome) { stepDone(outcome); });
     w_.findBar->shownOrHidden = [this] { refreshBar(); };
     connect(w_.tvFiles, &QTreeView::expanded, this,
             [this](const QModelIndex& i) { expanded_.insert(w_.model->nodeOf(i)); });
@@ -123,37 +104,23 @@ ArchiveEditor::~ArchiveEditor() {
     w_.findBar->shownOrHidden = nullptr;
 }
 
-void ArchiveEditor::ended() {
-    if (changesEnded) changesEnded();
-}
-
 void ArchiveEditor::archiveClosing() {
-    ended();
     w_.findBar->useNames(nullptr);
-    view_.reset();
-    changes_.reset();
+    session_.close();
     expanded_.clear();
-    labelsEdited_ = false;
     refreshBar();
 }
 
 void ArchiveEditor::archiveLoaded() {
     archiveClosing();
-    const ViewerState& state = *w_.state;
-    const Archive& archive = state.archive;
     // A stopped load leaves entries unread, and the writer needs them all.
-    if (!archive.isOpen() || archive.entryCount() == 0 ||
-        archive.entryCount() != state.EntryOffsetTable.size() || ::fstat(archive.fd(), &loaded_) != 0)
-        return;
-    changes_ = std::make_unique<ArchiveChanges>(archive);
-    view_ = std::make_unique<PendingTree>(*w_.tree, *changes_);
-    view_->loaded();
-    w_.findBar->useNames(changes_.get());
+    if (session_.open(w_.state->archive, w_.state->EntryOffsetTable.size(), *w_.tree))
+        w_.findBar->useNames(changes());
 }
 
 bool ArchiveEditor::ready(bool report) const {
     if (*w_.work != WindowWork::Idle) return false;
-    if (changes_) return true;
+    if (editable()) return true;
     const ViewerState& state = *w_.state;
     if (report && state.archive.isOpen() && state.archive.entryCount() < state.EntryOffsetTable.size())
         showInformationText("The loading of this archive was stopped: load it again to its end to "
@@ -164,12 +131,10 @@ bool ArchiveEditor::ready(bool report) const {
 
 NodeId ArchiveEditor::currentNode() const { return w_.model->nodeOf(w_.tvFiles->currentIndex()); }
 
-bool ArchiveEditor::showsPending(int32_t entry) const {
-    return changes_ && changes_->present(entry) && changes_->data(entry) != nullptr;
-}
+bool ArchiveEditor::showsPending(int32_t entry) const { return session_.holdsPending(entry); }
 
 void ArchiveEditor::usePending(int32_t entry) {
-    UsePendingEntry(*w_.state, changes_->open(entry), changes_->size(entry));
+    UsePendingEntry(*w_.state, session_.openEntry(entry), session_.entrySize(entry));
 }
 
 std::vector<std::string> ArchiveEditor::pathOf(NodeId node) const {
@@ -203,7 +168,7 @@ std::string ArchiveEditor::folderPathOf(NodeId node) const {
 }
 
 std::string ArchiveEditor::labelFor(const char* verb, int32_t entry) const {
-    return std::string(verb) + " " + std::string(changes_->name(entry));
+    return std::string(verb) + " " + std::string(changes()->name(entry));
 }
 
 void ArchiveEditor::addMenuItems(QMenu& menu, NodeId node) {
@@ -230,10 +195,10 @@ void ArchiveEditor::addMenuItems(QMenu& menu, NodeId node) {
     item(QStringLiteral("Delete"), QKeySequence(Qt::Key_Delete), can && any,
          [this, node] { deleteNode(node); });
     menu.addSeparator();
-    const bool undoable = can && changes_->canUndo(), redoable = can && changes_->canRedo();
-    item(undoable ? menuText("Undo " + changes_->undoLabel()) : QStringLiteral("Undo"),
+    const bool undoable = can && changes()->canUndo(), redoable = can && changes()->canRedo();
+    item(undoable ? menuText("Undo " + changes()->undoLabel()) : QStringLiteral("Undo"),
          QKeySequence(Qt::CTRL | Qt::Key_Z), undoable, [this] { undo(); });
-    item(redoable ? menuText("Redo " + changes_->redoLabel()) : QStringLiteral("Redo"),
+    item(redoable ? menuText("Redo " + changes()->redoLabel()) : QStringLiteral("Redo"),
          QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z), redoable, [this] { redo(); });
     menu.addSeparator();
     item(QStringLiteral("Save archive"), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S),
@@ -243,56 +208,30 @@ void ArchiveEditor::addMenuItems(QMenu& menu, NodeId node) {
     item(QStringLiteral("Discard changes"), {}, can && pending(), [this] { discardChanges(); });
 }
 
-// A picture file for a .kmg or .tga entry is encoded like it; any other file is taken as it is.
-DataRef ArchiveEditor::replacementFor(int32_t entry, const std::string& file, bool ask,
-                                      std::optional<size_t> subImage) {
-    const std::string name(changes_->name(entry));
-    const EntryKind kind = kindOfName(name);
-    if ((kind != EntryKind::Kmg && kind != EntryKind::Targa) || !IsPictureFile(file))
-        return PendingData::fromFile(file);
-    try {
-        Bitmap24 picture = ReadPictureFile(file);
-        EntryPictures pictures = DecodePicturesOf(*changes_->open(entry), kind);
-        size_t at = subImage.value_or(0);
-        const size_t count = pictures.pictures.size();
-        if (!subImage && count > 1) {
-            const std::string node(NodeNameOf(name));
-            const std::string stem = node.substr(0, node.find('.'));
-            if (const auto n = SubImageNamed(file, stem); n && *n < count) {
-                at = *n;
-            } else if (ask) {
-                const std::optional<int> chosen = dialogs().getNumber(
-                    w_.form, "Replace", "Which sub-image of " + name + " (0 to " +
-                                             std::to_string(count - 1) + ") does " +
-                                             baseName(file) + " replace?",
-                    static_cast<int>(count), 0);
-                if (!chosen) return nullptr;
-                at = static_cast<size_t>(*chosen);
-            }
-        }
-        std::vector<uint8_t> model = changes_->read(entry, kPictureLimit);
-        std::optional<std::vector<uint8_t>> bytes =
-            ReplacePicture(std::move(pictures), model, kind, std::move(picture), at);
-        // The same pixels: the entry's own bytes, which make no step.
-        return PendingData::fromBytes(bytes ? std::move(*bytes) : std::move(model));
-    } catch (const Error& e) {
-        const std::string text = e.what();
-        if (text.rfind(file, 0) == 0) throw;
-        throw Error(file + ": " + text);
-    }
+DataRef ArchiveEditor::replacementFor(int32_t entry, const std::string& file) {
+    EditSession::ReplacementFrom from;
+    from.file = file;
+    from.choose = [&](size_t count) -> std::optional<size_t> {
+        const std::optional<int> chosen = dialogs().getNumber(
+            w_.form, "Replace", "Which sub-image of " + std::string(changes()->name(entry)) + " (0 to " +
+                                     std::to_string(count - 1) + ") does " + baseName(file) + " replace?",
+            static_cast<int>(count), 0);
+        if (!chosen) return std::nullopt;
+        return static_cast<size_t>(*chosen);
+    };
+    return session_.replacement(entry, from);
 }
 
 void ArchiveEditor::replaceEntry(NodeId node) {
     const Busy busy(busy_);
     if (!ready(true) || node < 0 || node >= w_.tree->size() || w_.tree->hasChildren(node)) return;
     const int32_t entry = w_.tree->entryIndex(node);
-    if (!changes_->present(entry)) return;
+    if (!changes()->present(entry)) return;
     const std::vector<std::string> files =
-        dialogs().getFilesToAdd(w_.form, "Replace " + std::string(changes_->name(entry)), false);
+        dialogs().getFilesToAdd(w_.form, "Replace " + std::string(changes()->name(entry)), false);
     if (files.empty()) return;
-    const DataRef data = replacementFor(entry, files.front(), true, std::nullopt);
-    if (!data) return;
-    stepDone(changes_->replace(entry, data, labelFor("Replace", entry)));
+    if (const DataRef data = replacementFor(entry, files.front()))
+        session_.replace(entry, data, labelFor("Replace", entry));
 }
 
 void ArchiveEditor::addFiles(NodeId node) {
@@ -304,8 +243,8 @@ void ArchiveEditor::addFiles(NodeId node) {
     std::vector<std::pair<std::string, std::string>> files;
     for (const std::string& path : picked)
         files.emplace_back((folder.empty() ? "" : folder + "\\") + baseName(path), path);
-    addPaths(node, files, files.size() == 1 ? "Add " + files.front().first
-                                            : "Add " + counted(files.size(), "file", "files"));
+    addPaths(files, files.size() == 1 ? "Add " + files.front().first
+                                      : "Add " + counted(files.size(), "file", "files"));
 }
 
 void ArchiveEditor::addFolder(NodeId node) {
@@ -318,40 +257,28 @@ void ArchiveEditor::addFolder(NodeId node) {
     // Regular files under their relative paths, no symbolic link followed, in byte order.
     for (const PackItem& item : CollectPackItems(*dir))
         files.emplace_back((folder.empty() ? "" : folder + "\\") + item.name, item.diskPath);
-    addPaths(node, files, "Add " + counted(files.size(), "file", "files") + " from " + baseName(*dir));
+    addPaths(files, "Add " + counted(files.size(), "file", "files") + " from " + baseName(*dir));
 }
 
-void ArchiveEditor::addPaths(NodeId, const std::vector<std::pair<std::string, std::string>>& picked,
+void ArchiveEditor::addPaths(const std::vector<std::pair<std::string, std::string>>& files,
                              const std::string& label) {
-    std::vector<std::pair<std::string, std::string>> files = picked;
-    // Added in byte order of their stored names, as update adds files.
-    std::stable_sort(files.begin(), files.end(),
-                     [](const auto& a, const auto& b) { return a.first < b.first; });
-    std::vector<std::string> names;
-    for (const auto& f : files) names.push_back(f.first);
-    const std::vector<std::optional<EntryId>> existing = changes_->findEach(names);
-    std::vector<std::pair<std::string, DataRef>> added;
-    std::vector<std::pair<EntryId, DataRef>> replaced;
+    const EditSession::AddPlan plan = session_.planAdd(files, label);
+    std::vector<bool> answers;
     bool replaceAll = false;
-    for (size_t k = 0; k < files.size(); ++k) {
-        const auto& [name, path] = files[k];
-        if (!existing[k]) {
-            if (const std::string problem = ArchiveChanges::shapeProblem(name); !problem.empty())
-                throw Error("Cannot add " + path + " as " + name + ": " + problem);
-            added.emplace_back(name, PendingData::fromFile(path));
-            continue;
-        }
+    for (const EditSession::AddPlan::File& file : plan.files) {
+        if (!file.existing) continue;
         if (!replaceAll) {
             const int answer = dialogs().ask(
-                w_.form, applicationTitle(), "The archive holds " + name + " already.",
+                w_.form, applicationTitle(), "The archive holds " + file.name + " already.",
                 {"Replace", "Skip", "Replace all", "Cancel"}, 0, 3);
             if (answer == 3) return;
-            if (answer == 1) continue;
             replaceAll = answer == 2;
+            answers.push_back(answer != 1);
+        } else {
+            answers.push_back(true);
         }
-        replaced.emplace_back(*existing[k], PendingData::fromFile(path));
     }
-    stepDone(changes_->add(added, replaced, label));
+    session_.add(plan, answers);
 }
 
 void ArchiveEditor::dropFiles(NodeId node, const std::vector<std::string>& paths) {
@@ -362,9 +289,9 @@ void ArchiveEditor::dropFiles(NodeId node, const std::vector<std::string>& paths
     if (paths.size() == 1 && fileNode && ::stat(paths.front().c_str(), &st) == 0 &&
         S_ISREG(st.st_mode)) {
         const int32_t entry = w_.tree->entryIndex(node);
-        if (!changes_->present(entry)) return;
-        const DataRef data = replacementFor(entry, paths.front(), true, std::nullopt);
-        if (data) stepDone(changes_->replace(entry, data, labelFor("Replace", entry)));
+        if (!changes()->present(entry)) return;
+        if (const DataRef data = replacementFor(entry, paths.front()))
+            session_.replace(entry, data, labelFor("Replace", entry));
         return;
     }
     const std::string folder = folderPathOf(node);
@@ -380,64 +307,40 @@ void ArchiveEditor::dropFiles(NodeId node, const std::vector<std::string>& paths
         }
     }
     if (files.empty()) return;
-    addPaths(node, files, files.size() == 1 ? "Add " + files.front().first
-                                            : "Add " + counted(files.size(), "file", "files"));
+    addPaths(files, files.size() == 1 ? "Add " + files.front().first
+                                      : "Add " + counted(files.size(), "file", "files"));
 }
 
 bool ArchiveEditor::takeEdit(int32_t entry, const std::vector<uint8_t>& content, size_t subImage,
                              const std::string& file) {
-    if (!changes_ || !changes_->present(entry) || busy()) return false;
+    if (!editable() || !changes()->present(entry) || busy()) return false;
     const Busy busy(busy_);
-    const std::string name(changes_->name(entry));
-    const EntryKind kind = kindOfName(name);
-    DataRef data;
-    if (kind == EntryKind::Kmg || kind == EntryKind::Targa) {
-        try {
-            Bitmap24 picture = ReadPicture(content, file);
-            EntryPictures pictures = DecodePicturesOf(*changes_->open(entry), kind);
-            // The working copy was written at the entry's size; another size would move the
-            // entry's layout, which no game expects of an edited texture.
-            if (subImage < pictures.pictures.size()) {
-                const Bitmap24& was = pictures.pictures[subImage];
-                if (picture.width() != was.width() || picture.height() != was.height())
-                    throw Error(file + ": the picture is " + std::to_string(picture.width()) + " x " +
-                                std::to_string(picture.height()) + " pixels, the entry's " +
-                                std::to_string(was.width()) + " x " + std::to_string(was.height()) +
-                                "; " + name + " stays as it was");
-            }
-            std::vector<uint8_t> model = changes_->read(entry, kPictureLimit);
-            std::optional<std::vector<uint8_t>> bytes =
-                ReplacePicture(std::move(pictures), model, kind, std::move(picture), subImage);
-            if (!bytes) return false;  // the same pixels
-            data = PendingData::fromBytes(std::move(*bytes));
-        } catch (const Error& e) {
-            const std::string text = e.what();
-            if (text.rfind(file, 0) == 0) throw;
-            throw Error(file + ": " + text + "; " + name + " stays as it was");
-        }
-    } else {
-        data = PendingData::fromBytes(content);
-    }
-    const ArchiveChanges::Outcome outcome = changes_->replace(entry, data, labelFor("Edit", entry));
-    stepDone(outcome);
-    return outcome.made;
+    // The working copy was written at the entry's size; another size would move the entry's
+    // layout, which no game expects of an edited texture.
+    EditSession::ReplacementFrom from;
+    from.file = file;
+    from.content = &content;
+    from.subImage = subImage;
+    from.sameSize = true;
+    const DataRef data = session_.replacement(entry, from);
+    return data && session_.replace(entry, data, labelFor("Edit", entry)).made;
 }
 
 void ArchiveEditor::renameEntry(NodeId node) {
     const Busy busy(busy_);
     if (!ready(true) || node < 0 || node >= w_.tree->size() || w_.tree->hasChildren(node)) return;
     const int32_t entry = w_.tree->entryIndex(node);
-    if (!changes_->present(entry)) return;
-    const std::string current(changes_->name(entry));
+    if (!changes()->present(entry)) return;
+    const std::string current(changes()->name(entry));
     const std::optional<std::string> typed = dialogs().getText(
         w_.form, "Rename", "New stored name of " + current + " (\\ or / between folders):", current);
     if (!typed) return;
     std::string stored = *typed;
     std::replace(stored.begin(), stored.end(), '/', '\\');
     if (stored == current) return;
-    if (const std::string problem = changes_->nameProblem(stored, entry); !problem.empty())
+    if (const std::string problem = changes()->nameProblem(stored, entry); !problem.empty())
         throw Error("Cannot rename " + current + " to " + stored + ": " + problem);
-    stepDone(changes_->rename(entry, stored, labelFor("Rename", entry)));
+    session_.rename(entry, stored, labelFor("Rename", entry));
 }
 
 void ArchiveEditor::deleteNode(NodeId node) {
@@ -445,7 +348,7 @@ void ArchiveEditor::deleteNode(NodeId node) {
     if (!ready(true) || node < 0 || node >= w_.tree->size()) return;
     std::vector<EntryId> ids;
     for (const int32_t e : w_.tree->entriesInSubtree(node))
-        if (changes_->present(e)) ids.push_back(e);
+        if (changes()->present(e)) ids.push_back(e);
     if (ids.empty()) return;
     std::string label;
     if (w_.tree->hasChildren(node)) {
@@ -460,21 +363,19 @@ void ArchiveEditor::deleteNode(NodeId node) {
     } else {
         label = labelFor("Delete", ids.front());
     }
-    stepDone(changes_->remove(ids, label));
+    session_.remove(ids, label);
 }
 
 void ArchiveEditor::undo() {
-    if (ready(false) && changes_->canUndo()) stepDone(changes_->undo());
+    if (ready(false) && changes()->canUndo()) session_.undo();
 }
 
 void ArchiveEditor::redo() {
-    if (ready(false) && changes_->canRedo()) stepDone(changes_->redo());
+    if (ready(false) && changes()->canRedo()) session_.redo();
 }
 
 void ArchiveEditor::discardChanges() {
-    if (!ready(false)) return;
-    stepDone(changes_->discard());
-    ended();
+    if (ready(false)) session_.discard();
 }
 
 bool ArchiveEditor::saveArchive() {
@@ -498,41 +399,20 @@ bool ArchiveEditor::confirmLeave() {
                                      {"Save", "Discard", "Cancel"}, 0, 2);
     if (answer == 0) return save(std::nullopt, false);
     if (answer == 1) {
-        changes_->discard();
+        session_.forget();
         refreshBar();
-        ended();
         return true;
     }
     return false;
 }
 
-// Reads unchanged data only from the file the window holds, and only while it is as loaded;
-// writes in place only while the archive's name still stands for that file.
 bool ArchiveEditor::save(const std::optional<std::string>& as, bool reload) {
     if (!as && !pending()) return true;  // nothing to write
-    const Archive& archive = w_.state->archive;
-    const std::string loadedPath = archive.path();
-    const std::string name = baseName(loadedPath);
     try {
-        struct stat held{};
-        if (::fstat(archive.fd(), &held) != 0) throwFromErrno(errno);
-        if (!sameState(held, loaded_))
-            throw Error(name + " was changed on disk after it was loaded. Nothing was saved; the "
-                               "changes are kept.");
-        bool inPlace = !as;
-        struct stat there{};
-        if (as && ::stat(as->c_str(), &there) == 0 && sameFile(there, held)) inPlace = true;
-        if (inPlace && (::stat(loadedPath.c_str(), &there) != 0 || !sameFile(there, held)))
-            throw Error(name + " on disk is no longer the file that was loaded: another program "
-                               "replaced it. Nothing was saved; the changes are kept, and Save "
-                               "archive as... writes them to a new file.");
-        const ArchiveEdit edit = changes_->toEdit();
-        WriteTarget target;
-        target.path = inPlace ? loadedPath : *as;
-        target.inPlace = inPlace;
-        target.backup = inPlace;
+        EditSession::SavePlan plan = session_.planSave(as);
         cancel_ = false;
-        if (!RunSave(w_.form, *w_.work, archive, edit, target, duringSave, cancel_)) return false;
+        if (!RunSave(w_.form, *w_.work, w_.state->archive, plan.edit, plan.target, duringSave, cancel_))
+            return false;
 
         // Saved: what was pending is in the file now. The file is loaded again so that the
         // tree is the loader's own, with the selected entry selected again by its name.
@@ -541,24 +421,20 @@ bool ArchiveEditor::save(const std::optional<std::string>& as, bool reload) {
         const NodeId current = currentNode();
         if (current != kNoNode && !w_.tree->hasChildren(current)) {
             const int32_t entry = w_.tree->entryIndex(current);
-            if (changes_->present(entry)) {
-                selected = changes_->name(entry);
+            if (changes()->present(entry)) {
+                selected = changes()->name(entry);
                 for (EntryId id = 0; id < entry; ++id)
-                    occurrence += changes_->present(id) && changes_->name(id) == selected;
+                    occurrence += changes()->present(id) && changes()->name(id) == selected;
             }
         }
-        changes_->discard();
+        session_.forget();
         refreshBar();
-        ended();
         if (!reload) return true;
-        w_.load(target.path, !inPlace);
-        if (!changes_ || selected.empty()) return true;
-        for (EntryId id = 0; id < changes_->endId(); ++id) {
-            if (changes_->name(id) != selected || occurrence-- != 0) continue;
-            const QModelIndex index = w_.model->indexOf(view_->nodeOf(id));
-            for (QModelIndex p = index.parent(); p.isValid(); p = p.parent()) w_.tvFiles->expand(p);
-            w_.tvFiles->setCurrentIndex(index);
-            w_.tvFiles->scrollTo(index);
+        w_.load(plan.target.path, !plan.target.inPlace);
+        if (!editable() || selected.empty()) return true;
+        for (EntryId id = 0; id < changes()->endId(); ++id) {
+            if (changes()->name(id) != selected || occurrence-- != 0) continue;
+            select(pendingTree()->nodeOf(id));
             break;
         }
         return true;
@@ -566,6 +442,13 @@ bool ArchiveEditor::save(const std::optional<std::string>& as, bool reload) {
         showException(e, w_.form);
         return false;
     }
+}
+
+void ArchiveEditor::select(NodeId node) {
+    const QModelIndex index = w_.model->indexOf(node);
+    for (QModelIndex p = index.parent(); p.isValid(); p = p.parent()) w_.tvFiles->expand(p);
+    w_.tvFiles->setCurrentIndex(index);
+    w_.tvFiles->scrollTo(index);
 }
 
 void ArchiveEditor::stepDone(const ArchiveChanges::Outcome& outcome) {
@@ -579,46 +462,37 @@ void ArchiveEditor::stepDone(const ArchiveChanges::Outcome& outcome) {
         for (const NodeId n : expanded_) open.push_back(pathOf(n));
         std::sort(open.begin(), open.end(),
                   [](const auto& a, const auto& b) { return a.size() < b.size(); });
-        if (treeRebuilding) treeRebuilding();
-        const EntryId from = labelsEdited_ ? 0 : *outcome.treeFrom;
-        labelsEdited_ = false;
         w_.quietly([&] {
-            w_.model->rebuild([&] { view_->update(from); });
+            w_.model->rebuild([&] { pendingTree()->update(*outcome.treeFrom); });
             expanded_.clear();
             for (const auto& path : open)
                 if (const NodeId n = nodeAtPath(path); n != kNoNode && pathOf(n) == path)
                     w_.tvFiles->expand(w_.model->indexOf(n));
             // The current node again, or the folder it stood in when it is gone.
             NodeId again = kNoNode;
-            if (currentIsFile && changes_->present(currentEntry))
-                again = view_->nodeOf(currentEntry);
+            if (currentIsFile && changes()->present(currentEntry))
+                again = pendingTree()->nodeOf(currentEntry);
             else if (current != kNoNode)
                 again = nodeAtPath(currentIsFile ? std::vector<std::string>(currentPath.begin(), currentPath.end() - 1)
                                                  : currentPath);
-            if (again != kNoNode) {
-                const QModelIndex index = w_.model->indexOf(again);
-                for (QModelIndex p = index.parent(); p.isValid(); p = p.parent())
-                    w_.tvFiles->expand(p);
-                w_.tvFiles->setCurrentIndex(index);
-                w_.tvFiles->scrollTo(index);
-            }
+            if (again != kNoNode) select(again);
         });
         w_.findBar->treeChanged();
     } else {
         std::vector<NodeId> nodes;
-        for (const EntryId id : outcome.touched) nodes.push_back(view_->nodeOf(id));
+        for (const EntryId id : outcome.touched) nodes.push_back(pendingTree()->nodeOf(id));
         w_.model->marksChanged(nodes);
     }
     // The current entry's page shows what it holds now.
-    if (currentIsFile && changes_->present(currentEntry) &&
+    if (currentIsFile && changes()->present(currentEntry) &&
         std::binary_search(outcome.touched.begin(), outcome.touched.end(), currentEntry))
-        w_.showEntry(view_->nodeOf(currentEntry));
+        w_.showEntry(pendingTree()->nodeOf(currentEntry));
     refreshBar();
     if (afterStep) afterStep();
 }
 
 void ArchiveEditor::refreshBar() {
-    const size_t n = changes_ ? changes_->changeCount() : 0;
+    const size_t n = changes() ? changes()->changeCount() : 0;
     if (n == 0) {
         bar_->hide();
         bar_->resize(245, 25);

@@ -3,8 +3,7 @@
 // folder..., Rename..., Delete, Undo, Redo, Save archive, Save archive as..., Discard changes)
 // in the tree's menu and on their keys, the bar in the top row that counts the unsaved changes,
 // the question before pending changes would be left, and the tree kept as the saved archive
-// will have it. The changes themselves are an ArchiveChanges; this class only asks, shows and
-// hands on.
+// will have it. The edit session does the work; this class asks, shows and hands on.
 #include <QObject>
 #include <atomic>
 #include <functional>
@@ -15,7 +14,7 @@
 #include <vector>
 
 #include "app/WindowWork.h"
-#include "archive/ArchiveChanges.h"
+#include "edit/EditSession.h"
 #include "archive/FolderTree.h"
 
 class QFrame;
@@ -44,6 +43,7 @@ public:
         ViewerState* state;
         WindowWork* work;
         FindBar* findBar;
+        EditSession* session;
         // Runs f with the tree's selection handler detached (the tree changes under it).
         std::function<void(const std::function<void()>&)> quietly;
         // Shows a node's entry as selecting it does (tvFilesChange).
@@ -60,10 +60,10 @@ public:
     // A load has ended; editing needs the whole directory read.
     void archiveLoaded();
 
-    bool editable() const { return changes_ != nullptr; }
-    bool pending() const { return changes_ && changes_->changeCount() > 0; }
-    ArchiveChanges* changes() const { return changes_.get(); }
-    PendingTree* pendingTree() const { return view_.get(); }
+    bool editable() const { return session_.editable(); }
+    bool pending() const { return session_.pending(); }
+    ArchiveChanges* changes() const { return session_.changes(); }
+    PendingTree* pendingTree() const { return session_.tree(); }
 
     // Before pending changes would be left (another archive, the window closing): "Save changes
     // to NAME?" with Save, Discard and Cancel. True when the caller may go on.
@@ -102,11 +102,6 @@ public:
     // programs wait for its end.
     bool busy() const { return busy_ > 0 || *w_.work != WindowWork::Idle; }
 
-    // Runs before the tree is built again for a step (its nodes are about to change).
-    std::function<void()> treeRebuilding;
-    // Runs when the pending changes end: saved, discarded, or another archive loaded.
-    std::function<void()> changesEnded;
-
     // The folder an addition to node goes to, as the tree shows its path ("" for the root).
     std::string folderPathOf(NodeId node) const;
 
@@ -133,20 +128,16 @@ private:
     std::vector<std::string> pathOf(NodeId node) const;
     NodeId nodeAtPath(const std::vector<std::string>& path) const;
     NodeId currentNode() const;
-    DataRef replacementFor(int32_t entry, const std::string& file, bool ask,
-                           std::optional<size_t> subImage);
-    void addPaths(NodeId node, const std::vector<std::pair<std::string, std::string>>& files,
-                  const std::string& label);
-
-    void ended();
+    // Replace...'s new data from a picked file, the sub-image asked for when its name says none.
+    DataRef replacementFor(int32_t entry, const std::string& file);
+    void addPaths(const std::vector<std::pair<std::string, std::string>>& files, const std::string& label);
+    // Opens node's folders and makes it current.
+    void select(NodeId node);
 
     Window w_;
+    EditSession& session_;
     int busy_ = 0;
-    std::unique_ptr<ArchiveChanges> changes_;
-    std::unique_ptr<PendingTree> view_;
-    struct stat loaded_ {};  // the archive file as it was loaded
     std::set<NodeId> expanded_;
-    bool labelsEdited_ = false;
     std::atomic<bool> cancel_{false};
     QFrame* bar_ = nullptr;
     QLabel* barLabel_ = nullptr;

@@ -40,6 +40,7 @@
 #include "archive/DirectoryLoader.h"
 #include "archive/EntryKind.h"
 #include "archive/Extract.h"
+#include "edit/EditSession.h"
 #include "platform/BitmapQt.h"
 #include "platform/Dialogs.h"
 #include "platform/Errors.h"
@@ -94,6 +95,7 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent, Qt::Window | Qt::FramelessWind
     setPalette(pal);
     setAutoFillBackground(true);
     setFont(QFont(QStringLiteral("MS Sans Serif"), 8));
+    session_ = std::make_unique<EditSession>();
     model_ = std::make_unique<FolderTreeModel>(tree_);
     buildControls();
     guarded([this] { FormCreate(); }, this);
@@ -138,7 +140,7 @@ void TForm1::buildControls() {
     PageControl1->setCurrentWidget(tsText);
     pages_->image()->afterKmgDecoded = [this] { captureBackground(); };
     findBar_ = new FindBar(paMain, *tvFiles, *model_, tree_, state.archive);
-    ArchiveEditor::Window editing{this, paMain, tvFiles, model_.get(), &tree_, &state, &work_, findBar_, {}, {}, {}};
+    ArchiveEditor::Window editing{this, paMain, tvFiles, model_.get(), &tree_, &state, &work_, findBar_, session_.get(), {}, {}, {}};
     editing.quietly = [this](const std::function<void()>& f) {
         selectionAttached_ = false;
         try {
@@ -158,7 +160,7 @@ void TForm1::buildControls() {
     };
     editor_ = new ArchiveEditor(editing);
     external_ = new ExternalEditing(*editor_, editing);
-    editor_->changesEnded = [this] { external_->forget(); };
+    session_->onEnd([this] { external_->forget(); });
     tvFiles->setDragEnabled(true);
     static_cast<FileTreeView*>(tvFiles)->dragOut = [this] {
         guarded([this] { external_->dragOut(selectedNode()); }, this);
@@ -167,11 +169,11 @@ void TForm1::buildControls() {
                                          [this](NodeId node) { guarded([&] { tvFilesChange(node); }, this); });
     folderPictures_->bytesFor = [this](const std::vector<PictureItem>& items) {
         PictureBytesFor saved = ArchivePictureBytes(state.archive, tree_, items);
-        if (const ArchiveChanges* changes = editor_->changes())
+        if (const ArchiveChanges* changes = session_->changes())
             return PendingPictureBytes(*changes, tree_, items, std::move(saved));
         return saved;
     };
-    editor_->treeRebuilding = [this] { folderPictures_->close(); };
+    session_->onTreeRebuilding([this] { folderPictures_->close(); });
     connectHandlers();
 }
 
@@ -545,9 +547,9 @@ void TForm1::tvFilesChange(NodeId node) {
     state.CurrentExtension = EntryExtension(name);
     const int32_t entry = tree_.entryIndex(node);
     // An entry changed or added since the load shows its new bytes; it has no offset yet.
-    const bool pending = editor_->showsPending(entry);
+    const bool pending = session_->holdsPending(entry);
     if (pending) {
-        editor_->usePending(entry);
+        UsePendingEntry(state, session_->openEntry(entry), session_->entrySize(entry));
     } else {
         if (entry < 0 || static_cast<size_t>(entry) >= state.EntryOffsetTable.size()) return;
         ReadEntryLocation(state, static_cast<size_t>(entry));

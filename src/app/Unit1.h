@@ -19,6 +19,8 @@ class QTreeView;
 
 namespace vorlr {
 
+class EditSession;
+
 class ArchiveEditor;
 class EntryPages;
 class ExternalEditing;
@@ -120,6 +122,7 @@ private:
     void AddToListAndLoad(const std::string& chosen);
 
     FolderTree tree_;
+    std::unique_ptr<EditSession> session_;  // the loaded archive's pending changes
     std::unique_ptr<FolderTreeModel> model_;
     std::unique_ptr<EntryPages> pages_;
     bool selectionAttached_ = true;

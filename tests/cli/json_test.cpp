@@ -160,7 +160,9 @@ void expectName(const Object& o, const std::string& key, const std::string& byte
     EXPECT_EQ(std::get<std::string>(o.at(key)), cp1252(bytes));
     const bool undefined = bytes.find_first_of("\x81\x8D\x8F\x90\x9D") != std::string::npos;
     EXPECT_EQ(o.count(key + "_hex"), undefined ? 1u : 0u) << bytes;
-    if (undefined) EXPECT_EQ(std::get<std::string>(o.at(key + "_hex")), hex(bytes));
+    if (undefined) {
+        EXPECT_EQ(std::get<std::string>(o.at(key + "_hex")), hex(bytes));
+    }
 }
 
 int64_t num(const Object& o, const std::string& key) { return std::get<int64_t>(o.at(key)); }

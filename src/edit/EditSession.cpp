@@ -1,0 +1,205 @@
+#include "edit/EditSession.h"
+
+#include <algorithm>
+#include <cerrno>
+
+#include "archive/EntryKind.h"
+#include "archive/FolderTree.h"
+#include "platform/Errors.h"
+#include "platform/PictureReader.h"
+#include "platform/RuntimeFile.h"
+#include "viewers/PictureUpdate.h"
+
+namespace vorlr {
+
+namespace {
+
+// Pictures are read whole to be encoded again; no game picture comes near this.
+constexpr int64_t kPictureLimit = int64_t{1} << 30;
+
+bool sameState(const struct stat& a, const struct stat& b) {
+    return fileIdOf(a) == fileIdOf(b) && a.st_size == b.st_size &&
+           a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec;
+}
+
+std::string baseName(const std::string& path) {
+    const size_t slash = path.find_last_of('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+EntryKind kindOfName(std::string_view name) {
+    const std::string_view node = NodeNameOf(name);
+    return EntryKindOf(EntryExtension(node), node);
+}
+
+}  // namespace
+
+bool EditSession::open(const Archive& archive, size_t entriesRead, FolderTree& tree) {
+    close();
+    if (!archive.isOpen() || archive.entryCount() == 0 || archive.entryCount() != entriesRead ||
+        ::fstat(archive.fd(), &loaded_) != 0)
+        return false;
+    archive_ = &archive;
+    changes_ = std::make_unique<ArchiveChanges>(archive);
+    tree_ = std::make_unique<PendingTree>(tree, *changes_);
+    tree_->loaded();
+    return true;
+}
+
+void EditSession::close() {
+    end();
+    tree_.reset();
+    changes_.reset();
+    archive_ = nullptr;
+    wholeTree_ = false;
+}
+
+void EditSession::end() {
+    for (const auto& f : ended_) f();
+}
+
+bool EditSession::holdsPending(EntryId id) const {
+    return changes_ && changes_->present(id) && changes_->data(id) != nullptr;
+}
+
+std::unique_ptr<ByteSource> EditSession::openEntry(EntryId id) const { return changes_->open(id); }
+
+int64_t EditSession::entrySize(EntryId id) const { return changes_->size(id); }
+
+DataRef EditSession::replacement(EntryId id, const ReplacementFrom& from) const {
+    const std::string name(changes_->name(id));
+    const EntryKind kind = kindOfName(name);
+    const bool picture = kind == EntryKind::Kmg || kind == EntryKind::Targa;
+    if (!picture || (!from.content && !IsPictureFile(from.file)))
+        return from.content ? PendingData::fromBytes(*from.content) : PendingData::fromFile(from.file);
+    // A write-back says which entry stays as it was; a picked file is named alone.
+    const std::string stays = from.sameSize ? "; " + name + " stays as it was" : "";
+    try {
+        Bitmap24 image = from.content ? ReadPicture(*from.content, from.file) : ReadPictureFile(from.file);
+        EntryPictures pictures = DecodePicturesOf(*changes_->open(id), kind);
+        const size_t count = pictures.pictures.size();
+        size_t at = from.subImage.value_or(0);
+        if (!from.subImage && count > 1) {
+            const std::string node(NodeNameOf(name));
+            if (const auto n = SubImageNamed(from.file, node.substr(0, node.find('.'))); n && *n < count) {
+                at = *n;
+            } else if (from.choose) {
+                const std::optional<size_t> chosen = from.choose(count);
+                if (!chosen) return nullptr;
+                at = *chosen;
+            }
+        }
+        if (from.sameSize && at < count) {
+            const Bitmap24& was = pictures.pictures[at];
+            if (image.width() != was.width() || image.height() != was.height())
+                throw Error(from.file + ": the picture is " + std::to_string(image.width()) + " x " +
+                            std::to_string(image.height()) + " pixels, the entry's " +
+                            std::to_string(was.width()) + " x " + std::to_string(was.height()) + stays);
+        }
+        const std::vector<uint8_t> model = changes_->read(id, kPictureLimit);
+        std::optional<std::vector<uint8_t>> bytes =
+            ReplacePicture(std::move(pictures), model, kind, std::move(image), at);
+        if (!bytes) return nullptr;  // the same pixels
+        return PendingData::fromBytes(std::move(*bytes));
+    } catch (const Error& e) {
+        const std::string text = e.what();
+        if (text.rfind(from.file, 0) == 0) throw;
+        throw Error(from.file + ": " + text + stays);
+    }
+}
+
+EditSession::AddPlan EditSession::planAdd(std::vector<std::pair<std::string, std::string>> files,
+                                          std::string label) const {
+    // Added in byte order of their stored names, as update adds files.
+    std::stable_sort(files.begin(), files.end(),
+                     [](const auto& a, const auto& b) { return a.first < b.first; });
+    std::vector<std::string> names;
+    names.reserve(files.size());
+    for (const auto& f : files) names.push_back(f.first);
+    const std::vector<std::optional<EntryId>> existing = changes_->findEach(names);
+    AddPlan plan;
+    plan.label = std::move(label);
+    for (size_t k = 0; k < files.size(); ++k) {
+        auto& [name, path] = files[k];
+        if (!existing[k])
+            if (const std::string problem = ArchiveChanges::shapeProblem(name); !problem.empty())
+                throw Error("Cannot add " + path + " as " + name + ": " + problem);
+        plan.files.push_back({std::move(name), std::move(path), existing[k]});
+    }
+    return plan;
+}
+
+EditSession::Outcome EditSession::add(const AddPlan& plan, const std::vector<bool>& answers) {
+    std::vector<std::pair<std::string, DataRef>> added;
+    std::vector<std::pair<EntryId, DataRef>> replaced;
+    size_t answer = 0;
+    for (const AddPlan::File& file : plan.files) {
+        if (!file.existing) {
+            added.emplace_back(file.name, PendingData::fromFile(file.path));
+        } else if (answer < answers.size() && answers[answer++]) {
+            replaced.emplace_back(*file.existing, PendingData::fromFile(file.path));
+        }
+    }
+    return announce(changes_->add(added, replaced, plan.label));
+}
+
+EditSession::Outcome EditSession::replace(EntryId id, DataRef data, const std::string& label) {
+    return announce(changes_->replace(id, std::move(data), label));
+}
+
+EditSession::Outcome EditSession::remove(const std::vector<EntryId>& ids, const std::string& label) {
+    return announce(changes_->remove(ids, label));
+}
+
+EditSession::Outcome EditSession::rename(EntryId id, const std::string& newName, const std::string& label) {
+    return announce(changes_->rename(id, newName, label));
+}
+
+EditSession::Outcome EditSession::undo() { return announce(changes_->undo()); }
+
+EditSession::Outcome EditSession::redo() { return announce(changes_->redo()); }
+
+void EditSession::discard() {
+    announce(changes_->discard());
+    end();
+}
+
+EditSession::Outcome EditSession::announce(Outcome outcome) {
+    if (outcome.made && outcome.treeFrom) {
+        if (wholeTree_) outcome.treeFrom = 0;
+        wholeTree_ = false;
+        for (const auto& f : rebuilding_) f();
+    }
+    for (const auto& f : stepped_) f(outcome);
+    return outcome;
+}
+
+// Unchanged data is read only from the file the window holds, and only while it is as loaded;
+// a save in place only while the archive's name still stands for that file.
+EditSession::SavePlan EditSession::planSave(const std::optional<std::string>& as) const {
+    const std::string loadedPath = archive_->path();
+    const std::string name = baseName(loadedPath);
+    struct stat held{};
+    if (::fstat(archive_->fd(), &held) != 0) throwFromErrno(errno);
+    if (!sameState(held, loaded_))
+        throw Error(name + " was changed on disk after it was loaded. Nothing was saved; the "
+                           "changes are kept.");
+    bool inPlace = !as;
+    if (as && fileIdOf(*as) == fileIdOf(held)) inPlace = true;
+    if (inPlace && fileIdOf(loadedPath) != fileIdOf(held))
+        throw Error(name + " on disk is no longer the file that was loaded: another program "
+                           "replaced it. Nothing was saved; the changes are kept, and Save "
+                           "archive as... writes them to a new file.");
+    SavePlan plan{changes_->toEdit(), {}};
+    plan.target.path = inPlace ? loadedPath : *as;
+    plan.target.inPlace = inPlace;
+    plan.target.backup = inPlace;
+    return plan;
+}
+
+void EditSession::forget() {
+    changes_->discard();
+    end();
+}
+
+}  // namespace vorlr
