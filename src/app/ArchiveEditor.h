@@ -64,6 +64,7 @@ public:
     bool pending() const { return session_.pending(); }
     ArchiveChanges* changes() const { return session_.changes(); }
     PendingTree* pendingTree() const { return session_.tree(); }
+    EditSession& session() const { return session_; }
 
     // Before pending changes would be left (another archive, the window closing): "Save changes
     // to NAME?" with Save, Discard and Cancel. True when the caller may go on.

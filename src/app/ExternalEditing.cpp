@@ -157,19 +157,19 @@ std::vector<std::string> ExternalEditing::workingCopies(int32_t entry) {
     for (auto& f : found) files.push_back(std::move(f.second));
     if (!files.empty()) return files;  // opened before: what the other program saved stays
 
-    ArchiveChanges& changes = *editor_.changes();
+    const EditSession& session = editor_.session();
     if (workingRoot_.empty())
         workingRoot_ = makePrivateFolder(plainName(baseNameOf(w_.state->archive.path())));
     const std::string folder = workingRoot_ + "/" + std::to_string(entry);
     fs::create_directories(folder);
-    const std::string stored(changes.name(entry));
+    const std::string stored = session.entryName(entry);
     const std::string name = plainName(stored);
     const EntryKind kind = kindOfName(stored);
     std::vector<std::pair<std::string, size_t>> made;
     if (kind == EntryKind::Kmg || kind == EntryKind::Targa) {
         EntryPictures pictures;
         try {
-            pictures = DecodePicturesOf(*changes.open(entry), kind);
+            pictures = DecodePicturesOf(*session.openEntry(entry), kind);
         } catch (const Error& e) {
             throw Error(stored + ": " + e.what());
         }
@@ -187,7 +187,7 @@ std::vector<std::string> ExternalEditing::workingCopies(int32_t entry) {
         }
     } else {
         const std::string path = folder + "/" + name;
-        copyTo(*changes.open(entry), changes.size(entry), path, {});
+        copyTo(*session.openEntry(entry), session.entrySize(entry), path, {});
         made.emplace_back(path, 0);
     }
     // Watched once written: what is there now is what the entry holds.
@@ -311,13 +311,11 @@ void ExternalEditing::forget() {
 
 void ExternalEditing::dragOut(NodeId node) {
     if (node < 0 || node >= w_.tree->size() || *w_.work != WindowWork::Idle) return;
-    const ArchiveChanges* changes = editor_.changes();
-    const Archive& archive = w_.state->archive;
-    if (!archive.isOpen()) return;
+    const EditSession& session = editor_.session();
+    if (!session.reading()) return;
     std::vector<int32_t> entries;
     for (const int32_t e : w_.tree->entriesInSubtree(node))
-        if (changes ? changes->present(e) : (e >= 0 && static_cast<size_t>(e) < archive.entryCount()))
-            entries.push_back(e);
+        if (session.present(e)) entries.push_back(e);
     if (entries.empty()) return;
     if (dragRoot_.empty()) dragRoot_ = makePrivateFolder("drag");
     const std::string root = dragRoot_ + "/" + std::to_string(++drags_);
@@ -347,7 +345,7 @@ void ExternalEditing::dragOut(NodeId node) {
             const int32_t e = entries[k];
             progress.setValue(static_cast<int>(std::min<size_t>(k, INT32_MAX)));
             if (!between()) break;
-            const std::string name(changes ? changes->name(e) : archive.entry(static_cast<size_t>(e)).name);
+            const std::string name = session.entryName(e);
             std::vector<std::string> segments;
             if (SplitSafeName(name, segments) != NameVerdict::Safe) continue;  // as extraction skips it
             std::string path = root;
@@ -355,14 +353,7 @@ void ExternalEditing::dragOut(NodeId node) {
             std::error_code ec;
             fs::create_directories(fs::path(path).parent_path(), ec);
             if (ec || fs::is_directory(path)) continue;  // a file where a folder must be, or the reverse
-            if (changes) {
-                copyTo(*changes->open(e), changes->size(e), path, between);
-            } else {
-                ArchiveReader reader(archive);
-                const ArchiveEntry entry = archive.entry(static_cast<size_t>(e));
-                reader.seek(entry.offset);
-                copyTo(reader, entry.size, path, between);
-            }
+            copyTo(*session.openEntry(e), session.entrySize(e), path, between);
             if (progress.wasCanceled()) break;
             if (written.empty()) written = path;
         }

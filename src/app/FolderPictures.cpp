@@ -8,27 +8,8 @@
 #include "app/ImagePage.h"
 #include "platform/Dialogs.h"
 #include "platform/Errors.h"
-#include "viewers/PictureBudget.h"
 
 namespace vorlr {
-
-namespace {
-
-// An archive reader with a buffer of its own: one per picture a worker decodes.
-class EntrySource final : public ByteSource {
-public:
-    explicit EntrySource(const Archive& archive) : reader_(archive), buffered_(reader_) {}
-    int64_t readCounted(void* buffer, int64_t count) override { return buffered_.readCounted(buffer, count); }
-    void seek(int64_t position) override { buffered_.seek(position); }
-    int64_t position() override { return buffered_.position(); }
-    int64_t size() override { return buffered_.size(); }
-
-private:
-    ArchiveReader reader_;
-    BufferedByteSource buffered_;
-};
-
-}  // namespace
 
 std::vector<PictureItem> PicturesBelow(const FolderTree& tree, NodeId folder) {
     std::vector<PictureItem> items;
@@ -59,53 +40,31 @@ std::string FolderPath(const FolderTree& tree, NodeId folder) {
     return path;
 }
 
-PictureBytesFor ArchivePictureBytes(const Archive& archive, const FolderTree& tree,
-                                    const std::vector<PictureItem>& items) {
-    // Taken now, on the window's thread: the workers never read the tree.
-    auto entries = std::make_shared<std::unordered_map<NodeId, int32_t>>();
-    for (const PictureItem& item : items) (*entries)[item.node] = tree.entryIndex(item.node);
-    const size_t count = archive.entryCount();
-    return [&archive, entries, count](const PictureItem& item) {
-        const auto found = entries->find(item.node);
-        if (found == entries->end() || found->second < 0 || size_t(found->second) >= count)
-            throw Error("no such entry");
-        const ArchiveEntry entry = archive.entry(size_t(found->second));
-        PictureBytes bytes;
-        bytes.source = std::make_unique<EntrySource>(archive);
-        bytes.source->seek(entry.offset);
-        bytes.held = EntryBytesHeld(archive, entry);
-        return bytes;
-    };
-}
-
-PictureBytesFor PendingPictureBytes(const ArchiveChanges& changes, const FolderTree& tree,
-                                    const std::vector<PictureItem>& items, PictureBytesFor archiveBytes) {
-    // Taken now, on the window's thread: later steps change the edits, never these bytes.
-    auto pending = std::make_shared<std::unordered_map<NodeId, DataRef>>();
+PictureBytesFor PictureBytesAsTheyStand(const EditSession& session, const FolderTree& tree,
+                                        const std::vector<PictureItem>& items) {
+    // Taken now, on the window's thread: the workers never read the tree or the edits.
+    auto entries = std::make_shared<std::unordered_map<NodeId, EntryId>>();
+    std::vector<EntryId> ids;
     for (const PictureItem& item : items) {
-        const int32_t id = tree.entryIndex(item.node);
-        if (changes.present(id))
-            if (DataRef data = changes.data(id)) (*pending)[item.node] = std::move(data);
+        const EntryId id = tree.entryIndex(item.node);
+        (*entries)[item.node] = id;
+        ids.push_back(id);
     }
-    if (pending->empty()) return archiveBytes;
-    return [pending, archiveBytes](const PictureItem& item) {
-        const auto found = pending->find(item.node);
-        if (found == pending->end()) return archiveBytes(item);
+    return [entries, read = session.bytesAsTheyStand(ids)](const PictureItem& item) {
+        const auto found = entries->find(item.node);
+        if (found == entries->end()) throw Error("no such entry");
+        EditSession::EntryBytes entry = read(found->second);
         PictureBytes bytes;
-        if (found->second->inMemory()) {
-            bytes.bytes = found->second->bytes();
-        } else {
-            bytes.source = found->second->open();
-            bytes.held = found->second->size();
-        }
+        bytes.source = std::move(entry.source);
+        bytes.held = entry.held;
         return bytes;
     };
 }
 
 FolderPictures::FolderPictures(ImagePage& page, QTreeView& view, FolderTreeModel& model,
-                               const FolderTree& tree, const Archive& archive,
+                               const FolderTree& tree, const EditSession& session,
                                std::function<void(NodeId)> showEntry)
-    : QObject(&view), page_(page), view_(view), model_(model), tree_(tree), archive_(archive),
+    : QObject(&view), page_(page), view_(view), model_(model), tree_(tree), session_(session),
       showEntry_(std::move(showEntry)) {}
 
 void FolderPictures::addToMenu(QMenu& menu, NodeId node) {
@@ -116,11 +75,11 @@ void FolderPictures::addToMenu(QMenu& menu, NodeId node) {
 }
 
 void FolderPictures::show(NodeId node) {
-    if (node < 0 || node >= tree_.size() || !archive_.isOpen()) return;
+    if (node < 0 || node >= tree_.size() || !session_.reading()) return;
     const NodeId folder = tree_.hasChildren(node) ? node : tree_.parent(node);
     if (folder == kNoNode) return;
     std::vector<PictureItem> items = PicturesBelow(tree_, folder);
-    PictureBytesFor bytes = bytesFor ? bytesFor(items) : ArchivePictureBytes(archive_, tree_, items);
+    PictureBytesFor bytes = bytesFor ? bytesFor(items) : PictureBytesAsTheyStand(session_, tree_, items);
     page_.showPictures(FolderPath(tree_, folder), std::move(items), std::move(bytes),
                        [this](const PictureItem& item) { pick(item.node); });
 }

@@ -1,17 +1,16 @@
 #pragma once
 // "Show pictures" (a folder node's menu, Ctrl+G): the .kmg and .tga entries below a folder of
 // the tree, in tree order, as the Image page's grid; a thumbnail picked selects its entry in the
-// tree as a click there would. The grid's bytes come from bytesFor, by default the open
-// archive read through a reader of each worker's own.
+// tree as a click there would. The grid's bytes are the entries as they stand (pending or the
+// archive's), each worker reading through a reader of its own.
 #include <QObject>
 #include <functional>
 #include <string>
 #include <vector>
 
 #include "app/PictureGrid.h"
-#include "archive/Archive.h"
-#include "archive/ArchiveChanges.h"
 #include "archive/FolderTree.h"
+#include "edit/EditSession.h"
 
 class QMenu;
 class QTreeView;
@@ -26,15 +25,10 @@ class ImagePage;
 std::vector<PictureItem> PicturesBelow(const FolderTree& tree, NodeId folder);
 // The folder's stored path as the tree shows it ("GFX\ICONS").
 std::string FolderPath(const FolderTree& tree, NodeId folder);
-// Items' bytes read from archive: each item's node stands for the entry tree gives it. Safe on
-// any number of threads while the archive keeps its entries.
-PictureBytesFor ArchivePictureBytes(const Archive& archive, const FolderTree& tree,
-                                    const std::vector<PictureItem>& items);
-
-// The same with the bytes of entries changed or added by pending edits taken from those edits
-// (as they stand now); the others as archiveBytes gives them.
-PictureBytesFor PendingPictureBytes(const ArchiveChanges& changes, const FolderTree& tree,
-                                    const std::vector<PictureItem>& items, PictureBytesFor archiveBytes);
+// Items' bytes as the session has the entries their nodes stand for, now. Safe on any number
+// of threads while the archive stays loaded.
+PictureBytesFor PictureBytesAsTheyStand(const EditSession& session, const FolderTree& tree,
+                                        const std::vector<PictureItem>& items);
 
 class FolderPictures : public QObject {
     Q_OBJECT
@@ -42,7 +36,7 @@ public:
     // showEntry runs the tree's selection of a node that is already current (a pick of the
     // entry shown last), which the tree does not report as a change.
     FolderPictures(ImagePage& page, QTreeView& view, FolderTreeModel& model, const FolderTree& tree,
-                   const Archive& archive, std::function<void(NodeId)> showEntry);
+                   const EditSession& session, std::function<void(NodeId)> showEntry);
 
     // Adds "Show pictures" to a folder node's menu.
     void addToMenu(QMenu& menu, NodeId node);
@@ -52,7 +46,7 @@ public:
     // Leaves the grid, its workers stopped (a load is about to replace the archive).
     void close();
 
-    // Where the grid's bytes come from; empty: the open archive.
+    // Where the grid's bytes come from (tests); empty: the entries as they stand.
     std::function<PictureBytesFor(const std::vector<PictureItem>&)> bytesFor;
 
 private:
@@ -62,7 +56,7 @@ private:
     QTreeView& view_;
     FolderTreeModel& model_;
     const FolderTree& tree_;
-    const Archive& archive_;
+    const EditSession& session_;
     std::function<void(NodeId)> showEntry_;
 };
 

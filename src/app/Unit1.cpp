@@ -165,14 +165,8 @@ void TForm1::buildControls() {
     static_cast<FileTreeView*>(tvFiles)->dragOut = [this] {
         guarded([this] { external_->dragOut(selectedNode()); }, this);
     };
-    folderPictures_ = new FolderPictures(*pages_->image(), *tvFiles, *model_, tree_, state.archive,
+    folderPictures_ = new FolderPictures(*pages_->image(), *tvFiles, *model_, tree_, *session_,
                                          [this](NodeId node) { guarded([&] { tvFilesChange(node); }, this); });
-    folderPictures_->bytesFor = [this](const std::vector<PictureItem>& items) {
-        PictureBytesFor saved = ArchivePictureBytes(state.archive, tree_, items);
-        if (const ArchiveChanges* changes = session_->changes())
-            return PendingPictureBytes(*changes, tree_, items, std::move(saved));
-        return saved;
-    };
     session_->onTreeRebuilding([this] { folderPictures_->close(); });
     connectHandlers();
 }

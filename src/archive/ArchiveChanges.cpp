@@ -128,11 +128,13 @@ int64_t ArchiveChanges::size(EntryId id) const {
     return archive_.entry(static_cast<size_t>(id)).size;
 }
 
+std::unique_ptr<ByteSource> OpenHeld(DataRef data) {
+    if (data->inMemory()) return std::make_unique<HeldBytes>(std::move(data));
+    return data->open();
+}
+
 std::unique_ptr<ByteSource> ArchiveChanges::open(EntryId id) const {
-    if (const DataRef d = data(id)) {
-        if (d->inMemory()) return std::make_unique<HeldBytes>(d);
-        return d->open();
-    }
+    if (DataRef d = data(id)) return OpenHeld(std::move(d));
     auto reader = std::make_unique<ArchiveReader>(archive_);
     reader->seek(archive_.entry(static_cast<size_t>(id)).offset);
     return reader;

@@ -57,6 +57,10 @@ private:
 };
 using DataRef = std::shared_ptr<const PendingData>;
 
+// A reader at data's first byte that keeps data alive while it reads (a picked file is opened
+// now).
+std::unique_ptr<ByteSource> OpenHeld(DataRef data);
+
 class ArchiveChanges {
 public:
     // archive: open, with its whole directory read, for as long as this lives.

@@ -2,17 +2,33 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <unordered_map>
 
 #include "archive/EntryKind.h"
 #include "archive/FolderTree.h"
 #include "platform/Errors.h"
 #include "platform/PictureReader.h"
 #include "platform/RuntimeFile.h"
+#include "viewers/PictureBudget.h"
 #include "viewers/PictureUpdate.h"
 
 namespace vorlr {
 
 namespace {
+
+// An archive reader with a buffer of its own: one per entry a worker reads.
+class EntrySource final : public ByteSource {
+public:
+    explicit EntrySource(const Archive& archive) : reader_(archive), buffered_(reader_) {}
+    int64_t readCounted(void* buffer, int64_t count) override { return buffered_.readCounted(buffer, count); }
+    void seek(int64_t position) override { buffered_.seek(position); }
+    int64_t position() override { return buffered_.position(); }
+    int64_t size() override { return buffered_.size(); }
+
+private:
+    ArchiveReader reader_;
+    BufferedByteSource buffered_;
+};
 
 // Pictures are read whole to be encoded again; no game picture comes near this.
 constexpr int64_t kPictureLimit = int64_t{1} << 30;
@@ -36,10 +52,10 @@ EntryKind kindOfName(std::string_view name) {
 
 bool EditSession::open(const Archive& archive, size_t entriesRead, FolderTree& tree) {
     close();
+    archive_ = &archive;
     if (!archive.isOpen() || archive.entryCount() == 0 || archive.entryCount() != entriesRead ||
         ::fstat(archive.fd(), &loaded_) != 0)
         return false;
-    archive_ = &archive;
     changes_ = std::make_unique<ArchiveChanges>(archive);
     tree_ = std::make_unique<PendingTree>(tree, *changes_);
     tree_->loaded();
@@ -62,9 +78,52 @@ bool EditSession::holdsPending(EntryId id) const {
     return changes_ && changes_->present(id) && changes_->data(id) != nullptr;
 }
 
-std::unique_ptr<ByteSource> EditSession::openEntry(EntryId id) const { return changes_->open(id); }
+bool EditSession::present(EntryId id) const {
+    if (changes_) return changes_->present(id);
+    return archive_ && id >= 0 && static_cast<size_t>(id) < archive_->entryCount();
+}
 
-int64_t EditSession::entrySize(EntryId id) const { return changes_->size(id); }
+std::string EditSession::entryName(EntryId id) const {
+    if (changes_) return std::string(changes_->name(id));
+    return std::string(archive_->entry(static_cast<size_t>(id)).name);
+}
+
+std::unique_ptr<ByteSource> EditSession::openEntry(EntryId id) const {
+    if (changes_) return changes_->open(id);
+    auto reader = std::make_unique<ArchiveReader>(*archive_);
+    reader->seek(archive_->entry(static_cast<size_t>(id)).offset);
+    return reader;
+}
+
+int64_t EditSession::entrySize(EntryId id) const {
+    if (changes_) return changes_->size(id);
+    return archive_->entry(static_cast<size_t>(id)).size;
+}
+
+EditSession::EntryBytesFor EditSession::bytesAsTheyStand(const std::vector<EntryId>& ids) const {
+    // Taken now, on the caller's thread: which entries hold pending data, and that data.
+    auto pending = std::make_shared<std::unordered_map<EntryId, DataRef>>();
+    if (changes_)
+        for (const EntryId id : ids)
+            if (changes_->present(id))
+                if (DataRef data = changes_->data(id)) (*pending)[id] = std::move(data);
+    const Archive* archive = archive_;
+    const size_t count = archive ? archive->entryCount() : 0;
+    return [pending, archive, count](EntryId id) {
+        EntryBytes bytes;
+        if (const auto found = pending->find(id); found != pending->end()) {
+            bytes.held = found->second->size();
+            bytes.source = OpenHeld(found->second);
+            return bytes;
+        }
+        if (id < 0 || static_cast<size_t>(id) >= count) throw Error("no such entry");
+        const ArchiveEntry entry = archive->entry(static_cast<size_t>(id));
+        bytes.source = std::make_unique<EntrySource>(*archive);
+        bytes.source->seek(entry.offset);
+        bytes.held = EntryBytesHeld(*archive, entry);
+        return bytes;
+    };
+}
 
 DataRef EditSession::replacement(EntryId id, const ReplacementFrom& from) const {
     const std::string name(changes_->name(id));

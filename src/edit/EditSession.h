@@ -33,11 +33,26 @@ public:
     ArchiveChanges* changes() const { return changes_.get(); }
     PendingTree* tree() const { return tree_.get(); }
 
-    // Entries as they stand: whether an entry's bytes are pending ones (not in the loaded
-    // file), and a reader of them from the first byte with their size.
+    // Entries as they stand, with or without editing (a stopped load: the archive's own): which
+    // are there, their stored names, whether an entry's bytes are pending ones (not in the
+    // loaded file), and a reader of them from the first byte with their size.
+    bool present(EntryId id) const;
+    std::string entryName(EntryId id) const;
     bool holdsPending(EntryId id) const;
     std::unique_ptr<ByteSource> openEntry(EntryId id) const;
     int64_t entrySize(EntryId id) const;
+    // Readers of entries as they stand now, for any number of threads: later steps never change
+    // what they read. Each gives a reader at the entry's first byte and the number of bytes the
+    // entry holds from there; an id not among ids raises. Without editing (a stopped load), the
+    // archive's own entries.
+    struct EntryBytes {
+        std::unique_ptr<ByteSource> source;
+        int64_t held = 0;
+    };
+    using EntryBytesFor = std::function<EntryBytes(EntryId)>;
+    EntryBytesFor bytesAsTheyStand(const std::vector<EntryId>& ids) const;
+    // An archive is open to read entries from.
+    bool reading() const { return archive_ && archive_->isOpen(); }
 
     // The new data for entry id from a file: a picture file (or, with content, the bytes another
     // program saved) for a .kmg or .tga entry is encoded like the entry, in place of sub-image
