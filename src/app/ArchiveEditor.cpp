@@ -493,17 +493,16 @@ void ArchiveEditor::stepDone(const ArchiveChanges::Outcome& outcome) {
 
 void ArchiveEditor::refreshBar() {
     const size_t n = changes() ? changes()->changeCount() : 0;
+    w_.findBar->placeBesideChanges(n > 0);
     if (n == 0) {
         bar_->hide();
         bar_->resize(245, 25);
-        w_.findBar->place(545, 140);
         return;
     }
     barLabel_->setText(n == 1 ? QStringLiteral("1 unsaved change")
                               : QStringLiteral("%1 unsaved changes").arg(n));
-    const bool finding = w_.findBar->isVisible();
-    bar_->resize(finding ? 130 : 245, 25);
-    w_.findBar->place(finding ? 575 : 545, finding ? 110 : 140);
+    // While the find box is open the bar keeps its buttons and the box takes the count's place.
+    bar_->resize(w_.findBar->isVisible() ? 130 : 245, 25);
     bar_->show();
 }
 

@@ -100,6 +100,14 @@ void FindBar::treeChanged() {
     if (isVisible() && !search_.query().empty()) search(false);
 }
 
+void FindBar::placeBesideChanges(bool changesShown) {
+    const bool finding = isVisible();
+    if (changesShown && finding)
+        place(575, 110);
+    else
+        place(545, 140);
+}
+
 void FindBar::place(int left, int width) {
     setGeometry(left, 10, width, 25);
     edit_->setGeometry(0, 0, width, 25);

@@ -35,8 +35,9 @@ public:
     void useNames(const ArchiveChanges* changes);
     // The tree was built again: its order is taken again and a shown count made anew.
     void treeChanged();
-    // Where the box stands in the top row (it starts at 545, 140 pixels wide).
-    void place(int left, int width);
+    // Where the box stands in the top row: at 545, 140 pixels wide, or beside the changes bar's
+    // buttons while that bar shows.
+    void placeBesideChanges(bool changesShown);
     // Runs after the box is shown or hidden.
     std::function<void()> shownOrHidden;
     void findNext();
@@ -52,6 +53,7 @@ protected:
     bool eventFilter(QObject* watched, QEvent* e) override;
 
 private:
+    void place(int left, int width);
     void textEdited();
     // Starts counting the text's matches; with select, the first match at or after the current
     // node becomes current (once counted, when it is not among the next few nodes).
