@@ -6,13 +6,11 @@
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFrame>
-#include <QLabel>
 #include <QMenu>
 #include <QMimeData>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
-#include <QShortcut>
 #include <QTabWidget>
 #include <QTimer>
 #include <QTreeView>
@@ -66,15 +64,6 @@ std::string hex32(int32_t value) {
     char buf[16];
     std::snprintf(buf, sizeof buf, "%X", static_cast<unsigned>(static_cast<uint32_t>(value)));
     return buf;
-}
-
-QPushButton* makeButton(QWidget* parent, const char* name, const char* caption, int x, int y,
-                        int w, int h) {
-    auto* b = new QPushButton(QString::fromLatin1(caption), parent);
-    b->setObjectName(QString::fromLatin1(name));
-    b->setGeometry(x, y, w, h);
-    b->setAutoDefault(false);
-    return b;
 }
 
 // The one local file a drag carries, or empty.
@@ -171,76 +160,6 @@ void TForm1::buildControls() {
     connectHandlers();
 }
 
-void TForm1::buildMainPanel() {
-    paMain = new QFrame(this);
-    paMain->setObjectName(QStringLiteral("paMain"));
-    paMain->setFrameStyle(QFrame::NoFrame);
-    paMain->setGeometry(0, 0, 800, 600);
-
-    imBack = new ImageView(paMain);
-    imBack->setObjectName(QStringLiteral("imBack"));
-    imBack->setGeometry(0, 0, 800, 600);
-    imBack->hide();  // until there is a background: the panel shows its plain colour
-
-    cbFiles = new QComboBox(paMain);
-    cbFiles->setObjectName(QStringLiteral("cbFiles"));
-    cbFiles->setEditable(false);
-    cbFiles->setGeometry(10, 10, 200, 21);
-    buBrowse = makeButton(paMain, "buBrowse", "Browse", 220, 10, 100, 25);
-    buSave = makeButton(paMain, "buSave", "Save", 330, 10, 100, 25);
-    Button1 = makeButton(paMain, "Button1", "Testing", 440, 10, 100, 25);
-    Button1->hide();
-    buQuit = makeButton(paMain, "buQuit", "Quit", 690, 10, 100, 25);
-}
-
-void TForm1::buildTree() {
-    tvFiles = new FileTreeView(paMain);
-    tvFiles->setObjectName(QStringLiteral("tvFiles"));
-    tvFiles->setGeometry(10, 40, 200, 520);
-    tvFiles->setHeaderHidden(true);
-    tvFiles->setIndentation(19);
-    tvFiles->setRootIsDecorated(true);
-    tvFiles->setItemsExpandable(true);
-    tvFiles->setSortingEnabled(false);
-    tvFiles->setUniformRowHeights(true);
-    tvFiles->setSelectionMode(QAbstractItemView::SingleSelection);
-    tvFiles->setEditTriggers(QAbstractItemView::EditKeyPressed |
-                             QAbstractItemView::SelectedClicked);
-    tvFiles->setModel(model_.get());
-}
-
-void TForm1::buildPages() {
-    PageControl1 = new QTabWidget(paMain);
-    PageControl1->setObjectName(QStringLiteral("PageControl1"));
-    PageControl1->setGeometry(220, 40, 570, 520);
-    tsText = new QWidget;
-    tsText->setObjectName(QStringLiteral("tsText"));
-    tsImage = new QWidget;
-    tsImage->setObjectName(QStringLiteral("tsImage"));
-    tsMedia = new QWidget;
-    tsMedia->setObjectName(QStringLiteral("tsMedia"));
-    PageControl1->addTab(tsText, QStringLiteral("Text"));
-    PageControl1->addTab(tsImage, QStringLiteral("Image"));
-    PageControl1->addTab(tsMedia, QStringLiteral("Media"));
-}
-
-void TForm1::buildLoadPanel() {
-    paLoad = new QFrame(this);
-    paLoad->setObjectName(QStringLiteral("paLoad"));
-    paLoad->setFrameStyle(QFrame::Panel | QFrame::Sunken);
-    paLoad->setAutoFillBackground(true);
-    paLoad->setGeometry(200, 270, 400, 60);
-    laLoad = new QLabel(paLoad);
-    laLoad->setObjectName(QStringLiteral("laLoad"));
-    laLoad->move(10, 10);
-    pbLoad = new QProgressBar(paLoad);
-    pbLoad->setObjectName(QStringLiteral("pbLoad"));
-    pbLoad->setGeometry(10, 30, 320, 20);
-    pbLoad->setTextVisible(false);
-    buStop = makeButton(paLoad, "buStop", "Stop", 340, 10, 50, 40);
-    paLoad->hide();
-}
-
 void TForm1::connectHandlers() {
     connect(buBrowse, &QPushButton::clicked, this, [this] { guarded([this] { buBrowseClick(); }, this); });
     connect(buSave, &QPushButton::clicked, this, [this] { guarded([this] { buSaveClick(); }, this); });
@@ -276,42 +195,6 @@ void TForm1::captureBackground() {
         ReplaceFile("DIALOGBACKGROUND_LIGHT.BMP", kBackgroundFile);
         state.HasBackground = true;
     }
-}
-
-// Every command has a key. The window's keys belong to paMain, so a disabled main panel
-// (a directory loading) silences them; Escape belongs to the loading panel.
-void TForm1::buildShortcuts() {
-    auto key = [this](QWidget* owner, const QKeySequence& seq, std::function<void()> run) {
-        auto* s = new QShortcut(seq, owner);
-        s->setContext(Qt::WindowShortcut);
-        s->setAutoRepeat(false);
-        connect(s, &QShortcut::activated, this, [this, run] { guarded(run, this); });
-        return s;
-    };
-    key(paMain, QKeySequence(Qt::CTRL | Qt::Key_O), [this] { buBrowse->click(); });
-    key(paMain, QKeySequence(Qt::CTRL | Qt::Key_S), [this] { buSave->click(); });
-    key(paMain, QKeySequence(Qt::CTRL | Qt::Key_Q), [this] { buQuit->click(); });
-    key(paMain, QKeySequence(Qt::CTRL | Qt::Key_L), [this] { cbFiles->setFocus(Qt::ShortcutFocusReason); });
-    key(paMain, QKeySequence(Qt::CTRL | Qt::Key_T), [this] { tvFiles->setFocus(Qt::ShortcutFocusReason); });
-    key(paMain, QKeySequence(Qt::CTRL | Qt::Key_F), [this] { findBar_->open(); });
-    key(paMain, QKeySequence(Qt::CTRL | Qt::Key_G), [this] { folderPictures_->showCurrent(); });
-    key(paMain, QKeySequence(Qt::CTRL | Qt::Key_E), [this] {
-        if (const NodeId node = selectedNode(); node != kNoNode) tvFilesExtract(node);
-    });
-    key(paMain, QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_O),
-        [this] { external_->openInDefaultApplication(selectedNode()); });
-    for (int page = 0; page < 3; ++page)
-        key(paMain, QKeySequence(Qt::CTRL | (Qt::Key_1 + page)),
-            [this, page] { PageControl1->setCurrentIndex(page); });
-    key(paMain, QKeySequence(Qt::CTRL | Qt::Key_Period), [this] { mediaPage()->MediaStopKey(); });
-    key(paLoad, QKeySequence(Qt::Key_Escape), [this] { buStop->click(); });
-
-    // Space and S belong to the focused control elsewhere (a button, the tree's type-ahead, the
-    // list): they act only while the focus is inside the Media page.
-    for (QShortcut* s :
-         {key(tsMedia, QKeySequence(Qt::Key_Space), [this] { mediaPage()->MediaPlayPauseKey(); }),
-          key(tsMedia, QKeySequence(Qt::Key_S), [this] { mediaPage()->MediaStopKey(); })})
-        s->setContext(Qt::WidgetWithChildrenShortcut);
 }
 
 NodeId TForm1::selectedNode() const {
