@@ -1,4 +1,5 @@
 #include <memory>
+#include <optional>
 #include <sys/stat.h>
 
 #include "archive/ArchiveWriter.h"
@@ -6,6 +7,7 @@
 #include "cli/Commands.h"
 #include "cli/EditOutput.h"
 #include "cli/EntryLookup.h"
+#include "edit/Replacement.h"
 #include "platform/Errors.h"
 #include "platform/PictureReader.h"
 #include "viewers/PictureExport.h"
@@ -13,8 +15,8 @@
 
 namespace qar {
 
-vorlr::NewData PrepareReplacement(const vorlr::Archive& archive, size_t index,
-                                  const std::string& file);
+std::optional<vorlr::NewData> PrepareReplacement(const vorlr::Archive& archive, size_t index,
+                                                 const std::string& file);
 
 namespace {
 
@@ -32,7 +34,9 @@ int run(const ReplaceOptions& o) {
         return fail(o.file + ": " + vorlr::runtimeErrorText(vorlr::runtimeCodeFromErrno(errno)));
     if (!S_ISREG(st.st_mode)) return fail(o.file + ": not a regular file");
     vorlr::ArchiveEdit edit;
-    edit.replace[index] = PrepareReplacement(archive, index, o.file);
+    // The same pixels: the entry stays byte for byte as it is.
+    if (std::optional<vorlr::NewData> data = PrepareReplacement(archive, index, o.file))
+        edit.replace[index] = std::move(*data);
     WriteEdit(archive, edit, o.archive, o.output);
     return 0;
 }
@@ -40,30 +44,34 @@ int run(const ReplaceOptions& o) {
 }  // namespace
 
 // The new data of entry index from file: stored as it is, except a picture file (PNG, BMP) for a
-// .kmg or .tga entry, which is encoded like the entry. A file named NAME_N.png (as extract
-// names sub-images) stands for sub-image N of a palette KMG with several; otherwise sub-image 0.
-vorlr::NewData PrepareReplacement(const vorlr::Archive& archive, size_t index,
-                                  const std::string& file) {
+// .kmg or .tga entry, which is encoded like the entry (nothing when its pixels are the entry's
+// own). A file named STEM_N.png (as extract names sub-images) stands for sub-image N of a
+// palette KMG with several; otherwise sub-image 0.
+std::optional<vorlr::NewData> PrepareReplacement(const vorlr::Archive& archive, size_t index,
+                                                 const std::string& file) {
     if (!vorlr::IsPictureEntry(archive.entry(index)) || !vorlr::IsPictureFile(file))
         return vorlr::NewData{file, {}};
-    vorlr::Bitmap24 picture = vorlr::ReadPictureFile(file);
-    size_t subImage = 0;
+    vorlr::PictureReplacement replacement;
+    replacement.picture = vorlr::ReadPictureFile(file);
     const size_t slash = file.find_last_of('/');
     const std::string base = file.substr(slash == std::string::npos ? 0 : slash + 1);
     const size_t underscore = base.find_last_of('_'), dot = base.find_last_of('.');
+    std::optional<size_t> named;
     if (underscore != std::string::npos && dot != std::string::npos && dot > underscore + 1 &&
-        dot - underscore - 1 <= 4 &&
-        base.find_first_not_of("0123456789", underscore + 1) == dot) {
-        const size_t n = std::stoul(base.substr(underscore + 1, dot - underscore - 1));
-        vorlr::ArchiveReader reader = archive.entryReader(index);
-        vorlr::BufferedByteSource source(reader);
-        const std::string_view node = vorlr::NodeNameOf(archive.entry(index).name);
-        const auto decoded =
-            vorlr::DecodeEntryPictures(source, vorlr::EntryKindOf(vorlr::EntryExtension(node), node));
-        if (decoded.pictures.size() > 1) subImage = n;
-    }
+        dot - underscore - 1 <= 4 && base.find_first_not_of("0123456789", underscore + 1) == dot)
+        named = std::stoul(base.substr(underscore + 1, dot - underscore - 1));
+    replacement.at = [named](size_t count) -> std::optional<size_t> {
+        return count > 1 ? named.value_or(0) : 0;
+    };
+    const vorlr::ArchiveEntry entry = archive.entry(index);
+    vorlr::ArchiveReader reader = archive.entryReader(index);
+    const std::string_view node = vorlr::NodeNameOf(entry.name);
     try {
-        return vorlr::NewData{{}, vorlr::EncodePictureInto(archive, index, std::move(picture), subImage)};
+        std::optional<std::vector<uint8_t>> bytes =
+            vorlr::ReplacePictureOf(reader, vorlr::EntryBytesOf(archive, entry),
+                                    vorlr::EntryKindOf(vorlr::EntryExtension(node), node), std::move(replacement));
+        if (!bytes) return std::nullopt;
+        return vorlr::NewData{{}, std::move(*bytes)};
     } catch (const vorlr::Error& e) {
         throw vorlr::Error(file + ": " + e.what());
     }

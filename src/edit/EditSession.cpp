@@ -6,6 +6,7 @@
 
 #include "archive/EntryKind.h"
 #include "archive/FolderTree.h"
+#include "edit/Replacement.h"
 #include "platform/Errors.h"
 #include "platform/PictureReader.h"
 #include "platform/RuntimeFile.h"
@@ -134,31 +135,19 @@ DataRef EditSession::replacement(EntryId id, const ReplacementFrom& from) const 
     // A write-back says which entry stays as it was; a picked file is named alone.
     const std::string stays = from.sameSize ? "; " + name + " stays as it was" : "";
     try {
-        Bitmap24 image = from.content ? ReadPicture(*from.content, from.file) : ReadPictureFile(from.file);
-        EntryPictures pictures = DecodePicturesOf(*changes_->open(id), kind);
-        const size_t count = pictures.pictures.size();
-        size_t at = from.subImage.value_or(0);
-        if (!from.subImage && count > 1) {
+        PictureReplacement replacement;
+        replacement.picture = from.content ? ReadPicture(*from.content, from.file) : ReadPictureFile(from.file);
+        replacement.sameSize = from.sameSize;
+        replacement.at = [&](size_t count) -> std::optional<size_t> {
+            if (from.subImage || count <= 1) return from.subImage.value_or(0);
             const std::string node(NodeNameOf(name));
-            if (const auto n = SubImageNamed(from.file, node.substr(0, node.find('.'))); n && *n < count) {
-                at = *n;
-            } else if (from.choose) {
-                const std::optional<size_t> chosen = from.choose(count);
-                if (!chosen) return nullptr;
-                at = *chosen;
-            }
-        }
-        if (from.sameSize && at < count) {
-            const Bitmap24& was = pictures.pictures[at];
-            if (image.width() != was.width() || image.height() != was.height())
-                throw Error(from.file + ": the picture is " + std::to_string(image.width()) + " x " +
-                            std::to_string(image.height()) + " pixels, the entry's " +
-                            std::to_string(was.width()) + " x " + std::to_string(was.height()) + stays);
-        }
-        const std::vector<uint8_t> model = changes_->read(id, kPictureLimit);
-        std::optional<std::vector<uint8_t>> bytes =
-            ReplacePicture(std::move(pictures), model, kind, std::move(image), at);
-        if (!bytes) return nullptr;  // the same pixels
+            if (const auto n = SubImageNamed(from.file, node.substr(0, node.find('.'))); n && *n < count)
+                return n;
+            return from.choose ? from.choose(count) : size_t{0};
+        };
+        std::optional<std::vector<uint8_t>> bytes = ReplacePictureOf(
+            *changes_->open(id), changes_->read(id, kPictureLimit), kind, std::move(replacement));
+        if (!bytes) return nullptr;  // the same pixels, or no sub-image chosen
         return PendingData::fromBytes(std::move(*bytes));
     } catch (const Error& e) {
         const std::string text = e.what();

@@ -45,13 +45,6 @@ std::vector<uint8_t> readWhole(const std::string& path) {
 }
 
 // The bytes extraction writes for an entry.
-std::vector<uint8_t> entryBytes(const Archive& archive, const ArchiveEntry& e) {
-    if (e.size <= 0 || e.offset < 0) return {};
-    const int64_t length = std::clamp<int64_t>(archive.size() - e.offset, 0, e.size);
-    std::vector<uint8_t> bytes(static_cast<size_t>(length));
-    bytes.resize(static_cast<size_t>(std::max<int64_t>(0, archive.readAt(e.offset, bytes.data(), length))));
-    return bytes;
-}
 
 uint8_t alphaAt(const Bitmap24& p, int x, int y) { return p.hasAlpha() ? p.alphaRow(y)[x] : 255; }
 
@@ -92,7 +85,7 @@ std::optional<std::vector<uint8_t>> judge(const Archive& archive, size_t index,
     ArchiveReader reader = archive.entryReader(index);
     BufferedByteSource source(reader);
     EntryPictures pictures = DecodeEntryPictures(source, kindOf(entry));
-    const std::vector<uint8_t> model = entryBytes(archive, entry);
+    const std::vector<uint8_t> model = EntryBytesOf(archive, entry);
     bool same = true;
     for (size_t k = 0; k < files.size(); ++k) {
         Bitmap24 picture = ReadPicture(fileBytes[k], files[k].relativePath);  // errors name the file
@@ -112,16 +105,12 @@ std::optional<std::vector<uint8_t>> judge(const Archive& archive, size_t index,
 
 }  // namespace
 
-std::vector<uint8_t> EncodePictureInto(const Archive& archive, size_t index, Bitmap24 picture,
-                                       size_t subImage) {
-    const ArchiveEntry entry = archive.entry(index);
-    ArchiveReader reader = archive.entryReader(index);
-    BufferedByteSource source(reader);
-    EntryPictures pictures = DecodeEntryPictures(source, kindOf(entry));
-    if (subImage >= pictures.pictures.size())
-        throw Error("the entry holds sub-images 0 to " + std::to_string(pictures.pictures.size() - 1));
-    pictures.pictures[subImage] = std::move(picture);
-    return EncodePicturesLike(pictures.pictures, kindOf(entry), entryBytes(archive, entry));
+std::vector<uint8_t> EntryBytesOf(const Archive& archive, const ArchiveEntry& e) {
+    if (e.size <= 0 || e.offset < 0) return {};
+    const int64_t length = std::clamp<int64_t>(archive.size() - e.offset, 0, e.size);
+    std::vector<uint8_t> bytes(static_cast<size_t>(length));
+    bytes.resize(static_cast<size_t>(std::max<int64_t>(0, archive.readAt(e.offset, bytes.data(), length))));
+    return bytes;
 }
 
 std::optional<size_t> SubImageNamed(const std::string& fileName, std::string_view stem) {

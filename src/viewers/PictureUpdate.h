@@ -18,11 +18,8 @@ namespace vorlr {
 // place are encoded like the entry.
 UpdatePictures PictureUpdateSupport(int workers);
 
-// Entry index's pictures with picture in the place of sub-image subImage (0 for an entry of one
-// picture; the others as decoded), encoded like the entry. A subImage the entry does not hold
-// raises Error.
-std::vector<uint8_t> EncodePictureInto(const Archive& archive, size_t index, Bitmap24 picture,
-                                       size_t subImage);
+// An entry's bytes as far as the archive holds them.
+std::vector<uint8_t> EntryBytesOf(const Archive& archive, const ArchiveEntry& entry);
 
 // The number N of a picture file named STEM_N.png or STEM_N.bmp (as extraction names the
 // sub-images of a palette KMG), when STEM is stem (letters A-Z in either case).

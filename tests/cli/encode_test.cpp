@@ -209,3 +209,35 @@ TEST(EncodeCli, WrongUsageExitsTwo) {
 }
 
 }  // namespace
+
+namespace {
+
+// A picture put back with the pixels it already has is no change: the archive comes out byte for
+// byte, however its encoder would lay the same pixels out again (run lengths, palette order).
+TEST(ReplaceCli, UnchangedPixelsLeaveTheEntryAsItIs) {
+    TempDir dir;
+    const std::string archive = dir.file("a.qar"), out = dir.file("out.qar");
+    const struct {
+        const char* name;
+        std::vector<uint8_t> bytes;
+        const char* file;  // as extract --convert png names it
+    } cases[] = {
+        {"GFX\\SKY.KMG", samples::sampleKmg16(9, 5), "SKY.png"},
+        {"GFX\\ICONS.KMG", samples::sampleKmgPalette(3), "ICONS_1.png"},
+        {"GFX\\RLE.TGA", samples::sampleTga(10, 32, 7, 3), "RLE.png"},
+    };
+    std::vector<QarEntry> entries;
+    for (const auto& c : cases) entries.push_back({c.name, c.bytes, {}, {}, false});
+    samples::writeQar(archive, entries);
+    const std::vector<uint8_t> before = samples::readFile(archive);
+    for (const auto& c : cases) {
+        const Result x = qar({"extract", archive, "-o", dir.file("x"), "--convert", "png", c.name});
+        ASSERT_EQ(x.status, 0) << x.err;
+        const std::string png = dir.file("x/GFX/" + std::string(c.file));
+        const Result r = qar({"replace", archive, c.name, png, "-o", out});
+        ASSERT_EQ(r.status, 0) << c.name << ": " << r.err;
+        EXPECT_EQ(samples::readFile(out), before) << c.name;
+    }
+}
+
+}  // namespace
