@@ -50,7 +50,15 @@ ArchiveEditor::ArchiveEditor(const Window& window)
         return changes() && changes()->marked(w_.tree->entryIndex(node));
     };
     w_.model->labelEdited = [this](NodeId) { session_.rebuildWholeTree(); };
+    // The tree first, then whatever reads it (the find box, listening on its own), the bar last.
     session_.onStep([this](const EditSession::Outcome& outcome) { stepDone(outcome); });
+    session_.onStep([this](const EditSession::Outcome& outcome) {
+        if (outcome.made && outcome.treeFrom) w_.findBar->treeChanged();
+    });
+    session_.onStep([this](const EditSession::Outcome& outcome) {
+        refreshBar();
+        if (outcome.made && afterStep) afterStep();
+    });
     w_.findBar->shownOrHidden = [this] { refreshBar(); };
     connect(w_.tvFiles, &QTreeView::expanded, this,
             [this](const QModelIndex& i) { expanded_.insert(w_.model->nodeOf(i)); });
@@ -452,7 +460,7 @@ void ArchiveEditor::select(NodeId node) {
 }
 
 void ArchiveEditor::stepDone(const ArchiveChanges::Outcome& outcome) {
-    if (!outcome.made) return refreshBar();
+    if (!outcome.made) return;
     const NodeId current = currentNode();
     const bool currentIsFile = current != kNoNode && !w_.tree->hasChildren(current);
     const int32_t currentEntry = currentIsFile ? w_.tree->entryIndex(current) : -1;
@@ -477,7 +485,6 @@ void ArchiveEditor::stepDone(const ArchiveChanges::Outcome& outcome) {
                                                  : currentPath);
             if (again != kNoNode) select(again);
         });
-        w_.findBar->treeChanged();
     } else {
         std::vector<NodeId> nodes;
         for (const EntryId id : outcome.touched) nodes.push_back(pendingTree()->nodeOf(id));
@@ -487,8 +494,6 @@ void ArchiveEditor::stepDone(const ArchiveChanges::Outcome& outcome) {
     if (currentIsFile && changes()->present(currentEntry) &&
         std::binary_search(outcome.touched.begin(), outcome.touched.end(), currentEntry))
         w_.showEntry(pendingTree()->nodeOf(currentEntry));
-    refreshBar();
-    if (afterStep) afterStep();
 }
 
 void ArchiveEditor::refreshBar() {

@@ -121,8 +121,8 @@ public:
 private:
     bool ready(bool report) const;
     bool save(const std::optional<std::string>& as, bool reload);
-    // A step's effect: the tree built again from its first changed entry, marks, the page of a
-    // touched current entry, the bar.
+    // A step's effect on the tree: built again from its first changed entry, or marks; and the
+    // page of a touched current entry.
     void stepDone(const ArchiveChanges::Outcome& outcome);
     void refreshBar();
     std::string labelFor(const char* verb, int32_t entry) const;
