@@ -75,6 +75,7 @@ XdgDirs XdgDirs::fromEnvironment() {
     const QString home = QDir::homePath();
     XdgDirs d;
     d.configHome = absoluteDir(qEnvironmentVariable("XDG_CONFIG_HOME"), home + "/.config");
+    d.cacheHome = absoluteDir(qEnvironmentVariable("XDG_CACHE_HOME"), home + "/.cache");
     d.configDirs = absoluteDirs(qEnvironmentVariable("XDG_CONFIG_DIRS"), {"/etc/xdg"});
     d.dataHome = absoluteDir(qEnvironmentVariable("XDG_DATA_HOME"), home + "/.local/share");
     d.dataDirs =

@@ -22,6 +22,7 @@ struct XdgDirs {
     QString dataHome;        // $XDG_DATA_HOME, else ~/.local/share
     QStringList dataDirs;    // $XDG_DATA_DIRS, else /usr/local/share:/usr/share
     QStringList desktops;    // $XDG_CURRENT_DESKTOP, lower-cased: their NAME-mimeapps.list count
+    QString cacheHome;       // $XDG_CACHE_HOME, else ~/.cache
     static XdgDirs fromEnvironment();
 };
 

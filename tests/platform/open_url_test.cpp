@@ -115,7 +115,7 @@ TEST(DefaultApplication, OpenUrlStartsTheEntryThatMimeappsListNames) {
     const Finished query = run("xdg-mime", {"query", "default", "image/png"}, env);
     EXPECT_EQ(query.output.trimmed().toStdString(), "vorlr-test-recorder.desktop");
     const QString h = QString::fromStdString(home);
-    const DesktopApplications apps(XdgDirs{h + "/.config", {}, h + "/.local/share", {}, {}});
+    const DesktopApplications apps(XdgDirs{h + "/.config", {}, h + "/.local/share", {}, {}, h + "/.cache"});
     const auto forPng = apps.forFile(QString::fromStdString(png));
     ASSERT_FALSE(forPng.empty());
     EXPECT_EQ(forPng.front().id.toStdString(), "vorlr-test-recorder.desktop");
