@@ -4,7 +4,6 @@
 
 #include <QCoreApplication>
 #include <QDrag>
-#include <QElapsedTimer>
 #include <QMimeData>
 #include <QProgressDialog>
 #include <QTreeView>
@@ -15,6 +14,7 @@
 
 #include "app/ExternalFiles.h"
 #include "app/ViewerState.h"
+#include "app/WorkProgress.h"
 #include "archive/EntryNames.h"
 
 namespace vorlr {
@@ -38,22 +38,13 @@ void ExternalEditing::dragOut(NodeId node) {
     // shows a progress dialog whose Cancel ends it without a drag.
     std::string written;
     {
-        const WorkGuard busy(*w_.work, WindowWork::Extracting);
-        QProgressDialog progress(QStringLiteral("Preparing the drag ..."), QStringLiteral("Cancel"), 0,
-                                 static_cast<int>(std::min<size_t>(entries.size(), INT32_MAX)), w_.form);
-        progress.setWindowModality(Qt::WindowModal);
-        progress.setMinimumDuration(400);
-        progress.setAutoClose(false);
-        progress.setAutoReset(false);
-        QElapsedTimer clock;
-        clock.start();
-        const auto between = [&] {
-            if (clock.elapsed() < kDispatchMs) return true;
-            clock.restart();
-            QCoreApplication::processEvents();
+        WorkProgress run(w_.form, *w_.work, WindowWork::Extracting, QStringLiteral("Preparing the drag ..."),
+                         static_cast<int>(std::min<size_t>(entries.size(), INT32_MAX)), 400);
+        QProgressDialog& progress = run.dialog();
+        run.afterDispatch = [this] {
             if (onDragWriteDispatch) onDragWriteDispatch();
-            return !progress.wasCanceled();
         };
+        const auto between = [&] { return !run.due(kDispatchMs) || run.dispatch(); };
         for (size_t k = 0; k < entries.size(); ++k) {
             const int32_t e = entries[k];
             progress.setValue(static_cast<int>(std::min<size_t>(k, INT32_MAX)));

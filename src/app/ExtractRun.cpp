@@ -1,13 +1,13 @@
 #include "app/ExtractRun.h"
 
 #include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QProgressDialog>
 
 #include <algorithm>
 #include <climits>
 #include <thread>
 
+#include "app/WorkProgress.h"
 #include "archive/SafeExtract.h"
 #include "platform/Dialogs.h"
 #include "viewers/PictureExport.h"
@@ -45,13 +45,12 @@ std::string summaryText(const ExtractSummary& summary, const ExtractTarget& targ
 void RunExtraction(QWidget* parent, WindowWork& work, const Archive& archive,
                    const std::vector<size_t>& entries, const ExtractTarget& target,
                    const std::function<void(QProgressDialog&)>& afterDispatch) {
-    const WorkGuard busy(work, WindowWork::Extracting);
-    QProgressDialog progress(QStringLiteral("Extracting ..."), QStringLiteral("Cancel"), 0,
-                             progressValue(entries.size()), parent);
-    progress.setWindowModality(Qt::WindowModal);
-    progress.setMinimumDuration(0);
-    progress.setAutoClose(false);
-    progress.setAutoReset(false);
+    WorkProgress run(parent, work, WindowWork::Extracting, QStringLiteral("Extracting ..."),
+                     progressValue(entries.size()));
+    QProgressDialog& progress = run.dialog();
+    run.afterDispatch = [&] {
+        if (afterDispatch) afterDispatch(progress);
+    };
 
     ExtractOptions options;
     bool haveProblem = false;
@@ -70,15 +69,10 @@ void RunExtraction(QWidget* parent, WindowWork& work, const Archive& archive,
     // Small entries go by the thousand: dispatch about a thousand times a run, or after a pause
     // long enough for a Cancel click to wait on.
     const size_t step = std::max<size_t>(1, entries.size() / 1000);
-    QElapsedTimer sinceDispatch;
-    sinceDispatch.start();
     options.progress = [&](size_t done, size_t total) {
-        if (done % step != 0 && done != total && sinceDispatch.elapsed() < 100) return true;
-        sinceDispatch.restart();
+        if (done % step != 0 && done != total && !run.due(100)) return true;
         progress.setValue(progressValue(done));
-        QCoreApplication::processEvents();
-        if (afterDispatch) afterDispatch(progress);
-        return !progress.wasCanceled();
+        return run.dispatch();
     };
     const ExtractSummary summary = ExtractEntries(archive, entries, target.folder, options);
     progress.close();

@@ -11,6 +11,7 @@
 #include <exception>
 #include <thread>
 
+#include "app/WorkProgress.h"
 #include "platform/Errors.h"
 
 namespace vorlr {
@@ -27,14 +28,9 @@ struct Cancelled : Error {
 bool RunSave(QWidget* parent, WindowWork& work, const Archive& source, const ArchiveEdit& edit,
              WriteTarget target, const std::function<void(int64_t, int64_t)>& duringWrite,
              std::atomic<bool>& cancel) {
-    const WorkGuard busy(work, WindowWork::Saving);
     const QString name = QFileInfo(QString::fromLocal8Bit(target.path.c_str())).fileName();
-    QProgressDialog progress(QStringLiteral("Saving %1 ...").arg(name), QStringLiteral("Cancel"), 0,
-                             1000, parent);
-    progress.setWindowModality(Qt::WindowModal);
-    progress.setMinimumDuration(0);
-    progress.setAutoClose(false);
-    progress.setAutoReset(false);
+    WorkProgress run(parent, work, WindowWork::Saving, QStringLiteral("Saving %1 ...").arg(name), 1000);
+    QProgressDialog& progress = run.dialog();
     QObject::connect(&progress, &QProgressDialog::canceled, [&] { cancel = true; });
 
     std::atomic<int64_t> written{0}, total{1};
@@ -71,7 +67,6 @@ bool RunSave(QWidget* parent, WindowWork& work, const Archive& source, const Arc
     if (!done) loop.exec();
     writer.join();
     tick.stop();
-    progress.close();
     if (!failure) return true;
     try {
         std::rethrow_exception(failure);
