@@ -15,7 +15,7 @@
 #include "app/ExternalFiles.h"
 #include "app/ViewerState.h"
 #include "app/WorkProgress.h"
-#include "archive/EntryNames.h"
+#include "archive/SafeExtract.h"
 
 namespace vorlr {
 
@@ -45,22 +45,28 @@ void ExternalEditing::dragOut(NodeId node) {
             if (onDragWriteDispatch) onDragWriteDispatch();
         };
         const auto between = [&] { return !run.due(kDispatchMs) || run.dispatch(); };
-        for (size_t k = 0; k < entries.size(); ++k) {
-            const int32_t e = entries[k];
-            progress.setValue(static_cast<int>(std::min<size_t>(k, INT32_MAX)));
-            if (!between()) break;
-            const std::string name = session.entryName(e);
-            std::vector<std::string> segments;
-            if (SplitSafeName(name, segments) != NameVerdict::Safe) continue;  // as extraction skips it
-            std::string path = root;
-            for (const std::string& s : segments) path += "/" + s;
-            std::error_code ec;
-            fs::create_directories(fs::path(path).parent_path(), ec);
-            if (ec || fs::is_directory(path)) continue;  // a file where a folder must be, or the reverse
-            copyTo(*session.openEntry(e), session.entrySize(e), path, between);
-            if (progress.wasCanceled()) break;
-            if (written.empty()) written = path;
-        }
+        // Written as Extract... writes entries, from the entries as they stand.
+        ExtractSource source;
+        source.count = static_cast<size_t>(std::max<EntryId>(session.changes() ? session.changes()->endId() : 0,
+                                                             static_cast<EntryId>(session.archiveEntries())));
+        source.name = [&](size_t e) { return session.entryName(static_cast<EntryId>(e)); };
+        source.size = [&](size_t e) {
+            return static_cast<int32_t>(std::clamp<int64_t>(session.entrySize(static_cast<EntryId>(e)), 0, INT32_MAX));
+        };
+        source.open = [&](size_t e) { return session.openEntry(static_cast<EntryId>(e)); };
+        ExtractOptions options;
+        options.source = &source;
+        options.whileCopying = between;
+        options.progress = [&](size_t done, size_t) {
+            progress.setValue(static_cast<int>(std::min<size_t>(done, INT32_MAX)));
+            return between();
+        };
+        options.onEntry = [&](const ExtractNotice& n) {
+            const bool wrote = n.outcome == ExtractOutcome::Written || n.outcome == ExtractOutcome::Truncated;
+            if (wrote && written.empty()) written = root + "/" + n.path;
+        };
+        const std::vector<size_t> selection(entries.begin(), entries.end());
+        ExtractEntries(w_.state->archive, selection, root, options);
         if (progress.wasCanceled()) {
             std::error_code ec;
             fs::remove_all(root, ec);

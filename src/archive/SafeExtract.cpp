@@ -153,6 +153,9 @@ private:
     std::string name_;
 };
 
+// Thrown out of a copy when whileCopying says stop.
+struct StopCopying {};
+
 struct RunContext {
     const Archive& archive;
     const ExtractOptions& options;
@@ -230,16 +233,28 @@ bool writeFile(RunContext& run, const Destination& to, ExtractNotice& notice, Fi
 void writeRaw(RunContext& run, const ArchiveEntry& record, const Destination& to,
               ExtractNotice& notice) {
     ArchiveReader reader(run.archive);
+    std::unique_ptr<ByteSource> held;
+    ByteSource* from = &reader;
     int32_t remaining = record.size;
     try {
-        reader.seek(record.offset);
+        if (run.options.source) {
+            held = run.options.source->open(notice.index);
+            from = held.get();
+        } else {
+            reader.seek(record.offset);
+        }
     } catch (const FileError& e) {
         notice.outcome = ExtractOutcome::Failed;
         notice.detail = e.what();
         return;
     }
     const bool written = writeFile(run, to, notice, [&](int fd) {
-        return CopyEntryToFile(EntryCopy{reader, remaining, run.buffer}, fd);
+        const EntryCopy copy{*from, remaining, run.buffer};
+        if (!run.options.whileCopying) return CopyEntryToFile(copy, fd);
+        return CopyEntryBytes(copy, [&](const uint8_t* data, int64_t count) {
+            writeAll(fd, data, count);
+            if (!run.options.whileCopying()) throw StopCopying();
+        });
     });
     if (written && record.size > 0 && notice.written < record.size) {
         notice.outcome = ExtractOutcome::Truncated;
@@ -332,8 +347,10 @@ ExtractSummary ExtractEntries(const Archive& archive, const std::vector<size_t>&
     RunContext run{archive, counting, walker, writtenPaths, fileIdOf(archive.fd()), *buffer};
 
     const size_t total = selection.size();
+    const ExtractSource* source = options.source;
+    const size_t count = source ? source->count : archive.entryCount();
     const auto converts = [&](size_t k) {
-        return options.conversion && selection[k] < archive.entryCount() &&
+        return !source && options.conversion && selection[k] < archive.entryCount() &&
                options.conversion->applies(archive.entry(selection[k]));
     };
     std::optional<ConversionPool> pool;
@@ -348,15 +365,28 @@ ExtractSummary ExtractEntries(const Archive& archive, const std::vector<size_t>&
         for (; pool && ahead < total && !pool->full(); ++ahead)
             if (ahead >= k && converts(ahead)) pool->submit(ahead, selection[ahead]);
         const size_t index = selection[k];
-        if (index >= archive.entryCount()) continue;
-        const ArchiveEntry record = archive.entry(index);
+        if (index >= count) continue;
+        std::string heldName;
+        ArchiveEntry record;
+        if (source) {
+            heldName = source->name(index);
+            record.name = heldName;
+            record.size = source->size(index);
+        } else {
+            record = archive.entry(index);
+        }
         ExtractNotice notice;
         notice.index = index;
         notice.name = std::string(record.name);
         notice.size = record.size;
         std::optional<ConversionPool::Result> converted;
         if (converts(k)) converted = pool->take(k);
-        extractOne(run, record, std::move(notice), converted ? &*converted : nullptr);
+        try {
+            extractOne(run, record, std::move(notice), converted ? &*converted : nullptr);
+        } catch (const StopCopying&) {
+            summary.cancelled = true;
+            break;
+        }
         if (options.progress && !options.progress(k + 1, total)) {
             summary.cancelled = true;
             break;

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -57,9 +58,22 @@ struct EntryConversion {
     int workers = 1;
 };
 
+// Entries as someone else holds them (an edit's pending ones): what the selection's indexes
+// stand for instead of the archive's own entries. Not converted.
+struct ExtractSource {
+    size_t count = 0;
+    std::function<std::string(size_t index)> name;
+    std::function<int32_t(size_t index)> size;
+    std::function<std::unique_ptr<ByteSource>(size_t index)> open;  // at the entry's first byte
+};
+
 struct ExtractOptions {
     bool keepExisting = false;
     const EntryConversion* conversion = nullptr;
+    const ExtractSource* source = nullptr;
+    // Called after each block of an entry's bytes while they are copied (not inside the
+    // kernel then); returning false stops the run there, the entry's file not kept.
+    std::function<bool()> whileCopying;
     // Called once per file handled (once per entry unless it was converted to several files),
     // in the order of the selection.
     std::function<void(const ExtractNotice&)> onEntry;

@@ -51,8 +51,9 @@ public:
     };
     using EntryBytesFor = std::function<EntryBytes(EntryId)>;
     EntryBytesFor bytesAsTheyStand(const std::vector<EntryId>& ids) const;
-    // An archive is open to read entries from.
+    // An archive is open to read entries from, with this many entries.
     bool reading() const { return archive_ && archive_->isOpen(); }
+    size_t archiveEntries() const { return archive_ ? archive_->entryCount() : 0; }
 
     // The new data for entry id from a file: a picture file (or, with content, the bytes another
     // program saved) for a .kmg or .tga entry is encoded like the entry, in place of sub-image

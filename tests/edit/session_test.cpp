@@ -11,6 +11,7 @@
 
 #include "archive/Archive.h"
 #include "archive/DirectoryLoader.h"
+#include "archive/SafeExtract.h"
 #include "edit/EditSession.h"
 #include "lib/QarBuilder.h"
 #include "platform/Errors.h"
@@ -113,6 +114,33 @@ TEST_F(Session, ASaveIsRefusedWhileTheFileOnDiskIsNotTheOneLoaded) {
     samples::writeFile(aside, bytesOf("changed"));
     EXPECT_THROW(session.planSave(dir.file("b.qar")), Error);
     EXPECT_TRUE(session.pending());
+}
+
+// Entries as they stand written the way extraction writes them (a drag out): the pending bytes,
+// and a stop in the middle of a copy keeps no part of that file.
+TEST_F(Session, EntriesAsTheyStandAreExtractedAndAStopMidCopyKeepsNothing) {
+    session.replace(1, data(std::string(100000, 'b')), "Replace B");
+    ExtractSource source;
+    source.count = static_cast<size_t>(session.changes()->endId());
+    source.name = [&](size_t e) { return session.entryName(static_cast<EntryId>(e)); };
+    source.size = [&](size_t e) { return static_cast<int32_t>(session.entrySize(static_cast<EntryId>(e))); };
+    source.open = [&](size_t e) { return session.openEntry(static_cast<EntryId>(e)); };
+    ExtractOptions options;
+    options.source = &source;
+    const std::string out = dir.file("out");
+    ExtractEntries(archive, {0, 1}, out, options);
+    EXPECT_EQ(samples::readFile(out + "/DATA/A.TXT"), bytesOf("alpha"));
+    EXPECT_EQ(samples::readFile(out + "/DATA/B.TXT").size(), 100000u);
+
+    const std::string stopped = dir.file("stopped");
+    int blocks = 0;
+    options.whileCopying = [&] { return ++blocks < 3; };  // B copies in 16 KiB blocks
+    const ExtractSummary summary = ExtractEntries(archive, {0, 1}, stopped, options);
+    EXPECT_TRUE(summary.cancelled);
+    EXPECT_TRUE(std::filesystem::exists(stopped + "/DATA/A.TXT"));
+    EXPECT_FALSE(std::filesystem::exists(stopped + "/DATA/B.TXT"));
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(stopped + "/DATA"),
+                            std::filesystem::directory_iterator()), 1);  // no temporary left
 }
 
 }  // namespace
