@@ -20,6 +20,7 @@
 
 #include "app/ArchiveEditor.h"
 #include "app/ArchiveList.h"
+#include "app/BytesPage.h"
 #include "app/EntryPages.h"
 #include "app/ExternalEditing.h"
 #include "app/ExtractRun.h"
@@ -92,7 +93,9 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent, Qt::Window | Qt::FramelessWind
 
 TForm1::~TForm1() {
     guarded([this] { FormDestroy(); }, nullptr);
-    // They refer to the model, the tree view and the find box.
+    // They refer to the model, the tree view, the find box and the archive.
+    delete bytesPage_;
+    bytesPage_ = nullptr;
     delete external_;
     external_ = nullptr;
     delete editor_;
@@ -157,6 +160,9 @@ void TForm1::buildControls() {
     folderPictures_ = new FolderPictures(*pages_->image(), *tvFiles, *model_, tree_, *session_,
                                          [this](NodeId node) { guarded([&] { tvFilesChange(node); }, this); });
     session_->onTreeRebuilding([this] { folderPictures_->close(); });
+    bytesPage_ = new BytesPage(*PageControl1, *tvFiles, *model_, tree_, *session_);
+    session_->onTreeRebuilding([this] { bytesPage_->leave(); });
+    session_->onEnd([this] { bytesPage_->leave(); });
     connectHandlers();
 }
 
@@ -209,6 +215,7 @@ void TForm1::tvFilesContextMenu(const QPoint& pos) {
     connect(extract, &QAction::triggered, this,
             [this, node] { guarded([&] { tvFilesExtract(node); }, this); });
     folderPictures_->addToMenu(menu, node);
+    bytesPage_->addToMenu(menu, node);
     external_->addMenuItems(menu, node);
     menu.addSeparator();
     editor_->addMenuItems(menu, node);
@@ -383,6 +390,7 @@ void TForm1::cbFilesChange() {
     findBar_->closeBar();  // it reads the tree and the entries that the load replaces
     editor_->archiveClosing();
     folderPictures_->close();  // and so do the grid's workers
+    bytesPage_->leave();       // and the bytes shown
 
     selectionAttached_ = false;
     model_->beginLoading();
@@ -438,6 +446,7 @@ void TForm1::tvFilesChange(NodeId node) {
     StatusBar1->setPanelText(2, "Size: $" + hex32(state.CurrentEntrySize));
     StatusBar1->setPanelText(3, "Type: not supported yet");
     if (QTimer* timer = mediaPage()->tmMedia()) timer->stop();
+    bytesPage_->leave();
     pages_->show(EntryKindOf(state.CurrentExtension, name));
 }
 

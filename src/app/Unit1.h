@@ -22,6 +22,7 @@ namespace vorlr {
 class EditSession;
 
 class ArchiveEditor;
+class BytesPage;
 class EntryPages;
 class ExternalEditing;
 class FindBar;
@@ -88,6 +89,7 @@ public:
     ArchiveEditor* editor() const { return editor_; }
     ExternalEditing* external() const { return external_; }
     FolderPictures* folderPictures() const { return folderPictures_; }
+    BytesPage* bytesPage() const { return bytesPage_; }
     WindowWork work() const { return work_; }
     bool isLoading() const { return work_ == WindowWork::Loading; }
     // Decides when FormActivate runs and counts its runs.
@@ -135,6 +137,7 @@ private:
     ExternalEditing* external_ = nullptr;
     int loadedItem_ = -1;  // the drop-down item loaded last
     FolderPictures* folderPictures_ = nullptr;  // "Show pictures", Ctrl+G
+    BytesPage* bytesPage_ = nullptr;            // "Show bytes", Ctrl+B
     WindowActivation* activation_ = nullptr;
 };
 

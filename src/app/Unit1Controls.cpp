@@ -7,6 +7,7 @@
 #include <QShortcut>
 #include <QTabWidget>
 
+#include "app/BytesPage.h"
 #include "app/ExternalEditing.h"
 #include "app/FileTreeView.h"
 #include "app/FindBar.h"
@@ -118,6 +119,7 @@ void TForm1::buildShortcuts() {
     key(paMain, QKeySequence(Qt::CTRL | Qt::Key_T), [this] { tvFiles->setFocus(Qt::ShortcutFocusReason); });
     key(paMain, QKeySequence(Qt::CTRL | Qt::Key_F), [this] { findBar_->open(); });
     key(paMain, QKeySequence(Qt::CTRL | Qt::Key_G), [this] { folderPictures_->showCurrent(); });
+    key(paMain, QKeySequence(Qt::CTRL | Qt::Key_B), [this] { bytesPage_->showCurrent(); });
     key(paMain, QKeySequence(Qt::CTRL | Qt::Key_E), [this] {
         if (const NodeId node = selectedNode(); node != kNoNode) tvFilesExtract(node);
     });

@@ -80,6 +80,31 @@ void writeBigArchive(const std::string& path, const std::vector<std::string>& na
     if (!out) throw std::runtime_error("cannot write " + path);
 }
 
+void writeSparseEntryArchive(const std::string& path, const std::string& name, int32_t size,
+                             const std::vector<ByteMark>& marks) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    if (!out) throw std::runtime_error("cannot write " + path);
+    std::vector<char> head(520, 0);
+    putLe32(reinterpret_cast<uint8_t*>(&head[512]), 1);
+    putLe32(reinterpret_cast<uint8_t*>(&head[516]), 1);
+    out.write(head.data(), static_cast<std::streamsize>(head.size()));
+    // Writing past the end leaves a hole: the zero bytes between take no room on disk.
+    for (const ByteMark& m : marks) {
+        if (m.at < 0 || m.at + static_cast<int64_t>(m.bytes.size()) > size)
+            throw std::invalid_argument("writeSparseEntryArchive: a mark outside the entry");
+        out.seekp(520 + m.at);
+        out.write(reinterpret_cast<const char*>(m.bytes.data()),
+                  static_cast<std::streamsize>(m.bytes.size()));
+    }
+    std::vector<char> record(280, 0);
+    std::memcpy(record.data(), name.data(), std::min<size_t>(name.size(), 255));
+    putLe32(reinterpret_cast<uint8_t*>(&record[256]), 520);
+    putLe32(reinterpret_cast<uint8_t*>(&record[260]), static_cast<uint32_t>(size));
+    out.seekp(520 + static_cast<int64_t>(size));
+    out.write(record.data(), static_cast<std::streamsize>(record.size()));
+    if (!out) throw std::runtime_error("cannot write " + path);
+}
+
 std::vector<QarEntry> pictureMixEntries(int count) {
     std::vector<QarEntry> entries;
     const int sides[] = {64, 128, 256, 512};

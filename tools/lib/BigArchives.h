@@ -22,6 +22,15 @@ std::vector<std::string> uniqueArchiveNames(int32_t entries, int32_t folders);
 // An archive of empty entries with these names (backslash separators).
 void writeBigArchive(const std::string& path, const std::vector<std::string>& names);
 
+// An archive of one entry of size bytes, written sparse (the file takes next to no room for
+// them): zero bytes but for the marks, each at its offset inside the entry.
+struct ByteMark {
+    int64_t at = 0;
+    std::vector<uint8_t> bytes;
+};
+void writeSparseEntryArchive(const std::string& path, const std::string& name, int32_t size,
+                             const std::vector<ByteMark>& marks);
+
 // The pictures of the export and grid benchmarks, GFX\SETn\ in 20 folders: sides cycle through
 // 64, 128, 256 and 512, every tenth 1024; kinds cycle through 16-bit KMG, palette KMG (four
 // sub-images of half the side), Targa raw and run-length.
