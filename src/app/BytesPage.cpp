@@ -35,7 +35,10 @@ BytesPage::BytesPage(QTabWidget& pageControl, QTreeView& view, FolderTreeModel& 
     view_ = new BytesView(page_);
     status_ = new QLabel(page_);
     status_->setObjectName(QStringLiteral("laBytes"));
-    status_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    status_->setTextFormat(Qt::PlainText);
+    // Its text changes with every cursor step: a fixed line, so that no change lays out the page.
+    status_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
+    status_->setFixedHeight(status_->fontMetrics().height() + 2);
     layout->addWidget(view_, 1);
     layout->addWidget(status_);
     view_->statusChanged = [this] { status_->setText(view_->statusText()); };

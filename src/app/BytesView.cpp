@@ -253,10 +253,11 @@ int64_t BytesView::byteAt(const QPoint& pos, bool* inCharacters) const {
     return std::clamp<int64_t>(row * kBytesPerRow + hit.byte, 0, std::max<int64_t>(size - 1, 0));
 }
 
-void BytesView::paintEvent(QPaintEvent*) {
+void BytesView::paintEvent(QPaintEvent* e) {
     QPainter p(viewport());
     const QPalette& pal = palette();
-    p.fillRect(viewport()->rect(), pal.color(QPalette::Base));
+    const QRect area = e->rect();  // a scroll by a row asks for that row only
+    p.fillRect(area, pal.color(QPalette::Base));
     if (!bytes_) return;
     const int first = firstRow();
     const int rows = visibleRows() + 1;  // a part row at the bottom too
@@ -266,7 +267,9 @@ void BytesView::paintEvent(QPaintEvent*) {
     const int x0 = kMargin - horizontalScrollBar()->value();
     const int64_t selBegin = selectionBegin(), selEnd = selectionEnd();
     const bool focused = hasFocus();
-    for (int r = 0; r < rows && static_cast<size_t>(r) * kBytesPerRow < got; ++r) {
+    const int lastRow = std::min(rows - 1, area.bottom() / lineHeight_);
+    for (int r = std::max(area.top() / lineHeight_, 0);
+         r <= lastRow && static_cast<size_t>(r) * kBytesPerRow < got; ++r) {
         const int64_t rowStart = start + int64_t{r} * kBytesPerRow;
         const int n = static_cast<int>(std::min<size_t>(kBytesPerRow, got - static_cast<size_t>(r) * kBytesPerRow));
         const QString text = RowText(rowStart, buffer.data() + static_cast<size_t>(r) * kBytesPerRow, n);
