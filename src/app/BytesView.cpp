@@ -10,6 +10,7 @@
 #include <QPainter>
 #include <QScrollBar>
 #include <algorithm>
+#include <cmath>
 #include <vector>
 
 #include "platform/Dialogs.h"
@@ -31,13 +32,15 @@ QString hexOffset(int64_t offset) { return QStringLiteral("$") + QString::fromSt
 BytesView::BytesView(QWidget* parent) : QAbstractScrollArea(parent) {
     setObjectName(QStringLiteral("vwBytes"));
     QFont font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
-    font.setPointSize(9);
+    font.setPixelSize(11);  // a whole row fits the page without scrolling sideways
     font.setStyleStrategy(QFont::PreferNoShaping);
     setFont(font);
     viewport()->setFont(font);
     const QFontMetrics fm(font);
     lineHeight_ = std::max(fm.height(), 1);
-    charWidth_ = std::max(fm.horizontalAdvance(QLatin1Char('0')), 1);
+    // Cells of whole pixels, each drawn at its own place: a font's fractional advances, or a
+    // character taken from another font, never move the columns.
+    charWidth_ = std::max(static_cast<int>(std::ceil(QFontMetricsF(font).horizontalAdvance(QLatin1Char('0')))), 1);
     ascent_ = fm.ascent();
     setFocusPolicy(Qt::StrongFocus);
     viewport()->setCursor(Qt::IBeamCursor);
@@ -282,17 +285,23 @@ void BytesView::paintEvent(QPaintEvent* e) {
             selected += QRect(x0 + HexColumnOf(ka) * charWidth_, y, (HexColumnOf(kb) + 2 - HexColumnOf(ka)) * charWidth_, lineHeight_);
             selected += QRect(x0 + CharColumnOf(ka) * charWidth_, y, (kb - ka + 1) * charWidth_, lineHeight_);
         }
+        const auto cells = [&] {
+            for (int k = 0; k < n; ++k) {
+                p.drawText(x0 + HexColumnOf(k) * charWidth_, y + ascent_, text.mid(HexColumnOf(k), 2));
+                p.drawText(x0 + CharColumnOf(k) * charWidth_, y + ascent_, QString(text.at(CharColumnOf(k))));
+            }
+        };
         p.setPen(pal.color(QPalette::PlaceholderText));
         p.drawText(x0, y + ascent_, text.left(kHexColumn));
         p.setPen(pal.color(QPalette::Text));
-        p.drawText(x0 + kHexColumn * charWidth_, y + ascent_, text.mid(kHexColumn));
+        cells();
         if (!selected.isEmpty()) {
             const QColor back = pal.color(focused ? QPalette::Active : QPalette::Inactive, QPalette::Highlight);
             for (const QRect& rect : selected) p.fillRect(rect, back);
             p.save();
             p.setClipRegion(selected);
             p.setPen(pal.color(focused ? QPalette::Active : QPalette::Inactive, QPalette::HighlightedText));
-            p.drawText(x0 + kHexColumn * charWidth_, y + ascent_, text.mid(kHexColumn));
+            cells();
             p.restore();
         }
         if (focused && cursor_ >= rowStart && cursor_ < rowStart + n) {
