@@ -199,6 +199,12 @@ EditSession::Outcome EditSession::remove(const std::vector<EntryId>& ids, const 
     return announce(changes_->remove(ids, label));
 }
 
+EditSession::Outcome EditSession::update(const std::vector<std::pair<std::string, DataRef>>& added,
+                                         const std::vector<std::pair<EntryId, DataRef>>& replaced,
+                                         const std::vector<EntryId>& removed, const std::string& label) {
+    return announce(changes_->update(added, replaced, removed, label));
+}
+
 EditSession::Outcome EditSession::rename(EntryId id, const std::string& newName, const std::string& label) {
     return announce(changes_->rename(id, newName, label));
 }

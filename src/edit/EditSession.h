@@ -53,6 +53,8 @@ public:
     EntryBytesFor bytesAsTheyStand(const std::vector<EntryId>& ids) const;
     // An archive is open to read entries from, with this many entries.
     bool reading() const { return archive_ && archive_->isOpen(); }
+    // The loaded archive, for reading only (null before open).
+    const Archive* archive() const { return archive_; }
     size_t archiveEntries() const { return archive_ ? archive_->entryCount() : 0; }
 
     // The new data for entry id from a file: a picture file (or, with content, the bytes another
@@ -90,6 +92,10 @@ public:
     // Steps, each announced.
     Outcome replace(EntryId id, DataRef data, const std::string& label);
     Outcome remove(const std::vector<EntryId>& ids, const std::string& label);
+    // Entries added, replaced and removed in one step (a folder put back).
+    Outcome update(const std::vector<std::pair<std::string, DataRef>>& added,
+                   const std::vector<std::pair<EntryId, DataRef>>& replaced,
+                   const std::vector<EntryId>& removed, const std::string& label);
     Outcome rename(EntryId id, const std::string& newName, const std::string& label);
     Outcome undo();
     Outcome redo();
