@@ -26,6 +26,7 @@
 #include "app/FileTreeView.h"
 #include "app/FindBar.h"
 #include "app/FolderPictures.h"
+#include "app/UpdateFromFolder.h"
 #include "app/FolderTreeModel.h"
 #include "app/ImagePage.h"
 #include "app/ImageView.h"
@@ -149,6 +150,7 @@ void TForm1::buildControls() {
     };
     editor_ = new ArchiveEditor(editing);
     external_ = new ExternalEditing(*editor_, editing);
+    updateFromFolder_ = new UpdateFromFolder(*editor_, *this, *paMain, *tvFiles, *model_, tree_);
     session_->onEnd([this] { external_->forget(); });
     tvFiles->setDragEnabled(true);
     static_cast<FileTreeView*>(tvFiles)->dragOut = [this] {
@@ -209,6 +211,7 @@ void TForm1::tvFilesContextMenu(const QPoint& pos) {
     connect(extract, &QAction::triggered, this,
             [this, node] { guarded([&] { tvFilesExtract(node); }, this); });
     folderPictures_->addToMenu(menu, node);
+    updateFromFolder_->addToMenu(menu, node);
     external_->addMenuItems(menu, node);
     menu.addSeparator();
     editor_->addMenuItems(menu, node);

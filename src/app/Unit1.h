@@ -26,6 +26,7 @@ class EntryPages;
 class ExternalEditing;
 class FindBar;
 class FolderPictures;
+class UpdateFromFolder;
 class FolderTreeModel;
 class ImagePage;
 class ImageView;
@@ -88,6 +89,7 @@ public:
     ArchiveEditor* editor() const { return editor_; }
     ExternalEditing* external() const { return external_; }
     FolderPictures* folderPictures() const { return folderPictures_; }
+    UpdateFromFolder* updateFromFolder() const { return updateFromFolder_; }
     WindowWork work() const { return work_; }
     bool isLoading() const { return work_ == WindowWork::Loading; }
     // Decides when FormActivate runs and counts its runs.
@@ -135,6 +137,7 @@ private:
     ExternalEditing* external_ = nullptr;
     int loadedItem_ = -1;  // the drop-down item loaded last
     FolderPictures* folderPictures_ = nullptr;  // "Show pictures", Ctrl+G
+    UpdateFromFolder* updateFromFolder_ = nullptr;  // "Update from folder...", Ctrl+U
     WindowActivation* activation_ = nullptr;
 };
 

@@ -91,6 +91,14 @@ public:
             return std::nullopt;
         return dialog.selectedFiles().first().toLocal8Bit().toStdString();
     }
+    std::optional<std::string> getFolderToUpdateFrom(QWidget* parent) override {
+        QFileDialog dialog(parent, QStringLiteral("Update from folder"));
+        dialog.setFileMode(QFileDialog::Directory);
+        dialog.setOptions(QFileDialog::ShowDirsOnly | QFileDialog::DontUseNativeDialog);
+        if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+            return std::nullopt;
+        return dialog.selectedFiles().first().toLocal8Bit().toStdString();
+    }
     std::optional<std::string> getSaveArchiveName(QWidget* parent,
                                                   const std::string& suggested) override {
         QFileDialog dialog(parent, QStringLiteral("Save archive as"));
