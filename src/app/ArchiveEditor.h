@@ -57,6 +57,8 @@ public:
 
     // A load is about to start: the changes refer to the archive it closes.
     void archiveClosing();
+    // "New archive": the archive closed already, an empty one pending in its place.
+    void startNew();
     // A load has ended; editing needs the whole directory read.
     void archiveLoaded();
 

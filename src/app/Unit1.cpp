@@ -415,6 +415,22 @@ void TForm1::cbFilesChange() {
     finish();
 }
 
+void TForm1::newArchive() {
+    if (work_ != WindowWork::Idle || !editor_->confirmLeave()) return;
+    findBar_->closeBar();
+    editor_->archiveClosing();
+    folderPictures_->close();
+    selectionAttached_ = false;
+    model_->beginLoading();
+    state.archive.close();
+    state.EntryOffsetTable.clear();
+    state.CurrentArchiveName.clear();
+    loadedItem_ = -1;
+    model_->endLoading();
+    selectionAttached_ = true;
+    editor_->startNew();
+}
+
 void TForm1::selectionChanged(NodeId node) {
     if (!selectionAttached_ || model_->loading() || node == kNoNode) return;
     guarded([this, node] { tvFilesChange(node); }, this);

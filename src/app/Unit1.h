@@ -50,6 +50,8 @@ public:
     void buStopClick();
     void buSaveClick();
     void cbFilesChange();
+    // "New archive" (Ctrl+N): the loaded archive left (asked about its changes) for an empty one.
+    void newArchive();
     void tvFilesChange(NodeId node);
     void Button1Click();
     // Browse's work once a file name is chosen (Browse and a dropped file). False when the

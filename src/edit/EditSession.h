@@ -25,11 +25,15 @@ public:
     // false when there is nothing to edit (a stopped load, a file that cannot be looked at).
     // tree: the loaded archive's tree, kept as the saved archive will have it from then on.
     bool open(const Archive& archive, size_t entriesRead, FolderTree& tree);
+    // A new archive without a file (none: a closed archive, tree: empty): every entry comes by
+    // a step, it is pending from the start, and it is saved only under a name of its own.
+    void openNew(const Archive& none, FolderTree& tree);
+    bool isNew() const { return new_; }
     // The changes end with the archive (announced as an end).
     void close();
 
     bool editable() const { return changes_ != nullptr; }
-    bool pending() const { return changes_ && changes_->changeCount() > 0; }
+    bool pending() const { return changes_ && (new_ || changes_->changeCount() > 0); }
     ArchiveChanges* changes() const { return changes_.get(); }
     PendingTree* tree() const { return tree_.get(); }
 
@@ -132,6 +136,7 @@ private:
     std::unique_ptr<PendingTree> tree_;
     struct stat loaded_ {};  // the archive file as it was loaded
     bool wholeTree_ = false;
+    bool new_ = false;
     std::vector<std::function<void()>> rebuilding_, ended_;
     std::vector<std::function<void(const Outcome&)>> stepped_;
 };

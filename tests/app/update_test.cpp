@@ -148,3 +148,74 @@ TEST_F(UpdateWindow, OnFolderNodesMenusOnly) {
 
 }  // namespace
 }  // namespace vorlr
+
+namespace vorlr {
+namespace {
+
+class NewArchiveWindow : public UpdateWindow {};
+
+TEST_F(NewArchiveWindow, StepsAndUndoThenSaveAsArePacksBytes) {
+    QTest::keyClick(f.get(), Qt::Key_N, Qt::ControlModifier);
+    ASSERT_TRUE(f->editor()->session().isNew());
+    EXPECT_TRUE(f->editor()->pending());
+    EXPECT_EQ(f->tree().size(), 0);
+    // With no entry it cannot be saved, and says why.
+    dialogs.saveNames.push_back(dir.file("empty.qar"));
+    EXPECT_FALSE(f->editor()->saveArchive());
+    ASSERT_FALSE(dialogs.errors.empty());
+    EXPECT_NE(dialogs.errors.back().find("at least one entry"), std::string::npos) << dialogs.errors.back();
+    EXPECT_FALSE(fs::exists(dir.file("empty.qar")));
+
+    const std::string files = dir.file("files"), packed = dir.file("packed");
+    fs::create_directories(files + "/SUB");
+    fs::create_directories(packed);
+    for (const char* name : {"A.TXT", "B.TXT", "C.TXT"}) writeFile(files + "/" + name, bytesOf(name));
+    writeFile(files + "/SUB/D.TXT", bytesOf("d"));
+    dialogs.fileLists.push_back({files + "/B.TXT", files + "/A.TXT"});
+    f->editor()->addFiles(kNoNode);
+    dialogs.fileLists.push_back({files + "/C.TXT"});
+    f->editor()->addFiles(kNoNode);
+    f->editor()->undo();  // C.TXT goes again
+    dialogs.addFolders.push_back(files + "/SUB");
+    f->editor()->addFolder(kNoNode);
+    ASSERT_EQ(f->editor()->changes()->presentCount(), 3u);
+
+    for (const char* name : {"A.TXT", "B.TXT"}) fs::copy_file(files + "/" + name, packed + "/" + name);
+    fs::copy_file(files + "/SUB/D.TXT", packed + "/D.TXT");  // a folder's files come in by themselves
+    ASSERT_EQ(runQar({"pack", packed, dir.file("pack.qar")}).status, 0);
+    const std::string saved = dir.file("new.qar");
+    dialogs.saveNames.push_back(saved);
+    QTest::keyClick(f.get(), Qt::Key_S, Qt::ControlModifier | Qt::ShiftModifier);  // Save archive
+    ASSERT_TRUE(fs::exists(saved)) << (dialogs.errors.empty() ? "" : dialogs.errors.back());
+    EXPECT_EQ(readFile(saved), readFile(dir.file("pack.qar")));
+    EXPECT_FALSE(f->editor()->session().isNew());  // the saved file is loaded
+    EXPECT_EQ(f->state.archive.path(), saved);
+}
+
+TEST_F(NewArchiveWindow, CloseAsksAboutIt) {
+    QTest::keyClick(f.get(), Qt::Key_N, Qt::ControlModifier);
+    dialogs.choices.push_back(2);  // Cancel
+    EXPECT_FALSE(f->close());
+    ASSERT_EQ(dialogs.questions.size(), 1u);
+    EXPECT_EQ(dialogs.questions.back(), "Save changes to new archive?");
+    dialogs.choices.push_back(1);  // Discard
+    EXPECT_TRUE(f->close());
+}
+
+TEST_F(NewArchiveWindow, UpdateFromFolderFillsIt) {
+    QTest::keyClick(f.get(), Qt::Key_N, Qt::ControlModifier);
+    ReviewDialog* d = review();
+    ASSERT_NE(d, nullptr);
+    const auto dry = runQar({"pack", folder, dir.file("pack.qar")});
+    ASSERT_EQ(dry.status, 0) << dry.err;
+    for (int k = 0; k < d->list()->topLevelItemCount(); ++k)
+        EXPECT_EQ(d->list()->topLevelItem(k)->text(0).toStdString(), "A");
+    d->applyButton()->click();
+    const std::string saved = dir.file("new.qar");
+    dialogs.saveNames.push_back(saved);
+    ASSERT_TRUE(f->editor()->saveArchiveAs());
+    EXPECT_EQ(readFile(saved), readFile(dir.file("pack.qar")));
+}
+
+}  // namespace
+}  // namespace vorlr
