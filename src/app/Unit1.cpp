@@ -205,7 +205,16 @@ NodeId TForm1::selectedNode() const {
 
 void TForm1::tvFilesContextMenu(const QPoint& pos) {
     const NodeId node = model_->nodeOf(tvFiles->indexAt(pos));
-    if (node == kNoNode || work_ != WindowWork::Idle) return;
+    if (work_ != WindowWork::Idle) return;
+    if (node == kNoNode) {
+        // A new archive takes files where there is no node yet.
+        if (!editor_->session().isNew()) return;
+        QMenu menu(this);
+        updateFromFolder_->addToMenu(menu, kNoNode);
+        editor_->addMenuItems(menu, kNoNode);
+        menu.exec(tvFiles->viewport()->mapToGlobal(pos));
+        return;
+    }
     QMenu menu(this);
     QAction* extract = menu.addAction(QStringLiteral("Extract..."));
     connect(extract, &QAction::triggered, this,

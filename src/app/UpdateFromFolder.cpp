@@ -204,7 +204,10 @@ UpdateFromFolder::UpdateFromFolder(ArchiveEditor& editor, QWidget& form, QWidget
 }
 
 void UpdateFromFolder::addToMenu(QMenu& menu, NodeId node) {
-    if (node < 0 || node >= tree_.size() || !tree_.hasChildren(node) || !editor_.editable()) return;
+    // kNoNode: the whole archive (a new archive's empty tree).
+    if (node >= tree_.size() || (node >= 0 && !tree_.hasChildren(node)) || node < kNoNode ||
+        !editor_.editable())
+        return;
     QAction* action = menu.addAction(QStringLiteral("Update from folder..."));
     action->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_U));
     connect(action, &QAction::triggered, this, [this, node] { guarded([&] { run(node); }, &form_); });

@@ -82,7 +82,7 @@ public:
     UpdateFromFolder(ArchiveEditor& editor, QWidget& form, QWidget& keys, QTreeView& view,
                      FolderTreeModel& model, const FolderTree& tree);
 
-    // Adds "Update from folder..." to a folder node's menu.
+    // Adds "Update from folder..." to a folder node's menu (kNoNode: the whole archive's).
     void addToMenu(QMenu& menu, NodeId node);
     // Ctrl+U: the current folder node; the whole archive for no node or a root node.
     void runCurrent();

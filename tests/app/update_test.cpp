@@ -144,6 +144,10 @@ TEST_F(UpdateWindow, OnFolderNodesMenusOnly) {
     EXPECT_EQ(folderMenu.actions()[0]->text().toStdString(), "Update from folder...");
     EXPECT_EQ(folderMenu.actions()[0]->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_U));
     EXPECT_TRUE(fileMenu.actions().isEmpty());
+    // The whole archive's (the empty tree of a new archive offers it).
+    QMenu wholeMenu;
+    f->updateFromFolder()->addToMenu(wholeMenu, kNoNode);
+    EXPECT_EQ(wholeMenu.actions().size(), 1);
 }
 
 }  // namespace
