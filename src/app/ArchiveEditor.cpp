@@ -119,6 +119,12 @@ void ArchiveEditor::archiveClosing() {
     refreshBar();
 }
 
+void ArchiveEditor::startNew() {
+    archiveClosing();
+    session_.openNew(w_.state->archive, *w_.tree);
+    w_.findBar->useNames(changes());
+}
+
 void ArchiveEditor::archiveLoaded() {
     archiveClosing();
     // A stopped load leaves entries unread, and the writer needs them all.
@@ -388,6 +394,7 @@ void ArchiveEditor::discardChanges() {
 
 bool ArchiveEditor::saveArchive() {
     if (!ready(true)) return false;
+    if (session_.isNew()) return saveArchiveAs();
     return save(std::nullopt, true);
 }
 
@@ -402,9 +409,13 @@ bool ArchiveEditor::saveArchiveAs() {
 
 bool ArchiveEditor::confirmLeave() {
     if (!pending()) return true;
-    const int answer = dialogs().ask(w_.form, applicationTitle(),
-                                     "Save changes to " + baseName(w_.state->archive.path()) + "?",
+    const std::string name = session_.isNew() ? "new archive" : baseName(w_.state->archive.path());
+    const int answer = dialogs().ask(w_.form, applicationTitle(), "Save changes to " + name + "?",
                                      {"Save", "Discard", "Cancel"}, 0, 2);
+    if (answer == 0 && session_.isNew()) {
+        const std::optional<std::string> as = dialogs().getSaveArchiveName(w_.form, "");
+        return as && save(as, false);
+    }
     if (answer == 0) return save(std::nullopt, false);
     if (answer == 1) {
         session_.forget();

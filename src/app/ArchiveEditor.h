@@ -57,6 +57,8 @@ public:
 
     // A load is about to start: the changes refer to the archive it closes.
     void archiveClosing();
+    // "New archive": the archive closed already, an empty one pending in its place.
+    void startNew();
     // A load has ended; editing needs the whole directory read.
     void archiveLoaded();
 
@@ -118,8 +120,11 @@ public:
     // Runs after every step's effect on the tree and the bar.
     std::function<void()> afterStep;
 
-private:
+    // Whether the archive can be edited now (the window idle, the whole directory read); report:
+    // say why not when a stopped load is the reason.
     bool ready(bool report) const;
+
+private:
     bool save(const std::optional<std::string>& as, bool reload);
     // A step's effect on the tree: built again from its first changed entry, or marks; and the
     // page of a touched current entry.

@@ -51,7 +51,11 @@ bool RunSave(QWidget* parent, WindowWork& work, const Archive& source, const Arc
         // The window's thread comes first for the processor: the writer mostly waits for the disk.
         (void)::setpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()), 10);
         try {
-            WriteEditedArchive(source, edit, target);
+            // A new archive has no file: its entries are all added ones.
+            if (source.isOpen())
+                WriteEditedArchive(source, edit, target);
+            else
+                WriteNewArchive(edit.add, target);
         } catch (...) {
             failure = std::current_exception();
         }

@@ -27,6 +27,7 @@
 #include "app/FileTreeView.h"
 #include "app/FindBar.h"
 #include "app/FolderPictures.h"
+#include "app/UpdateFromFolder.h"
 #include "app/FolderTreeModel.h"
 #include "app/ImagePage.h"
 #include "app/ImageView.h"
@@ -152,6 +153,7 @@ void TForm1::buildControls() {
     };
     editor_ = new ArchiveEditor(editing);
     external_ = new ExternalEditing(*editor_, editing);
+    updateFromFolder_ = new UpdateFromFolder(*editor_, *this, *paMain, *tvFiles, *model_, tree_);
     session_->onEnd([this] { external_->forget(); });
     tvFiles->setDragEnabled(true);
     static_cast<FileTreeView*>(tvFiles)->dragOut = [this] {
@@ -209,13 +211,23 @@ NodeId TForm1::selectedNode() const {
 
 void TForm1::tvFilesContextMenu(const QPoint& pos) {
     const NodeId node = model_->nodeOf(tvFiles->indexAt(pos));
-    if (node == kNoNode || work_ != WindowWork::Idle) return;
+    if (work_ != WindowWork::Idle) return;
+    if (node == kNoNode) {
+        // A new archive takes files where there is no node yet.
+        if (!editor_->session().isNew()) return;
+        QMenu menu(this);
+        updateFromFolder_->addToMenu(menu, kNoNode);
+        editor_->addMenuItems(menu, kNoNode);
+        menu.exec(tvFiles->viewport()->mapToGlobal(pos));
+        return;
+    }
     QMenu menu(this);
     QAction* extract = menu.addAction(QStringLiteral("Extract..."));
     connect(extract, &QAction::triggered, this,
             [this, node] { guarded([&] { tvFilesExtract(node); }, this); });
     folderPictures_->addToMenu(menu, node);
     bytesPage_->addToMenu(menu, node);
+    updateFromFolder_->addToMenu(menu, node);
     external_->addMenuItems(menu, node);
     menu.addSeparator();
     editor_->addMenuItems(menu, node);
@@ -418,6 +430,22 @@ void TForm1::cbFilesChange() {
         throw;
     }
     finish();
+}
+
+void TForm1::newArchive() {
+    if (work_ != WindowWork::Idle || !editor_->confirmLeave()) return;
+    findBar_->closeBar();
+    editor_->archiveClosing();
+    folderPictures_->close();
+    selectionAttached_ = false;
+    model_->beginLoading();
+    state.archive.close();
+    state.EntryOffsetTable.clear();
+    state.CurrentArchiveName.clear();
+    loadedItem_ = -1;
+    model_->endLoading();
+    selectionAttached_ = true;
+    editor_->startNew();
 }
 
 void TForm1::selectionChanged(NodeId node) {

@@ -27,6 +27,7 @@ class EntryPages;
 class ExternalEditing;
 class FindBar;
 class FolderPictures;
+class UpdateFromFolder;
 class FolderTreeModel;
 class ImagePage;
 class ImageView;
@@ -50,6 +51,8 @@ public:
     void buStopClick();
     void buSaveClick();
     void cbFilesChange();
+    // "New archive" (Ctrl+N): the loaded archive left (asked about its changes) for an empty one.
+    void newArchive();
     void tvFilesChange(NodeId node);
     void Button1Click();
     // Browse's work once a file name is chosen (Browse and a dropped file). False when the
@@ -90,6 +93,7 @@ public:
     ExternalEditing* external() const { return external_; }
     FolderPictures* folderPictures() const { return folderPictures_; }
     BytesPage* bytesPage() const { return bytesPage_; }
+    UpdateFromFolder* updateFromFolder() const { return updateFromFolder_; }
     WindowWork work() const { return work_; }
     bool isLoading() const { return work_ == WindowWork::Loading; }
     // Decides when FormActivate runs and counts its runs.
@@ -138,6 +142,7 @@ private:
     int loadedItem_ = -1;  // the drop-down item loaded last
     FolderPictures* folderPictures_ = nullptr;  // "Show pictures", Ctrl+G
     BytesPage* bytesPage_ = nullptr;            // "Show bytes", Ctrl+B
+    UpdateFromFolder* updateFromFolder_ = nullptr;  // "Update from folder...", Ctrl+U
     WindowActivation* activation_ = nullptr;
 };
 

@@ -120,6 +120,7 @@ void TForm1::buildShortcuts() {
     key(paMain, QKeySequence(Qt::CTRL | Qt::Key_F), [this] { findBar_->open(); });
     key(paMain, QKeySequence(Qt::CTRL | Qt::Key_G), [this] { folderPictures_->showCurrent(); });
     key(paMain, QKeySequence(Qt::CTRL | Qt::Key_B), [this] { bytesPage_->showCurrent(); });
+    key(paMain, QKeySequence(Qt::CTRL | Qt::Key_N), [this] { newArchive(); });
     key(paMain, QKeySequence(Qt::CTRL | Qt::Key_E), [this] {
         if (const NodeId node = selectedNode(); node != kNoNode) tvFilesExtract(node);
     });

@@ -286,6 +286,13 @@ ArchiveChanges::Outcome ArchiveChanges::replace(EntryId id, DataRef data, const 
 ArchiveChanges::Outcome ArchiveChanges::add(
     const std::vector<std::pair<std::string, DataRef>>& files,
     const std::vector<std::pair<EntryId, DataRef>>& replacements, const std::string& label) {
+    return update(files, replacements, {}, label);
+}
+
+ArchiveChanges::Outcome ArchiveChanges::update(
+    const std::vector<std::pair<std::string, DataRef>>& files,
+    const std::vector<std::pair<EntryId, DataRef>>& replacements,
+    const std::vector<EntryId>& removals, const std::string& label) {
     // Every name checked before anything changes: against the entries and each other.
     std::unordered_set<std::string_view> names;
     for (const auto& [name, data] : files) {
@@ -301,11 +308,24 @@ ArchiveChanges::Outcome ArchiveChanges::add(
             if (present(id) && names.count(name(id)))
                 throw Error("an entry named " + std::string(name(id)) + " exists already");
 
+    std::unordered_set<EntryId> removed;
+    for (const EntryId id : removals)
+        if (present(id)) removed.insert(id);
+    if (!removed.empty() && removed.size() >= present_ + files.size())
+        throw Error("An archive needs at least one entry: the last one cannot be deleted");
+
     Step step{label, {}};
     for (const auto& [id, data] : replacements) {
         if (!present(id)) throw Error("no entry #" + std::to_string(id));
-        if (holds(id, *data)) continue;
+        if (removed.count(id) || holds(id, *data)) continue;
         step.deltas.push_back(Delta{id, state(id), withData(id, data)});
+    }
+    for (const EntryId id : removals) {
+        if (!removed.erase(id)) continue;  // absent, or named twice
+        const State before = state(id);
+        State after = id < sourceCount_ ? State{false, std::nullopt, nullptr} : before;
+        after.present = false;
+        step.deltas.push_back(Delta{id, before, after});
     }
     for (const auto& [name, data] : files) {
         const EntryId id = endId();

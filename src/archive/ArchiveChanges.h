@@ -117,6 +117,11 @@ public:
     Outcome add(const std::vector<std::pair<std::string, DataRef>>& files,
                 const std::vector<std::pair<EntryId, DataRef>>& replacements,
                 const std::string& label);
+    // The same with entries removed in that step too (a folder put back into the archive);
+    // raises Error, before anything changes, when no entry would remain.
+    Outcome update(const std::vector<std::pair<std::string, DataRef>>& files,
+                   const std::vector<std::pair<EntryId, DataRef>>& replacements,
+                   const std::vector<EntryId>& removals, const std::string& label);
     // Raises Error when no entry would remain.
     Outcome remove(const std::vector<EntryId>& ids, const std::string& label);
     // Raises Error with nameProblem's reason; the name it has is no change.

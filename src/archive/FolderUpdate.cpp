@@ -18,6 +18,7 @@
 #include "archive/ConversionPool.h"
 #include "platform/Errors.h"
 #include "platform/RuntimeFile.h"
+#include "platform/Text.h"
 
 namespace vorlr {
 
@@ -165,6 +166,22 @@ std::string storedName(std::string path) {
     return path;
 }
 
+std::string leafOf(const std::string& path) {
+    const size_t slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// The entries in scope by their file name and by their pictures' stem, A-Z in either case.
+struct NameIndex {
+    std::unordered_map<std::string, std::vector<size_t>> byLeaf, byStem;
+};
+
+// "text" as raised about file: the reason without the file's name.
+std::string reasonOf(const std::string& text, const std::string& file) {
+    const std::string prefix = file + ": ";
+    return text.rfind(prefix, 0) == 0 ? text.substr(prefix.size()) : text;
+}
+
 }  // namespace
 
 UpdatePlan PlanFolderUpdate(const Archive& archive, const std::string& dir, const UpdateOptions& options) {
@@ -206,13 +223,34 @@ UpdatePlan PlanFolderUpdate(const Archive& archive, const std::string& dir, cons
         }
     }
 
+    const auto inScope = [&](size_t i) { return !options.inScope || options.inScope(i); };
+    NameIndex names;
+    if (options.matchNames) {
+        // Of duplicated names and stems only the last entry, as for paths.
+        for (const auto& [path, i] : byPath)
+            if (inScope(i)) names.byLeaf[lowerAZ(leafOf(path))].push_back(i);
+        for (const auto& [stem, i] : byStem)
+            if (inScope(i)) names.byStem[lowerAZ(leafOf(stem))].push_back(i);
+    }
+
     // Each file: an entry's own bytes, one of its pictures, or a new entry.
     std::map<size_t, Claim> claims;
+    // A second file for an entry's own bytes is a conflict like a picture beside them.
+    const auto claimRaw = [&](size_t i, const std::string& file) {
+        Claim& claim = claims[i];
+        if (claim.raw) {
+            const std::string name(archive.entry(i).name);
+            plan.errors.push_back(*claim.raw + " and " + file + " both stand for " + name);
+            plan.refused.push_back({'M', name, file, *claim.raw + " stands for " + name + " too", i});
+            return;
+        }
+        claim.raw = file;
+    };
     std::unordered_set<std::string> claimedStems;  // pictures of one name stand for every entry of it
     std::vector<std::string> added;
     for (const std::string& file : listing.files) {
         if (const auto it = byPath.find(file); it != byPath.end()) {
-            claims[it->second].raw = file;
+            if (inScope(it->second)) claimRaw(it->second, file);
             continue;
         }
         const size_t dot = file.rfind('.');
@@ -232,11 +270,55 @@ UpdatePlan PlanFolderUpdate(const Archive& archive, const std::string& dir, cons
             if (whole != byStem.end()) claimedStems.insert(whole->first);
             if (numbered != byStem.end()) claimedStems.insert(numbered->first);
             if (numbered != byStem.end() && (whole == byStem.end() || numbered->second > whole->second)) {
-                claims[numbered->second].pictures.push_back({base.substr(under) + ext, file, diskPath(file)});
+                if (inScope(numbered->second))
+                    claims[numbered->second].pictures.push_back({base.substr(under) + ext, file, diskPath(file)});
                 continue;
             }
             if (whole != byStem.end()) {
-                claims[whole->second].pictures.push_back({ext, file, diskPath(file)});
+                if (inScope(whole->second)) claims[whole->second].pictures.push_back({ext, file, diskPath(file)});
+                continue;
+            }
+        }
+        if (options.matchNames) {
+            // The file's name as an entry's file name, or as the picture of one (NAME.png, or
+            // NAME_i.png for sub-image i); each entry once.
+            const std::string leaf = lowerAZ(leafOf(file));
+            std::vector<std::pair<size_t, std::string>> found;  // entry, picture suffix ("": raw)
+            const auto note = [&](const std::vector<size_t>* entries, const std::string& suffix) {
+                if (!entries) return;
+                for (const size_t i : *entries)
+                    if (std::none_of(found.begin(), found.end(), [&](const auto& f) { return f.first == i; }))
+                        found.emplace_back(i, suffix);
+            };
+            const auto lookUp = [](const auto& map, const std::string& key) {
+                const auto it = map.find(key);
+                return it == map.end() ? nullptr : &it->second;
+            };
+            note(lookUp(names.byLeaf, leaf), "");
+            const size_t leafDot = leaf.rfind('.');
+            const std::string leafExt = leafDot == std::string::npos ? "" : leaf.substr(leafDot);
+            if (pictures && (leafExt == ".png" || leafExt == ".bmp")) {
+                const std::string base = leaf.substr(0, leafDot);
+                note(lookUp(names.byStem, base), ext);
+                const size_t under = base.rfind('_');
+                if (under != std::string::npos && isDigits(std::string_view(base).substr(under + 1)))
+                    note(lookUp(names.byStem, base.substr(0, under)), base.substr(under) + ext);
+            }
+            if (found.size() == 1) {
+                const auto& [i, suffix] = found.front();
+                if (suffix.empty()) {
+                    claimRaw(i, file);
+                } else {
+                    claims[i].pictures.push_back({suffix, file, diskPath(file)});
+                    claimedStems.insert(stemOf[i]);
+                }
+                continue;
+            }
+            if (found.size() > 1) {
+                UpdateAmbiguity ambiguity{file, {}};
+                for (const auto& f : found) ambiguity.candidates.push_back(f.first);
+                std::sort(ambiguity.candidates.begin(), ambiguity.candidates.end());
+                plan.ambiguous.push_back(std::move(ambiguity));
                 continue;
             }
         }
@@ -250,6 +332,8 @@ UpdatePlan PlanFolderUpdate(const Archive& archive, const std::string& dir, cons
         if (claim.raw && !claim.pictures.empty()) {
             plan.errors.push_back(*claim.raw + " and " + claim.pictures.front().relativePath +
                                   " both stand for " + name);
+            plan.refused.push_back({'M', name, claim.pictures.front().relativePath,
+                                    *claim.raw + " stands for " + name + " too", index});
             continue;
         }
         if (claim.pictures.empty()) continue;
@@ -260,6 +344,8 @@ UpdatePlan PlanFolderUpdate(const Archive& archive, const std::string& dir, cons
         if (other != claim.pictures.end()) {
             plan.errors.push_back(claim.pictures.front().relativePath + " and " + other->relativePath +
                                   " both stand for " + name);
+            plan.refused.push_back({'M', name, other->relativePath,
+                                    claim.pictures.front().relativePath + " stands for " + name + " too", index});
             continue;
         }
         pictureJobs.push_back(index);
@@ -298,7 +384,12 @@ UpdatePlan PlanFolderUpdate(const Archive& archive, const std::string& dir, cons
         return false;
     };
 
+    const auto goOn = [&](size_t done) {
+        if (options.progress && !options.progress(plan, done, count)) plan.cancelled = true;
+        return !plan.cancelled;
+    };
     for (size_t i = 0; i < count; ++i) {
+        if (!goOn(i)) return plan;
         const ArchiveEntry e = archive.entry(i);
         const auto it = claims.find(i);
         if (it == claims.end()) {
@@ -313,7 +404,9 @@ UpdatePlan PlanFolderUpdate(const Archive& archive, const std::string& dir, cons
         if (claim.raw) {
             Fd fd(openUnder(root.fd, *claim.raw));
             if (fd.fd < 0) {
-                plan.errors.push_back(*claim.raw + ": " + runtimeErrorText(runtimeCodeFromErrno(errno)));
+                const std::string reason = runtimeErrorText(runtimeCodeFromErrno(errno));
+                plan.errors.push_back(*claim.raw + ": " + reason);
+                plan.refused.push_back({'M', std::string(e.name), *claim.raw, reason, i});
                 continue;
             }
             if (comparer.sameAsEntry(archive, e, fd.fd)) {
@@ -330,6 +423,10 @@ UpdatePlan PlanFolderUpdate(const Archive& archive, const std::string& dir, cons
         ConversionPool::Result verdict = pool->take(taken++);
         if (!verdict.error.empty()) {
             plan.errors.push_back(verdict.error);  // names the file
+            std::string file = claim.pictures.front().relativePath;
+            for (const PictureFileRef& p : claim.pictures)
+                if (verdict.error.rfind(p.relativePath + ": ", 0) == 0) file = p.relativePath;
+            plan.refused.push_back({'M', std::string(e.name), file, reasonOf(verdict.error, file), i});
         } else if (verdict.files.empty()) {
             ++plan.unchanged;
         } else {
@@ -339,18 +436,21 @@ UpdatePlan PlanFolderUpdate(const Archive& archive, const std::string& dir, cons
     }
 
     for (const std::string& file : added) {
+        const std::string name = storedName(file);
         if (file.find('\\') != std::string::npos) {
             plan.errors.push_back("name holds a backslash: " + file);
+            plan.refused.push_back({'A', name, file, "name holds a backslash"});
             continue;
         }
-        const std::string name = storedName(file);
         if (name.size() >= static_cast<size_t>(kNameBytes)) {
             plan.errors.push_back("name of 200 bytes or more: " + file);
+            plan.refused.push_back({'A', name, file, "name of 200 bytes or more"});
             continue;
         }
         plan.edit.add.emplace_back(name, NewData{diskPath(file), {}, listing.ids.at(file)});
         plan.changes.push_back({'A', name});
     }
+    goOn(count);
     return plan;
 }
 

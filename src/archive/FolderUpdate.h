@@ -8,8 +8,13 @@
 // first '.'; .bmp likewise). A path that is an entry's own name wins over a picture reading of
 // it; of two picture readings (NAME_1.png: entry NAME_1's picture or sub-image 1 of NAME) the
 // later entry's, which extraction wrote last. Of duplicated names the last entry is the one a
-// file stands for, as extraction leaves it on disk. The folder is walked without following symbolic links; links and other special files
-// are left alone (and keep the entries they stand in the way of).
+// file stands for, as extraction leaves it on disk. The folder is walked without following
+// symbolic links; links and other special files are left alone (and keep the entries they stand
+// in the way of).
+//
+// Matching by file name (for folders that do not mirror the archive's paths): a file whose path
+// names no entry stands for the one entry in scope whose file name is the file's (or whose
+// pictures' names are), letters A-Z in either case; a name several entries have is ambiguous.
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -45,8 +50,16 @@ struct UpdatePictures {
 
 struct UpdateOptions {
     bool deleteMissing = false;
+    bool matchNames = false;
+    // The entries the folder is compared with (none: all). The others keep their data whatever
+    // files name them, are never removed and never matched by file name.
+    std::function<bool(size_t index)> inScope;
     const UpdatePictures* pictures = nullptr;  // none: picture file names are plain names
     std::vector<std::string> exclude;          // files never taken (the output, say)
+    // Called before each entry is compared (done of total) and once at the end, on the planning
+    // thread, with the plan so far (its changes and refusals grow as entries are compared);
+    // false stops the comparison: the plan is then cancelled.
+    std::function<bool(const struct UpdatePlan& sofar, size_t done, size_t total)> progress;
 };
 
 struct UpdateChange {
@@ -55,11 +68,29 @@ struct UpdateChange {
     std::optional<size_t> index = std::nullopt;  // the entry of M and D (in the source)
 };
 
+// A file or entry that cannot be taken, and why (also in errors).
+struct UpdateRefusal {
+    char kind = 'M';     // what it would have been: 'M' or 'A'
+    std::string name;    // stored name
+    std::string file;    // relative path
+    std::string reason;  // without the file's name
+    std::optional<size_t> index = std::nullopt;
+};
+
+// A file whose name several entries in scope have (matching by file name).
+struct UpdateAmbiguity {
+    std::string file;                // relative path
+    std::vector<size_t> candidates;  // entry indexes in directory order
+};
+
 struct UpdatePlan {
     ArchiveEdit edit;
     std::vector<UpdateChange> changes;  // M and D in directory order, then A in sorted order
     std::vector<std::string> errors;    // not empty: nothing may be written
+    std::vector<UpdateRefusal> refused;
+    std::vector<UpdateAmbiguity> ambiguous;  // not empty: nothing may be written either
     size_t unchanged = 0;               // entries whose files hold what they hold
+    bool cancelled = false;             // stopped by progress: incomplete, nothing may be written
 };
 
 // Compares the folder with the archive (open, its directory read). Folder errors (a folder that

@@ -26,7 +26,7 @@ namespace {
 struct UpdateArgs {
     std::string archive, dir;
     EditOutput output;
-    bool deleteMissing = false, dryRun = false, json = false;
+    bool deleteMissing = false, matchNames = false, dryRun = false, json = false;
     int workers = 0;  // 0: one per core
 };
 
@@ -45,10 +45,17 @@ int run(const UpdateArgs& o) {
         vorlr::PictureUpdateSupport(o.workers > 0 ? o.workers : DefaultWorkers());
     vorlr::UpdateOptions options;
     options.deleteMissing = o.deleteMissing;
+    options.matchNames = o.matchNames;
     options.pictures = &pictures;
     if (!output.out.empty()) options.exclude.push_back(output.out);
     const vorlr::UpdatePlan plan = vorlr::PlanFolderUpdate(archive, o.dir, options);
-    if (!plan.errors.empty()) {
+    for (const vorlr::UpdateAmbiguity& a : plan.ambiguous) {
+        std::string names;
+        for (const size_t i : a.candidates)
+            names += (names.empty() ? "" : ", ") + std::string(archive.entry(i).name);
+        fail(a.file + ": several entries have this file name: " + names);
+    }
+    if (!plan.errors.empty() || !plan.ambiguous.empty()) {
         for (const std::string& e : plan.errors) fail(e);
         return fail("nothing written");
     }
@@ -98,13 +105,16 @@ void addUpdateCommand(CommandLine& line) {
     auto o = std::make_shared<UpdateArgs>();
     CLI::App* cmd = line.add(
         {"update",
-         "qar update ARCHIVE DIR (-o OUT | --in-place [--backup]) [--delete-missing] [--dry-run] [--json] [-j N]",
+         "qar update ARCHIVE DIR (-o OUT | --in-place [--backup]) [--delete-missing] [--match-names] [--dry-run] [--json] [-j N]",
          "put a folder (as extract writes it) back into an archive",
          "Each regular file under DIR names an entry as extract writes it (pictures from\n"
          "extract --convert as NAME.png or NAME_i.png). Files holding what extract writes\n"
          "leave their entries byte for byte as they are; changed files replace them;\n"
          "files naming no entry are added at the end in sorted order. --delete-missing\n"
-         "removes entries whose file is missing. Prints M NAME, A NAME, D NAME per change\n"
+         "removes entries whose file is missing. --match-names: a file whose path names no\n"
+         "entry stands for the one entry that has its file name (A-Z in either case); a\n"
+         "file name several entries have is reported with them and nothing is written.\n"
+         "Prints M NAME, A NAME, D NAME per change\n"
          "in directory order; --dry-run prints them and writes nothing. A file stands for\n"
          "the last entry of a duplicated name; standard error then says which (\"qar: NAME\n"
          "names entries #4 and #5: the file stands for #5\"). Pictures are compared on N\n"
@@ -120,6 +130,7 @@ void addUpdateCommand(CommandLine& line) {
     cmd->add_option("DIR", o->dir)->required();
     AddEditOptions(*cmd, o->output);
     cmd->add_flag("--delete-missing", o->deleteMissing);
+    cmd->add_flag("--match-names", o->matchNames);
     cmd->add_flag("--dry-run", o->dryRun);
     cmd->add_flag("--json", o->json);
     cmd->add_option("-j", o->workers)->multi_option_policy(CLI::MultiOptionPolicy::TakeLast)->check(WorkersError);

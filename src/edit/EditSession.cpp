@@ -63,8 +63,18 @@ bool EditSession::open(const Archive& archive, size_t entriesRead, FolderTree& t
     return true;
 }
 
+void EditSession::openNew(const Archive& none, FolderTree& tree) {
+    close();
+    archive_ = &none;
+    changes_ = std::make_unique<ArchiveChanges>(none);
+    tree_ = std::make_unique<PendingTree>(tree, *changes_);
+    tree_->loaded();
+    new_ = true;
+}
+
 void EditSession::close() {
     end();
+    new_ = false;
     tree_.reset();
     changes_.reset();
     archive_ = nullptr;
@@ -199,6 +209,12 @@ EditSession::Outcome EditSession::remove(const std::vector<EntryId>& ids, const 
     return announce(changes_->remove(ids, label));
 }
 
+EditSession::Outcome EditSession::update(const std::vector<std::pair<std::string, DataRef>>& added,
+                                         const std::vector<std::pair<EntryId, DataRef>>& replaced,
+                                         const std::vector<EntryId>& removed, const std::string& label) {
+    return announce(changes_->update(added, replaced, removed, label));
+}
+
 EditSession::Outcome EditSession::rename(EntryId id, const std::string& newName, const std::string& label) {
     return announce(changes_->rename(id, newName, label));
 }
@@ -225,6 +241,15 @@ EditSession::Outcome EditSession::announce(Outcome outcome) {
 // Unchanged data is read only from the file the window holds, and only while it is as loaded;
 // a save in place only while the archive's name still stands for that file.
 EditSession::SavePlan EditSession::planSave(const std::optional<std::string>& as) const {
+    if (new_) {
+        // The format holds at least one entry; a new archive has no file to write in place.
+        if (changes_->presentCount() == 0)
+            throw Error("An archive needs at least one entry: add files to the new archive before saving it.");
+        if (!as) throw Error("A new archive is saved with Save archive as...");
+        SavePlan plan{changes_->toEdit(), {}};
+        plan.target.path = *as;
+        return plan;
+    }
     const std::string loadedPath = archive_->path();
     const std::string name = baseName(loadedPath);
     struct stat held{};
@@ -246,6 +271,7 @@ EditSession::SavePlan EditSession::planSave(const std::optional<std::string>& as
 }
 
 void EditSession::forget() {
+    new_ = false;
     changes_->discard();
     end();
 }

@@ -25,11 +25,15 @@ public:
     // false when there is nothing to edit (a stopped load, a file that cannot be looked at).
     // tree: the loaded archive's tree, kept as the saved archive will have it from then on.
     bool open(const Archive& archive, size_t entriesRead, FolderTree& tree);
+    // A new archive without a file (none: a closed archive, tree: empty): every entry comes by
+    // a step, it is pending from the start, and it is saved only under a name of its own.
+    void openNew(const Archive& none, FolderTree& tree);
+    bool isNew() const { return new_; }
     // The changes end with the archive (announced as an end).
     void close();
 
     bool editable() const { return changes_ != nullptr; }
-    bool pending() const { return changes_ && changes_->changeCount() > 0; }
+    bool pending() const { return changes_ && (new_ || changes_->changeCount() > 0); }
     ArchiveChanges* changes() const { return changes_.get(); }
     PendingTree* tree() const { return tree_.get(); }
 
@@ -53,6 +57,8 @@ public:
     EntryBytesFor bytesAsTheyStand(const std::vector<EntryId>& ids) const;
     // An archive is open to read entries from, with this many entries.
     bool reading() const { return archive_ && archive_->isOpen(); }
+    // The loaded archive, for reading only (null before open).
+    const Archive* archive() const { return archive_; }
     size_t archiveEntries() const { return archive_ ? archive_->entryCount() : 0; }
 
     // The new data for entry id from a file: a picture file (or, with content, the bytes another
@@ -90,6 +96,10 @@ public:
     // Steps, each announced.
     Outcome replace(EntryId id, DataRef data, const std::string& label);
     Outcome remove(const std::vector<EntryId>& ids, const std::string& label);
+    // Entries added, replaced and removed in one step (a folder put back).
+    Outcome update(const std::vector<std::pair<std::string, DataRef>>& added,
+                   const std::vector<std::pair<EntryId, DataRef>>& replaced,
+                   const std::vector<EntryId>& removed, const std::string& label);
     Outcome rename(EntryId id, const std::string& newName, const std::string& label);
     Outcome undo();
     Outcome redo();
@@ -126,6 +136,7 @@ private:
     std::unique_ptr<PendingTree> tree_;
     struct stat loaded_ {};  // the archive file as it was loaded
     bool wholeTree_ = false;
+    bool new_ = false;
     std::vector<std::function<void()>> rebuilding_, ended_;
     std::vector<std::function<void(const Outcome&)>> stepped_;
 };

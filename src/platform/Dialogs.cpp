@@ -25,6 +25,15 @@
 namespace vorlr {
 namespace {
 
+// An existing folder; nullopt when cancelled.
+std::optional<std::string> chooseFolder(QWidget* parent, const QString& title) {
+    QFileDialog dialog(parent, title);
+    dialog.setFileMode(QFileDialog::Directory);
+    dialog.setOptions(QFileDialog::ShowDirsOnly | QFileDialog::DontUseNativeDialog);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
+    return dialog.selectedFiles().first().toLocal8Bit().toStdString();
+}
+
 class QtDialogs final : public DialogSeam {
 public:
     void showError(QWidget* parent, const std::string& title, const std::string& text) override {
@@ -84,12 +93,10 @@ public:
         return files;
     }
     std::optional<std::string> getFolderToAdd(QWidget* parent) override {
-        QFileDialog dialog(parent, QStringLiteral("Add folder"));
-        dialog.setFileMode(QFileDialog::Directory);
-        dialog.setOptions(QFileDialog::ShowDirsOnly | QFileDialog::DontUseNativeDialog);
-        if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
-            return std::nullopt;
-        return dialog.selectedFiles().first().toLocal8Bit().toStdString();
+        return chooseFolder(parent, QStringLiteral("Add folder"));
+    }
+    std::optional<std::string> getFolderToUpdateFrom(QWidget* parent) override {
+        return chooseFolder(parent, QStringLiteral("Update from folder"));
     }
     std::optional<std::string> getSaveArchiveName(QWidget* parent,
                                                   const std::string& suggested) override {

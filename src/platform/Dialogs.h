@@ -52,6 +52,11 @@ public:
         (void)parent;
         return std::nullopt;
     }
+    // The folder "Update from folder..." puts back into the archive; nullopt when cancelled.
+    virtual std::optional<std::string> getFolderToUpdateFrom(QWidget* parent) {
+        (void)parent;
+        return std::nullopt;
+    }
     // The file "Save archive as..." writes; nullopt when cancelled.
     virtual std::optional<std::string> getSaveArchiveName(QWidget* parent,
                                                           const std::string& suggested) {

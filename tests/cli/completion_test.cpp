@@ -80,6 +80,7 @@ TEST(QarCompletion, CommandsOptionsFilesAndEntryNames) {
         {{"qar", "diff", "b.qar", ""}, {"C.QAR", "b.qar", "my dir", "sub"}},
         {{"qar", "update", "b.qar", ""}, {"my dir", "sub"}},
         {{"qar", "update", "b.qar", "-j", "2", "sub", "--d"}, {"--delete-missing", "--dry-run"}},
+        {{"qar", "update", "b.qar", "sub", "--m"}, {"--match-names"}},
         {{"qar", "update", "b.qar", "sub", "-o", ""}, {"C.QAR", "b.qar", "my dir", "sub"}},
         {{"qar", "re"}, {"rename", "replace"}},
         {{"qar", "replace", "b.qar", "-"}, {"--", "--backup", "--help", "--in-place", "-o"}},

@@ -335,3 +335,84 @@ TEST_F(UpdateCli, DiffStatuses) {
 }
 
 }  // namespace
+
+namespace {
+
+// Files of a flat folder matched with nested entries by their file names.
+class MatchNamesCli : public UpdateCli {
+protected:
+    std::string flat = dir.file("flat");
+    void SetUp() override {
+        namespace s = vorlr::samples;
+        LayoutArchive layout = plain();
+        layout.entries.push_back(item("GFX\\SKY.KMG", s::sampleKmg16(20, 10)));
+        layout.entries.push_back(item("GFX\\LOGO.TGA", s::sampleTga(2, 32, 12, 7)));
+        layout.entries.push_back(item("DATA\\SUB\\NOTE.TXT", "note one"));
+        layout.entries.push_back(item("SND\\NOTE.TXT", "note two"));
+        write(layout);
+        fs::create_directories(flat);
+        writeFile(flat + "/readme.txt", bytesOf("read me, edited"));  // another case
+        writeFile(flat + "/HIT.WAV", bytesOf("RIFF....WAVEfmt "));   // unchanged
+        writeFile(flat + "/Map.Dat", bytesOf("other map"));
+        writeFile(flat + "/NEW.TXT", bytesOf("new"));
+        ASSERT_EQ(runQar({"convert", a, "GFX\\LOGO.TGA", flat + "/logo.PNG"}).status, 0);  // the same pixels
+        LayoutArchive other;
+        other.entries = {item("SKY.KMG", s::sampleKmg16(31, 9))};
+        writeFile(dir.file("other.qar"), buildLayout(other));
+        ASSERT_EQ(runQar({"convert", dir.file("other.qar"), "SKY.KMG", flat + "/sky.png"}).status, 0);
+    }
+};
+
+TEST_F(MatchNamesCli, FlatFolderMatchesNestedEntries) {
+    // Without matching every file names no entry.
+    const auto plainRun = runQar({"update", a, flat, "--dry-run"});
+    EXPECT_EQ(plainRun.status, 0) << plainRun.err;
+    EXPECT_EQ(plainRun.out, "A HIT.WAV\nA Map.Dat\nA NEW.TXT\nA logo.PNG\nA readme.txt\nA sky.png\n");
+
+    const struct {
+        std::vector<std::string> extra;
+        std::string lines;
+    } cases[] = {
+        {{}, "M DATA\\README.TXT\nM DATA\\MAP.DAT\nM GFX\\SKY.KMG\nA NEW.TXT\n"},
+        {{"--delete-missing"},
+         "M DATA\\README.TXT\nM DATA\\MAP.DAT\nD TOP.TXT\nM GFX\\SKY.KMG\nD DATA\\SUB\\NOTE.TXT\n"
+         "D SND\\NOTE.TXT\nA NEW.TXT\n"},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> args = {"update", a, flat, "--match-names", "--dry-run"};
+        args.insert(args.end(), c.extra.begin(), c.extra.end());
+        const auto run = runQar(args);
+        EXPECT_EQ(run.status, 0) << run.err;
+        EXPECT_EQ(run.out, c.lines);
+    }
+    ASSERT_EQ(runQar({"update", a, flat, "--match-names", "-o", b}).status, 0);
+    EXPECT_EQ(runQar({"cat", b, "DATA\\README.TXT"}).out, "read me, edited");
+    EXPECT_EQ(runQar({"cat", b, "DATA\\MAP.DAT"}).out, "other map");
+    EXPECT_EQ(runQar({"diff", a, b}).out, "M DATA\\README.TXT\nM DATA\\MAP.DAT\nM GFX\\SKY.KMG\n+ NEW.TXT\n");
+}
+
+TEST_F(MatchNamesCli, SharedNamesAndDoubleClaimsWriteNothing) {
+    const struct {
+        std::string file, message;
+    } cases[] = {
+        {"note.TXT", "qar: note.TXT: several entries have this file name: DATA\\SUB\\NOTE.TXT, SND\\NOTE.TXT\n"},
+        {"DATA/README.TXT", "qar: DATA/README.TXT and readme.txt both stand for DATA\\README.TXT\n"},
+    };
+    const auto before = readFile(a);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.file);
+        fs::create_directories(fs::path(flat + "/" + c.file).parent_path());
+        writeFile(flat + "/" + c.file, bytesOf("x"));
+        for (const char* dry : {"--dry-run", "--in-place"}) {
+            const auto run = runQar({"update", a, flat, "--match-names", dry});
+            EXPECT_EQ(run.status, 1);
+            EXPECT_EQ(run.out, "");
+            EXPECT_NE(run.err.find(c.message), std::string::npos) << run.err;
+            EXPECT_NE(run.err.find("qar: nothing written"), std::string::npos) << run.err;
+        }
+        EXPECT_EQ(readFile(a), before);
+        fs::remove(flat + "/" + c.file);
+    }
+}
+
+}  // namespace

@@ -51,6 +51,7 @@ public:
         return answer;
     }
     std::optional<std::string> getFolderToAdd(QWidget*) override { return next(addFolders); }
+    std::optional<std::string> getFolderToUpdateFrom(QWidget*) override { return next(updateFolders); }
     std::optional<std::string> getSaveArchiveName(QWidget*, const std::string& suggested) override {
         suggestedNames.push_back(suggested);
         return next(saveNames);
@@ -100,7 +101,7 @@ public:
     std::function<void()> duringOpen;                  // runs while the open dialog is up
     // The editing dialogs: answers in order (none left: cancelled, or the escape button).
     std::deque<std::vector<std::string>> fileLists;
-    std::deque<std::optional<std::string>> addFolders, saveNames, texts;
+    std::deque<std::optional<std::string>> addFolders, updateFolders, saveNames, texts;
     std::deque<std::optional<int>> numbers;
     std::deque<int> choices;
     std::deque<std::optional<ApplicationChoice>> applications;
