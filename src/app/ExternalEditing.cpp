@@ -76,7 +76,7 @@ std::vector<std::string> ExternalEditing::workingCopies(int32_t entry) {
     fs::create_directories(folder);
     const std::string stored = session.entryName(entry);
     const std::string name = plainName(stored);
-    const EntryKind kind = kindOfName(stored);
+    const EntryKind kind = EntryKindOfStored(stored);
     std::vector<std::pair<std::string, size_t>> made;
     if (kind == EntryKind::Kmg || kind == EntryKind::Targa) {
         EntryPictures pictures;

@@ -48,11 +48,6 @@ std::string plainName(std::string_view stored) {
     return name;
 }
 
-EntryKind kindOfName(std::string_view name) {
-    const std::string_view node = NodeNameOf(name);
-    return EntryKindOf(EntryExtension(node), node);
-}
-
 void copyTo(ByteSource& source, int64_t size, const std::string& path,
             const std::function<bool()>& between) {
     RuntimeFile out;

@@ -18,7 +18,6 @@ constexpr long long kDispatchMs = 20;
 std::string makePrivateFolder(const std::string& prefix);
 // A stored name's last segment as a plain file name.
 std::string plainName(std::string_view stored);
-EntryKind kindOfName(std::string_view name);
 std::string baseNameOf(const std::string& path);
 // Copies size bytes (or up to the end) from source to a new file at path; between runs after
 // each block and may stop the copy.

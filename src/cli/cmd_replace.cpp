@@ -65,11 +65,10 @@ std::optional<vorlr::NewData> PrepareReplacement(const vorlr::Archive& archive, 
     };
     const vorlr::ArchiveEntry entry = archive.entry(index);
     vorlr::ArchiveReader reader = archive.entryReader(index);
-    const std::string_view node = vorlr::NodeNameOf(entry.name);
     try {
         std::optional<std::vector<uint8_t>> bytes =
             vorlr::ReplacePictureOf(reader, vorlr::EntryBytesOf(archive, entry),
-                                    vorlr::EntryKindOf(vorlr::EntryExtension(node), node), std::move(replacement));
+                                    vorlr::EntryKindOfStored(entry.name), std::move(replacement));
         if (!bytes) return std::nullopt;
         return vorlr::NewData{{}, std::move(*bytes)};
     } catch (const vorlr::Error& e) {

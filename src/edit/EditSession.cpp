@@ -44,10 +44,6 @@ std::string baseName(const std::string& path) {
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-EntryKind kindOfName(std::string_view name) {
-    const std::string_view node = NodeNameOf(name);
-    return EntryKindOf(EntryExtension(node), node);
-}
 
 }  // namespace
 
@@ -128,7 +124,7 @@ EditSession::EntryBytesFor EditSession::bytesAsTheyStand(const std::vector<Entry
 
 DataRef EditSession::replacement(EntryId id, const ReplacementFrom& from) const {
     const std::string name(changes_->name(id));
-    const EntryKind kind = kindOfName(name);
+    const EntryKind kind = EntryKindOfStored(name);
     const bool picture = kind == EntryKind::Kmg || kind == EntryKind::Targa;
     if (!picture || (!from.content && !IsPictureFile(from.file)))
         return from.content ? PendingData::fromBytes(*from.content) : PendingData::fromFile(from.file);

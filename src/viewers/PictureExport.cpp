@@ -30,11 +30,6 @@ private:
     std::vector<Bitmap24>& pictures_;
 };
 
-EntryKind kindOf(const ArchiveEntry& entry) {
-    const std::string_view node = NodeNameOf(entry.name);
-    return EntryKindOf(EntryExtension(node), node);
-}
-
 }  // namespace
 
 EntryPictures DecodeEntryPictures(ByteSource& source, EntryKind kind) {
@@ -59,7 +54,7 @@ std::vector<uint8_t> EncodePicture(const Bitmap24& picture, PictureFormat format
 }
 
 bool IsPictureEntry(const ArchiveEntry& entry) {
-    const EntryKind kind = kindOf(entry);
+    const EntryKind kind = EntryKindOfStored(entry.name);
     return kind == EntryKind::Kmg || kind == EntryKind::Targa;
 }
 
@@ -72,9 +67,9 @@ EntryConversion PictureConversion(PictureFormat format, int workers) {
         ArchiveReader reader = archive.entryReader(index);
         BufferedByteSource source(reader);
         const std::string shortfall =
-            PictureShortfall(LeastPictureBytes(source, kindOf(entry)), EntryBytesHeld(archive, entry));
+            PictureShortfall(LeastPictureBytes(source, EntryKindOfStored(entry.name)), EntryBytesHeld(archive, entry));
         if (!shortfall.empty()) throw Error("damaged picture: " + shortfall);
-        const EntryPictures decoded = DecodeEntryPictures(source, kindOf(entry));
+        const EntryPictures decoded = DecodeEntryPictures(source, EntryKindOfStored(entry.name));
         const std::string ext = format == PictureFormat::Png ? ".png" : ".bmp";
         const bool numbered = decoded.pictures.size() > 1;
         std::vector<ConvertedFile> files;

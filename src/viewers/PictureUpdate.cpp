@@ -18,11 +18,6 @@ namespace vorlr {
 
 namespace {
 
-EntryKind kindOf(const ArchiveEntry& entry) {
-    const std::string_view node = NodeNameOf(entry.name);
-    return EntryKindOf(EntryExtension(node), node);
-}
-
 // A whole file, opened without following a symbolic link.
 std::vector<uint8_t> readWhole(const std::string& path) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
@@ -84,7 +79,7 @@ std::optional<std::vector<uint8_t>> judge(const Archive& archive, size_t index,
     // very pixels it was made from.
     ArchiveReader reader = archive.entryReader(index);
     BufferedByteSource source(reader);
-    EntryPictures pictures = DecodeEntryPictures(source, kindOf(entry));
+    EntryPictures pictures = DecodeEntryPictures(source, EntryKindOfStored(entry.name));
     const std::vector<uint8_t> model = EntryBytesOf(archive, entry);
     bool same = true;
     for (size_t k = 0; k < files.size(); ++k) {
@@ -100,7 +95,7 @@ std::optional<std::vector<uint8_t>> judge(const Archive& archive, size_t index,
         pictures.pictures[at] = std::move(picture);
     }
     if (same) return std::nullopt;
-    return EncodePicturesLike(pictures.pictures, kindOf(entry), model);
+    return EncodePicturesLike(pictures.pictures, EntryKindOfStored(entry.name), model);
 }
 
 }  // namespace
