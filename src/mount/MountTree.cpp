@@ -6,6 +6,7 @@
 #include <atomic>
 
 #include "platform/Errors.h"
+#include "platform/Text.h"
 #include "viewers/PictureExport.h"
 
 namespace vorlr {
@@ -17,14 +18,12 @@ namespace {
 
 bool isSeparator(char c) { return c == '\\' || c == '/'; }
 
-char foldAZ(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
 // Ordering with A-Z folded to a-z; names equal but for case compare equal.
 bool lessFolded(std::string_view a, std::string_view b) {
     const size_t n = std::min(a.size(), b.size());
     for (size_t i = 0; i < n; ++i) {
-        const auto x = static_cast<unsigned char>(foldAZ(a[i]));
-        const auto y = static_cast<unsigned char>(foldAZ(b[i]));
+        const auto x = static_cast<unsigned char>(lowerAZ(a[i]));
+        const auto y = static_cast<unsigned char>(lowerAZ(b[i]));
         if (x != y) return x < y;
     }
     return a.size() < b.size();
@@ -33,7 +32,7 @@ bool lessFolded(std::string_view a, std::string_view b) {
 bool equalFolded(std::string_view a, std::string_view b) {
     if (a.size() != b.size()) return false;
     for (size_t i = 0; i < a.size(); ++i)
-        if (foldAZ(a[i]) != foldAZ(b[i])) return false;
+        if (lowerAZ(a[i]) != lowerAZ(b[i])) return false;
     return true;
 }
 

@@ -47,8 +47,7 @@ std::string toCp1252(const QString& text) {
 
 std::string lowerAZ(std::string_view s) {
     std::string out(s);
-    for (char& c : out)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    for (char& c : out) c = lowerAZ(c);
     return out;
 }
 

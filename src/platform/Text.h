@@ -14,7 +14,8 @@ char16_t cp1252CodePoint(unsigned char byte);
 bool cp1252Defines(unsigned char byte);
 // Best effort back to 8 bits (for labels edited by the user); unmappable characters become '?'.
 std::string toCp1252(const QString& text);
-// Lower-cases only the letters A to Z.
+// Lower-cases only the letters A to Z: how names are compared without case everywhere.
+constexpr char lowerAZ(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 std::string lowerAZ(std::string_view s);
 
 }  // namespace vorlr
