@@ -63,11 +63,6 @@ void copyTo(ByteSource& source, int64_t size, const std::string& path,
     out.close();
 }
 
-std::string baseNameOf(const std::string& path) {
-    const size_t slash = path.find_last_of('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
 std::string configFile() {
     return XdgDirs::fromEnvironment().configHome.toLocal8Bit().toStdString() + "/vorlr/open-with.conf";
 }

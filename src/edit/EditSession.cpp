@@ -10,6 +10,7 @@
 #include "platform/Errors.h"
 #include "platform/PictureReader.h"
 #include "platform/RuntimeFile.h"
+#include "platform/Text.h"
 #include "viewers/PictureBudget.h"
 #include "viewers/PictureUpdate.h"
 
@@ -37,11 +38,6 @@ constexpr int64_t kPictureLimit = int64_t{1} << 30;
 bool sameState(const struct stat& a, const struct stat& b) {
     return fileIdOf(a) == fileIdOf(b) && a.st_size == b.st_size &&
            a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec;
-}
-
-std::string baseName(const std::string& path) {
-    const size_t slash = path.find_last_of('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
 
@@ -222,7 +218,7 @@ EditSession::Outcome EditSession::announce(Outcome outcome) {
 // a save in place only while the archive's name still stands for that file.
 EditSession::SavePlan EditSession::planSave(const std::optional<std::string>& as) const {
     const std::string loadedPath = archive_->path();
-    const std::string name = baseName(loadedPath);
+    const std::string name = baseNameOf(loadedPath);
     struct stat held{};
     if (::fstat(archive_->fd(), &held) != 0) throwFromErrno(errno);
     if (!sameState(held, loaded_))

@@ -51,4 +51,9 @@ std::string lowerAZ(std::string_view s) {
     return out;
 }
 
+std::string baseNameOf(std::string_view path) {
+    const size_t slash = path.rfind('/');
+    return std::string(slash == std::string_view::npos ? path : path.substr(slash + 1));
+}
+
 }  // namespace vorlr
