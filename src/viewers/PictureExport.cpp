@@ -6,6 +6,7 @@
 
 #include "platform/Errors.h"
 #include "platform/PngWriter.h"
+#include "platform/Text.h"
 #include "viewers/DecoderState.h"
 #include "viewers/KmgDecoder.h"
 #include "viewers/PictureBudget.h"
@@ -53,6 +54,20 @@ std::vector<uint8_t> EncodePicture(const Bitmap24& picture, PictureFormat format
     return format == PictureFormat::Png ? encodePng(picture) : picture.toBmp();
 }
 
+std::string SubImageSuffix(size_t index, size_t count) {
+    return count > 1 ? "_" + std::to_string(index) : std::string();
+}
+
+std::optional<size_t> SubImageNumber(std::string_view fileName, std::string* stem) {
+    const std::string base = baseNameOf(fileName);
+    const size_t underscore = base.find_last_of('_'), dot = base.find_last_of('.');
+    if (underscore == std::string::npos || dot == std::string::npos || dot <= underscore + 1 ||
+        dot - underscore - 1 > 4 || base.find_first_not_of("0123456789", underscore + 1) != dot)
+        return std::nullopt;
+    if (stem) *stem = base.substr(0, underscore);
+    return std::stoul(base.substr(underscore + 1, dot - underscore - 1));
+}
+
 bool IsPictureEntry(const ArchiveEntry& entry) {
     const EntryKind kind = EntryKindOfStored(entry.name);
     return kind == EntryKind::Kmg || kind == EntryKind::Targa;
@@ -78,7 +93,7 @@ EntryConversion PictureConversion(PictureFormat format, int workers) {
             if (picture.empty())
                 throw Error(numbered ? "sub-image " + std::to_string(i) + " has no pixels"
                                      : std::string("the picture has no pixels"));
-            files.push_back({(numbered ? "_" + std::to_string(i) : std::string()) + ext,
+            files.push_back({SubImageSuffix(i, decoded.pictures.size()) + ext,
                              EncodePicture(picture, format)});
         }
         return files;

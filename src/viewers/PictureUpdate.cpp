@@ -109,16 +109,12 @@ std::vector<uint8_t> EntryBytesOf(const Archive& archive, const ArchiveEntry& e)
 }
 
 std::optional<size_t> SubImageNamed(const std::string& fileName, std::string_view stem) {
-    const size_t slash = fileName.find_last_of('/');
-    const std::string base = fileName.substr(slash == std::string::npos ? 0 : slash + 1);
-    const size_t underscore = base.find_last_of('_'), dot = base.find_last_of('.');
-    if (underscore == std::string::npos || dot == std::string::npos || dot <= underscore + 1 ||
-        dot - underscore - 1 > 4 || base.find_first_not_of("0123456789", underscore + 1) != dot)
-        return std::nullopt;
-    if (lowerAZ(base.substr(0, underscore)) != lowerAZ(std::string(stem))) return std::nullopt;
-    const std::string ext = lowerAZ(base.substr(dot));
+    std::string named;
+    const std::optional<size_t> n = SubImageNumber(fileName, &named);
+    if (!n || lowerAZ(named) != lowerAZ(stem)) return std::nullopt;
+    const std::string ext = lowerAZ(fileName.substr(fileName.find_last_of('.')));
     if (ext != ".png" && ext != ".bmp") return std::nullopt;
-    return std::stoul(base.substr(underscore + 1, dot - underscore - 1));
+    return n;
 }
 
 EntryPictures DecodePicturesOf(ByteSource& source, EntryKind format) {
