@@ -76,7 +76,7 @@ std::vector<std::string> ExternalEditing::workingCopies(int32_t entry) {
     fs::create_directories(folder);
     const std::string stored = session.entryName(entry);
     const std::string name = plainName(stored);
-    const EntryKind kind = kindOfName(stored);
+    const EntryKind kind = EntryKindOfStored(stored);
     std::vector<std::pair<std::string, size_t>> made;
     if (kind == EntryKind::Kmg || kind == EntryKind::Targa) {
         EntryPictures pictures;
@@ -89,7 +89,7 @@ std::vector<std::string> ExternalEditing::workingCopies(int32_t entry) {
         const size_t n = pictures.pictures.size();
         for (size_t i = 0; i < n; ++i) {
             const std::string path =
-                folder + "/" + stem + (n > 1 ? "_" + std::to_string(i) : std::string()) + ".png";
+                folder + "/" + stem + SubImageSuffix(i, n) + ".png";
             const std::vector<uint8_t> png = EncodePicture(pictures.pictures[i], PictureFormat::Png);
             RuntimeFile out;
             out.create(path);

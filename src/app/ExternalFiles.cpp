@@ -48,11 +48,6 @@ std::string plainName(std::string_view stored) {
     return name;
 }
 
-EntryKind kindOfName(std::string_view name) {
-    const std::string_view node = NodeNameOf(name);
-    return EntryKindOf(EntryExtension(node), node);
-}
-
 void copyTo(ByteSource& source, int64_t size, const std::string& path,
             const std::function<bool()>& between) {
     RuntimeFile out;
@@ -66,11 +61,6 @@ void copyTo(ByteSource& source, int64_t size, const std::string& path,
         if (between && !between()) break;
     }
     out.close();
-}
-
-std::string baseNameOf(const std::string& path) {
-    const size_t slash = path.find_last_of('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
 std::string configFile() {

@@ -8,6 +8,7 @@
 
 #include "archive/EntryKind.h"
 #include "platform/ByteSource.h"
+#include "platform/Text.h"
 
 namespace vorlr::external {
 
@@ -18,8 +19,6 @@ constexpr long long kDispatchMs = 20;
 std::string makePrivateFolder(const std::string& prefix);
 // A stored name's last segment as a plain file name.
 std::string plainName(std::string_view stored);
-EntryKind kindOfName(std::string_view name);
-std::string baseNameOf(const std::string& path);
 // Copies size bytes (or up to the end) from source to a new file at path; between runs after
 // each block and may stop the copy.
 void copyTo(ByteSource& source, int64_t size, const std::string& path,

@@ -5,11 +5,11 @@
 
 #include <algorithm>
 #include <climits>
-#include <thread>
 
 #include "app/WorkProgress.h"
 #include "archive/SafeExtract.h"
 #include "platform/Dialogs.h"
+#include "platform/WorkerPool.h"
 #include "viewers/PictureExport.h"
 
 namespace vorlr {
@@ -63,8 +63,7 @@ void RunExtraction(QWidget* parent, WindowWork& work, const Archive& archive,
         const std::string& detail = n.conversionError.empty() ? n.detail : n.conversionError;
         firstProblem = n.name + (detail.empty() ? std::string() : ": " + detail);
     };
-    const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
-    const EntryConversion pictures = PictureConversion(PictureFormat::Png, static_cast<int>(cores));
+    const EntryConversion pictures = PictureConversion(PictureFormat::Png, UsableCores());
     if (target.convertPictures) options.conversion = &pictures;
     // Small entries go by the thousand: dispatch about a thousand times a run, or after a pause
     // long enough for a Cancel click to wait on.

@@ -9,9 +9,11 @@ namespace vorlr {
 ThumbnailPool::ThumbnailPool(size_t count, Make make, std::function<void()> wake, int workers)
     : count_(count), make_(std::move(make)), wake_(std::move(wake)), begun_(count, false),
       outstanding_(count) {
-    if (workers <= 0) workers = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+    if (workers <= 0) workers = UsableCores();
     const size_t threads = std::min(static_cast<size_t>(workers), count);
-    for (size_t i = 0; i < threads; ++i) threads_.emplace_back([this] { work(); });
+    if (threads == 0) return;
+    workers_ = std::make_unique<WorkerPool>(threads);
+    for (size_t i = 0; i < threads; ++i) workers_->post([this] { work(); });
 }
 
 ThumbnailPool::~ThumbnailPool() { stop(); }
@@ -21,8 +23,7 @@ void ThumbnailPool::stop() {
         std::lock_guard lock(mutex_);
         stopping_ = true;
     }
-    for (std::thread& t : threads_) t.join();
-    threads_.clear();
+    if (workers_) workers_->stop();
 }
 
 void ThumbnailPool::prefer(size_t first, size_t last) {
@@ -59,31 +60,30 @@ bool ThumbnailPool::next(size_t& index) {
 }
 
 void ThumbnailPool::work() {
-    for (;;) {
-        size_t index = 0;
-        {
-            std::lock_guard lock(mutex_);
-            if (stopping_ || !next(index)) return;
-        }
-        Done done;
-        done.index = index;
-        try {
-            done.image = make_(index);
-        } catch (const std::bad_alloc&) {
-            done.error = "Out of memory";
-        } catch (const std::exception& e) {
-            done.error = e.what();
-        }
-        if (done.image.isNull() && done.error.empty()) done.error = "no picture";
-        bool wake = false;
-        {
-            std::lock_guard lock(mutex_);
-            done_.push_back(std::move(done));
-            wake = !woken_;
-            woken_ = true;
-        }
-        if (wake && wake_) wake_();
+    size_t index = 0;
+    {
+        std::lock_guard lock(mutex_);
+        if (stopping_ || !next(index)) return;
     }
+    Done done;
+    done.index = index;
+    try {
+        done.image = make_(index);
+    } catch (const std::bad_alloc&) {
+        done.error = "Out of memory";
+    } catch (const std::exception& e) {
+        done.error = e.what();
+    }
+    if (done.image.isNull() && done.error.empty()) done.error = "no picture";
+    bool wake = false;
+    {
+        std::lock_guard lock(mutex_);
+        done_.push_back(std::move(done));
+        wake = !woken_;
+        woken_ = true;
+    }
+    if (wake && wake_) wake_();
+    workers_->post([this] { work(); });
 }
 
 }  // namespace vorlr

@@ -3,13 +3,14 @@
 // the rest in order. Results wait until the grid takes them; the first one waiting wakes it.
 // Widget-free: tests and benchmarks drive it directly.
 #include <QImage>
-#include <condition_variable>
 #include <cstddef>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
+
+#include "platform/WorkerPool.h"
 
 namespace vorlr {
 
@@ -42,6 +43,7 @@ public:
     void stop();
 
 private:
+    // Makes the next thumbnail, then queues itself again while any is left.
     void work();
     bool next(size_t& index);
 
@@ -56,7 +58,7 @@ private:
     std::vector<Done> done_;
     bool woken_ = false;
     bool stopping_ = false;
-    std::vector<std::thread> threads_;
+    std::unique_ptr<WorkerPool> workers_;
 };
 
 }  // namespace vorlr

@@ -8,18 +8,11 @@ namespace vorlr {
 ConversionPool::ConversionPool(const Archive& archive, const EntryConversion& conversion,
                                size_t waitingBudget)
     : archive_(archive), conversion_(conversion), waitingBudget_(waitingBudget) {
-    for (int i = 0; i < conversion.workers && conversion.workers > 1; ++i)
-        threads_.emplace_back([this] { work(); });
+    if (conversion.workers > 1) workers_ = std::make_unique<WorkerPool>(conversion.workers);
 }
 
 ConversionPool::~ConversionPool() {
-    {
-        std::lock_guard lock(mutex_);
-        stopping_ = true;
-        queue_.clear();
-    }
-    wake_.notify_all();
-    for (std::thread& t : threads_) t.join();
+    if (workers_) workers_->stop();
 }
 
 namespace {
@@ -33,28 +26,32 @@ size_t bytesOf(const ConversionPool::Result& result) {
 }  // namespace
 
 bool ConversionPool::full() {
-    if (threads_.empty()) return pending_ >= 1;
-    if (pending_ >= kAheadPerWorker * threads_.size()) return true;
+    if (!workers_) return pending_ >= 1;
+    if (pending_ >= kAheadPerWorker * workers_->threads()) return true;
     std::lock_guard lock(mutex_);
     return waitingBytes_ >= waitingBudget_;
 }
 
 void ConversionPool::submit(size_t key, size_t index) {
     ++pending_;
-    if (threads_.empty()) {
+    if (!workers_) {
         inline_[key] = index;
         return;
     }
-    {
-        std::lock_guard lock(mutex_);
-        queue_.emplace_back(key, index);
-    }
-    wake_.notify_one();
+    workers_->post([this, key, index] {
+        Result result = run(index);
+        {
+            std::lock_guard lock(mutex_);
+            waitingBytes_ += bytesOf(result);
+            results_.emplace(key, std::move(result));
+        }
+        done_.notify_all();
+    });
 }
 
 ConversionPool::Result ConversionPool::take(size_t key) {
     --pending_;
-    if (threads_.empty()) {
+    if (!workers_) {
         const size_t index = inline_.at(key);
         inline_.erase(key);
         return run(index);
@@ -77,26 +74,6 @@ ConversionPool::Result ConversionPool::run(size_t index) const {
         result.error = e.what();
     }
     return result;
-}
-
-void ConversionPool::work() {
-    for (;;) {
-        std::pair<size_t, size_t> job;
-        {
-            std::unique_lock lock(mutex_);
-            wake_.wait(lock, [&] { return stopping_ || !queue_.empty(); });
-            if (stopping_) return;
-            job = queue_.front();
-            queue_.pop_front();
-        }
-        Result result = run(job.second);
-        {
-            std::lock_guard lock(mutex_);
-            waitingBytes_ += bytesOf(result);
-            results_.emplace(job.first, std::move(result));
-        }
-        done_.notify_all();
-    }
 }
 
 }  // namespace vorlr

@@ -3,14 +3,14 @@
 // the order asked for. Internal to safe extraction.
 #include <condition_variable>
 #include <cstddef>
-#include <deque>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "archive/SafeExtract.h"
+#include "platform/WorkerPool.h"
 
 namespace vorlr {
 
@@ -43,20 +43,17 @@ public:
 
 private:
     Result run(size_t index) const;
-    void work();
 
     const Archive& archive_;
     const EntryConversion& conversion_;
     std::mutex mutex_;
-    std::condition_variable wake_, done_;
-    std::deque<std::pair<size_t, size_t>> queue_;  // key, entry index
+    std::condition_variable done_;
     std::map<size_t, Result> results_;
     std::map<size_t, size_t> inline_;  // key -> index, when there are no workers
     size_t pending_ = 0;
     size_t waitingBytes_ = 0;  // held by results not yet taken
     size_t waitingBudget_;
-    bool stopping_ = false;
-    std::vector<std::thread> threads_;
+    std::unique_ptr<WorkerPool> workers_;  // none: conversions run in take()
 };
 
 }  // namespace vorlr

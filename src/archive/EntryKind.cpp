@@ -24,4 +24,9 @@ std::string_view NodeNameOf(std::string_view storedName) {
     return slash == std::string_view::npos ? storedName : storedName.substr(slash + 1);
 }
 
+EntryKind EntryKindOfStored(std::string_view storedName) {
+    const std::string_view node = NodeNameOf(storedName);
+    return EntryKindOf(EntryExtension(node), node);
+}
+
 }  // namespace vorlr

@@ -16,5 +16,7 @@ std::string EntryExtension(std::string_view nodeName);
 EntryKind EntryKindOf(std::string_view extension, std::string_view nodeName);
 // The tree's name for a stored name: the part after its last '\'.
 std::string_view NodeNameOf(std::string_view storedName);
+// The viewer for the entry of a stored name: the rule above on its node name.
+EntryKind EntryKindOfStored(std::string_view storedName);
 
 }  // namespace vorlr

@@ -8,11 +8,7 @@ namespace {
 
 bool isSeparator(char c) { return c == '\\' || c == '/'; }
 
-unsigned char fold(char c) {
-    if (c >= 'A' && c <= 'Z') return static_cast<unsigned char>(c - 'A' + 'a');
-    if (c == '/') return '\\';
-    return static_cast<unsigned char>(c);
-}
+unsigned char fold(char c) { return static_cast<unsigned char>(FoldNameChar(c)); }
 
 // The bracket expression starting at pattern[at] ('['), tried on c (folded). Returns its
 // length, or 0 when it is not closed (then '[' is an ordinary character).

@@ -5,6 +5,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/Text.h"
+
 namespace vorlr {
 
 enum class NameVerdict { Safe, Empty, Absolute, DriveLetter, EmptySegment, DotSegment, ZeroByte };
@@ -14,6 +16,10 @@ enum class NameVerdict { Safe, Empty, Absolute, DriveLetter, EmptySegment, DotSe
 NameVerdict SplitSafeName(std::string_view name, std::vector<std::string>& segments);
 // "empty name", "absolute name", ... for messages.
 const char* DescribeVerdict(NameVerdict verdict);
+
+// A character of a name as patterns and the find box compare it: A to Z in either case, '/' and
+// '\' the same separator.
+constexpr char FoldNameChar(char c) { return c == '/' ? '\\' : lowerAZ(c); }
 
 // Glob on a full entry name: '*' (any run, separators included), '?', '[...]' with ranges and
 // '!' or '^' to negate. Letters A to Z match either case; '/' and '\' are the same separator.

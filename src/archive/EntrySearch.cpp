@@ -13,9 +13,8 @@ namespace {
 struct FoldTable {
     unsigned char map[256];
     constexpr FoldTable() : map() {
-        for (int c = 0; c < 256; ++c) map[c] = static_cast<unsigned char>(c);
-        for (int c = 'A'; c <= 'Z'; ++c) map[c] = static_cast<unsigned char>(c - 'A' + 'a');
-        map[static_cast<unsigned char>('/')] = '\\';
+        for (int c = 0; c < 256; ++c)
+            map[c] = static_cast<unsigned char>(FoldNameChar(static_cast<char>(c)));
     }
 };
 constexpr FoldTable kFold;

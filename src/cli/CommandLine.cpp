@@ -3,10 +3,10 @@
 #include <algorithm>
 #include <cstdio>
 #include <exception>
-#include <thread>
 #include <vector>
 
 #include "cli/Commands.h"
+#include "platform/WorkerPool.h"
 
 namespace qar {
 
@@ -179,9 +179,6 @@ std::string WorkersError(const std::string& text) {
     return "";
 }
 
-int DefaultWorkers() {
-    const unsigned cores = std::thread::hardware_concurrency();
-    return cores == 0 ? 1 : static_cast<int>(std::min(cores, 64u));
-}
+int DefaultWorkers() { return std::min(vorlr::UsableCores(), 64); }
 
 }  // namespace qar

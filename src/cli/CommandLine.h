@@ -49,7 +49,7 @@ private:
 };
 
 // -j N: CLI11's check of a number of workers (1 to 9999), and the number without -j (one per
-// core, at most 64).
+// core this process may run on, at most 64).
 std::string WorkersError(const std::string& text);
 int DefaultWorkers();
 

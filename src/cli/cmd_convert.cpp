@@ -66,8 +66,7 @@ int runConvert(const ConvertOptions& o) {
     const size_t index = ResolveEntry(archive, o.name);
     vorlr::ArchiveReader reader = archive.entryReader(index);
     vorlr::BufferedByteSource source(reader);
-    const std::string_view node = vorlr::NodeNameOf(archive.entry(index).name);
-    const vorlr::EntryKind kind = vorlr::EntryKindOf(vorlr::EntryExtension(node), node);
+    const vorlr::EntryKind kind = vorlr::EntryKindOfStored(archive.entry(index).name);
     if (kind != vorlr::EntryKind::Targa && kind != vorlr::EntryKind::Kmg)
         return fail(o.name + ": not a .kmg or .tga entry");
     vorlr::EntryPictures decoded;

@@ -125,8 +125,7 @@ int runEncode(const EncodeRequest& r) {
         OpenWithDirectory(archive, r.like->first);
         const std::string& name = r.like->second;
         const size_t index = ResolveEntry(archive, name);
-        const std::string_view node = vorlr::NodeNameOf(archive.entry(index).name);
-        const vorlr::EntryKind kind = vorlr::EntryKindOf(vorlr::EntryExtension(node), node);
+        const vorlr::EntryKind kind = vorlr::EntryKindOfStored(archive.entry(index).name);
         if (kind != vorlr::EntryKind::Kmg && kind != vorlr::EntryKind::Targa)
             return fail(name + ": not a .kmg or .tga entry");
         if (kind != r.format)

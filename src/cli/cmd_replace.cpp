@@ -53,23 +53,16 @@ std::optional<vorlr::NewData> PrepareReplacement(const vorlr::Archive& archive, 
         return vorlr::NewData{file, {}};
     vorlr::PictureReplacement replacement;
     replacement.picture = vorlr::ReadPictureFile(file);
-    const size_t slash = file.find_last_of('/');
-    const std::string base = file.substr(slash == std::string::npos ? 0 : slash + 1);
-    const size_t underscore = base.find_last_of('_'), dot = base.find_last_of('.');
-    std::optional<size_t> named;
-    if (underscore != std::string::npos && dot != std::string::npos && dot > underscore + 1 &&
-        dot - underscore - 1 <= 4 && base.find_first_not_of("0123456789", underscore + 1) == dot)
-        named = std::stoul(base.substr(underscore + 1, dot - underscore - 1));
+    const std::optional<size_t> named = vorlr::SubImageNumber(file);
     replacement.at = [named](size_t count) -> std::optional<size_t> {
         return count > 1 ? named.value_or(0) : 0;
     };
     const vorlr::ArchiveEntry entry = archive.entry(index);
     vorlr::ArchiveReader reader = archive.entryReader(index);
-    const std::string_view node = vorlr::NodeNameOf(entry.name);
     try {
         std::optional<std::vector<uint8_t>> bytes =
             vorlr::ReplacePictureOf(reader, vorlr::EntryBytesOf(archive, entry),
-                                    vorlr::EntryKindOf(vorlr::EntryExtension(node), node), std::move(replacement));
+                                    vorlr::EntryKindOfStored(entry.name), std::move(replacement));
         if (!bytes) return std::nullopt;
         return vorlr::NewData{{}, std::move(*bytes)};
     } catch (const vorlr::Error& e) {

@@ -10,6 +10,7 @@
 #include "platform/Errors.h"
 #include "platform/PictureReader.h"
 #include "platform/RuntimeFile.h"
+#include "platform/Text.h"
 #include "viewers/PictureBudget.h"
 #include "viewers/PictureUpdate.h"
 
@@ -39,15 +40,6 @@ bool sameState(const struct stat& a, const struct stat& b) {
            a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec;
 }
 
-std::string baseName(const std::string& path) {
-    const size_t slash = path.find_last_of('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-EntryKind kindOfName(std::string_view name) {
-    const std::string_view node = NodeNameOf(name);
-    return EntryKindOf(EntryExtension(node), node);
-}
 
 }  // namespace
 
@@ -138,7 +130,7 @@ EditSession::EntryBytesFor EditSession::bytesAsTheyStand(const std::vector<Entry
 
 DataRef EditSession::replacement(EntryId id, const ReplacementFrom& from) const {
     const std::string name(changes_->name(id));
-    const EntryKind kind = kindOfName(name);
+    const EntryKind kind = EntryKindOfStored(name);
     const bool picture = kind == EntryKind::Kmg || kind == EntryKind::Targa;
     if (!picture || (!from.content && !IsPictureFile(from.file)))
         return from.content ? PendingData::fromBytes(*from.content) : PendingData::fromFile(from.file);
@@ -251,7 +243,7 @@ EditSession::SavePlan EditSession::planSave(const std::optional<std::string>& as
         return plan;
     }
     const std::string loadedPath = archive_->path();
-    const std::string name = baseName(loadedPath);
+    const std::string name = baseNameOf(loadedPath);
     struct stat held{};
     if (::fstat(archive_->fd(), &held) != 0) throwFromErrno(errno);
     if (!sameState(held, loaded_))

@@ -13,12 +13,10 @@
 
 #include <atomic>
 #include <cerrno>
-#include <condition_variable>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
-#include <deque>
 #include <exception>
 #include <functional>
 #include <memory>
@@ -28,6 +26,7 @@
 #include <vector>
 
 #include "platform/Errors.h"
+#include "platform/WorkerPool.h"
 
 namespace vorlr {
 
@@ -78,52 +77,11 @@ struct WalkSense {
     }
 };
 
-// Threads for the requests that may wait for pictures to be converted; started on first use.
-class Helpers {
-public:
-    static constexpr size_t kThreads = 4;
-    ~Helpers() { finish(); }
-    void run(std::function<void()> work) {
-        {
-            std::lock_guard lock(mutex_);
-            while (threads_.size() < kThreads) threads_.emplace_back([this] { loop(); });
-            queue_.push_back(std::move(work));
-        }
-        wake_.notify_one();
-    }
-    // Runs what is queued and stops the threads: no request may outlive the session.
-    void finish() {
-        {
-            std::lock_guard lock(mutex_);
-            stopping_ = true;
-        }
-        wake_.notify_all();
-        for (auto& t : threads_) t.join();
-        threads_.clear();
-    }
-
-private:
-    void loop() {
-        for (;;) {
-            std::function<void()> work;
-            {
-                std::unique_lock lock(mutex_);
-                wake_.wait(lock, [&] { return stopping_ || !queue_.empty(); });
-                if (queue_.empty()) return;
-                work = std::move(queue_.front());
-                queue_.pop_front();
-            }
-            work();
-        }
-    }
-    std::mutex mutex_;
-    std::condition_variable wake_;
-    std::deque<std::function<void()>> queue_;
-    std::vector<std::thread> threads_;
-    bool stopping_ = false;
-};
-
 namespace {
+
+// Threads for the requests that may wait for pictures to be converted; started on first use.
+// Ending a session runs what they have queued: no request may outlive it.
+constexpr size_t kHelpers = 4;
 
 // Set by a read: a file read ahead sends its next request only once the reader has used the data,
 // and the reader wants the core meanwhile, so the loop below sleeps right away.
@@ -195,7 +153,7 @@ template <class Work>
 void answer(fuse_req_t req, uint64_t id, Work&& work) {
     guarded(req, [&] {
         if (!treeOf(req).mayConvert(id)) return work();
-        servedOf(req).helpers->run([req, work = std::move(work)]() mutable { guarded(req, work); });
+        servedOf(req).helpers->post([req, work = std::move(work)]() mutable { guarded(req, work); });
     });
 }
 
@@ -409,7 +367,7 @@ fuse_lowlevel_ops operations() {
 }  // namespace
 
 FuseMount::FuseMount(MountTree& tree, const std::string& mountpoint)
-    : served_{tree, std::make_shared<OpenFiles>(), std::make_shared<WalkSense>(), std::make_shared<Helpers>()} {
+    : served_{tree, std::make_shared<OpenFiles>(), std::make_shared<WalkSense>(), std::make_shared<WorkerPool>(kHelpers)} {
     static const fuse_lowlevel_ops ops = operations();
     const char* argv[] = {"qar", "-o", "ro,default_permissions,fsname=qar,subtype=qar", nullptr};
     fuse_args args = FUSE_ARGS_INIT(3, const_cast<char**>(argv));

@@ -11,7 +11,7 @@ namespace vorlr {
 
 struct OpenFiles;
 struct WalkSense;
-class Helpers;
+class WorkerPool;
 
 class FuseMount {
 public:
@@ -35,7 +35,7 @@ public:
         MountTree& tree;
         std::shared_ptr<OpenFiles> openFiles;
         std::shared_ptr<WalkSense> walks;
-        std::shared_ptr<Helpers> helpers;
+        std::shared_ptr<WorkerPool> helpers;  // for requests that may wait for conversions
     };
 
 private:

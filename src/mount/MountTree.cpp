@@ -1,89 +1,15 @@
 #include "mount/MountTree.h"
 
-#include <sched.h>
 #include <sys/stat.h>
 
 #include <algorithm>
 #include <atomic>
 
 #include "platform/Errors.h"
+#include "platform/Text.h"
 #include "viewers/PictureExport.h"
 
 namespace vorlr {
-
-// ---------------------------------------------------------------------------------------------
-// WorkerPool
-
-struct WorkerPool::Batch {
-    size_t count = 0;
-    const std::function<void(size_t)>* work = nullptr;
-    std::atomic<size_t> next{0};
-    std::atomic<size_t> done{0};
-    std::mutex mutex;
-    std::condition_variable finished;
-};
-
-WorkerPool::WorkerPool(int threads) {
-    for (int i = 0; i < threads; ++i) threads_.emplace_back([this] { loop(); });
-}
-
-WorkerPool::~WorkerPool() {
-    {
-        std::lock_guard lock(mutex_);
-        stopping_ = true;
-    }
-    wake_.notify_all();
-    for (auto& t : threads_) t.join();
-}
-
-void WorkerPool::drain(Batch& batch) {
-    for (size_t i; (i = batch.next++) < batch.count;) {
-        (*batch.work)(i);
-        if (++batch.done == batch.count) {
-            std::lock_guard lock(batch.mutex);
-            batch.finished.notify_all();
-        }
-    }
-}
-
-void WorkerPool::loop() {
-    for (;;) {
-        std::shared_ptr<Batch> batch;
-        {
-            std::unique_lock lock(mutex_);
-            wake_.wait(lock, [&] {
-                if (stopping_) return true;
-                for (const auto& b : batches_)
-                    if (b->next < b->count) return (batch = b), true;
-                return false;
-            });
-            if (stopping_) return;
-        }
-        drain(*batch);
-    }
-}
-
-void WorkerPool::run(size_t count, const std::function<void(size_t)>& work) {
-    if (threads_.empty() || count <= 1) {
-        for (size_t i = 0; i < count; ++i) work(i);
-        return;
-    }
-    auto batch = std::make_shared<Batch>();
-    batch->count = count;
-    batch->work = &work;
-    {
-        std::lock_guard lock(mutex_);
-        batches_.push_back(batch);
-    }
-    wake_.notify_all();
-    drain(*batch);
-    {
-        std::unique_lock lock(batch->mutex);
-        batch->finished.wait(lock, [&] { return batch->done == count; });
-    }
-    std::lock_guard lock(mutex_);
-    batches_.remove(batch);
-}
 
 // ---------------------------------------------------------------------------------------------
 // MountTree
@@ -92,14 +18,12 @@ namespace {
 
 bool isSeparator(char c) { return c == '\\' || c == '/'; }
 
-char foldAZ(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
 // Ordering with A-Z folded to a-z; names equal but for case compare equal.
 bool lessFolded(std::string_view a, std::string_view b) {
     const size_t n = std::min(a.size(), b.size());
     for (size_t i = 0; i < n; ++i) {
-        const auto x = static_cast<unsigned char>(foldAZ(a[i]));
-        const auto y = static_cast<unsigned char>(foldAZ(b[i]));
+        const auto x = static_cast<unsigned char>(lowerAZ(a[i]));
+        const auto y = static_cast<unsigned char>(lowerAZ(b[i]));
         if (x != y) return x < y;
     }
     return a.size() < b.size();
@@ -108,7 +32,7 @@ bool lessFolded(std::string_view a, std::string_view b) {
 bool equalFolded(std::string_view a, std::string_view b) {
     if (a.size() != b.size()) return false;
     for (size_t i = 0; i < a.size(); ++i)
-        if (foldAZ(a[i]) != foldAZ(b[i])) return false;
+        if (lowerAZ(a[i]) != lowerAZ(b[i])) return false;
     return true;
 }
 
@@ -116,15 +40,6 @@ std::string_view leafOf(std::string_view name) {
     size_t i = name.size();
     while (i > 0 && !isSeparator(name[i - 1])) --i;
     return name.substr(i);
-}
-
-// The cores this process may run on (taskset counts), not all the machine has.
-int defaultWorkers() {
-    cpu_set_t set;
-    if (::sched_getaffinity(0, sizeof set, &set) == 0 && CPU_COUNT(&set) > 0)
-        return std::min(CPU_COUNT(&set), 64);
-    const unsigned cores = std::thread::hardware_concurrency();
-    return cores == 0 ? 1 : static_cast<int>(std::min(cores, 64u));
 }
 
 }  // namespace
@@ -166,7 +81,7 @@ MountTree::MountTree(std::vector<std::unique_ptr<Archive>> archives, const Mount
         }
     }
     if (options_.convertPng) {
-        const int workers = options_.workers > 0 ? options_.workers : defaultWorkers();
+        const int workers = options_.workers > 0 ? options_.workers : std::min(UsableCores(), 64);
         pictures_ = PictureConversion(PictureFormat::Png, workers);
         pool_ = std::make_unique<WorkerPool>(workers - 1);
     }

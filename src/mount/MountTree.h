@@ -13,12 +13,12 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <thread>
 #include <unordered_map>
 #include <vector>
 
 #include "archive/Archive.h"
 #include "archive/SafeExtract.h"
+#include "platform/WorkerPool.h"
 
 namespace vorlr {
 
@@ -27,27 +27,6 @@ struct MountOptions {
     bool convertPng = false;    // pictures appear as the PNG files extract --convert png writes
     size_t cacheBytes = size_t{256} << 20;  // converted pictures held, least recently used out
     int workers = 0;            // conversions at once; 0: one per core
-};
-
-// A few threads that run batches of work items; the caller's thread works along.
-class WorkerPool {
-public:
-    explicit WorkerPool(int threads);
-    ~WorkerPool();
-    WorkerPool(const WorkerPool&) = delete;
-    WorkerPool& operator=(const WorkerPool&) = delete;
-    // Calls work(i) for every i below count and returns when all are done.
-    void run(size_t count, const std::function<void(size_t)>& work);
-
-private:
-    struct Batch;
-    void loop();
-    static void drain(Batch& batch);
-    std::mutex mutex_;
-    std::condition_variable wake_;
-    std::list<std::shared_ptr<Batch>> batches_;
-    bool stopping_ = false;
-    std::vector<std::thread> threads_;
 };
 
 class MountTree {

@@ -13,6 +13,7 @@
 
 #include "platform/Errors.h"
 #include "platform/RuntimeFile.h"
+#include "platform/Text.h"
 
 namespace vorlr {
 
@@ -41,10 +42,8 @@ std::string resolveTarget(const std::string& path) {
 std::string TemporaryNameBeside(const std::string& path) {
     static const char kLetters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
     thread_local std::mt19937_64 random{std::random_device{}()};
-    const auto slash = path.rfind('/');
-    const std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
-    std::string name = (slash == std::string::npos ? std::string() : path.substr(0, slash + 1)) +
-                       "." + base + ".";
+    const std::string base = baseNameOf(path);
+    std::string name = path.substr(0, path.size() - base.size()) + "." + base + ".";
     for (int i = 0; i < 6; ++i) name += kLetters[random() % (sizeof kLetters - 1)];
     return name;
 }

@@ -3,6 +3,8 @@
 #include <cerrno>
 #include <cstdio>
 
+#include "platform/Text.h"
+
 namespace vorlr {
 
 FileError::FileError(int code) : Error(runtimeErrorText(code)), code_(code) {}
@@ -56,8 +58,7 @@ std::string applicationTitleFor(const std::string& executablePath) {
     std::string name = executablePath;
     if (auto slash = name.find_last_of("/\\"); slash != std::string::npos) name.erase(0, slash + 1);
     if (auto dot = name.find('.'); dot != std::string::npos) name.erase(dot);
-    for (size_t i = 1; i < name.size(); ++i)
-        if (name[i] >= 'A' && name[i] <= 'Z') name[i] = static_cast<char>(name[i] - 'A' + 'a');
+    for (size_t i = 1; i < name.size(); ++i) name[i] = lowerAZ(name[i]);
     return name;
 }
 

@@ -14,6 +14,7 @@
 
 #include "platform/LittleEndian.h"
 #include "platform/SndfileIo.h"
+#include "platform/Text.h"
 
 namespace vorlr {
 namespace {
@@ -235,12 +236,10 @@ SoundDecoder::PendingCount::PendingCount() = default;
 SoundDecoder::PendingCount::~PendingCount() = default;
 
 bool SoundDecoder::kindForName(const std::string& fileName, Kind& kind) {
-    const auto slash = fileName.find_last_of('/');
-    const auto dot = fileName.find_last_of('.');
-    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return false;
-    std::string ext = fileName.substr(dot + 1);
-    for (char& c : ext)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    const std::string base = baseNameOf(fileName);
+    const auto dot = base.find_last_of('.');
+    if (dot == std::string::npos) return false;
+    const std::string ext = lowerAZ(base.substr(dot + 1));
     if (ext == "wav") {
         kind = Kind::Wave;
         return true;

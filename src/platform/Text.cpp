@@ -47,9 +47,13 @@ std::string toCp1252(const QString& text) {
 
 std::string lowerAZ(std::string_view s) {
     std::string out(s);
-    for (char& c : out)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    for (char& c : out) c = lowerAZ(c);
     return out;
+}
+
+std::string baseNameOf(std::string_view path) {
+    const size_t slash = path.rfind('/');
+    return std::string(slash == std::string_view::npos ? path : path.substr(slash + 1));
 }
 
 }  // namespace vorlr

@@ -1,5 +1,5 @@
 #pragma once
-// 8-bit names and texts: shown as Windows-1252, lower-casing of A to Z only.
+// 8-bit names and texts: shown as Windows-1252, lower-casing of A to Z only, a path's base name.
 #include <string>
 #include <string_view>
 
@@ -14,7 +14,10 @@ char16_t cp1252CodePoint(unsigned char byte);
 bool cp1252Defines(unsigned char byte);
 // Best effort back to 8 bits (for labels edited by the user); unmappable characters become '?'.
 std::string toCp1252(const QString& text);
-// Lower-cases only the letters A to Z.
+// Lower-cases only the letters A to Z: how names are compared without case everywhere.
+constexpr char lowerAZ(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 std::string lowerAZ(std::string_view s);
+// The part of a file's path after its last '/' (all of it when there is none).
+std::string baseNameOf(std::string_view path);
 
 }  // namespace vorlr

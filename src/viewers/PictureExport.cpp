@@ -6,6 +6,7 @@
 
 #include "platform/Errors.h"
 #include "platform/PngWriter.h"
+#include "platform/Text.h"
 #include "viewers/DecoderState.h"
 #include "viewers/KmgDecoder.h"
 #include "viewers/PictureBudget.h"
@@ -30,11 +31,6 @@ private:
     std::vector<Bitmap24>& pictures_;
 };
 
-EntryKind kindOf(const ArchiveEntry& entry) {
-    const std::string_view node = NodeNameOf(entry.name);
-    return EntryKindOf(EntryExtension(node), node);
-}
-
 }  // namespace
 
 EntryPictures DecodeEntryPictures(ByteSource& source, EntryKind kind) {
@@ -58,8 +54,22 @@ std::vector<uint8_t> EncodePicture(const Bitmap24& picture, PictureFormat format
     return format == PictureFormat::Png ? encodePng(picture) : picture.toBmp();
 }
 
+std::string SubImageSuffix(size_t index, size_t count) {
+    return count > 1 ? "_" + std::to_string(index) : std::string();
+}
+
+std::optional<size_t> SubImageNumber(std::string_view fileName, std::string* stem) {
+    const std::string base = baseNameOf(fileName);
+    const size_t underscore = base.find_last_of('_'), dot = base.find_last_of('.');
+    if (underscore == std::string::npos || dot == std::string::npos || dot <= underscore + 1 ||
+        dot - underscore - 1 > 4 || base.find_first_not_of("0123456789", underscore + 1) != dot)
+        return std::nullopt;
+    if (stem) *stem = base.substr(0, underscore);
+    return std::stoul(base.substr(underscore + 1, dot - underscore - 1));
+}
+
 bool IsPictureEntry(const ArchiveEntry& entry) {
-    const EntryKind kind = kindOf(entry);
+    const EntryKind kind = EntryKindOfStored(entry.name);
     return kind == EntryKind::Kmg || kind == EntryKind::Targa;
 }
 
@@ -72,9 +82,9 @@ EntryConversion PictureConversion(PictureFormat format, int workers) {
         ArchiveReader reader = archive.entryReader(index);
         BufferedByteSource source(reader);
         const std::string shortfall =
-            PictureShortfall(LeastPictureBytes(source, kindOf(entry)), EntryBytesHeld(archive, entry));
+            PictureShortfall(LeastPictureBytes(source, EntryKindOfStored(entry.name)), EntryBytesHeld(archive, entry));
         if (!shortfall.empty()) throw Error("damaged picture: " + shortfall);
-        const EntryPictures decoded = DecodeEntryPictures(source, kindOf(entry));
+        const EntryPictures decoded = DecodeEntryPictures(source, EntryKindOfStored(entry.name));
         const std::string ext = format == PictureFormat::Png ? ".png" : ".bmp";
         const bool numbered = decoded.pictures.size() > 1;
         std::vector<ConvertedFile> files;
@@ -83,7 +93,7 @@ EntryConversion PictureConversion(PictureFormat format, int workers) {
             if (picture.empty())
                 throw Error(numbered ? "sub-image " + std::to_string(i) + " has no pixels"
                                      : std::string("the picture has no pixels"));
-            files.push_back({(numbered ? "_" + std::to_string(i) : std::string()) + ext,
+            files.push_back({SubImageSuffix(i, decoded.pictures.size()) + ext,
                              EncodePicture(picture, format)});
         }
         return files;

@@ -18,11 +18,6 @@ namespace vorlr {
 
 namespace {
 
-EntryKind kindOf(const ArchiveEntry& entry) {
-    const std::string_view node = NodeNameOf(entry.name);
-    return EntryKindOf(EntryExtension(node), node);
-}
-
 // A whole file, opened without following a symbolic link.
 std::vector<uint8_t> readWhole(const std::string& path) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
@@ -84,7 +79,7 @@ std::optional<std::vector<uint8_t>> judge(const Archive& archive, size_t index,
     // very pixels it was made from.
     ArchiveReader reader = archive.entryReader(index);
     BufferedByteSource source(reader);
-    EntryPictures pictures = DecodeEntryPictures(source, kindOf(entry));
+    EntryPictures pictures = DecodeEntryPictures(source, EntryKindOfStored(entry.name));
     const std::vector<uint8_t> model = EntryBytesOf(archive, entry);
     bool same = true;
     for (size_t k = 0; k < files.size(); ++k) {
@@ -100,7 +95,7 @@ std::optional<std::vector<uint8_t>> judge(const Archive& archive, size_t index,
         pictures.pictures[at] = std::move(picture);
     }
     if (same) return std::nullopt;
-    return EncodePicturesLike(pictures.pictures, kindOf(entry), model);
+    return EncodePicturesLike(pictures.pictures, EntryKindOfStored(entry.name), model);
 }
 
 }  // namespace
@@ -114,16 +109,12 @@ std::vector<uint8_t> EntryBytesOf(const Archive& archive, const ArchiveEntry& e)
 }
 
 std::optional<size_t> SubImageNamed(const std::string& fileName, std::string_view stem) {
-    const size_t slash = fileName.find_last_of('/');
-    const std::string base = fileName.substr(slash == std::string::npos ? 0 : slash + 1);
-    const size_t underscore = base.find_last_of('_'), dot = base.find_last_of('.');
-    if (underscore == std::string::npos || dot == std::string::npos || dot <= underscore + 1 ||
-        dot - underscore - 1 > 4 || base.find_first_not_of("0123456789", underscore + 1) != dot)
-        return std::nullopt;
-    if (lowerAZ(base.substr(0, underscore)) != lowerAZ(std::string(stem))) return std::nullopt;
-    const std::string ext = lowerAZ(base.substr(dot));
+    std::string named;
+    const std::optional<size_t> n = SubImageNumber(fileName, &named);
+    if (!n || lowerAZ(named) != lowerAZ(stem)) return std::nullopt;
+    const std::string ext = lowerAZ(fileName.substr(fileName.find_last_of('.')));
     if (ext != ".png" && ext != ".bmp") return std::nullopt;
-    return std::stoul(base.substr(underscore + 1, dot - underscore - 1));
+    return n;
 }
 
 EntryPictures DecodePicturesOf(ByteSource& source, EntryKind format) {
