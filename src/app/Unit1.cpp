@@ -18,6 +18,7 @@
 
 #include <cstdio>
 
+#include "app/ArchiveComparison.h"
 #include "app/ArchiveEditor.h"
 #include "app/ArchiveList.h"
 #include "app/EntryPages.h"
@@ -93,6 +94,8 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent, Qt::Window | Qt::FramelessWind
 TForm1::~TForm1() {
     guarded([this] { FormDestroy(); }, nullptr);
     // They refer to the model, the tree view and the find box.
+    delete comparison_;
+    comparison_ = nullptr;
     delete external_;
     external_ = nullptr;
     delete editor_;
@@ -157,6 +160,12 @@ void TForm1::buildControls() {
     folderPictures_ = new FolderPictures(*pages_->image(), *tvFiles, *model_, tree_, *session_,
                                          [this](NodeId node) { guarded([&] { tvFilesChange(node); }, this); });
     session_->onTreeRebuilding([this] { folderPictures_->close(); });
+    comparison_ = new ArchiveComparison({this, paMain, tvFiles, model_.get(), &tree_, &state, &work_, session_.get(), editor_,
+                                         editing.showEntry,
+                                         [this](const std::string& name, std::unique_ptr<ByteSource> bytes,
+                                                int64_t size, int32_t offset) {
+                                             showOtherEntry(name, std::move(bytes), size, offset);
+                                         }});
     connectHandlers();
 }
 
@@ -202,14 +211,17 @@ NodeId TForm1::selectedNode() const {
 }
 
 void TForm1::tvFilesContextMenu(const QPoint& pos) {
-    const NodeId node = model_->nodeOf(tvFiles->indexAt(pos));
-    if (node == kNoNode || work_ != WindowWork::Idle) return;
+    const QModelIndex at = tvFiles->indexAt(pos);
+    const NodeId node = model_->nodeOf(at);
+    if (work_ != WindowWork::Idle) return;
+    if (node == kNoNode) return comparison_->showRowMenu(at, tvFiles->viewport()->mapToGlobal(pos));
     QMenu menu(this);
     QAction* extract = menu.addAction(QStringLiteral("Extract..."));
     connect(extract, &QAction::triggered, this,
             [this, node] { guarded([&] { tvFilesExtract(node); }, this); });
     folderPictures_->addToMenu(menu, node);
     external_->addMenuItems(menu, node);
+    comparison_->addMenuItems(menu);
     menu.addSeparator();
     editor_->addMenuItems(menu, node);
     menu.exec(tvFiles->viewport()->mapToGlobal(pos));
@@ -432,9 +444,22 @@ void TForm1::tvFilesChange(NodeId node) {
         ReadEntryLocation(state, static_cast<size_t>(entry));
     }
 
+    showCurrentEntry(pending ? std::string("Offset: not saved yet") : "Offset: $" + hex32(state.CurrentEntryOffset));
+}
+
+void TForm1::showOtherEntry(const std::string& name, std::unique_ptr<ByteSource> bytes, int64_t size,
+                            int32_t offset) {
+    state.CurrentEntryName = name;
+    state.CurrentExtension = EntryExtension(name);
+    UsePendingEntry(state, std::move(bytes), size);
+    state.CurrentEntryOffset = offset;  // where it stands in the other archive
+    showCurrentEntry("Offset: $" + hex32(offset));
+}
+
+void TForm1::showCurrentEntry(const std::string& offsetText) {
+    const std::string& name = state.CurrentEntryName;
     StatusBar1->setPanelText(0, "File name: " + name);
-    StatusBar1->setPanelText(1, pending ? std::string("Offset: not saved yet")
-                                        : "Offset: $" + hex32(state.CurrentEntryOffset));
+    StatusBar1->setPanelText(1, offsetText);
     StatusBar1->setPanelText(2, "Size: $" + hex32(state.CurrentEntrySize));
     StatusBar1->setPanelText(3, "Type: not supported yet");
     if (QTimer* timer = mediaPage()->tmMedia()) timer->stop();

@@ -21,7 +21,9 @@ namespace vorlr {
 
 class EditSession;
 
+class ArchiveComparison;
 class ArchiveEditor;
+class ByteSource;
 class EntryPages;
 class ExternalEditing;
 class FindBar;
@@ -57,6 +59,10 @@ public:
     // "Extract...": asks for a folder and writes the node's entry and every entry below it
     // there under their stored paths.
     void tvFilesExtract(NodeId node);
+    // Shows bytes that are no entry of the loaded archive (another archive's version of one) on
+    // the pages as a selection shows an entry: file name, bytes from the first, size, offset.
+    void showOtherEntry(const std::string& name, std::unique_ptr<ByteSource> bytes, int64_t size,
+                        int32_t offset);
 
     ViewerState state;
 
@@ -88,6 +94,7 @@ public:
     ArchiveEditor* editor() const { return editor_; }
     ExternalEditing* external() const { return external_; }
     FolderPictures* folderPictures() const { return folderPictures_; }
+    ArchiveComparison* comparison() const { return comparison_; }
     WindowWork work() const { return work_; }
     bool isLoading() const { return work_ == WindowWork::Loading; }
     // Decides when FormActivate runs and counts its runs.
@@ -120,6 +127,8 @@ private:
     NodeId selectedNode() const;
     // The chosen archive joins the drop-down list (kept sorted, as Browse keeps it) and loads.
     void AddToListAndLoad(const std::string& chosen);
+    // The status bar and the page for the current entry (its name and size already set).
+    void showCurrentEntry(const std::string& offsetText);
 
     FolderTree tree_;
     std::unique_ptr<EditSession> session_;  // the loaded archive's pending changes
@@ -136,6 +145,7 @@ private:
     int loadedItem_ = -1;  // the drop-down item loaded last
     FolderPictures* folderPictures_ = nullptr;  // "Show pictures", Ctrl+G
     WindowActivation* activation_ = nullptr;
+    ArchiveComparison* comparison_ = nullptr;  // "Compare with archive...", Ctrl+D
 };
 
 }  // namespace vorlr
