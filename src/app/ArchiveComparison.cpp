@@ -13,6 +13,7 @@
 
 #include "app/ArchiveEditor.h"
 #include "app/ComparisonModel.h"
+#include "app/FindBar.h"
 #include "app/FolderTreeModel.h"
 #include "app/ViewerState.h"
 #include "app/WorkProgress.h"
@@ -100,6 +101,11 @@ ArchiveComparison::ArchiveComparison(const Window& window) : QObject(window.form
     w_.session->onEnd([self] {
         if (self) self->leave();
     });
+    findShownOrHidden_ = w_.findBar->shownOrHidden;
+    w_.findBar->shownOrHidden = [this] {
+        if (!w_.findBar->isHidden()) leave();
+        if (findShownOrHidden_) findShownOrHidden_();
+    };
 
     summary_ = new QLabel(w_.paMain);
     summary_->setObjectName(QStringLiteral("laComparison"));
@@ -127,6 +133,7 @@ ArchiveComparison::~ArchiveComparison() {
     showingOther_ = shownSince_ = false;  // no page shown while the window goes
     leave();
     w_.model->foreignNode = nullptr;
+    w_.findBar->shownOrHidden = findShownOrHidden_;
 }
 
 bool ArchiveComparison::ready() const {
@@ -191,6 +198,7 @@ bool ArchiveComparison::compareWith(const std::string& path) {
 }
 
 void ArchiveComparison::enter(std::unique_ptr<Comparison> comparison, const std::string& path) {
+    w_.findBar->closeBar();  // it selects in the loaded tree's model
     QTreeView& view = *w_.tvFiles;
     saved_.selection = view.selectionModel();
     saved_.delegate = view.itemDelegate();

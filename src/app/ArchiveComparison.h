@@ -7,7 +7,8 @@
 // an entry the other archive holds too between this archive's version and the other's; a line in
 // the top row says what was compared. "Leave comparison" (Ctrl+D again, or Escape in the tree)
 // brings back the tree as it was: its model, expanded folders, selection and scroll position,
-// which the comparison never touches. Any edit, load or save ends the comparison first.
+// which the comparison never touches. Any edit, load or save ends the comparison first, and so
+// does the find box opening (it finds and selects in the loaded tree).
 #include <QObject>
 #include <QPointer>
 #include <functional>
@@ -35,6 +36,7 @@ class ArchiveEditor;
 class ByteSource;
 class ComparisonModel;
 class EditSession;
+class FindBar;
 class FolderTreeModel;
 struct ViewerState;
 
@@ -51,6 +53,7 @@ public:
         WindowWork* work;
         EditSession* session;
         ArchiveEditor* editor;
+        FindBar* findBar;
         // Shows a loaded node's entry as selecting it does.
         std::function<void(NodeId)> showEntry;
         // Shows another archive's entry (its file name, bytes from the first, size, offset there).
@@ -113,6 +116,7 @@ private:
     std::set<NodeId> expanded_;                        // of the loaded tree's view
     std::set<ComparisonTree::Item> comparedExpanded_;  // of the comparison's
     QMetaObject::Connection currentConnection_;
+    std::function<void()> findShownOrHidden_;  // the find box's listener before this one
     QAbstractItemDelegate* delegate_ = nullptr;
     QLabel* summary_ = nullptr;
     QShortcut* switchKey_ = nullptr;

@@ -161,7 +161,7 @@ void TForm1::buildControls() {
                                          [this](NodeId node) { guarded([&] { tvFilesChange(node); }, this); });
     session_->onTreeRebuilding([this] { folderPictures_->close(); });
     comparison_ = new ArchiveComparison({this, paMain, tvFiles, model_.get(), &tree_, &state, &work_, session_.get(), editor_,
-                                         editing.showEntry,
+                                         findBar_, editing.showEntry,
                                          [this](const std::string& name, std::unique_ptr<ByteSource> bytes,
                                                 int64_t size, int32_t offset) {
                                              showOtherEntry(name, std::move(bytes), size, offset);

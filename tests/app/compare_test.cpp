@@ -7,6 +7,7 @@
 
 #include <QApplication>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QScrollBar>
 #include <QTextEdit>
@@ -20,6 +21,7 @@
 #include "app/ArchiveComparison.h"
 #include "app/ArchiveEditor.h"
 #include "app/ComparisonModel.h"
+#include "app/FindBar.h"
 #include "app/FolderTreeModel.h"
 #include "app/StatusBar.h"
 #include "app/TextPage.h"
@@ -252,6 +254,18 @@ TEST_F(Compare, AnEditEndsTheComparisonFirstAndActsOnTheLoadedTree) {
     EXPECT_FALSE(cmp().active());
     ASSERT_EQ(dialogs.infos.size(), 1u);
     EXPECT_EQ(dialogs.infos[0], "This archive has unsaved changes: save or discard them before comparing it.");
+}
+
+TEST_F(Compare, TheFindBoxLeavesTheComparisonAndFindsInTheLoadedTree) {
+    compare();
+    key(Qt::Key_F, Qt::ControlModifier);
+    EXPECT_FALSE(cmp().active());
+    ASSERT_TRUE(f->findBar()->isVisible());
+    QTest::keyClicks(f->findBar()->edit(), QStringLiteral("CREDITS"));
+    f->findBar()->settle();
+    const NodeId found = f->treeModel()->nodeOf(f->tvFiles->currentIndex());
+    ASSERT_NE(found, kNoNode);
+    EXPECT_EQ(f->tree().text(found), "CREDITS.TXT");
 }
 
 TEST_F(Compare, ANotValidArchiveIsReported) {
