@@ -109,7 +109,8 @@ ArchiveComparison::ArchiveComparison(const Window& window) : QObject(window.form
 
     summary_ = new QLabel(w_.paMain);
     summary_->setObjectName(QStringLiteral("laComparison"));
-    summary_->setGeometry(440, 10, 103, 25);
+    // Where the changes bar and the find box stand: both are closed while comparing.
+    summary_->setGeometry(440, 10, 245, 25);
     summary_->hide();
 
     auto key = [this](QWidget* owner, const QKeySequence& seq, Qt::ShortcutContext context,
