@@ -8,7 +8,6 @@
 
 #include <QApplication>
 #include <QTreeView>
-
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -43,9 +42,11 @@ void writeArchive(const std::string& path, bool changed) {
     for (int i = 0; i < kEntries; ++i) {
         const int kind = changed ? i % 1000 : -1;
         if (kind == 2) continue;  // removed
-        std::snprintf(name, sizeof name, kind == 3 ? "DATA\\D%04d\\MOVED%07d.TXT" : "DATA\\D%04d\\FILE%07d.TXT",
+        std::snprintf(name, sizeof name,
+                      kind == 3 ? "DATA\\D%04d\\MOVED%07d.TXT" : "DATA\\D%04d\\FILE%07d.TXT",
                       i / 1000, i);
-        std::snprintf(data, sizeof data, kind == 1 ? "changed %07d %-47s" : "entry %07d %-50s", i, "");
+        std::snprintf(data, sizeof data, kind == 1 ? "changed %07d %-47s" : "entry %07d %-50s", i,
+                      "");
         entries.push_back({name, std::string(data, kData)});
     }
     if (changed)
@@ -65,7 +66,8 @@ void writeArchive(const std::string& path, bool changed) {
     records.reserve(static_cast<size_t>(n) * 280);
     for (int32_t i = 0; i < n; ++i) {
         char record[280] = {};
-        std::memcpy(record, entries[static_cast<size_t>(i)].name.data(), entries[static_cast<size_t>(i)].name.size());
+        std::memcpy(record, entries[static_cast<size_t>(i)].name.data(),
+                    entries[static_cast<size_t>(i)].name.size());
         const int32_t offset = 520 + i * kData, size = kData;
         std::memcpy(record + 256, &offset, 4);
         std::memcpy(record + 260, &size, 4);
@@ -84,7 +86,8 @@ void BM_Comparison_1M(benchmark::State& state) {
     ReadDirectory(archive);
     FolderTree tree;
     TreeBuilder builder(tree);
-    for (size_t i = 0; i < archive.entryCount(); ++i) builder.add(archive.entry(i).name, static_cast<int32_t>(i));
+    for (size_t i = 0; i < archive.entryCount(); ++i)
+        builder.add(archive.entry(i).name, static_cast<int32_t>(i));
     size_t marked = 0;
     for (auto _ : state) {
         const auto comparison = Comparison::Compare(archive, other());

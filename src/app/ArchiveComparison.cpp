@@ -7,7 +7,6 @@
 #include <QShortcut>
 #include <QStyledItemDelegate>
 #include <QTreeView>
-
 #include <chrono>
 #include <future>
 
@@ -36,10 +35,12 @@ std::string baseName(const std::string& path) {
 // of it) in a colour of its own; removed rows struck out.
 class MarkDelegate final : public QStyledItemDelegate {
 public:
-    MarkDelegate(const QAbstractItemDelegate& rows, QObject* parent) : QStyledItemDelegate(parent), rows_(rows) {}
+    MarkDelegate(const QAbstractItemDelegate& rows, QObject* parent)
+        : QStyledItemDelegate(parent), rows_(rows) {}
     // Rows as high as the tree's own delegate makes them.
     QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
-        return {QStyledItemDelegate::sizeHint(option, index).width(), rows_.sizeHint(option, index).height()};
+        return {QStyledItemDelegate::sizeHint(option, index).width(),
+                rows_.sizeHint(option, index).height()};
     }
 
 protected:
@@ -56,7 +57,8 @@ protected:
             option->text += QStringLiteral("  +");
             colour = QColor(0, 128, 0);
         } else if (mark & Comparison::kRenamed) {
-            option->text += QStringLiteral("  \u2190 ") + index.data(ComparisonModel::kOldNameRole).toString();
+            option->text +=
+                QStringLiteral("  \u2190 ") + index.data(ComparisonModel::kOldNameRole).toString();
             colour = QColor(128, 0, 128);
         } else {
             option->text += QStringLiteral("  ");
@@ -76,18 +78,23 @@ private:
 
 ArchiveComparison::ArchiveComparison(const Window& window) : QObject(window.form), w_(window) {
     w_.model->foreignNode = [this](const QModelIndex& index) {
-        return model_ && index.model() == model_.get() ? tree_->node(model_->itemOf(index)) : kNoNode;
+        return model_ && index.model() == model_.get() ? tree_->node(model_->itemOf(index))
+                                                       : kNoNode;
     };
     delegate_ = new MarkDelegate(*w_.tvFiles->itemDelegate(), this);
     // The loaded tree's expanded folders, as its view has them; a reset of its model (a load, a
     // step that builds the tree again) closes them all.
     connect(w_.tvFiles, &QTreeView::expanded, this, [this](const QModelIndex& i) {
-        if (active()) comparedExpanded_.insert(model_->itemOf(i));
-        else expanded_.insert(w_.model->nodeOf(i));
+        if (active())
+            comparedExpanded_.insert(model_->itemOf(i));
+        else
+            expanded_.insert(w_.model->nodeOf(i));
     });
     connect(w_.tvFiles, &QTreeView::collapsed, this, [this](const QModelIndex& i) {
-        if (active()) comparedExpanded_.erase(model_->itemOf(i));
-        else expanded_.erase(w_.model->nodeOf(i));
+        if (active())
+            comparedExpanded_.erase(model_->itemOf(i));
+        else
+            expanded_.erase(w_.model->nodeOf(i));
     });
     connect(w_.model, &QAbstractItemModel::modelReset, this, [this] { expanded_.clear(); });
     // Whatever changes the archive or its tree ends the comparison before it does.
@@ -123,10 +130,12 @@ ArchiveComparison::ArchiveComparison(const Window& window) : QObject(window.form
     };
     key(w_.paMain, QKeySequence(Qt::CTRL | Qt::Key_D), Qt::WindowShortcut, [this] { toggle(); });
     // Only while comparing, so that the keys stay the focused control's otherwise.
-    switchKey_ = key(w_.paMain, QKeySequence(Qt::Key_F6), Qt::WindowShortcut, [this] { switchVersion(); });
+    switchKey_ =
+        key(w_.paMain, QKeySequence(Qt::Key_F6), Qt::WindowShortcut, [this] { switchVersion(); });
     changesKey_ = key(w_.paMain, QKeySequence(Qt::CTRL | Qt::Key_H), Qt::WindowShortcut,
                       [this] { setChangesOnly(!changesOnly()); });
-    escapeKey_ = key(w_.tvFiles, QKeySequence(Qt::Key_Escape), Qt::WidgetShortcut, [this] { leave(); });
+    escapeKey_ =
+        key(w_.tvFiles, QKeySequence(Qt::Key_Escape), Qt::WidgetShortcut, [this] { leave(); });
     for (QShortcut* s : {switchKey_, changesKey_, escapeKey_}) s->setEnabled(false);
 }
 
@@ -142,13 +151,14 @@ bool ArchiveComparison::ready() const {
     const ViewerState& state = *w_.state;
     if (!state.archive.isOpen() || w_.model->loading()) return false;
     if (state.archive.entryCount() < state.EntryOffsetTable.size()) {
-        showInformationText("The loading of this archive was stopped: load it again to its end to compare it.",
-                            w_.form);
+        showInformationText(
+            "The loading of this archive was stopped: load it again to its end to compare it.",
+            w_.form);
         return false;
     }
     if (w_.editor->pending()) {
-        showInformationText("This archive has unsaved changes: save or discard them before comparing it.",
-                            w_.form);
+        showInformationText(
+            "This archive has unsaved changes: save or discard them before comparing it.", w_.form);
         return false;
     }
     return true;
@@ -160,7 +170,8 @@ void ArchiveComparison::toggle() {
         return;
     }
     if (*w_.work != WindowWork::Idle || !w_.state->archive.isOpen()) return;
-    if (const std::optional<std::string> path = dialogs().getOpenFileName(w_.form)) compareWith(*path);
+    if (const std::optional<std::string> path = dialogs().getOpenFileName(w_.form))
+        compareWith(*path);
 }
 
 bool ArchiveComparison::compareWith(const std::string& path) {
@@ -175,15 +186,19 @@ bool ArchiveComparison::compareWith(const std::string& path) {
     std::unique_ptr<Comparison> result;
     {
         WorkProgress run(w_.form, *w_.work, WindowWork::Comparing,
-                         QStringLiteral("Comparing with %1 ...").arg(fromCp1252(baseName(path))), 1000, 400);
+                         QStringLiteral("Comparing with %1 ...").arg(fromCp1252(baseName(path))),
+                         1000, 400);
         run.afterDispatch = [this] {
             if (duringCompare) duringCompare();
         };
         // Both archives are read on threads of their own; the window waits here, dispatching.
-        auto later = std::async(std::launch::async, [&] { return Comparison::Compare(w_.state->archive, path, &watch); });
+        auto later = std::async(std::launch::async, [&] {
+            return Comparison::Compare(w_.state->archive, path, &watch);
+        });
         while (later.wait_for(std::chrono::milliseconds(20)) != std::future_status::ready) {
             if (const size_t total = watch.total; total > 0)
-                run.dialog().setValue(static_cast<int>(std::min<size_t>(999, watch.done() * 1000 / total)));
+                run.dialog().setValue(
+                    static_cast<int>(std::min<size_t>(999, watch.done() * 1000 / total)));
             if (!run.dispatch() || cancelRequested_) watch.stop = true;
         }
         try {
@@ -218,8 +233,9 @@ void ArchiveComparison::enter(std::unique_ptr<Comparison> comparison, const std:
     // The same folders open and the same node current, its page left as it is.
     expandAgain(std::set<ComparisonTree::Item>(expanded_.begin(), expanded_.end()));
     if (const QModelIndex i = model_->indexOf(current); i.isValid()) view.setCurrentIndex(i);
-    currentConnection_ = connect(view.selectionModel(), &QItemSelectionModel::currentChanged, this,
-                                 [this](const QModelIndex& i) { guarded([&] { show(i); }, w_.form); });
+    currentConnection_ =
+        connect(view.selectionModel(), &QItemSelectionModel::currentChanged, this,
+                [this](const QModelIndex& i) { guarded([&] { show(i); }, w_.form); });
     view.doItemsLayout();
     view.verticalScrollBar()->setValue(saved_.vertical);
     view.horizontalScrollBar()->setValue(saved_.horizontal);
@@ -260,7 +276,8 @@ void ArchiveComparison::leave() {
     const bool reshow = shownSince_ || showingOther_;
     showingOther_ = shownSince_ = false;
     if (reshow)
-        if (const NodeId node = w_.model->nodeOf(view.currentIndex()); node != kNoNode) w_.showEntry(node);
+        if (const NodeId node = w_.model->nodeOf(view.currentIndex()); node != kNoNode)
+            w_.showEntry(node);
 }
 
 bool ArchiveComparison::changesOnly() const { return tree_ && tree_->changesOnly(); }
@@ -277,14 +294,16 @@ void ArchiveComparison::setChangesOnly(bool on) {
     // Folders hidden meanwhile open again with the unchanged entries.
     for (const ComparisonTree::Item item : open)
         if (!tree_->shown(item)) comparedExpanded_.insert(item);
-    for (ComparisonTree::Item item = current; item != ComparisonTree::kTop; item = tree_->parent(item))
+    for (ComparisonTree::Item item = current; item != ComparisonTree::kTop;
+         item = tree_->parent(item))
         if (const QModelIndex i = model_->indexOf(item); i.isValid()) {
             view.setCurrentIndex(i);
             view.scrollTo(i);
             break;
         }
-    currentConnection_ = connect(view.selectionModel(), &QItemSelectionModel::currentChanged, this,
-                                 [this](const QModelIndex& i) { guarded([&] { show(i); }, w_.form); });
+    currentConnection_ =
+        connect(view.selectionModel(), &QItemSelectionModel::currentChanged, this,
+                [this](const QModelIndex& i) { guarded([&] { show(i); }, w_.form); });
     refreshSummary();
 }
 
@@ -338,11 +357,19 @@ void ArchiveComparison::refreshSummary() {
     const QString other = fromCp1252(otherName_);
     summary_->setText(showingOther_ ? QStringLiteral("Shown: %1").arg(other)
                                     : QStringLiteral("vs %1").arg(other));
-    QString tip = QStringLiteral("Compared with %1: %2 added, %3 removed, %4 changed, %5 renamed, %6 with changed records")
-                      .arg(other).arg(added).arg(removed).arg(modified).arg(renamed).arg(records);
+    QString tip = QStringLiteral(
+                      "Compared with %1: %2 added, %3 removed, %4 changed, %5 renamed, %6 with "
+                      "changed records")
+                      .arg(other)
+                      .arg(added)
+                      .arg(removed)
+                      .arg(modified)
+                      .arg(renamed)
+                      .arg(records);
     if (c.headerDiffers()) tip += QStringLiteral("; the first 512 bytes differ");
-    tip += showingOther_ ? QStringLiteral(". The page shows %1's version (F6: this archive's).").arg(other)
-                         : QStringLiteral(". F6: a changed entry's other version; Ctrl+D or Escape: leave.");
+    tip += showingOther_
+               ? QStringLiteral(". The page shows %1's version (F6: this archive's).").arg(other)
+               : QStringLiteral(". F6: a changed entry's other version; Ctrl+D or Escape: leave.");
     summary_->setToolTip(tip);
 }
 
@@ -363,13 +390,15 @@ void ArchiveComparison::addMenuItems(QMenu& menu) {
     other->setShortcut(QKeySequence(Qt::Key_F6));
     other->setShortcutContext(Qt::WidgetShortcut);
     other->setEnabled(switchable);
-    connect(other, &QAction::triggered, this, [this] { guarded([this] { switchVersion(); }, w_.form); });
+    connect(other, &QAction::triggered, this,
+            [this] { guarded([this] { switchVersion(); }, w_.form); });
     QAction* only = menu.addAction(QStringLiteral("Changes only"));
     only->setCheckable(true);
     only->setChecked(changesOnly());
     only->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_H));
     only->setShortcutContext(Qt::WidgetShortcut);
-    connect(only, &QAction::toggled, this, [this](bool on) { guarded([&] { setChangesOnly(on); }, w_.form); });
+    connect(only, &QAction::toggled, this,
+            [this](bool on) { guarded([&] { setChangesOnly(on); }, w_.form); });
     QAction* leaving = menu.addAction(QStringLiteral("Leave comparison"));
     leaving->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_D));
     leaving->setShortcutContext(Qt::WidgetShortcut);

@@ -57,7 +57,8 @@ public:
         // Shows a loaded node's entry as selecting it does.
         std::function<void(NodeId)> showEntry;
         // Shows another archive's entry (its file name, bytes from the first, size, offset there).
-        std::function<void(const std::string&, std::unique_ptr<ByteSource>, int64_t, int32_t)> showBytes;
+        std::function<void(const std::string&, std::unique_ptr<ByteSource>, int64_t, int32_t)>
+            showBytes;
     };
     explicit ArchiveComparison(const Window& window);
     ~ArchiveComparison() override;

@@ -58,7 +58,8 @@ Qt::ItemFlags ComparisonModel::flags(const QModelIndex& index) const {
     const ComparisonTree::Item item = itemOf(index);
     if (item < 0) return Qt::NoItemFlags;
     // The loaded archive's nodes can be dragged out as ever; labels are not edited meanwhile.
-    if (tree_.node(item) != kNoNode) return Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsDragEnabled;
+    if (tree_.node(item) != kNoNode)
+        return Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsDragEnabled;
     return Qt::ItemIsEnabled | Qt::ItemIsSelectable;
 }
 

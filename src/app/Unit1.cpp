@@ -160,12 +160,13 @@ void TForm1::buildControls() {
     folderPictures_ = new FolderPictures(*pages_->image(), *tvFiles, *model_, tree_, *session_,
                                          [this](NodeId node) { guarded([&] { tvFilesChange(node); }, this); });
     session_->onTreeRebuilding([this] { folderPictures_->close(); });
-    comparison_ = new ArchiveComparison({this, paMain, tvFiles, model_.get(), &tree_, &state, &work_, session_.get(), editor_,
-                                         findBar_, editing.showEntry,
-                                         [this](const std::string& name, std::unique_ptr<ByteSource> bytes,
-                                                int64_t size, int32_t offset) {
-                                             showOtherEntry(name, std::move(bytes), size, offset);
-                                         }});
+    auto showOther = [this](const std::string& name, std::unique_ptr<ByteSource> bytes,
+                            int64_t size, int32_t offset) {
+        showOtherEntry(name, std::move(bytes), size, offset);
+    };
+    comparison_ = new ArchiveComparison({this, paMain, tvFiles, model_.get(), &tree_, &state,
+                                         &work_, session_.get(), editor_, findBar_,
+                                         editing.showEntry, showOther});
     connectHandlers();
 }
 
@@ -444,11 +445,12 @@ void TForm1::tvFilesChange(NodeId node) {
         ReadEntryLocation(state, static_cast<size_t>(entry));
     }
 
-    showCurrentEntry(pending ? std::string("Offset: not saved yet") : "Offset: $" + hex32(state.CurrentEntryOffset));
+    showCurrentEntry(pending ? std::string("Offset: not saved yet")
+                             : "Offset: $" + hex32(state.CurrentEntryOffset));
 }
 
-void TForm1::showOtherEntry(const std::string& name, std::unique_ptr<ByteSource> bytes, int64_t size,
-                            int32_t offset) {
+void TForm1::showOtherEntry(const std::string& name, std::unique_ptr<ByteSource> bytes,
+                            int64_t size, int32_t offset) {
     state.CurrentEntryName = name;
     state.CurrentExtension = EntryExtension(name);
     UsePendingEntry(state, std::move(bytes), size);

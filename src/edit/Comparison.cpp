@@ -66,21 +66,28 @@ std::unique_ptr<Comparison> Comparison::Compare(const Archive& loaded, const std
 }
 
 uint8_t Comparison::mark(int32_t entry) const {
-    return entry >= 0 && static_cast<size_t>(entry) < marks_.size() ? marks_[static_cast<size_t>(entry)] : 0;
+    return entry >= 0 && static_cast<size_t>(entry) < marks_.size()
+               ? marks_[static_cast<size_t>(entry)]
+               : 0;
 }
 
 std::string Comparison::oldName(int32_t entry) const {
     const auto it = renamedFrom_.find(entry);
-    return it == renamedFrom_.end() ? std::string() : std::string(other_->entry(static_cast<size_t>(it->second)).name);
+    return it == renamedFrom_.end()
+               ? std::string()
+               : std::string(other_->entry(static_cast<size_t>(it->second)).name);
 }
 
 int32_t Comparison::otherVersion(int32_t entry) const {
-    return entry >= 0 && static_cast<size_t>(entry) < partner_.size() ? partner_[static_cast<size_t>(entry)] : -1;
+    return entry >= 0 && static_cast<size_t>(entry) < partner_.size()
+               ? partner_[static_cast<size_t>(entry)]
+               : -1;
 }
 
 size_t Comparison::count(Mark mark) const {
     if (mark == kRemoved) return removed_.size();
-    return static_cast<size_t>(std::count_if(marks_.begin(), marks_.end(), [mark](uint8_t m) { return (m & mark) != 0; }));
+    return static_cast<size_t>(
+        std::count_if(marks_.begin(), marks_.end(), [mark](uint8_t m) { return (m & mark) != 0; }));
 }
 
 namespace {
@@ -113,7 +120,8 @@ ComparisonTree::ComparisonTree(const FolderTree& tree, const Comparison& compari
         if (hasChildren) folders.try_emplace(folderKey(tree_.parent(node), tree_.text(node)), node);
     });
     for (const int32_t entry : comparison_.removed())
-        place(entry, std::string(comparison_.other().entry(static_cast<size_t>(entry)).name), folders);
+        place(entry, std::string(comparison_.other().entry(static_cast<size_t>(entry)).name),
+              folders);
     for (const Extra& extra : extras_) {
         Item up = extra.parent;
         while (up >= base_) up = extras_[static_cast<size_t>(up - base_)].parent;
@@ -126,8 +134,9 @@ void ComparisonTree::place(int32_t otherEntry, const std::string& name,
     const auto addExtra = [this](Item parent, std::string text, int32_t entry) {
         const Item item = base_ + static_cast<Item>(extras_.size());
         extras_.push_back({parent, std::move(text), entry, 0, {}});  // may move the other extras
-        std::vector<Item>& siblings = parent >= base_ ? extras_[static_cast<size_t>(parent - base_)].children
-                                                      : extrasBelow_[parent];
+        std::vector<Item>& siblings = parent >= base_
+                                          ? extras_[static_cast<size_t>(parent - base_)].children
+                                          : extrasBelow_[parent];
         extras_.back().rowAfterNodes = static_cast<int32_t>(siblings.size());
         siblings.push_back(item);
         return item;
@@ -174,15 +183,19 @@ void ComparisonTree::setChangesOnly(bool on) { changesOnly_ = on; }
 
 int32_t ComparisonTree::childCount(Item parent) const {
     if (parent >= base_) return static_cast<int32_t>(extrasOf(parent).size());
-    const int32_t nodes = changesOnly_ ? static_cast<int32_t>(shownNodes(parent).size()) : tree_.childCount(parent);
+    const int32_t nodes =
+        changesOnly_ ? static_cast<int32_t>(shownNodes(parent).size()) : tree_.childCount(parent);
     return nodes + static_cast<int32_t>(extrasOf(parent).size());
 }
 
 ComparisonTree::Item ComparisonTree::child(Item parent, int32_t row) const {
     if (row < 0) return kNoNode;
     if (parent < base_) {
-        const int32_t nodes = changesOnly_ ? static_cast<int32_t>(shownNodes(parent).size()) : tree_.childCount(parent);
-        if (row < nodes) return changesOnly_ ? shownNodes(parent)[static_cast<size_t>(row)] : tree_.child(parent, row);
+        const int32_t nodes = changesOnly_ ? static_cast<int32_t>(shownNodes(parent).size())
+                                           : tree_.childCount(parent);
+        if (row < nodes)
+            return changesOnly_ ? shownNodes(parent)[static_cast<size_t>(row)]
+                                : tree_.child(parent, row);
         row -= nodes;
     }
     const std::vector<Item>& extras = extrasOf(parent);
@@ -198,7 +211,8 @@ int32_t ComparisonTree::row(Item item) const {
     if (item >= base_) {
         const Extra& x = extras_[static_cast<size_t>(item - base_)];
         if (x.parent >= base_) return x.rowAfterNodes;
-        const int32_t nodes = changesOnly_ ? static_cast<int32_t>(shownNodes(x.parent).size()) : tree_.childCount(x.parent);
+        const int32_t nodes = changesOnly_ ? static_cast<int32_t>(shownNodes(x.parent).size())
+                                           : tree_.childCount(x.parent);
         return nodes + x.rowAfterNodes;
     }
     if (!changesOnly_) return tree_.row(item);
@@ -222,7 +236,9 @@ int32_t ComparisonTree::removedEntry(Item item) const {
 }
 
 uint8_t ComparisonTree::mark(Item item) const {
-    if (item >= base_) return extras_[static_cast<size_t>(item - base_)].otherEntry >= 0 ? Comparison::kRemoved : 0;
+    if (item >= base_)
+        return extras_[static_cast<size_t>(item - base_)].otherEntry >= 0 ? Comparison::kRemoved
+                                                                          : 0;
     return item >= 0 ? comparison_.mark(tree_.entryIndex(item)) : 0;
 }
 

@@ -97,7 +97,7 @@ private:
     struct Extra {
         Item parent;
         std::string text;
-        int32_t otherEntry;  // -1: a folder
+        int32_t otherEntry;     // -1: a folder
         int32_t rowAfterNodes;  // its place among the extra rows of its parent
         std::vector<Item> children;
     };

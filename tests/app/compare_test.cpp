@@ -10,8 +10,8 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QScrollBar>
-#include <QTextEdit>
 #include <QTest>
+#include <QTextEdit>
 #include <QTreeView>
 #include <algorithm>
 #include <filesystem>
@@ -39,7 +39,6 @@ namespace {
 namespace fs = std::filesystem;
 using testing::runQar;
 
-
 class Compare : public testing::WindowTest {
 protected:
     void SetUp() override {
@@ -50,10 +49,15 @@ protected:
         // entry renamed and one deleted.
         older = dir.file("older.qar");
         fs::create_directories(dir.file("put/DATA/TEXT"));
-        samples::writeFile(dir.file("put/DATA/TEXT/WELCOME.TXT"), samples::bytesOf("An older welcome.\r\n"));
-        samples::writeFile(dir.file("put/DATA/EXTRA.TXT"), samples::bytesOf("Only in the older one.\r\n"));
+        samples::writeFile(dir.file("put/DATA/TEXT/WELCOME.TXT"),
+                           samples::bytesOf("An older welcome.\r\n"));
+        samples::writeFile(dir.file("put/DATA/EXTRA.TXT"),
+                           samples::bytesOf("Only in the older one.\r\n"));
         ASSERT_EQ(runQar({"update", loaded, dir.file("put"), "-o", older}).status, 0);
-        ASSERT_EQ(runQar({"rename", older, "DATA\\CONFIG\\GAME.INI", "DATA\\CONFIG\\OLDGAME.INI", "--in-place"}).status, 0);
+        ASSERT_EQ(runQar({"rename", older, "DATA\\CONFIG\\GAME.INI", "DATA\\CONFIG\\OLDGAME.INI",
+                          "--in-place"})
+                      .status,
+                  0);
         ASSERT_EQ(runQar({"delete", older, "SOUND\\CHIME.WAV", "--in-place"}).status, 0);
         f = std::make_unique<TForm1>();
         f->OpenArchive(loaded);
@@ -62,7 +66,9 @@ protected:
         QApplication::setActiveWindow(f.get());
         ASSERT_TRUE(QTest::qWaitForWindowActive(f.get()));
     }
-    void key(int k, Qt::KeyboardModifiers mods = Qt::NoModifier) { QTest::keyClick(f->tvFiles, Qt::Key(k), mods); }
+    void key(int k, Qt::KeyboardModifiers mods = Qt::NoModifier) {
+        QTest::keyClick(f->tvFiles, Qt::Key(k), mods);
+    }
     ArchiveComparison& cmp() { return *f->comparison(); }
     QAbstractItemModel& shown() { return *f->tvFiles->model(); }
     // A row of the shown model by its path of texts.
@@ -74,7 +80,8 @@ protected:
             const std::string segment = rest.substr(0, slash);
             QModelIndex found;
             for (int r = 0; r < shown().rowCount(at); ++r)
-                if (shown().index(r, 0, at).data().toString() == fromCp1252(segment)) found = shown().index(r, 0, at);
+                if (shown().index(r, 0, at).data().toString() == fromCp1252(segment))
+                    found = shown().index(r, 0, at);
             if (!found.isValid() || slash == std::string::npos) return found;
             at = found;
             rest = rest.substr(slash + 1);
@@ -82,10 +89,12 @@ protected:
     }
     std::string pathOf(QModelIndex i) {
         std::string p = toCp1252(i.data().toString());
-        for (i = i.parent(); i.isValid(); i = i.parent()) p = toCp1252(i.data().toString()) + "\\" + p;
+        for (i = i.parent(); i.isValid(); i = i.parent())
+            p = toCp1252(i.data().toString()) + "\\" + p;
         return p;
     }
-    void forEachRow(const std::function<void(const QModelIndex&)>& visit, const QModelIndex& parent = {}) {
+    void forEachRow(const std::function<void(const QModelIndex&)>& visit,
+                    const QModelIndex& parent = {}) {
         for (int r = 0; r < shown().rowCount(parent); ++r) {
             const QModelIndex i = shown().index(r, 0, parent);
             visit(i);
@@ -103,9 +112,11 @@ protected:
             if (m & Comparison::kModified) lines.push_back("M " + p);
             if (m & Comparison::kUnread) lines.push_back("X " + p);
             if (m & Comparison::kRenamed)
-                lines.push_back("R " + toCp1252(i.data(ComparisonModel::kOldNameRole).toString()) + " -> " + p);
+                lines.push_back("R " + toCp1252(i.data(ComparisonModel::kOldNameRole).toString()) +
+                                " -> " + p);
         });
-        if (cmp().summary()->toolTip().contains(QStringLiteral("the first 512 bytes differ"))) lines.push_back("H");
+        if (cmp().summary()->toolTip().contains(QStringLiteral("the first 512 bytes differ")))
+            lines.push_back("H");
         std::sort(lines.begin(), lines.end());
         return lines;
     }
@@ -121,7 +132,8 @@ protected:
         ArchiveReader file(other ? cmp().comparison()->other() : f->state.archive);
         file.seek(hex(1));
         std::string bytes(static_cast<size_t>(hex(2)), '\0');
-        bytes.resize(static_cast<size_t>(file.readCounted(bytes.data(), static_cast<int64_t>(bytes.size()))));
+        bytes.resize(static_cast<size_t>(
+            file.readCounted(bytes.data(), static_cast<int64_t>(bytes.size()))));
         return bytes;
     }
     std::string pageText() { return f->textPage()->reText()->toPlainText().toStdString(); }
@@ -196,7 +208,8 @@ TEST_F(Compare, MarksSwitchingAndLeaving) {
     EXPECT_EQ(f->tvFiles->currentIndex(), row("DATA\\EXTRA.TXT"));
     EXPECT_EQ(markLines(), expected);
     forEachRow([&](const QModelIndex& i) {
-        EXPECT_TRUE(shown().hasChildren(i) || i.data(ComparisonModel::kMarkRole).toInt() != 0) << pathOf(i);
+        EXPECT_TRUE(shown().hasChildren(i) || i.data(ComparisonModel::kMarkRole).toInt() != 0)
+            << pathOf(i);
     });
     key(Qt::Key_H, Qt::ControlModifier);
     EXPECT_TRUE(row("DATA\\ITEMS.DBS").isValid());
@@ -230,8 +243,9 @@ TEST_F(Compare, TheSameKeyLeavesAndTheMenuNamesTheCommands) {
     QStringList texts;
     for (QAction* a : during.actions())
         if (!a->isSeparator()) texts << a->text();
-    EXPECT_EQ(texts, (QStringList{QStringLiteral("Show other version"), QStringLiteral("Changes only"),
-                                  QStringLiteral("Leave comparison")}));
+    EXPECT_EQ(texts,
+              (QStringList{QStringLiteral("Show other version"), QStringLiteral("Changes only"),
+                           QStringLiteral("Leave comparison")}));
     key(Qt::Key_D, Qt::ControlModifier);
     EXPECT_FALSE(cmp().active());
     EXPECT_EQ(&shown(), f->treeModel());
@@ -253,7 +267,8 @@ TEST_F(Compare, AnEditEndsTheComparisonFirstAndActsOnTheLoadedTree) {
     key(Qt::Key_D, Qt::ControlModifier);
     EXPECT_FALSE(cmp().active());
     ASSERT_EQ(dialogs.infos.size(), 1u);
-    EXPECT_EQ(dialogs.infos[0], "This archive has unsaved changes: save or discard them before comparing it.");
+    EXPECT_EQ(dialogs.infos[0],
+              "This archive has unsaved changes: save or discard them before comparing it.");
 }
 
 TEST_F(Compare, TheFindBoxLeavesTheComparisonAndFindsInTheLoadedTree) {

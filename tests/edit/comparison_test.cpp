@@ -2,6 +2,8 @@
 // qar diff's lines for the same pair (the other archive as OLD), removed entries stand in the
 // folders they had (made when the loaded archive lacks them), "changes only" keeps exactly the
 // changes and what leads to them, and every item's row and parent agree in both modes.
+#include "edit/Comparison.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -12,7 +14,6 @@
 
 #include "archive/Container.h"
 #include "archive/DirectoryLoader.h"
-#include "edit/Comparison.h"
 #include "lib/LayoutArchive.h"
 #include "lib/QarBuilder.h"
 #include "platform/Errors.h"
@@ -41,10 +42,14 @@ LayoutEntry item(const std::string& name, const std::string& data) {
 LayoutArchive otherArchive() {
     LayoutArchive a;
     a.header.assign(512, 0);
-    a.entries = {item("DATA\\A.TXT", "alpha"),         item("DATA\\B.TXT", "bravo"),
-                 item("DATA\\C.TXT", "charlie"),       item("OLD\\SUB\\D.TXT", "delta"),
-                 item("DATA\\R1.TXT", "moved content"), item("DUP.TXT", "one"),
-                 item("DUP.TXT", "two"),               item("DATA\\X.TXT", "same"),
+    a.entries = {item("DATA\\A.TXT", "alpha"),
+                 item("DATA\\B.TXT", "bravo"),
+                 item("DATA\\C.TXT", "charlie"),
+                 item("OLD\\SUB\\D.TXT", "delta"),
+                 item("DATA\\R1.TXT", "moved content"),
+                 item("DUP.TXT", "one"),
+                 item("DUP.TXT", "two"),
+                 item("DATA\\X.TXT", "same"),
                  item("OLD\\SUB\\E.TXT", "echo")};
     return a;
 }
@@ -53,10 +58,14 @@ LayoutArchive loadedArchive() {
     LayoutArchive a;
     a.header.assign(512, 0);
     a.header[9] = 1;
-    a.entries = {item("DATA\\A.TXT", "alpha"), item("DATA\\B.TXT", "bravo, changed"),
-                 item("NEW\\R2.TXT", "moved content"), item("DUP.TXT", "one"),
-                 item("DUP.TXT", "TWO"), item("DATA\\X.TXT", "same"),
-                 item("DATA\\F.TXT", "foxtrot"), item("TOP.TXT", "top")};
+    a.entries = {item("DATA\\A.TXT", "alpha"),
+                 item("DATA\\B.TXT", "bravo, changed"),
+                 item("NEW\\R2.TXT", "moved content"),
+                 item("DUP.TXT", "one"),
+                 item("DUP.TXT", "TWO"),
+                 item("DATA\\X.TXT", "same"),
+                 item("DATA\\F.TXT", "foxtrot"),
+                 item("TOP.TXT", "top")};
     a.entries[5].trailing[2] = 7;
     return a;
 }
@@ -105,7 +114,8 @@ protected:
             if (m & Comparison::kRemoved) lines.push_back("- " + path(i));
             if (m & Comparison::kModified) lines.push_back("M " + path(i));
             if (m & Comparison::kUnread) lines.push_back("X " + path(i));
-            if (m & Comparison::kRenamed) lines.push_back("R " + view->oldName(i) + " -> " + path(i));
+            if (m & Comparison::kRenamed)
+                lines.push_back("R " + view->oldName(i) + " -> " + path(i));
         }
         if (comparison->headerDiffers()) lines.push_back("H");
         std::sort(lines.begin(), lines.end());
@@ -125,16 +135,15 @@ protected:
     std::unique_ptr<ComparisonTree> view;
 };
 
-
 TEST_F(ComparisonTest, MarksAreQarDiffsLinesWithTheOtherArchiveAsOld) {
     const testing::QarResult diff = testing::runQar({"diff", otherPath, loadedPath});
     ASSERT_EQ(diff.status, 1) << diff.err;
     const std::vector<std::string> expected = testing::sortedLines(diff.out);
     // Each kind is there, so that agreeing means something.
     for (const char* kind : {"H", "+ ", "- ", "M ", "X ", "R "})
-        EXPECT_TRUE(std::any_of(expected.begin(), expected.end(),
-                                [&](const std::string& l) { return l.rfind(kind, 0) == 0; }))
-            << kind;
+        EXPECT_TRUE(std::any_of(expected.begin(), expected.end(), [&](const std::string& l) {
+            return l.rfind(kind, 0) == 0;
+        })) << kind;
     EXPECT_EQ(markLines(), expected);
     view->setChangesOnly(true);
     EXPECT_EQ(markLines(), expected);
@@ -156,7 +165,8 @@ TEST_F(ComparisonTest, RemovedEntriesStandInTheFoldersTheyHad) {
     ASSERT_NE(view->node(data), kNoNode);
     EXPECT_EQ(tree.text(view->node(data)), "DATA");
     EXPECT_EQ(view->row(c), tree.childCount(view->node(data)));
-    EXPECT_EQ(comparison->other().entry(static_cast<size_t>(view->removedEntry(c))).name, "DATA\\C.TXT");
+    EXPECT_EQ(comparison->other().entry(static_cast<size_t>(view->removedEntry(c))).name,
+              "DATA\\C.TXT");
     // Folders only the other archive has are made once, for both of their entries.
     const Item d = find("OLD\\SUB\\D.TXT"), e = find("OLD\\SUB\\E.TXT");
     ASSERT_NE(d, ComparisonTree::kTop);
@@ -175,10 +185,10 @@ TEST_F(ComparisonTest, ChangesOnlyKeepsTheChangesAndTheFoldersAboveThem) {
     view->setChangesOnly(true);
     std::vector<std::string> shown;
     for (const Item i : items()) shown.push_back(path(i));
-    const std::vector<std::string> expected{"DATA", "DATA\\B.TXT", "DATA\\X.TXT", "DATA\\F.TXT",
-                                            "DATA\\C.TXT", "NEW", "NEW\\R2.TXT", "DUP.TXT",
-                                            "TOP.TXT", "OLD", "OLD\\SUB", "OLD\\SUB\\D.TXT",
-                                            "OLD\\SUB\\E.TXT"};
+    const std::vector<std::string> expected{
+        "DATA",     "DATA\\B.TXT",     "DATA\\X.TXT",    "DATA\\F.TXT", "DATA\\C.TXT",
+        "NEW",      "NEW\\R2.TXT",     "DUP.TXT",        "TOP.TXT",     "OLD",
+        "OLD\\SUB", "OLD\\SUB\\D.TXT", "OLD\\SUB\\E.TXT"};
     EXPECT_EQ(shown, expected);
     // Of the duplicated name only the changed second copy.
     const Item dup = find("DUP.TXT");
