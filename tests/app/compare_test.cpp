@@ -283,6 +283,23 @@ TEST_F(Compare, TheFindBoxLeavesTheComparisonAndFindsInTheLoadedTree) {
     EXPECT_EQ(f->tree().text(found), "CREDITS.TXT");
 }
 
+TEST_F(Compare, NotWhileLoadingNorAfterAStoppedLoad) {
+    const int asked = dialogs.opened;
+    f->onLoadDispatch = [&] {
+        key(Qt::Key_D, Qt::ControlModifier);  // the window's keys are silent while it loads
+        f->state.StopRequested = true;
+    };
+    f->cbFilesChange();
+    f->onLoadDispatch = nullptr;
+    EXPECT_EQ(dialogs.opened, asked);
+    ASSERT_LT(f->state.archive.entryCount(), f->state.EntryOffsetTable.size());
+    EXPECT_FALSE(cmp().compareWith(older));
+    EXPECT_FALSE(cmp().active());
+    ASSERT_FALSE(dialogs.infos.empty());
+    EXPECT_EQ(dialogs.infos.back(),
+              "The loading of this archive was stopped: load it again to its end to compare it.");
+}
+
 TEST_F(Compare, ANotValidArchiveIsReported) {
     samples::writeFile(dir.file("bad.qar"), std::vector<uint8_t>(600, 0));
     EXPECT_FALSE(cmp().compareWith(dir.file("bad.qar")));

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "archive/ArchiveDiff.h"
 #include "archive/Container.h"
 #include "archive/DirectoryLoader.h"
 #include "lib/LayoutArchive.h"
@@ -227,6 +228,23 @@ TEST_F(ComparisonTest, AnInvalidOtherArchiveIsRefused) {
     } catch (const Error& e) {
         EXPECT_STREQ(e.what(), "Not a valid vorlund packed-file!");
     }
+}
+
+TEST_F(ComparisonTest, AStopRequestEndsTheReadingOfBothArchives) {
+    // Enough entries for the request to be looked at while digesting.
+    std::vector<samples::QarEntry> many;
+    for (int i = 0; i < 3000; ++i) many.push_back({"E" + std::to_string(i), bytesOf("x"), {}, {}, false});
+    samples::writeQar(dir.file("many.qar"), many);
+    Archive big;
+    big.open(dir.file("many.qar"));
+    ReadDirectory(big);
+    Comparison::Watch watch;
+    watch.stop = true;
+    EXPECT_THROW((void)Comparison::Compare(big, dir.file("many.qar"), &watch), FingerprintCancelled);
+    // Without the request the same pair compares equal.
+    const auto same = Comparison::Compare(big, dir.file("many.qar"));
+    EXPECT_TRUE(same->removed().empty());
+    EXPECT_EQ(same->count(Comparison::kModified) + same->count(Comparison::kAdded), 0u);
 }
 
 }  // namespace
