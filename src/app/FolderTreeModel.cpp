@@ -8,7 +8,8 @@ FolderTreeModel::FolderTreeModel(FolderTree& tree, QObject* parent)
     : QAbstractItemModel(parent), tree_(tree) {}
 
 NodeId FolderTreeModel::nodeOf(const QModelIndex& index) const {
-    if (!index.isValid() || index.model() != this) return kNoNode;
+    if (!index.isValid()) return kNoNode;
+    if (index.model() != this) return foreignNode ? foreignNode(index) : kNoNode;
     return static_cast<NodeId>(index.internalId());
 }
 

@@ -24,7 +24,10 @@ public:
     bool setData(const QModelIndex& index, const QVariant& value, int role = Qt::EditRole) override;
     Qt::ItemFlags flags(const QModelIndex& index) const override;
 
+    // An index of another model that shows this tree's nodes (a comparison's) goes through
+    // foreignNode; without it, such an index stands for no node.
     NodeId nodeOf(const QModelIndex& index) const;
+    std::function<NodeId(const QModelIndex&)> foreignNode;
     QModelIndex indexOf(NodeId node) const;
 
     // Deletes all nodes and hides the tree from the view until endLoading(), so the view never

@@ -18,6 +18,7 @@
 
 #include <cstdio>
 
+#include "app/ArchiveComparison.h"
 #include "app/ArchiveEditor.h"
 #include "app/ArchiveList.h"
 #include "app/BytesPage.h"
@@ -97,6 +98,8 @@ TForm1::~TForm1() {
     // They refer to the model, the tree view, the find box and the archive.
     delete bytesPage_;
     bytesPage_ = nullptr;
+    delete comparison_;
+    comparison_ = nullptr;
     delete external_;
     external_ = nullptr;
     delete editor_;
@@ -165,6 +168,13 @@ void TForm1::buildControls() {
     bytesPage_ = new BytesPage(*PageControl1, *tvFiles, *model_, tree_, *session_);
     session_->onTreeRebuilding([this] { bytesPage_->leave(); });
     session_->onEnd([this] { bytesPage_->leave(); });
+    auto showOther = [this](const std::string& name, std::unique_ptr<ByteSource> bytes,
+                            int64_t size, int32_t offset) {
+        showOtherEntry(name, std::move(bytes), size, offset);
+    };
+    comparison_ = new ArchiveComparison({this, paMain, tvFiles, model_.get(), &tree_, &state,
+                                         &work_, session_.get(), editor_, findBar_,
+                                         editing.showEntry, showOther});
     connectHandlers();
 }
 
@@ -210,9 +220,12 @@ NodeId TForm1::selectedNode() const {
 }
 
 void TForm1::tvFilesContextMenu(const QPoint& pos) {
-    const NodeId node = model_->nodeOf(tvFiles->indexAt(pos));
+    const QModelIndex at = tvFiles->indexAt(pos);
+    const NodeId node = model_->nodeOf(at);
     if (work_ != WindowWork::Idle) return;
     if (node == kNoNode) {
+        if (comparison_->active())
+            return comparison_->showRowMenu(at, tvFiles->viewport()->mapToGlobal(pos));
         // A new archive takes files where there is no node yet.
         if (!editor_->session().isNew()) return;
         QMenu menu(this);
@@ -229,6 +242,7 @@ void TForm1::tvFilesContextMenu(const QPoint& pos) {
     bytesPage_->addToMenu(menu, node);
     updateFromFolder_->addToMenu(menu, node);
     external_->addMenuItems(menu, node);
+    comparison_->addMenuItems(menu);
     menu.addSeparator();
     editor_->addMenuItems(menu, node);
     menu.exec(tvFiles->viewport()->mapToGlobal(pos));
@@ -468,9 +482,23 @@ void TForm1::tvFilesChange(NodeId node) {
         ReadEntryLocation(state, static_cast<size_t>(entry));
     }
 
+    showCurrentEntry(pending ? std::string("Offset: not saved yet")
+                             : "Offset: $" + hex32(state.CurrentEntryOffset));
+}
+
+void TForm1::showOtherEntry(const std::string& name, std::unique_ptr<ByteSource> bytes,
+                            int64_t size, int32_t offset) {
+    state.CurrentEntryName = name;
+    state.CurrentExtension = EntryExtension(name);
+    UsePendingEntry(state, std::move(bytes), size);
+    state.CurrentEntryOffset = offset;  // where it stands in the other archive
+    showCurrentEntry("Offset: $" + hex32(offset));
+}
+
+void TForm1::showCurrentEntry(const std::string& offsetText) {
+    const std::string& name = state.CurrentEntryName;
     StatusBar1->setPanelText(0, "File name: " + name);
-    StatusBar1->setPanelText(1, pending ? std::string("Offset: not saved yet")
-                                        : "Offset: $" + hex32(state.CurrentEntryOffset));
+    StatusBar1->setPanelText(1, offsetText);
     StatusBar1->setPanelText(2, "Size: $" + hex32(state.CurrentEntrySize));
     StatusBar1->setPanelText(3, "Type: not supported yet");
     if (QTimer* timer = mediaPage()->tmMedia()) timer->stop();

@@ -21,8 +21,10 @@ namespace vorlr {
 
 class EditSession;
 
+class ArchiveComparison;
 class ArchiveEditor;
 class BytesPage;
+class ByteSource;
 class EntryPages;
 class ExternalEditing;
 class FindBar;
@@ -61,6 +63,10 @@ public:
     // "Extract...": asks for a folder and writes the node's entry and every entry below it
     // there under their stored paths.
     void tvFilesExtract(NodeId node);
+    // Shows bytes that are no entry of the loaded archive (another archive's version of one) on
+    // the pages as a selection shows an entry: file name, bytes from the first, size, offset.
+    void showOtherEntry(const std::string& name, std::unique_ptr<ByteSource> bytes, int64_t size,
+                        int32_t offset);
 
     ViewerState state;
 
@@ -94,6 +100,7 @@ public:
     FolderPictures* folderPictures() const { return folderPictures_; }
     BytesPage* bytesPage() const { return bytesPage_; }
     UpdateFromFolder* updateFromFolder() const { return updateFromFolder_; }
+    ArchiveComparison* comparison() const { return comparison_; }
     WindowWork work() const { return work_; }
     bool isLoading() const { return work_ == WindowWork::Loading; }
     // Decides when FormActivate runs and counts its runs.
@@ -126,6 +133,8 @@ private:
     NodeId selectedNode() const;
     // The chosen archive joins the drop-down list (kept sorted, as Browse keeps it) and loads.
     void AddToListAndLoad(const std::string& chosen);
+    // The status bar and the page for the current entry (its name and size already set).
+    void showCurrentEntry(const std::string& offsetText);
 
     FolderTree tree_;
     std::unique_ptr<EditSession> session_;  // the loaded archive's pending changes
@@ -144,6 +153,7 @@ private:
     BytesPage* bytesPage_ = nullptr;            // "Show bytes", Ctrl+B
     UpdateFromFolder* updateFromFolder_ = nullptr;  // "Update from folder...", Ctrl+U
     WindowActivation* activation_ = nullptr;
+    ArchiveComparison* comparison_ = nullptr;  // "Compare with archive...", Ctrl+D
 };
 
 }  // namespace vorlr

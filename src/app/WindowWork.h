@@ -4,7 +4,7 @@
 // window is idle.
 namespace vorlr {
 
-enum class WindowWork { Idle, Loading, Extracting, Saving };
+enum class WindowWork { Idle, Loading, Extracting, Saving, Comparing };
 
 // Puts the window into one kind of work for the guard's lifetime and back to Idle on every way
 // out, exceptions included. The caller checks that the window is idle first.

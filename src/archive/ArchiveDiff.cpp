@@ -56,7 +56,7 @@ Digest128 unreadDigest(const uint8_t* record) {
 
 }  // namespace
 
-ArchiveFingerprint FingerprintArchive(const Archive& archive) {
+ArchiveFingerprint FingerprintArchive(const Archive& archive, const FingerprintWatch& watch) {
     ArchiveFingerprint out;
     out.header.resize(kHeaderBytes);
     out.header.resize(static_cast<size_t>(std::max<int64_t>(0, archive.readAt(0, out.header.data(), kHeaderBytes))));
@@ -93,30 +93,33 @@ ArchiveFingerprint FingerprintArchive(const Archive& archive) {
         EntryFingerprint& f = out.entries[i];
         const int64_t wanted = e.size > 0 && e.offset >= 0 ? e.size : 0;
         f.content = digestRange(archive, state.get(), buffer.get(), chunk, e.offset, wanted, f.length);
+        if ((i & 1023) == 1023) {
+            if (watch.done) watch.done->store(i + 1, std::memory_order_relaxed);
+            if (watch.stop && watch.stop->load(std::memory_order_relaxed)) throw FingerprintCancelled();
+        }
     }
+    if (watch.done) watch.done->store(count, std::memory_order_relaxed);
     return out;
 }
 
-std::vector<DiffLine> DiffFingerprints(const ArchiveFingerprint& oldOne,
-                                       const ArchiveFingerprint& newOne) {
-    using Kind = DiffLine::Kind;
-    std::vector<DiffLine> lines;
-    if (oldOne.header != newOne.header) lines.push_back({Kind::Header, {}, {}});
+DiffPairs PairFingerprints(const ArchiveFingerprint& oldOne, const ArchiveFingerprint& newOne) {
+    constexpr size_t kNone = DiffPairs::kNone;
+    DiffPairs pairs;
+    pairs.headerDiffers = oldOne.header != newOne.header;
+    pairs.old.resize(oldOne.entries.size());
+    pairs.added.assign(newOne.entries.size(), true);
 
     // The n-th entry of a name in one archive goes with the n-th of that name in the other.
     std::map<std::string_view, std::vector<size_t>> newByName;
     for (size_t j = 0; j < newOne.entries.size(); ++j) newByName[newOne.entries[j].name].push_back(j);
     std::map<std::string_view, size_t> seen;
-    constexpr size_t kNone = static_cast<size_t>(-1);
-    std::vector<size_t> partner(oldOne.entries.size(), kNone);
-    std::vector<bool> newMatched(newOne.entries.size(), false);
     for (size_t i = 0; i < oldOne.entries.size(); ++i) {
         const std::string_view name = oldOne.entries[i].name;
         const size_t nth = seen[name]++;
         const auto it = newByName.find(name);
         if (it != newByName.end() && nth < it->second.size()) {
-            partner[i] = it->second[nth];
-            newMatched[partner[i]] = true;
+            pairs.old[i].partner = it->second[nth];
+            pairs.added[pairs.old[i].partner] = false;
         }
     }
 
@@ -126,41 +129,56 @@ std::vector<DiffLine> DiffFingerprints(const ArchiveFingerprint& oldOne,
     };
     std::map<std::pair<int64_t, std::pair<uint64_t, uint64_t>>, std::vector<size_t>> addedByContent;
     for (size_t j = newOne.entries.size(); j-- > 0;) {
-        if (newMatched[j]) continue;
+        if (!pairs.added[j]) continue;
         const EntryFingerprint& f = newOne.entries[j];
         addedByContent[{f.length, {f.content.low, f.content.high}}].push_back(j);  // last first
     }
-    std::vector<bool> newRenamed(newOne.entries.size(), false);
 
     for (size_t i = 0; i < oldOne.entries.size(); ++i) {
         const EntryFingerprint& a = oldOne.entries[i];
-        if (partner[i] == kNone) {
+        DiffPairs::Old& fate = pairs.old[i];
+        if (fate.partner == kNone) {
             auto it = addedByContent.find({a.length, {a.content.low, a.content.high}});
-            size_t to = kNone;
-            if (it != addedByContent.end()) {
-                auto& candidates = it->second;
-                for (size_t k = candidates.size(); k-- > 0;) {
-                    if (sameContent(a, newOne.entries[candidates[k]])) {
-                        to = candidates[k];
-                        candidates.erase(candidates.begin() + static_cast<ptrdiff_t>(k));
-                        break;
-                    }
+            if (it == addedByContent.end()) continue;
+            auto& candidates = it->second;
+            for (size_t k = candidates.size(); k-- > 0;) {
+                if (sameContent(a, newOne.entries[candidates[k]])) {
+                    fate.partner = candidates[k];
+                    fate.renamed = true;
+                    pairs.added[fate.partner] = false;
+                    candidates.erase(candidates.begin() + static_cast<ptrdiff_t>(k));
+                    break;
                 }
-            }
-            if (to == kNone) {
-                lines.push_back({Kind::Removed, a.name, {}});
-            } else {
-                newRenamed[to] = true;
-                lines.push_back({Kind::Renamed, a.name, newOne.entries[to].name});
             }
             continue;
         }
-        const EntryFingerprint& b = newOne.entries[partner[i]];
-        if (!sameContent(a, b)) lines.push_back({Kind::Modified, a.name, {}});
-        if (a.unread != b.unread) lines.push_back({Kind::Unread, a.name, {}});
+        const EntryFingerprint& b = newOne.entries[fate.partner];
+        fate.contentDiffers = !sameContent(a, b);
+        fate.unreadDiffers = a.unread != b.unread;
     }
-    for (size_t j = 0; j < newOne.entries.size(); ++j)
-        if (!newMatched[j] && !newRenamed[j]) lines.push_back({Kind::Added, newOne.entries[j].name, {}});
+    return pairs;
+}
+
+std::vector<DiffLine> DiffFingerprints(const ArchiveFingerprint& oldOne,
+                                       const ArchiveFingerprint& newOne) {
+    using Kind = DiffLine::Kind;
+    const DiffPairs pairs = PairFingerprints(oldOne, newOne);
+    std::vector<DiffLine> lines;
+    if (pairs.headerDiffers) lines.push_back({Kind::Header, {}, {}});
+    for (size_t i = 0; i < pairs.old.size(); ++i) {
+        const DiffPairs::Old& fate = pairs.old[i];
+        const std::string& name = oldOne.entries[i].name;
+        if (fate.partner == DiffPairs::kNone) {
+            lines.push_back({Kind::Removed, name, {}});
+        } else if (fate.renamed) {
+            lines.push_back({Kind::Renamed, name, newOne.entries[fate.partner].name});
+        } else {
+            if (fate.contentDiffers) lines.push_back({Kind::Modified, name, {}});
+            if (fate.unreadDiffers) lines.push_back({Kind::Unread, name, {}});
+        }
+    }
+    for (size_t j = 0; j < pairs.added.size(); ++j)
+        if (pairs.added[j]) lines.push_back({Kind::Added, newOne.entries[j].name, {}});
     return lines;
 }
 

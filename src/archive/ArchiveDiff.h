@@ -13,6 +13,7 @@
 // directory order, "- NAME", "R OLD -> NEW", "M NAME" and "X NAME" (M before X for one entry);
 // then "+ NAME" in the new archive's directory order. An R pairs an unmatched old entry with
 // the first unmatched new entry of equal content, in directory order.
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -41,8 +42,31 @@ struct ArchiveFingerprint {
 };
 
 // Reads an archive whose directory has been read (ReadDirectory): its header, every record's
-// unread bytes and every entry's content digest, with large reads. File errors raise.
-ArchiveFingerprint FingerprintArchive(const Archive& archive);
+// unread bytes and every entry's content digest, with large reads. File errors raise. Another
+// thread may watch done (entries digested so far) and set stop, which raises FingerprintCancelled.
+struct FingerprintWatch {
+    std::atomic<size_t>* done = nullptr;
+    const std::atomic<bool>* stop = nullptr;
+};
+struct FingerprintCancelled : std::exception {
+    const char* what() const noexcept override { return "cancelled"; }
+};
+ArchiveFingerprint FingerprintArchive(const Archive& archive, const FingerprintWatch& watch = {});
+
+// How the entries of two archives go together: the matching the lines are made from.
+struct DiffPairs {
+    static constexpr size_t kNone = static_cast<size_t>(-1);
+    bool headerDiffers = false;
+    struct Old {
+        size_t partner = kNone;  // the new entry of its name's n-th place, or its rename
+        bool renamed = false;
+        bool contentDiffers = false;  // matched by name only
+        bool unreadDiffers = false;   // matched by name only
+    };
+    std::vector<Old> old;        // per old entry; no partner: removed
+    std::vector<bool> added;     // per new entry: neither matched nor a rename's target
+};
+DiffPairs PairFingerprints(const ArchiveFingerprint& oldOne, const ArchiveFingerprint& newOne);
 
 struct DiffLine {
     enum class Kind { Header, Removed, Added, Modified, Renamed, Unread };

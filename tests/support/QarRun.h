@@ -1,5 +1,7 @@
 #pragma once
 // Runs the qar binary the way a user would, for the command-line tests.
+#include <algorithm>
+#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -15,6 +17,15 @@ struct QarResult {
 // Runs argv (the program first), standard output and error captured; in workDir when one is
 // given.
 QarResult runProgram(std::vector<std::string> argv, const std::string& workDir = {});
+
+// A command's output as its lines, sorted (for outputs whose order is another's business).
+inline std::vector<std::string> sortedLines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    std::sort(lines.begin(), lines.end());
+    return lines;
+}
 
 #ifdef VORLR_QAR_PATH
 // Each test executable is told where its qar binary is; the support library is not.
