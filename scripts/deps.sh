@@ -4,13 +4,13 @@ set -euo pipefail
 kind=${1:-run}
 pkgs=(build-essential cmake ninja-build pkg-config qt6-base-dev qt6-multimedia-dev
       libsndfile1-dev libmpg123-dev libspng-dev libcli11-dev libimagequant-dev libxxhash-dev
-      libfuse3-dev fuse3 libgl-dev)
+      libfuse3-dev fuse3 libgl-dev libpcre2-dev)
 if [ "$kind" = test ]; then
   pkgs+=(libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev libfuzzer-14-dev
          xvfb xauth x11-apps imagemagick pulseaudio libstb-dev libqt6multimedia6
          qt6-qpa-plugins gstreamer1.0-plugins-base lame bash-completion openbox xdg-utils file xdotool)
 else
-  pkgs+=(qt6-qpa-plugins xdg-utils)
+  pkgs+=(qt6-qpa-plugins xdg-utils libpcre2-8-0)
 fi
 missing=()
 for p in "${pkgs[@]}"; do

@@ -64,6 +64,21 @@ void writeSeeds(const std::string& root) {
                        "{\\*\\nesttableprops\\nestrow}{\\nonesttables x}\\cell\\row}"));
     rtf.add(s::bytesOf("{\\rtf1{\\colortbl;\\red1\\green2\\blue3;}\\qc\\cf1\\b x\\par\\u-10179?\\u-8704?}"));
 
+    // qar grep: an options byte, the pattern, a zero byte, the entry.
+    Corpus grep = corpusIn(root, "grep_fuzz");
+    const auto grepSeed = [](uint8_t flags, const std::string& pattern, const Bytes& entry) {
+        Bytes b{flags};
+        b.insert(b.end(), pattern.begin(), pattern.end());
+        b.push_back(0);
+        b.insert(b.end(), entry.begin(), entry.end());
+        return b;
+    };
+    grep.add(grepSeed(0, "dra(g|k)on+ [[:digit:]]{2,}$", s::bytesOf("dragon 50\r\nno\rdrakon 7\n")));
+    grep.add(grepSeed(2, "\\<h[^a-c]*th\\>|^x?+", s::utf16LeWithMark("Health=90\r\nx\r\n")));
+    grep.add(grepSeed(1, "a.b", s::bytesOf("a.b\na+b\n")));
+    grep.add(grepSeed(3, "LAIR\nGold", s::bytesOf(s::formattedRtf())));
+    grep.add(grepSeed(0, "(a*)*\\1{,3}[]x-]", s::bytesOf("{\\rtf1 x\\'0d\\'0ay\\line ]\\par z}")));
+
     Corpus archive = corpusIn(root, "archive_fuzz");
     archive.add(s::buildQar({{"DATA\\TEXT\\A.TXT", s::bytesOf("Hello"), {}, {}, false},
                              {"DATA\\TEXT\\B.INI", s::bytesOf("[x]"), {}, {}, false},

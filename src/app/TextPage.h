@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "app/PageContext.h"
+#include "viewers/TextConvert.h"  // normaliseLineBreaks
 
 class QTextEdit;
 class QWidget;
@@ -34,8 +35,5 @@ private:
     PageContext ctx_;
     QTextEdit* reText_ = nullptr;
 };
-
-// Plain text with every line-break form (CR LF, lone LF, lone CR) made a single LF.
-std::string normaliseLineBreaks(std::string_view bytes);
 
 }  // namespace vorlr

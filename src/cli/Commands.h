@@ -16,6 +16,7 @@ void addDeleteCommand(CommandLine& line);
 void addDiffCommand(CommandLine& line);
 void addEncodeCommand(CommandLine& line);
 void addExtractCommand(CommandLine& line);
+void addGrepCommand(CommandLine& line);
 void addInfoCommand(CommandLine& line);
 void addListCommand(CommandLine& line);
 void addMountCommand(CommandLine& line);

@@ -49,5 +49,6 @@ int main(int argc, char** argv) {
     addRenameCommand(line);
     addDiffCommand(line);
     addMountCommand(line);
+    addGrepCommand(line);
     return line.run(argc, argv);
 }

@@ -32,6 +32,24 @@ std::string ConvertUnicodeBytes(std::string_view bytes) {
     return out;
 }
 
+std::string normaliseLineBreaks(std::string_view bytes) {
+    std::string out;
+    out.resize(bytes.size());
+    size_t o = 0;
+    const size_t n = bytes.size();
+    for (size_t i = 0; i < n; ++i) {
+        const char c = bytes[i];
+        if (c == '\r') {
+            out[o++] = '\n';
+            if (i + 1 < n && bytes[i + 1] == '\n') ++i;
+        } else {
+            out[o++] = c;
+        }
+    }
+    out.resize(o);
+    return out;
+}
+
 void ConvertUnicodeFile(const std::string& fileName, WorkBufferBytes& WorkBuffer) {
     ReplaceFile(fileName, kUnicodeScratchName);
     RuntimeFile source;

@@ -20,6 +20,10 @@ size_t KeepLowBytes(uint8_t* buffer, size_t n);
 // every complete code unit. Same result as ConvertUnicodeFile on a file holding these bytes.
 std::string ConvertUnicodeBytes(std::string_view bytes);
 
+// Plain text with every line-break form (CR LF, lone LF, lone CR) made a single LF, as the Text
+// page shows it.
+std::string normaliseLineBreaks(std::string_view bytes);
+
 // Converts fileName in place: renames it to "$$$$", writes the low bytes of the code units after
 // the mark to fileName afresh in blocks of WorkBuffer's size, deletes "$$$$". File failures
 // raise FileError.

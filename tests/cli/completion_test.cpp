@@ -87,6 +87,11 @@ TEST(QarCompletion, CommandsOptionsFilesAndEntryNames) {
         {{"qar", "delete", "-o", ""}, {"C.QAR", "b.qar", "my dir", "sub"}},
         {{"qar", "rename", "--in-place", archive, "SOUND/"}, {"SOUND/A.WAV"}},
         {{"qar", "mo"}, {"mount"}},
+        {{"qar", "gr"}, {"grep"}},
+        {{"qar", "grep", "-"}, {"--", "--help", "--text-only", "-F", "-c", "-i", "-j", "-l", "-n"}},
+        {{"qar", "grep", ""}, {}},  // PATTERN
+        {{"qar", "grep", "-i", "x", ""}, {"C.QAR", "b.qar", "my dir", "sub"}},
+        {{"qar", "grep", "-j", "2", "x", "b.qar", ""}, {"C.QAR", "b.qar", "my dir", "sub"}},
         {{"qar", "mount", "b.qar", "-"}, {"--convert", "--foreground", "--help", "--ignore-case"}},
         {{"qar", "mount", "b.qar", "--convert", ""}, {"png"}},
         {{"qar", "mount", "b.qar", "--convert", "png", "C.QAR", ""}, {"C.QAR", "b.qar", "my dir", "sub"}},

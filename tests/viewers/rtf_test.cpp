@@ -11,6 +11,7 @@
 #include <QTextCursor>
 #include <QTextDocument>
 
+#include "lib/TextSamples.h"
 #include "viewers/RtfReader.h"
 
 using namespace vorlr;
@@ -307,4 +308,25 @@ TEST(RtfDocument, ReadingAgainReplacesTheContent) {
     read("{\\rtf1 first\\par second}", doc);
     EXPECT_EQ(read("{\\rtf1 third}", doc), "third");
     EXPECT_EQ(doc.blockCount(), 1);
+}
+
+// The plain text the search reads without a document is the document's plain text, whatever
+// the escapes put into the runs (line ends among them) and however the runs are cut.
+TEST(RtfPlainText, EqualsTheDocumentsPlainText) {
+    const std::string cases[] = {
+        samples::formattedRtf(),
+        samples::largeRtf(20000),
+        samples::largeChineseRtf(20000),
+        "{\\rtf1 a\\'0d\\'0ab\\'0dc\\'0a\\b d\\'0d\\b0\\'0ae}",
+        "{\\rtf1 x\\u8233?y\\u8232?z\\line w\\~v\\tab u\\cell t\\row s}",
+        "{\\rtf1 {\\v hidden}shown\\par\\par\\pard\\qc centre\\u-3?\\'ff\\'8}",
+        "{\\rtf1\\ansicpg936{\\fonttbl{\\f0\\fcharset134 SimSun;}}\\f0 \\'c4\\'e3\\'ba\\'c3 \\'c4}",
+        "{\\rtf1 unclosed {\\b group \\u64337\\u56832 end",
+        "",
+        "{\\rtf1 \\'0d}",
+    };
+    for (const std::string& rtf : cases) {
+        SCOPED_TRACE(rtf.substr(0, 80));
+        EXPECT_EQ(RtfPlainText(rtf), textOf(rtf));
+    }
 }
