@@ -26,11 +26,6 @@ QString menuText(const std::string& text) {
     return fromCp1252(text).replace(QLatin1Char('&'), QStringLiteral("&&"));
 }
 
-std::string baseName(const std::string& path) {
-    const size_t slash = path.find_last_of('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
 std::string counted(size_t n, const char* one, const char* many) {
     return std::to_string(n) + " " + (n == 1 ? one : many);
 }
@@ -228,7 +223,7 @@ DataRef ArchiveEditor::replacementFor(int32_t entry, const std::string& file) {
     from.choose = [&](size_t count) -> std::optional<size_t> {
         const std::optional<int> chosen = dialogs().getNumber(
             w_.form, "Replace", "Which sub-image of " + std::string(changes()->name(entry)) + " (0 to " +
-                                     std::to_string(count - 1) + ") does " + baseName(file) + " replace?",
+                                     std::to_string(count - 1) + ") does " + baseNameOf(file) + " replace?",
             static_cast<int>(count), 0);
         if (!chosen) return std::nullopt;
         return static_cast<size_t>(*chosen);
@@ -256,7 +251,7 @@ void ArchiveEditor::addFiles(NodeId node) {
     const std::string folder = folderPathOf(node);
     std::vector<std::pair<std::string, std::string>> files;
     for (const std::string& path : picked)
-        files.emplace_back((folder.empty() ? "" : folder + "\\") + baseName(path), path);
+        files.emplace_back((folder.empty() ? "" : folder + "\\") + baseNameOf(path), path);
     addPaths(files, files.size() == 1 ? "Add " + files.front().first
                                       : "Add " + counted(files.size(), "file", "files"));
 }
@@ -271,7 +266,7 @@ void ArchiveEditor::addFolder(NodeId node) {
     // Regular files under their relative paths, no symbolic link followed, in byte order.
     for (const PackItem& item : CollectPackItems(*dir))
         files.emplace_back((folder.empty() ? "" : folder + "\\") + item.name, item.diskPath);
-    addPaths(files, "Add " + counted(files.size(), "file", "files") + " from " + baseName(*dir));
+    addPaths(files, "Add " + counted(files.size(), "file", "files") + " from " + baseNameOf(*dir));
 }
 
 void ArchiveEditor::addPaths(const std::vector<std::pair<std::string, std::string>>& files,
@@ -317,7 +312,7 @@ void ArchiveEditor::dropFiles(NodeId node, const std::vector<std::string>& paths
             for (const PackItem& item : CollectPackItems(path))
                 files.emplace_back(prefix + item.name, item.diskPath);
         } else {
-            files.emplace_back(prefix + baseName(path), path);
+            files.emplace_back(prefix + baseNameOf(path), path);
         }
     }
     if (files.empty()) return;
@@ -409,7 +404,7 @@ bool ArchiveEditor::saveArchiveAs() {
 
 bool ArchiveEditor::confirmLeave() {
     if (!pending()) return true;
-    const std::string name = session_.isNew() ? "new archive" : baseName(w_.state->archive.path());
+    const std::string name = session_.isNew() ? "new archive" : baseNameOf(w_.state->archive.path());
     const int answer = dialogs().ask(w_.form, applicationTitle(), "Save changes to " + name + "?",
                                      {"Save", "Discard", "Cancel"}, 0, 2);
     if (answer == 0 && session_.isNew()) {
