@@ -49,5 +49,7 @@ int main(int argc, char** argv) {
     addRenameCommand(line);
     addDiffCommand(line);
     addMountCommand(line);
+    addLayersCommand(line);
+    addMergeCommand(line);
     return line.run(argc, argv);
 }
