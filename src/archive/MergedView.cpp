@@ -20,7 +20,9 @@ bool isSeparator(char c) { return c == '\\' || c == '/'; }
 char foldAZ(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
 size_t separatorIn(std::string_view rest) {
-    return static_cast<size_t>(std::find_if(rest.begin(), rest.end(), isSeparator) - rest.begin());
+    size_t i = 0;
+    while (i < rest.size() && !isSeparator(rest[i])) ++i;
+    return i;
 }
 
 }  // namespace
@@ -50,13 +52,23 @@ bool FolderNames::Equal::operator()(std::string_view a, std::string_view b) cons
 FolderNames::FolderNames(bool ignoreCase)
     : index_(0, Hash{ignoreCase}, Equal{ignoreCase}) {}
 
+void FolderNames::add(std::string_view name, uint64_t id, bool folder) {
+    children_.push_back({name, id, folder});
+    if (children_.size() == kIndexFrom) {
+        for (size_t i = 0; i < children_.size(); ++i)
+            index_.emplace(children_[i].name, static_cast<uint32_t>(i));
+    } else if (children_.size() > kIndexFrom) {
+        index_.emplace(name, static_cast<uint32_t>(children_.size() - 1));
+    }
+}
+
 FolderNames::Placed FolderNames::file(std::string_view name, uint64_t id, uint64_t& hidden) {
-    const auto [it, added] = index_.try_emplace(name, static_cast<uint32_t>(children_.size()));
-    if (added) {
-        children_.push_back({name, id, false});
+    const size_t at = find(name);
+    if (at == kNew) {
+        add(name, id, false);
         return Placed::Added;
     }
-    Child& c = children_[it->second];
+    Child& c = children_[at];
     if (c.folder) return Placed::Refused;
     hidden = c.id;
     c.id = id;
@@ -128,14 +140,24 @@ MergedView::MergedView(std::vector<const Archive*> layers, bool ignoreCase,
     // to it, so that a winner's chain holds every version it hides.
     std::vector<uint32_t> previous(static_cast<size_t>(total), kNone);
     std::vector<uint32_t> winners;
+    winners.reserve(root.size());
     std::vector<std::vector<Pending>> work;
     work.push_back(std::move(root));
+    // Where each entry of a folder goes (a subfolder's number, or none): the subfolders' lists
+    // are then made at their size, never grown.
+    constexpr uint32_t kStays = kNone;
+    std::vector<uint32_t> goesTo, restAt;
+    std::vector<uint32_t> counts;
     while (!work.empty()) {
         const std::vector<Pending> pending = std::move(work.back());
         work.pop_back();
         FolderNames names(ignoreCase_);
-        std::vector<std::vector<Pending>> subfolders;
-        for (const Pending& p : pending) {
+        counts.clear();
+        goesTo.resize(pending.size());
+        restAt.resize(pending.size());
+        for (size_t k = 0; k < pending.size(); ++k) {
+            const Pending& p = pending[k];
+            goesTo[k] = kStays;
             const std::string_view rest = nameOf(p.entry).substr(p.offset);
             const size_t sep = separatorIn(rest);
             if (sep == rest.size()) {
@@ -145,14 +167,25 @@ MergedView::MergedView(std::vector<const Archive*> layers, bool ignoreCase,
                 continue;
             }
             const auto sub = names.folder(rest.substr(0, sep), [&] {
-                subfolders.emplace_back();
-                return subfolders.size() - 1;
+                counts.push_back(0);
+                return counts.size() - 1;
             });
-            if (sub) subfolders[*sub].push_back({p.entry, p.offset + static_cast<uint32_t>(sep) + 1});
+            if (!sub) continue;  // a file stands where the folder would go
+            goesTo[k] = static_cast<uint32_t>(*sub);
+            restAt[k] = p.offset + static_cast<uint32_t>(sep) + 1;
+            ++counts[*sub];
         }
         for (const auto& c : names.children())
             if (!c.folder) winners.push_back(static_cast<uint32_t>(c.id));
-        for (auto& s : subfolders) work.push_back(std::move(s));
+        const size_t firstSub = work.size();
+        for (const uint32_t count : counts) {
+            work.emplace_back();
+            work.back().reserve(count);
+        }
+        for (size_t k = 0; k < pending.size(); ++k) {
+            if (goesTo[k] == kStays) continue;
+            work[firstSub + goesTo[k]].push_back({pending[k].entry, restAt[k]});
+        }
     }
 
     // Each name goes where its first version is.

@@ -34,13 +34,13 @@ public:
     // stands there.
     template <class Make>
     std::optional<uint64_t> folder(std::string_view name, Make&& make) {
-        const auto [it, added] = index_.try_emplace(name, static_cast<uint32_t>(children_.size()));
-        if (added) {
-            children_.push_back({name, 0, true});
+        const size_t at = find(name);
+        if (at == kNew) {
+            add(name, 0, true);
             children_.back().id = make();
             return children_.back().id;
         }
-        const Child& c = children_[it->second];
+        const Child& c = children_[at];
         if (!c.folder) return std::nullopt;
         return c.id;
     }
@@ -52,9 +52,22 @@ public:
     };
     // In the order first placed.
     const std::vector<Child>& children() const { return children_; }
-    void reserve(size_t count) { index_.reserve(count); }
 
 private:
+    static constexpr size_t kNew = SIZE_MAX;
+    // Most folders hold a few names: those are compared one by one, the index made past that.
+    static constexpr size_t kIndexFrom = 8;
+    bool same(std::string_view a, std::string_view b) const { return index_.key_eq()(a, b); }
+    size_t find(std::string_view name) const {
+        if (children_.size() < kIndexFrom) {
+            for (size_t i = 0; i < children_.size(); ++i)
+                if (same(children_[i].name, name)) return i;
+            return kNew;
+        }
+        const auto it = index_.find(name);
+        return it == index_.end() ? kNew : it->second;
+    }
+    void add(std::string_view name, uint64_t id, bool folder);
     struct Hash {
         bool fold;
         size_t operator()(std::string_view name) const;
