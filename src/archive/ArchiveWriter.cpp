@@ -92,6 +92,7 @@ void checkName(const std::string& name) {
 }
 
 int64_t sizeOf(const NewData& data) {
+    if (data.from) return data.fromSize;
     if (data.path.empty()) return static_cast<int64_t>(data.bytes.size());
     struct stat st{};
     if (::stat(data.path.c_str(), &st) != 0) throwFromErrno(errno);
@@ -240,6 +241,8 @@ private:
     }
 
     static int64_t sized(const NewData& d, const std::string& what) {
+        if (!d.record.empty() && d.record.size() != kRecordSize)
+            throw Error("a directory record of " + std::to_string(d.record.size()) + " bytes for " + what);
         const int64_t size = sizeOf(d);
         checkDataSize(size, d.path.empty() ? what : d.path);
         return size;
@@ -298,6 +301,10 @@ void put32(uint8_t* p, int64_t value) {
 }
 
 void writeData(const NewData& d, int64_t size, int out) {
+    if (d.from) {
+        if (d.fromOffset < 0 || d.from->size() < d.fromOffset + size) sourceChanged(d.from->path());
+        return CopyFileRange(d.from->fd(), d.fromOffset, out, size);
+    }
     if (d.path.empty()) return writeAll(out, d.bytes.data(), size);
     RuntimeFile in;
     in.openExisting(d.path, RuntimeFile::Access::ReadOnly);
@@ -352,9 +359,11 @@ void writeRecords(const Source& s, const ArchiveEdit& edit, const Plan& plan, in
             if (edit.remove.count(i)) continue;
             uint8_t* record = dir.next();
             std::memcpy(record, old, kRecordSize);
-            put32(record + kOffsetField, plan.offset[i]);
-            if (auto r = edit.replace.find(i); r != edit.replace.end())
+            if (auto r = edit.replace.find(i); r != edit.replace.end()) {
+                if (!r->second.record.empty()) std::memcpy(record, r->second.record.data(), kRecordSize);
                 put32(record + kSizeField, plan.replaceSize.at(i));
+            }
+            put32(record + kOffsetField, plan.offset[i]);
             if (auto r = edit.rename.find(i); r != edit.rename.end()) {
                 // The new name and its zero; bytes after the old name's zero stay as they were.
                 const void* zero = std::memchr(old, 0, kNameField);
@@ -367,9 +376,14 @@ void writeRecords(const Source& s, const ArchiveEdit& edit, const Plan& plan, in
     }
     for (size_t a = 0; a < edit.add.size(); ++a) {
         uint8_t* record = dir.next();
-        std::memset(record, 0, kRecordSize);
-        const std::string& name = edit.add[a].first;
-        std::memcpy(record, name.data(), name.size());
+        const NewData& data = edit.add[a].second;
+        if (data.record.empty()) {
+            std::memset(record, 0, kRecordSize);
+            const std::string& name = edit.add[a].first;
+            std::memcpy(record, name.data(), name.size());
+        } else {
+            std::memcpy(record, data.record.data(), kRecordSize);
+        }
         put32(record + kOffsetField, plan.addOffset[a]);
         put32(record + kSizeField, plan.addSize[a]);
     }

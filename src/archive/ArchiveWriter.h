@@ -19,8 +19,8 @@
 
 namespace vorlr {
 
-// An entry's new data: the file at path (streamed, never held in memory), or bytes when path is
-// empty.
+// An entry's new data: the file at path (streamed, never held in memory), bytes when path is
+// empty, or a range of another archive.
 struct NewData {
     std::string path;
     std::vector<uint8_t> bytes;
@@ -30,6 +30,14 @@ struct NewData {
     // The file's modification time when it was picked: a file written since (before or while it
     // is copied) fails the write, so no archive gets half old and half new data.
     std::optional<struct timespec> modified = std::nullopt;
+    // Set: fromSize bytes of this open archive at fromOffset instead (another archive's entry,
+    // as merge writes them).
+    const Archive* from = nullptr;
+    int64_t fromOffset = 0;
+    int64_t fromSize = 0;
+    // 280 bytes: the directory record written for the entry, its name and unread bytes, the
+    // writer setting offset and size. Empty: the source's record, or a fresh one when added.
+    std::vector<uint8_t> record = {};
 };
 
 // Edits of one archive, by entry index (directory order of the source). An index may be in

@@ -40,25 +40,34 @@ size_t matchBracket(std::string_view pattern, size_t at, unsigned char c, bool& 
 
 }  // namespace
 
-NameVerdict SplitSafeName(std::string_view name, std::vector<std::string>& segments) {
-    segments.clear();
+NameVerdict CheckSafeName(std::string_view name) {
     if (name.empty()) return NameVerdict::Empty;
     if (name.find('\0') != std::string_view::npos) return NameVerdict::ZeroByte;
     if (isSeparator(name[0])) return NameVerdict::Absolute;
     const char c = name[0];
     if (name.size() >= 2 && name[1] == ':' && ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z')))
         return NameVerdict::DriveLetter;
-    std::vector<std::string> parts;
     size_t start = 0;
     for (size_t i = 0; i <= name.size(); ++i) {
         if (i < name.size() && !isSeparator(name[i])) continue;
         const std::string_view segment = name.substr(start, i - start);
         if (segment.empty()) return NameVerdict::EmptySegment;
         if (segment == "." || segment == "..") return NameVerdict::DotSegment;
-        parts.emplace_back(segment);
         start = i + 1;
     }
-    segments = std::move(parts);
+    return NameVerdict::Safe;
+}
+
+NameVerdict SplitSafeName(std::string_view name, std::vector<std::string>& segments) {
+    segments.clear();
+    const NameVerdict verdict = CheckSafeName(name);
+    if (verdict != NameVerdict::Safe) return verdict;
+    size_t start = 0;
+    for (size_t i = 0; i <= name.size(); ++i) {
+        if (i < name.size() && !isSeparator(name[i])) continue;
+        segments.emplace_back(name.substr(start, i - start));
+        start = i + 1;
+    }
     return NameVerdict::Safe;
 }
 

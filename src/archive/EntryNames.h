@@ -14,6 +14,8 @@ enum class NameVerdict { Safe, Empty, Absolute, DriveLetter, EmptySegment, DotSe
 // Splits a stored name at '\' and '/' into path segments; anything but Safe means the name
 // cannot be written under a folder (segments is then left empty).
 NameVerdict SplitSafeName(std::string_view name, std::vector<std::string>& segments);
+// The same verdict without the segments.
+NameVerdict CheckSafeName(std::string_view name);
 // "empty name", "absolute name", ... for messages.
 const char* DescribeVerdict(NameVerdict verdict);
 

@@ -19,6 +19,30 @@ void OpenWithDirectory(Archive& archive, const std::string& path) {
     ReadDirectory(archive);
 }
 
+std::unique_ptr<Archive> LoadValidArchive(const std::string& path) {
+    auto archive = std::make_unique<Archive>();
+    archive->open(path);
+    ArchiveReader reader(*archive);
+    if (!ReadArchiveFigures(reader).valid) throw Error("Not a valid vorlund packed-file!");
+    ReadDirectory(*archive);
+    return archive;
+}
+
+std::unique_ptr<LoadedLayers> LoadLayers(const std::vector<std::string>& paths, bool ignoreCase) {
+    auto loaded = std::make_unique<LoadedLayers>();
+    std::vector<const Archive*> stack;
+    for (const std::string& path : paths) {
+        try {
+            loaded->archives.push_back(LoadValidArchive(path));
+        } catch (const std::exception& e) {
+            throw Error(path + ": " + e.what());
+        }
+        stack.push_back(loaded->archives.back().get());
+    }
+    loaded->view = MergedView(std::move(stack), ignoreCase, [](const std::string& m) { fail(m); });
+    return loaded;
+}
+
 std::optional<size_t> ParseEntryIndex(const std::string& name) {
     if (name.size() < 2 || name[0] != '#' || name.size() > 20) return std::nullopt;
     uint64_t value = 0;

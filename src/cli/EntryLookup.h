@@ -4,6 +4,7 @@
 // them (fresh buffers per entry, as in a viewer just started).
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -11,6 +12,7 @@
 
 #include "archive/Archive.h"
 #include "archive/Extract.h"
+#include "archive/MergedView.h"
 
 namespace CLI {
 class App;
@@ -21,6 +23,16 @@ namespace qar {
 // Opens path read-only and reads its directory; file errors and a directory that cannot be
 // read raise.
 void OpenWithDirectory(vorlr::Archive& archive, const std::string& path);
+// The same for an archive that must pass the validation rule ("Not a valid vorlund
+// packed-file!" otherwise): the archives that mount, layers and merge stack.
+std::unique_ptr<vorlr::Archive> LoadValidArchive(const std::string& path);
+// The archives that layers and merge stack, loaded in that order (a failure names the
+// archive), and their merged view; unsafe names are warned about on standard error.
+struct LoadedLayers {
+    std::vector<std::unique_ptr<vorlr::Archive>> archives;
+    vorlr::MergedView view;
+};
+std::unique_ptr<LoadedLayers> LoadLayers(const std::vector<std::string>& paths, bool ignoreCase);
 
 // NAME -> entry index: "#N" is entry N (0-based); otherwise the first entry whose stored name
 // equals NAME byte for byte, where '/' in NAME also stands for '\'.

@@ -39,21 +39,12 @@ size_t cacheBytes() {
     return static_cast<size_t>(std::strtoull(text, nullptr, 10));
 }
 
-std::unique_ptr<vorlr::Archive> loadArchive(const std::string& path) {
-    auto archive = std::make_unique<vorlr::Archive>();
-    archive->open(path);
-    vorlr::ArchiveReader reader(*archive);
-    if (!vorlr::ReadArchiveFigures(reader).valid) throw vorlr::Error("Not a valid vorlund packed-file!");
-    vorlr::ReadDirectory(*archive);
-    return archive;
-}
-
 // Loads, mounts and serves. With ready >= 0 (the background process), one byte goes there once
 // the folder is mounted, and the process then lets go of the terminal.
 int serveMount(const MountArgs& opts, int ready) {
     try {
         std::vector<std::unique_ptr<vorlr::Archive>> archives;
-        for (const std::string& path : opts.archives) archives.push_back(loadArchive(path));
+        for (const std::string& path : opts.archives) archives.push_back(LoadValidArchive(path));
         vorlr::MountOptions options;
         options.ignoreCase = opts.ignoreCase;
         options.convertPng = opts.convertPng;

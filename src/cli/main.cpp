@@ -49,6 +49,8 @@ int main(int argc, char** argv) {
     addRenameCommand(line);
     addDiffCommand(line);
     addMountCommand(line);
+    addLayersCommand(line);
+    addMergeCommand(line);
     addGrepCommand(line);
     return line.run(argc, argv);
 }

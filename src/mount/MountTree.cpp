@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <atomic>
 
+#include "archive/MergedView.h"
 #include "platform/Errors.h"
 #include "platform/Text.h"
 #include "viewers/PictureExport.h"
@@ -60,26 +61,11 @@ MountTree::MountTree(std::vector<std::unique_ptr<Archive>> archives, const Mount
     total_ = static_cast<uint32_t>(total);
     root_.mtime = newest_;
     root_.pending.reserve(total_);
-    std::vector<std::string> segments;
-    for (size_t a = 0; a < archives_.size(); ++a) {
-        const Archive& archive = *archives_[a];
-        const std::string prefix = archives_.size() > 1 ? archive.path() + ": " : std::string();
-        for (size_t i = 0; i < archive.entryCount(); ++i) {
-            const ArchiveEntry entry = archive.entry(i);
-            const NameVerdict verdict = SplitSafeName(entry.name, segments);
-            const auto label = [&] { return prefix + "#" + std::to_string(i) + " " + std::string(entry.name); };
-            if (verdict != NameVerdict::Safe) {
-                warn(label() + ": skipped, " + DescribeVerdict(verdict));
-                continue;
-            }
-            // Extraction cannot even start reading such an entry, so it writes no file.
-            if (entry.offset < 0) {
-                warn(label() + ": " + runtimeErrorText(kNegativeSeek));
-                continue;
-            }
-            root_.pending.push_back({firstEntry_[a] + static_cast<uint32_t>(i), 0});
-        }
-    }
+    std::vector<const Archive*> layers;
+    for (const auto& a : archives_) layers.push_back(a.get());
+    ForEachViewEntry(layers, warn, [&](uint32_t layer, uint32_t index) {
+        root_.pending.push_back({firstEntry_[layer] + index, 0});
+    });
     if (options_.convertPng) {
         const int workers = options_.workers > 0 ? options_.workers : std::min(UsableCores(), 64);
         pictures_ = PictureConversion(PictureFormat::Png, workers);
@@ -204,17 +190,12 @@ void MountTree::resolve(uint64_t id, std::unique_lock<std::mutex>& lock) {
             lock.lock();
         }
 
-        // Replays extraction in entry order: a later file replaces an earlier one of the same
-        // name, but nothing replaces a folder by a file or a file by a folder.
-        std::unordered_map<std::string_view, uint64_t> named;
+        // Replays extraction in entry order, by the merged view's rule.
+        FolderNames named(options_.ignoreCase);
         std::vector<std::pair<uint64_t, std::vector<Pending>>> subfolders;
-        std::unordered_map<uint64_t, size_t> subfolderAt;
-        const auto isFolderId = [&](uint64_t child) {
-            return child >= 2 + uint64_t{total_} && nodes_[child - 2 - total_]->folder;
-        };
         const auto place = [&](std::string_view name, uint64_t file) {
-            auto [it, added] = named.emplace(name, file);
-            if (!added && !isFolderId(it->second)) it->second = file;
+            uint64_t hidden = 0;
+            (void)named.file(name, file, hidden);
         };
         for (const Pending& p : pending) {
             const std::string_view rest = restOf(p);
@@ -243,27 +224,25 @@ void MountTree::resolve(uint64_t id, std::unique_lock<std::mutex>& lock) {
                 continue;
             }
             const std::string_view segment = rest.substr(0, sep);
-            auto it = named.find(segment);
-            if (it == named.end()) {
-                Node sub;
-                sub.name = std::string(segment);
-                sub.mtime = newest_;
-                const uint64_t subId = addNode(std::move(sub));
-                it = named.emplace(nodes_.back()->name, subId).first;
-                subfolderAt[subId] = subfolders.size();
-                subfolders.push_back({subId, {}});
-            } else if (!isFolderId(it->second)) {
-                continue;  // a file stands where the folder would go
-            }
-            subfolders[subfolderAt[it->second]].second.push_back(
-                {p.entry, p.offset + static_cast<uint32_t>(sep) + 1});
+            const auto sub = named.folder(segment, [&] {
+                Node folderNode;
+                folderNode.name = std::string(segment);
+                folderNode.mtime = newest_;
+                subfolders.push_back({addNode(std::move(folderNode)), {}});
+                return subfolders.size() - 1;
+            });
+            if (!sub) continue;  // a file stands where the folder would go
+            subfolders[*sub].second.push_back({p.entry, p.offset + static_cast<uint32_t>(sep) + 1});
         }
         for (auto& [subId, reaching] : subfolders) {
             reaching.shrink_to_fit();
             nodes_[subId - 2 - total_]->pending = std::move(reaching);
         }
         // Sorted with the names at hand: a walk works out every folder, a hundred thousand of them.
-        std::vector<std::pair<std::string_view, uint64_t>> sorted(named.begin(), named.end());
+        std::vector<std::pair<std::string_view, uint64_t>> sorted;
+        sorted.reserve(named.children().size());
+        for (const auto& c : named.children())
+            sorted.emplace_back(c.name, c.folder ? subfolders[c.id].first : c.id);
         std::sort(sorted.begin(), sorted.end());
         folder->children.reserve(sorted.size());
         for (const auto& [name, child] : sorted) folder->children.push_back(child);

@@ -95,6 +95,12 @@ TEST(QarCompletion, CommandsOptionsFilesAndEntryNames) {
         {{"qar", "mount", "b.qar", "-"}, {"--convert", "--foreground", "--help", "--ignore-case"}},
         {{"qar", "mount", "b.qar", "--convert", ""}, {"png"}},
         {{"qar", "mount", "b.qar", "--convert", "png", "C.QAR", ""}, {"C.QAR", "b.qar", "my dir", "sub"}},
+        {{"qar", "la"}, {"layers"}},
+        {{"qar", "layers", "b.qar", "-"}, {"--help", "--hidden", "--ignore-case", "--json"}},
+        {{"qar", "layers", "b.qar", "--hidden", ""}, {"C.QAR", "b.qar", "my dir", "sub"}},
+        {{"qar", "me"}, {"merge"}},
+        {{"qar", "merge", "b.qar", "C.QAR", "-"}, {"--help", "--ignore-case", "-o"}},
+        {{"qar", "merge", "b.qar", "-o", ""}, {"C.QAR", "b.qar", "my dir", "sub"}},
         // Entry names, one folder at a time, with / for \.
         {{"qar", "cat", archive, ""}, {"DATA/", "GFX/", "ROOT.TXT", "SOUND/"}},
         {{"qar", "text", archive, "DATA/"}, {"DATA/README.TXT", "DATA/TEXT/"}},

@@ -1,0 +1,271 @@
+#include "archive/MergedView.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+
+#include "archive/ContainerLayout.h"
+#include "archive/EntryNames.h"
+#include "platform/Errors.h"
+#include "platform/LittleEndian.h"
+
+namespace vorlr {
+
+namespace {
+
+constexpr uint32_t kNone = UINT32_MAX;
+
+bool isSeparator(char c) { return c == '\\' || c == '/'; }
+
+char foldAZ(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+size_t separatorIn(std::string_view rest) {
+    size_t i = 0;
+    while (i < rest.size() && !isSeparator(rest[i])) ++i;
+    return i;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------------
+// FolderNames
+
+size_t FolderNames::Hash::operator()(std::string_view name) const {
+    const std::hash<std::string_view> hash;
+    if (!fold) return hash(name);
+    char folded[256];
+    if (name.size() <= sizeof folded) {
+        std::transform(name.begin(), name.end(), folded, foldAZ);
+        return hash(std::string_view(folded, name.size()));
+    }
+    std::string copy(name);
+    std::transform(copy.begin(), copy.end(), copy.begin(), foldAZ);
+    return hash(copy);
+}
+
+bool FolderNames::Equal::operator()(std::string_view a, std::string_view b) const {
+    if (!fold) return a == b;
+    return a.size() == b.size() &&
+           std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return foldAZ(x) == foldAZ(y); });
+}
+
+FolderNames::FolderNames(bool ignoreCase)
+    : index_(0, Hash{ignoreCase}, Equal{ignoreCase}) {}
+
+void FolderNames::add(std::string_view name, uint64_t id, bool folder) {
+    children_.push_back({name, id, folder});
+    if (children_.size() == kIndexFrom) {
+        for (size_t i = 0; i < children_.size(); ++i)
+            index_.emplace(children_[i].name, static_cast<uint32_t>(i));
+    } else if (children_.size() > kIndexFrom) {
+        index_.emplace(name, static_cast<uint32_t>(children_.size() - 1));
+    }
+}
+
+FolderNames::Placed FolderNames::file(std::string_view name, uint64_t id, uint64_t& hidden) {
+    const size_t at = find(name);
+    if (at == kNew) {
+        add(name, id, false);
+        return Placed::Added;
+    }
+    Child& c = children_[at];
+    if (c.folder) return Placed::Refused;
+    hidden = c.id;
+    c.id = id;
+    c.name = name;
+    return Placed::Replaced;
+}
+
+// ---------------------------------------------------------------------------------------------
+// The entries with a place
+
+void ForEachViewEntry(const std::vector<const Archive*>& layers,
+                      const std::function<void(const std::string&)>& warn,
+                      const std::function<void(uint32_t layer, uint32_t index)>& keep) {
+    for (size_t a = 0; a < layers.size(); ++a) {
+        const Archive& archive = *layers[a];
+        const auto label = [&](size_t i, std::string_view name) {
+            return (layers.size() > 1 ? archive.path() + ": " : std::string()) + "#" +
+                   std::to_string(i) + " " + std::string(name);
+        };
+        for (size_t i = 0; i < archive.entryCount(); ++i) {
+            const ArchiveEntry entry = archive.entry(i);
+            const NameVerdict verdict = CheckSafeName(entry.name);
+            if (verdict != NameVerdict::Safe) {
+                warn(label(i, entry.name) + ": skipped, " + DescribeVerdict(verdict));
+                continue;
+            }
+            // Extraction cannot even start reading such an entry, so it writes no file.
+            if (entry.offset < 0) {
+                warn(label(i, entry.name) + ": " + runtimeErrorText(kNegativeSeek));
+                continue;
+            }
+            keep(static_cast<uint32_t>(a), static_cast<uint32_t>(i));
+        }
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// MergedView
+
+MergedView::MergedView(std::vector<const Archive*> layers, bool ignoreCase,
+                       const std::function<void(const std::string&)>& warn)
+    : layers_(std::move(layers)), ignoreCase_(ignoreCase) {
+    // Entries by one number across the layers, in stack order.
+    std::vector<uint32_t> firstEntry;
+    uint64_t total = 0;
+    for (const Archive* a : layers_) {
+        firstEntry.push_back(static_cast<uint32_t>(total));
+        total += a->entryCount();
+        if (total >= kNone) throw Error("Out of memory");
+    }
+    const auto layerEntry = [&](uint32_t entry) {
+        const auto layer = static_cast<uint32_t>(
+            std::upper_bound(firstEntry.begin(), firstEntry.end(), entry) - firstEntry.begin() - 1);
+        return LayerEntry{layer, entry - firstEntry[layer]};
+    };
+    const auto nameOf = [&](uint32_t entry) { return this->entry(layerEntry(entry)).name; };
+
+    struct Pending {
+        uint32_t entry;
+        uint32_t offset;  // where the rest of its name starts
+    };
+    std::vector<Pending> root;
+    root.reserve(static_cast<size_t>(total));
+    ForEachViewEntry(layers_, warn, [&](uint32_t layer, uint32_t index) {
+        root.push_back({firstEntry[layer] + index, 0});
+    });
+
+    // Folder by folder, as the mount works them out; each file that replaces another links
+    // to it, so that a winner's chain holds every version it hides.
+    std::vector<uint32_t> previous(static_cast<size_t>(total), kNone);
+    std::vector<uint32_t> winners;
+    winners.reserve(root.size());
+    std::vector<std::vector<Pending>> work;
+    work.push_back(std::move(root));
+    // Where each entry of a folder goes (a subfolder's number, or none): the subfolders' lists
+    // are then made at their size, never grown.
+    constexpr uint32_t kStays = kNone;
+    std::vector<uint32_t> goesTo, restAt;
+    std::vector<uint32_t> counts;
+    while (!work.empty()) {
+        const std::vector<Pending> pending = std::move(work.back());
+        work.pop_back();
+        FolderNames names(ignoreCase_);
+        counts.clear();
+        goesTo.resize(pending.size());
+        restAt.resize(pending.size());
+        for (size_t k = 0; k < pending.size(); ++k) {
+            const Pending& p = pending[k];
+            goesTo[k] = kStays;
+            const std::string_view rest = nameOf(p.entry).substr(p.offset);
+            const size_t sep = separatorIn(rest);
+            if (sep == rest.size()) {
+                uint64_t hidden = 0;
+                if (names.file(rest, p.entry, hidden) == FolderNames::Placed::Replaced)
+                    previous[p.entry] = static_cast<uint32_t>(hidden);
+                continue;
+            }
+            const auto sub = names.folder(rest.substr(0, sep), [&] {
+                counts.push_back(0);
+                return counts.size() - 1;
+            });
+            if (!sub) continue;  // a file stands where the folder would go
+            goesTo[k] = static_cast<uint32_t>(*sub);
+            restAt[k] = p.offset + static_cast<uint32_t>(sep) + 1;
+            ++counts[*sub];
+        }
+        for (const auto& c : names.children())
+            if (!c.folder) winners.push_back(static_cast<uint32_t>(c.id));
+        const size_t firstSub = work.size();
+        for (const uint32_t count : counts) {
+            work.emplace_back();
+            work.back().reserve(count);
+        }
+        for (size_t k = 0; k < pending.size(); ++k) {
+            if (goesTo[k] == kStays) continue;
+            work[firstSub + goesTo[k]].push_back({pending[k].entry, restAt[k]});
+        }
+    }
+
+    // Each name goes where its first version is.
+    std::vector<uint32_t> winnerAt(static_cast<size_t>(total), kNone);
+    for (const uint32_t w : winners) {
+        uint32_t first = w;
+        while (previous[first] != kNone) first = previous[first];
+        winnerAt[first] = w;
+    }
+    names_.reserve(winners.size());
+    for (uint32_t at = 0; at < total; ++at) {
+        const uint32_t w = winnerAt[at];
+        if (w == kNone) continue;
+        Name name;
+        name.winner = layerEntry(w);
+        name.hiddenAt = static_cast<uint32_t>(hidden_.size());
+        for (uint32_t h = previous[w]; h != kNone; h = previous[h]) hidden_.push_back(layerEntry(h));
+        std::reverse(hidden_.begin() + name.hiddenAt, hidden_.end());
+        name.hiddenCount = static_cast<uint32_t>(hidden_.size()) - name.hiddenAt;
+        names_.push_back(name);
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Writing the view
+
+namespace {
+
+NewData dataOf(const MergedView& view, LayerEntry e) {
+    const Archive& archive = *view.layers()[e.layer];
+    const ArchiveEntry entry = archive.entry(e.index);
+    NewData data;
+    data.from = &archive;
+    data.fromOffset = entry.offset;
+    // As extraction copies it: the recorded size, cut where the archive ends.
+    if (entry.size > 0 && entry.offset >= 0)
+        data.fromSize = std::clamp<int64_t>(archive.size() - entry.offset, 0, entry.size);
+    data.record.resize(kRecordSize);
+    const int64_t at = archive.size() - static_cast<int64_t>(archive.entryCount()) * kRecordSize +
+                       static_cast<int64_t>(e.index) * kRecordSize;
+    if (archive.readAt(at, data.record.data(), kRecordSize) != kRecordSize ||
+        leI32(data.record.data() + kOffsetField) != entry.offset ||
+        leI32(data.record.data() + kSizeField) != entry.size)
+        throw Error(archive.path() + " changed while the new archive was made; nothing written");
+    return data;
+}
+
+}  // namespace
+
+ArchiveEdit MergedEdit(const MergedView& view) {
+    if (view.layers().empty()) throw Error("no archive to merge");
+    const Archive& base = *view.layers().front();
+    ArchiveEdit edit;
+    std::vector<bool> kept(base.entryCount(), false);
+    for (const MergedView::Name& name : view.names()) {
+        const auto hidden = view.hidden(name);
+        const LayerEntry first = hidden.empty() ? name.winner : hidden.front();
+        if (first.layer == 0) {
+            kept[first.index] = true;
+            if (!(name.winner == first)) edit.replace[first.index] = dataOf(view, name.winner);
+        } else {
+            edit.add.emplace_back(std::string(view.entry(name.winner).name), dataOf(view, name.winner));
+        }
+    }
+    for (size_t i = 0; i < kept.size(); ++i)
+        if (!kept[i]) edit.remove.insert(edit.remove.end(), i);
+    return edit;
+}
+
+void WriteMergedArchive(const MergedView& view, const WriteTarget& target) {
+    struct stat out{};
+    if (::stat(target.path.c_str(), &out) == 0) {
+        for (const Archive* layer : view.layers()) {
+            struct stat st{};
+            if (::fstat(layer->fd(), &st) == 0 && st.st_dev == out.st_dev && st.st_ino == out.st_ino)
+                throw Error(target.path + " is one of the archives merged; nothing written");
+        }
+    }
+    const ArchiveEdit edit = MergedEdit(view);
+    WriteEditedArchive(*view.layers().front(), edit, target);
+}
+
+}  // namespace vorlr
