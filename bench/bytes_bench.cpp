@@ -24,7 +24,7 @@
 #include "app/FolderTreeModel.h"
 #include "app/Unit1.h"
 #include "lib/BigArchives.h"
-#include "platform/Application.h"
+#include "platform/gui/Application.h"
 
 namespace fs = std::filesystem;
 using namespace vorlr;

@@ -21,7 +21,7 @@
 #include "archive/Container.h"
 #include "archive/DirectoryLoader.h"
 #include "edit/Comparison.h"
-#include "platform/Dialogs.h"
+#include "platform/gui/Dialogs.h"
 
 namespace fs = std::filesystem;
 using namespace vorlr;

@@ -30,8 +30,8 @@
 #include "archive/ArchiveWriter.h"
 #include "lib/BigArchives.h"
 #include "lib/QarBuilder.h"
-#include "platform/Application.h"
-#include "platform/Dialogs.h"
+#include "platform/gui/Application.h"
+#include "platform/gui/Dialogs.h"
 
 namespace fs = std::filesystem;
 using namespace vorlr;

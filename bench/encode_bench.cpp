@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "lib/ImageSamples.h"
-#include "viewers/KmgEncoder.h"
-#include "viewers/TargaEncoder.h"
+#include "viewers/encoders/KmgEncoder.h"
+#include "viewers/encoders/TargaEncoder.h"
 
 using namespace vorlr;
 

@@ -19,7 +19,7 @@
 #include "lib/BigArchives.h"
 #include "lib/ImageSamples.h"
 #include "lib/QarBuilder.h"
-#include "platform/PngWriter.h"
+#include "platform/png/PngWriter.h"
 #include "viewers/PictureExport.h"
 
 namespace fs = std::filesystem;

@@ -25,7 +25,7 @@
 #include "app/Unit1.h"
 #include "archive/DirectoryLoader.h"
 #include "lib/BigArchives.h"
-#include "platform/Application.h"
+#include "platform/gui/Application.h"
 
 namespace fs = std::filesystem;
 using namespace vorlr;

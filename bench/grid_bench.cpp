@@ -35,7 +35,7 @@
 #include "lib/BigArchives.h"
 #include "lib/ImageSamples.h"
 #include "lib/QarBuilder.h"
-#include "platform/Application.h"
+#include "platform/gui/Application.h"
 #include "viewers/PictureExport.h"
 
 namespace fs = std::filesystem;

@@ -22,7 +22,7 @@
 #include "app/StatusBar.h"
 #include "lib/QarBuilder.h"
 #include "lib/SoundSamples.h"
-#include "platform/Application.h"
+#include "platform/gui/Application.h"
 #include "support/ManualAudioOutput.h"
 
 namespace fs = std::filesystem;

@@ -16,8 +16,8 @@
 
 #include "lib/ImageSamples.h"
 #include "platform/Errors.h"
-#include "platform/PictureReader.h"
-#include "platform/PngWriter.h"
+#include "platform/png/PictureReader.h"
+#include "platform/png/PngWriter.h"
 #include "platform/RuntimeFile.h"
 
 using namespace vorlr;

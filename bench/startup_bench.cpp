@@ -13,7 +13,7 @@
 
 #include "app/Unit1.h"
 #include "lib/BigArchives.h"
-#include "platform/Application.h"
+#include "platform/gui/Application.h"
 
 namespace {
 

@@ -28,7 +28,7 @@
 #include "lib/QarBuilder.h"
 #include "lib/TextSamples.h"
 #include "platform/RuntimeFile.h"
-#include "viewers/RtfReader.h"
+#include "viewers/richtext/RtfReader.h"
 #include "viewers/TextConvert.h"
 
 namespace fs = std::filesystem;

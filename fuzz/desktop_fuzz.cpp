@@ -4,7 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "platform/DesktopEntry.h"
+#include "platform/desktop/DesktopEntry.h"
 #include "platform/Errors.h"
 
 namespace {

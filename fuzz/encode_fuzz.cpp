@@ -9,7 +9,7 @@
 #include "archive/EntryKind.h"
 #include "platform/ByteSource.h"
 #include "platform/Errors.h"
-#include "viewers/PictureEncoder.h"
+#include "viewers/encoders/PictureEncoder.h"
 #include "viewers/PictureExport.h"
 
 namespace {

@@ -13,7 +13,7 @@
 
 #include "search/ContentSearch.h"
 #include "search/EntryText.h"
-#include "viewers/RtfReader.h"
+#include "viewers/richtext/RtfReader.h"
 
 using namespace vorlr;
 

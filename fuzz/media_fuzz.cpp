@@ -4,7 +4,7 @@
 #include <memory>
 #include <vector>
 
-#include "platform/SoundDecoder.h"
+#include "platform/media/SoundDecoder.h"
 
 using vorlr::SoundDecoder;
 

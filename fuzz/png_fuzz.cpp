@@ -8,8 +8,8 @@
 #include <string>
 
 #include "platform/Errors.h"
-#include "platform/PictureReader.h"
-#include "platform/PngWriter.h"
+#include "platform/png/PictureReader.h"
+#include "platform/png/PngWriter.h"
 #include "platform/RuntimeFile.h"
 
 namespace {

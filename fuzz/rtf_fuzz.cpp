@@ -7,7 +7,7 @@
 
 #include <QTextDocument>
 
-#include "viewers/RtfReader.h"
+#include "viewers/richtext/RtfReader.h"
 #include "viewers/TextConvert.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

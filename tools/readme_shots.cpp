@@ -13,8 +13,8 @@
 
 #include "app/Unit1.h"
 #include "lib/DemoArchive.h"
-#include "platform/Application.h"
-#include "platform/Dialogs.h"
+#include "platform/gui/Application.h"
+#include "platform/gui/Dialogs.h"
 
 namespace {
 

@@ -19,7 +19,7 @@
 #include "archive/ArchiveDiff.h"
 #include "archive/Container.h"
 #include "edit/EditSession.h"
-#include "platform/Dialogs.h"
+#include "platform/gui/Dialogs.h"
 #include "platform/Errors.h"
 #include "platform/Text.h"
 

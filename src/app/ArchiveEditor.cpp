@@ -14,7 +14,7 @@
 #include "app/SaveRun.h"
 #include "app/ViewerState.h"
 #include "archive/Pack.h"
-#include "platform/Dialogs.h"
+#include "platform/gui/Dialogs.h"
 #include "platform/Errors.h"
 #include "platform/Text.h"
 

@@ -10,7 +10,7 @@
 #include "app/BytesView.h"
 #include "app/FolderTreeModel.h"
 #include "edit/EditSession.h"
-#include "platform/Dialogs.h"
+#include "platform/gui/Dialogs.h"
 #include "platform/Errors.h"
 
 namespace vorlr {

@@ -13,7 +13,7 @@
 #include <cmath>
 #include <vector>
 
-#include "platform/Dialogs.h"
+#include "platform/gui/Dialogs.h"
 #include "platform/Text.h"
 
 namespace vorlr {

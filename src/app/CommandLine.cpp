@@ -3,7 +3,7 @@
 #include <QTimer>
 
 #include "app/Unit1.h"
-#include "platform/Dialogs.h"
+#include "platform/gui/Dialogs.h"
 #include "platform/RuntimeFile.h"
 
 namespace vorlr {

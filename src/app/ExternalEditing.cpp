@@ -12,12 +12,12 @@
 #include "app/ExternalFiles.h"
 #include "app/FolderTreeModel.h"
 #include "app/ViewerState.h"
-#include "platform/Dialogs.h"
+#include "platform/gui/Dialogs.h"
 #include "platform/Errors.h"
 #include "platform/RuntimeFile.h"
-#include "platform/WorkingCopyWatcher.h"
+#include "platform/desktop/WorkingCopyWatcher.h"
 #include "viewers/PictureExport.h"
-#include "viewers/PictureUpdate.h"
+#include "viewers/encoders/PictureUpdate.h"
 
 namespace vorlr {
 

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "archive/EntryNames.h"
-#include "platform/DesktopApplications.h"
+#include "platform/desktop/DesktopApplications.h"
 #include "platform/Errors.h"
 #include "platform/RuntimeFile.h"
 

@@ -8,7 +8,7 @@
 
 #include "app/WorkProgress.h"
 #include "archive/SafeExtract.h"
-#include "platform/Dialogs.h"
+#include "platform/gui/Dialogs.h"
 #include "platform/WorkerPool.h"
 #include "viewers/PictureExport.h"
 

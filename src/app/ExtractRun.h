@@ -9,7 +9,7 @@
 
 #include "app/WindowWork.h"
 #include "archive/Archive.h"
-#include "platform/Dialogs.h"
+#include "platform/gui/Dialogs.h"
 
 class QProgressDialog;
 class QWidget;

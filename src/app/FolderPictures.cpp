@@ -6,7 +6,7 @@
 
 #include "app/FolderTreeModel.h"
 #include "app/ImagePage.h"
-#include "platform/Dialogs.h"
+#include "platform/gui/Dialogs.h"
 #include "platform/Errors.h"
 
 namespace vorlr {

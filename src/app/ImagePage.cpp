@@ -11,7 +11,7 @@
 
 #include "app/ImageView.h"
 #include "app/PixelReadout.h"
-#include "platform/Dialogs.h"
+#include "platform/gui/Dialogs.h"
 #include "viewers/KmgDecoder.h"
 #include "viewers/TargaDecoder.h"
 

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "app/ImageZoom.h"
-#include "platform/Dialogs.h"
+#include "platform/gui/Dialogs.h"
 
 namespace vorlr {
 

@@ -5,7 +5,7 @@
 #include <QTimer>
 
 #include "app/MediaPlayer.h"
-#include "platform/Dialogs.h"
+#include "platform/gui/Dialogs.h"
 
 namespace vorlr {
 

@@ -4,7 +4,7 @@
 #include <QPainter>
 #include <QPainterPath>
 
-#include "platform/Dialogs.h"
+#include "platform/gui/Dialogs.h"
 
 namespace vorlr {
 

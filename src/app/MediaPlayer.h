@@ -4,7 +4,7 @@
 // runs the control's click sequence.
 #include <QWidget>
 
-#include "viewers/MediaPlayerControl.h"
+#include "viewers/player/MediaPlayerControl.h"
 
 namespace vorlr {
 

@@ -6,8 +6,8 @@
 #include <QUrl>
 
 #include "app/ExternalFiles.h"
-#include "platform/DesktopApplications.h"
-#include "platform/Dialogs.h"
+#include "platform/desktop/DesktopApplications.h"
+#include "platform/gui/Dialogs.h"
 #include "platform/Errors.h"
 
 namespace vorlr {

@@ -10,7 +10,7 @@
 
 #include "app/ImageView.h"
 #include "app/ThumbnailPool.h"
-#include "platform/Dialogs.h"
+#include "platform/gui/Dialogs.h"
 #include "viewers/Thumbnail.h"
 
 namespace vorlr {

@@ -7,7 +7,7 @@
 #include "platform/Errors.h"
 #include "platform/RuntimeFile.h"
 #include "platform/Text.h"
-#include "viewers/RtfReader.h"
+#include "viewers/richtext/RtfReader.h"
 #include "viewers/TextConvert.h"
 
 namespace vorlr {

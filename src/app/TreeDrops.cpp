@@ -11,7 +11,7 @@
 #include <QUrl>
 
 #include "app/FolderTreeModel.h"
-#include "platform/Dialogs.h"
+#include "platform/gui/Dialogs.h"
 
 namespace vorlr {
 

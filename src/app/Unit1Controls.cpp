@@ -16,7 +16,7 @@
 #include "app/ImageView.h"
 #include "app/MediaPage.h"
 #include "app/Unit1.h"
-#include "platform/Dialogs.h"
+#include "platform/gui/Dialogs.h"
 
 namespace vorlr {
 namespace {

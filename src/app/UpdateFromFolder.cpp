@@ -17,7 +17,7 @@
 
 #include "app/ArchiveEditor.h"
 #include "app/FolderTreeModel.h"
-#include "platform/Dialogs.h"
+#include "platform/gui/Dialogs.h"
 
 namespace vorlr {
 

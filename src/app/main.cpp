@@ -10,7 +10,7 @@
 
 #include "app/CommandLine.h"
 #include "app/Unit1.h"
-#include "platform/Application.h"
+#include "platform/gui/Application.h"
 
 namespace {
 

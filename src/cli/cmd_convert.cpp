@@ -9,7 +9,7 @@
 #include "cli/Commands.h"
 #include "cli/EntryLookup.h"
 #include "platform/Bitmap24.h"
-#include "platform/PngWriter.h"
+#include "platform/png/PngWriter.h"
 #include "platform/Text.h"
 #include "viewers/PictureExport.h"
 #include "viewers/TargaDecoder.h"

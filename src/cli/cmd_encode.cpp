@@ -15,10 +15,10 @@
 #include "cli/Commands.h"
 #include "cli/EntryLookup.h"
 #include "platform/Errors.h"
-#include "platform/PictureReader.h"
+#include "platform/png/PictureReader.h"
 #include "platform/RuntimeFile.h"
 #include "platform/Text.h"
-#include "viewers/PictureEncoder.h"
+#include "viewers/encoders/PictureEncoder.h"
 
 namespace qar {
 namespace {

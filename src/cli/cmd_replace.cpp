@@ -9,9 +9,9 @@
 #include "cli/EntryLookup.h"
 #include "edit/Replacement.h"
 #include "platform/Errors.h"
-#include "platform/PictureReader.h"
+#include "platform/png/PictureReader.h"
 #include "viewers/PictureExport.h"
-#include "viewers/PictureUpdate.h"
+#include "viewers/encoders/PictureUpdate.h"
 
 namespace qar {
 

@@ -17,7 +17,7 @@
 #include "cli/EntryLookup.h"
 #include "cli/JsonLine.h"
 #include "platform/RuntimeFile.h"
-#include "viewers/PictureUpdate.h"
+#include "viewers/encoders/PictureUpdate.h"
 
 namespace qar {
 

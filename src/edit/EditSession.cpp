@@ -8,11 +8,11 @@
 #include "archive/FolderTree.h"
 #include "edit/Replacement.h"
 #include "platform/Errors.h"
-#include "platform/PictureReader.h"
+#include "platform/png/PictureReader.h"
 #include "platform/RuntimeFile.h"
 #include "platform/Text.h"
 #include "viewers/PictureBudget.h"
-#include "viewers/PictureUpdate.h"
+#include "viewers/encoders/PictureUpdate.h"
 
 namespace vorlr {
 

@@ -5,7 +5,7 @@
 
 #include "archive/FolderUpdate.h"
 #include "platform/Errors.h"
-#include "viewers/PictureUpdate.h"
+#include "viewers/encoders/PictureUpdate.h"
 
 namespace vorlr {
 

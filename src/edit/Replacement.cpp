@@ -1,7 +1,7 @@
 #include "edit/Replacement.h"
 
 #include "platform/Errors.h"
-#include "viewers/PictureUpdate.h"
+#include "viewers/encoders/PictureUpdate.h"
 
 namespace vorlr {
 

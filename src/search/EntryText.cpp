@@ -4,7 +4,7 @@
 
 #include "archive/EntryKind.h"
 #include "platform/Text.h"
-#include "viewers/RtfWalk.h"
+#include "viewers/rtf/RtfWalk.h"
 #include "viewers/TextConvert.h"
 
 namespace vorlr {

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "platform/Errors.h"
-#include "platform/PngWriter.h"
+#include "platform/png/PngWriter.h"
 #include "platform/Text.h"
 #include "viewers/DecoderState.h"
 #include "viewers/KmgDecoder.h"

@@ -34,9 +34,9 @@
 #include "lib/QarBuilder.h"
 #include "lib/SoundSamples.h"
 #include "platform/Bitmap24.h"
-#include "platform/Dialogs.h"
-#include "platform/PictureReader.h"
-#include "platform/PngWriter.h"
+#include "platform/gui/Dialogs.h"
+#include "platform/png/PictureReader.h"
+#include "platform/png/PngWriter.h"
 #include "support/QarRun.h"
 #include "support/WindowTest.h"
 

@@ -24,8 +24,8 @@
 #include "lib/DemoArchive.h"
 #include "lib/QarBuilder.h"
 #include "platform/Bitmap24.h"
-#include "platform/PictureReader.h"
-#include "platform/PngWriter.h"
+#include "platform/png/PictureReader.h"
+#include "platform/png/PngWriter.h"
 #include "support/QarRun.h"
 #include "support/WindowTest.h"
 

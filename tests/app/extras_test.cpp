@@ -23,7 +23,7 @@
 #include "lib/ImageSamples.h"
 #include "lib/QarBuilder.h"
 #include "lib/SoundSamples.h"
-#include "platform/Dialogs.h"
+#include "platform/gui/Dialogs.h"
 #include "platform/Errors.h"
 #include "platform/RuntimeFile.h"
 #include "support/ManualAudioOutput.h"

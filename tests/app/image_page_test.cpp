@@ -29,7 +29,7 @@
 #include "app/ViewerState.h"
 #include "lib/ImageSamples.h"
 #include "lib/QarBuilder.h"
-#include "platform/Dialogs.h"
+#include "platform/gui/Dialogs.h"
 #include "platform/Errors.h"
 #include "support/RecordingDialogs.h"
 #include "support/TempDir.h"

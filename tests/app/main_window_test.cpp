@@ -27,7 +27,7 @@
 #include "lib/DemoArchive.h"
 #include "lib/QarBuilder.h"
 #include "platform/Bitmap24.h"
-#include "platform/Dialogs.h"
+#include "platform/gui/Dialogs.h"
 #include "platform/Errors.h"
 #include "platform/RuntimeFile.h"
 #include "support/Activation.h"

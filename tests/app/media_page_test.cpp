@@ -16,7 +16,7 @@
 #include "app/StatusBar.h"
 #include "lib/QarBuilder.h"
 #include "lib/SoundSamples.h"
-#include "platform/Dialogs.h"
+#include "platform/gui/Dialogs.h"
 #include "support/ManualAudioOutput.h"
 #include "support/CoreApp.h"
 #include "support/RecordingDialogs.h"

@@ -14,7 +14,7 @@
 #include "app/Unit1.h"
 #include "lib/ImageSamples.h"
 #include "lib/QarBuilder.h"
-#include "platform/Dialogs.h"
+#include "platform/gui/Dialogs.h"
 #include "support/Entries.h"
 #include "support/TempDir.h"
 #include "support/WindowTest.h"

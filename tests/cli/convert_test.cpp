@@ -9,7 +9,7 @@
 #include "lib/ImageSamples.h"
 #include "lib/QarBuilder.h"
 #include "platform/Bitmap24.h"
-#include "platform/BitmapQt.h"
+#include "platform/gui/BitmapQt.h"
 #include "support/QarRun.h"
 #include "support/TempDir.h"
 

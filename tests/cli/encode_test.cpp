@@ -11,7 +11,7 @@
 #include "lib/QarBuilder.h"
 #include "platform/Bitmap24.h"
 #include "platform/LittleEndian.h"
-#include "platform/PictureReader.h"
+#include "platform/png/PictureReader.h"
 #include "support/QarRun.h"
 #include "support/TempDir.h"
 

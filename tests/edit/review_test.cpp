@@ -14,8 +14,8 @@
 #include "edit/FolderReview.h"
 #include "lib/ImageSamples.h"
 #include "lib/QarBuilder.h"
-#include "platform/PictureReader.h"
-#include "platform/PngWriter.h"
+#include "platform/png/PictureReader.h"
+#include "platform/png/PngWriter.h"
 #include "support/QarRun.h"
 #include "support/TempDir.h"
 

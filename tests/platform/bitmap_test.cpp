@@ -5,7 +5,7 @@
 
 #include "lib/QarBuilder.h"
 #include "platform/Bitmap24.h"
-#include "platform/BitmapQt.h"
+#include "platform/gui/BitmapQt.h"
 #include "platform/Errors.h"
 #include "support/TempDir.h"
 

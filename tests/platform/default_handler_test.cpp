@@ -9,7 +9,7 @@
 #include <QPushButton>
 #include <QTimer>
 
-#include "platform/Dialogs.h"
+#include "platform/gui/Dialogs.h"
 #include "platform/Errors.h"
 #include "support/RecordingDialogs.h"
 #include "support/TempDir.h"

@@ -18,8 +18,8 @@
 #include <thread>
 #include <vector>
 
-#include "platform/DesktopApplications.h"
-#include "platform/DesktopEntry.h"
+#include "platform/desktop/DesktopApplications.h"
+#include "platform/desktop/DesktopEntry.h"
 #include "platform/Errors.h"
 #include "support/TempDir.h"
 

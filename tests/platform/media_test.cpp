@@ -11,7 +11,7 @@
 
 #include "lib/QarBuilder.h"
 #include "lib/SoundSamples.h"
-#include "platform/MediaDevice.h"
+#include "platform/media/MediaDevice.h"
 #include "support/ManualAudioOutput.h"
 #include "support/CoreApp.h"
 #include "support/TempDir.h"

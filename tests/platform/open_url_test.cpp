@@ -14,8 +14,8 @@
 #include <thread>
 
 #include "platform/Bitmap24.h"
-#include "platform/DesktopApplications.h"
-#include "platform/PngWriter.h"
+#include "platform/desktop/DesktopApplications.h"
+#include "platform/png/PngWriter.h"
 #include "support/CoreApp.h"
 #include "support/TempDir.h"
 

@@ -11,8 +11,8 @@
 
 #include "platform/Errors.h"
 #include "platform/LittleEndian.h"
-#include "platform/PictureReader.h"
-#include "platform/PngWriter.h"
+#include "platform/png/PictureReader.h"
+#include "platform/png/PngWriter.h"
 #include "support/TempDir.h"
 
 namespace vorlr {

@@ -12,7 +12,7 @@
 #include <string>
 
 #include "platform/Errors.h"
-#include "platform/WorkingCopyWatcher.h"
+#include "platform/desktop/WorkingCopyWatcher.h"
 #include "support/CoreApp.h"
 #include "support/TempDir.h"
 

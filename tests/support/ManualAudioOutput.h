@@ -4,7 +4,7 @@
 #include <QIODevice>
 #include <vector>
 
-#include "platform/AudioOutput.h"
+#include "platform/media/AudioOutput.h"
 
 namespace vorlr {
 

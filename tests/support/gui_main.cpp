@@ -3,7 +3,7 @@
 
 #include <cstdlib>
 
-#include "platform/Application.h"
+#include "platform/gui/Application.h"
 
 int main(int argc, char** argv) {
     ::setenv("QT_QPA_PLATFORM", "offscreen", 0);

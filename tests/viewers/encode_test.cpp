@@ -13,11 +13,11 @@
 #include "platform/Errors.h"
 #include "platform/LittleEndian.h"
 #include "viewers/KmgDecoder.h"
-#include "viewers/KmgEncoder.h"
-#include "viewers/PictureEncoder.h"
+#include "viewers/encoders/KmgEncoder.h"
+#include "viewers/encoders/PictureEncoder.h"
 #include "viewers/PictureExport.h"
 #include "viewers/TargaDecoder.h"
-#include "viewers/TargaEncoder.h"
+#include "viewers/encoders/TargaEncoder.h"
 
 namespace vorlr {
 namespace {

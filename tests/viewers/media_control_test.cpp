@@ -7,12 +7,12 @@
 
 #include "lib/QarBuilder.h"
 #include "lib/SoundSamples.h"
-#include "platform/Dialogs.h"
+#include "platform/gui/Dialogs.h"
 #include "support/ManualAudioOutput.h"
 #include "support/CoreApp.h"
 #include "support/RecordingDialogs.h"
 #include "support/TempDir.h"
-#include "viewers/MediaPlayerControl.h"
+#include "viewers/player/MediaPlayerControl.h"
 
 using namespace vorlr;
 using namespace vorlr::samples;

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "lib/ImageSamples.h"
-#include "platform/PictureReader.h"
+#include "platform/png/PictureReader.h"
 #include "viewers/KmgDecoder.h"
 #include "viewers/PictureExport.h"
 #include "viewers/TargaDecoder.h"

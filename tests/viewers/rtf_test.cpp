@@ -12,7 +12,7 @@
 #include <QTextDocument>
 
 #include "lib/TextSamples.h"
-#include "viewers/RtfReader.h"
+#include "viewers/richtext/RtfReader.h"
 
 using namespace vorlr;
 

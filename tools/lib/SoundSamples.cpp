@@ -15,7 +15,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "platform/SndfileIo.h"
+#include "platform/sndfile/SndfileIo.h"
 
 namespace vorlr::samples {
 namespace {
