@@ -245,6 +245,10 @@ void TForm1::tvFilesContextMenu(const QPoint& pos) {
     comparison_->addMenuItems(menu);
     menu.addSeparator();
     editor_->addMenuItems(menu, node);
+    QAction* fresh = menu.addAction(QStringLiteral("New archive"));
+    fresh->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_N));
+    fresh->setShortcutContext(Qt::WidgetShortcut);  // shown here; the window's key acts
+    connect(fresh, &QAction::triggered, this, [this] { guarded([this] { newArchive(); }, this); });
     menu.exec(tvFiles->viewport()->mapToGlobal(pos));
 }
 
