@@ -24,7 +24,9 @@
 #include "app/ExternalEditing.h"
 #include "app/ExtractRun.h"
 #include "app/FileTreeView.h"
+#include "app/ContentFind.h"
 #include "app/FindBar.h"
+#include "app/TextPage.h"
 #include "app/FolderPictures.h"
 #include "app/FolderTreeModel.h"
 #include "app/ImagePage.h"
@@ -92,7 +94,9 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent, Qt::Window | Qt::FramelessWind
 
 TForm1::~TForm1() {
     guarded([this] { FormDestroy(); }, nullptr);
-    // They refer to the model, the tree view and the find box.
+    // They refer to the model, the tree view and the find box; the search reads the entries.
+    delete contentFind_;
+    contentFind_ = nullptr;
     delete external_;
     external_ = nullptr;
     delete editor_;
@@ -157,6 +161,9 @@ void TForm1::buildControls() {
     folderPictures_ = new FolderPictures(*pages_->image(), *tvFiles, *model_, tree_, *session_,
                                          [this](NodeId node) { guarded([&] { tvFilesChange(node); }, this); });
     session_->onTreeRebuilding([this] { folderPictures_->close(); });
+    contentFind_ = new ContentFind({paMain, tvFiles, model_.get(), &tree_, session_.get(), textPage()->reText(),
+                                    [this](NodeId node) { guarded([&] { tvFilesChange(node); }, this); },
+                                    [this] { findBar_->closeBar(); }});
     connectHandlers();
 }
 
@@ -381,6 +388,7 @@ void TForm1::cbFilesChange() {
     if (!editor_->confirmLeave()) return;
     loadedItem_ = k;
     findBar_->closeBar();  // it reads the tree and the entries that the load replaces
+    contentFind_->closeSearch();
     editor_->archiveClosing();
     folderPictures_->close();  // and so do the grid's workers
 

@@ -22,6 +22,7 @@ namespace vorlr {
 class EditSession;
 
 class ArchiveEditor;
+class ContentFind;
 class EntryPages;
 class ExternalEditing;
 class FindBar;
@@ -85,6 +86,8 @@ public:
     FolderTree& tree() { return tree_; }
     FolderTreeModel* treeModel() const { return model_.get(); }
     FindBar* findBar() const { return findBar_; }
+    ContentFind* contentFind() const { return contentFind_; }
+    EditSession* session() const { return session_.get(); }
     ArchiveEditor* editor() const { return editor_; }
     ExternalEditing* external() const { return external_; }
     FolderPictures* folderPictures() const { return folderPictures_; }
@@ -136,6 +139,7 @@ private:
     int loadedItem_ = -1;  // the drop-down item loaded last
     FolderPictures* folderPictures_ = nullptr;  // "Show pictures", Ctrl+G
     WindowActivation* activation_ = nullptr;
+    ContentFind* contentFind_ = nullptr;  // "Find in contents", Ctrl+Shift+F
 };
 
 }  // namespace vorlr
