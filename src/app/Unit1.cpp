@@ -26,7 +26,9 @@
 #include "app/ExternalEditing.h"
 #include "app/ExtractRun.h"
 #include "app/FileTreeView.h"
+#include "app/ContentFind.h"
 #include "app/FindBar.h"
+#include "app/TextPage.h"
 #include "app/FolderPictures.h"
 #include "app/UpdateFromFolder.h"
 #include "app/FolderTreeModel.h"
@@ -95,7 +97,10 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent, Qt::Window | Qt::FramelessWind
 
 TForm1::~TForm1() {
     guarded([this] { FormDestroy(); }, nullptr);
-    // They refer to the model, the tree view, the find box and the archive.
+    // They refer to the model, the tree view, the find box and the archive; the search reads
+    // the entries.
+    delete contentFind_;
+    contentFind_ = nullptr;
     delete bytesPage_;
     bytesPage_ = nullptr;
     delete comparison_;
@@ -175,6 +180,9 @@ void TForm1::buildControls() {
     comparison_ = new ArchiveComparison({this, paMain, tvFiles, model_.get(), &tree_, &state,
                                          &work_, session_.get(), editor_, findBar_,
                                          editing.showEntry, showOther});
+    contentFind_ = new ContentFind({paMain, tvFiles, model_.get(), &tree_, session_.get(), textPage()->reText(),
+                                    [this](NodeId node) { guarded([&] { tvFilesChange(node); }, this); },
+                                    [this] { findBar_->closeBar(); }});
     connectHandlers();
 }
 
@@ -418,6 +426,7 @@ void TForm1::cbFilesChange() {
     if (!editor_->confirmLeave()) return;
     loadedItem_ = k;
     findBar_->closeBar();  // it reads the tree and the entries that the load replaces
+    contentFind_->closeSearch();
     editor_->archiveClosing();
     folderPictures_->close();  // and so do the grid's workers
     bytesPage_->leave();       // and the bytes shown

@@ -25,6 +25,7 @@ class ArchiveComparison;
 class ArchiveEditor;
 class BytesPage;
 class ByteSource;
+class ContentFind;
 class EntryPages;
 class ExternalEditing;
 class FindBar;
@@ -95,6 +96,8 @@ public:
     FolderTree& tree() { return tree_; }
     FolderTreeModel* treeModel() const { return model_.get(); }
     FindBar* findBar() const { return findBar_; }
+    ContentFind* contentFind() const { return contentFind_; }
+    EditSession* session() const { return session_.get(); }
     ArchiveEditor* editor() const { return editor_; }
     ExternalEditing* external() const { return external_; }
     FolderPictures* folderPictures() const { return folderPictures_; }
@@ -154,6 +157,7 @@ private:
     UpdateFromFolder* updateFromFolder_ = nullptr;  // "Update from folder...", Ctrl+U
     WindowActivation* activation_ = nullptr;
     ArchiveComparison* comparison_ = nullptr;  // "Compare with archive...", Ctrl+D
+    ContentFind* contentFind_ = nullptr;  // "Find in contents", Ctrl+Shift+F
 };
 
 }  // namespace vorlr

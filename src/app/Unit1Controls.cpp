@@ -10,6 +10,7 @@
 #include "app/BytesPage.h"
 #include "app/ExternalEditing.h"
 #include "app/FileTreeView.h"
+#include "app/ContentFind.h"
 #include "app/FindBar.h"
 #include "app/FolderPictures.h"
 #include "app/FolderTreeModel.h"
@@ -117,7 +118,11 @@ void TForm1::buildShortcuts() {
     key(paMain, QKeySequence(Qt::CTRL | Qt::Key_Q), [this] { buQuit->click(); });
     key(paMain, QKeySequence(Qt::CTRL | Qt::Key_L), [this] { cbFiles->setFocus(Qt::ShortcutFocusReason); });
     key(paMain, QKeySequence(Qt::CTRL | Qt::Key_T), [this] { tvFiles->setFocus(Qt::ShortcutFocusReason); });
-    key(paMain, QKeySequence(Qt::CTRL | Qt::Key_F), [this] { findBar_->open(); });
+    key(paMain, QKeySequence(Qt::CTRL | Qt::Key_F), [this] {
+        contentFind_->closeSearch();
+        findBar_->open();
+    });
+    key(paMain, QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_F), [this] { contentFind_->open(); });
     key(paMain, QKeySequence(Qt::CTRL | Qt::Key_G), [this] { folderPictures_->showCurrent(); });
     key(paMain, QKeySequence(Qt::CTRL | Qt::Key_B), [this] { bytesPage_->showCurrent(); });
     key(paMain, QKeySequence(Qt::CTRL | Qt::Key_N), [this] { newArchive(); });

@@ -1,0 +1,33 @@
+#include "edit/SearchEntries.h"
+
+#include "edit/EditSession.h"
+
+namespace vorlr {
+
+SearchEntries EntriesAsTheyStand(const EditSession& session) {
+    SearchEntries out;
+    if (!session.reading()) return out;
+    const EntryId end = session.changes() ? session.changes()->endId()
+                                          : static_cast<EntryId>(session.archiveEntries());
+    for (EntryId id = 0; id < end; ++id) {
+        if (!session.present(id)) continue;
+        out.ids.push_back(id);
+        out.list.names.push_back(session.entryName(id));
+    }
+    // The sizes the directory gives, taken now: a size past what the file holds is reported.
+    std::vector<int64_t> sizes;
+    sizes.reserve(out.ids.size());
+    for (const EntryId id : out.ids) sizes.push_back(session.entrySize(id));
+    EditSession::EntryBytesFor bytes = session.bytesAsTheyStand(out.ids);
+    out.list.open = [bytes = std::move(bytes), ids = out.ids, sizes = std::move(sizes)](size_t index) {
+        EditSession::EntryBytes b = bytes(ids.at(index));
+        SearchEntryBytes s;
+        s.source = std::move(b.source);
+        s.held = b.held;
+        s.recorded = sizes[index];
+        return s;
+    };
+    return out;
+}
+
+}  // namespace vorlr
