@@ -505,6 +505,7 @@ void ArchiveEditor::stepDone(const ArchiveChanges::Outcome& outcome) {
 void ArchiveEditor::refreshBar() {
     const size_t n = changes() ? changes()->changeCount() : 0;
     w_.findBar->placeBesideChanges(n > 0);
+    if (placeSearch) placeSearch(n > 0);
     if (n == 0) {
         bar_->hide();
         bar_->resize(245, 25);
@@ -513,7 +514,8 @@ void ArchiveEditor::refreshBar() {
     barLabel_->setText(n == 1 ? QStringLiteral("1 unsaved change")
                               : QStringLiteral("%1 unsaved changes").arg(n));
     // While the find box is open the bar keeps its buttons and the box takes the count's place.
-    bar_->resize(w_.findBar->isVisible() ? 130 : 245, 25);
+    const bool topTaken = w_.findBar->isVisible() || (searchOpen && searchOpen());
+    bar_->resize(topTaken ? 130 : 245, 25);
     bar_->show();
 }
 

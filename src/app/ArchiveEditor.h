@@ -124,12 +124,17 @@ public:
     // say why not when a stopped load is the reason.
     bool ready(bool report) const;
 
+    // Another bar in the find box's place (Find in contents): whether it is open, and where it
+    // stands beside the changes bar.
+    std::function<bool()> searchOpen;
+    std::function<void(bool changesShown)> placeSearch;
+    void refreshBar();
+
 private:
     bool save(const std::optional<std::string>& as, bool reload);
     // A step's effect on the tree: built again from its first changed entry, or marks; and the
     // page of a touched current entry.
     void stepDone(const ArchiveChanges::Outcome& outcome);
-    void refreshBar();
     std::string labelFor(const char* verb, int32_t entry) const;
     std::vector<std::string> pathOf(NodeId node) const;
     NodeId nodeAtPath(const std::vector<std::string>& path) const;

@@ -131,6 +131,14 @@ void ContentFind::open() {
     panel_->raise();
     edit_->setFocus(Qt::ShortcutFocusReason);
     edit_->selectAll();
+    if (shownOrHidden) shownOrHidden();
+}
+
+void ContentFind::placeBesideChanges(bool changesShown) {
+    const bool besideChanges = changesShown && isOpen();
+    const int left = besideChanges ? 575 : 545, width = besideChanges ? 110 : 140;
+    top_->setGeometry(left, 10, width, 25);
+    edit_->setGeometry(0, 0, width, 25);
 }
 
 void ContentFind::closeSearch() {
@@ -143,6 +151,7 @@ void ContentFind::closeSearch() {
     status_->clear();
     progress_->reset();
     if (hadFocus) w_.tvFiles->setFocus(Qt::OtherFocusReason);
+    if (shownOrHidden) shownOrHidden();
 }
 
 void ContentFind::stopWorker() {

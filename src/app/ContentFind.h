@@ -75,6 +75,9 @@ public:
     void start();
     void cancel();
     bool isOpen() const;
+    // Beside the changes bar while it shows, as the find box stands.
+    void placeBesideChanges(bool changesShown);
+    std::function<void()> shownOrHidden;
     bool running() const { return worker_.joinable(); }
     // Waits for the search to end and takes every result in (tests, benchmarks).
     void settle();

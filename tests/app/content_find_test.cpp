@@ -6,6 +6,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFrame>
 #include <QImage>
 #include <QLineEdit>
 #include <QListView>
@@ -17,6 +18,7 @@
 #include <sstream>
 #include <thread>
 
+#include "app/ArchiveEditor.h"
 #include "app/ContentFind.h"
 #include "app/FolderTreeModel.h"
 #include "app/TextPage.h"
@@ -171,6 +173,16 @@ TEST_F(ContentFindTest, APendingEditIsFound) {
     EXPECT_EQ(shown(), (std::vector<std::string>{"DATA\\PLAIN.TXT:2:two wyverns", "BIN\\NONE.DAT: binary"}));
     cf().openResult(0);
     EXPECT_EQ(f.textPage()->reText()->textCursor().selectedText(), QStringLiteral("wyvern"));
+
+    // With changes pending the search stands beside the changes bar, never over its count.
+    QTest::keyClick(&f, Qt::Key_F, Qt::ControlModifier | Qt::ShiftModifier);
+    QFrame* bar = f.editor()->changesBar();
+    ASSERT_TRUE(bar->isVisibleTo(&f));
+    const QRect field(cf().edit()->mapTo(&f, QPoint(0, 0)), cf().edit()->size());
+    const QRect changes(bar->mapTo(&f, QPoint(0, 0)), bar->size());
+    EXPECT_FALSE(field.intersects(changes)) << field.x() << " " << changes.right();
+    cf().closeSearch();
+    EXPECT_EQ(bar->width(), 245);
 }
 
 TEST_F(ContentFindTest, BadPatternAndNothingFoundAreToldInTheBar) {
