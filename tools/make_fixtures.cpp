@@ -103,9 +103,10 @@ void writeSeeds(const std::string& root) {
 
     // Flags, pattern length, pattern, then the entry's bytes.
     Corpus rows = corpusIn(root, "byte_rows_fuzz");
-    rows.add(s::bytesOf(std::string("\x00\x02ab") + "xxabyyAB\tzzab\x80\x81"));
+    rows.add(s::bytesOf(std::string("\x00\x02" "ab", 4) + "xxabyyAB\tzzab\x80\x81"));
     rows.add(s::bytesOf(std::string("\x71\x03$1F") + std::string(70, '$')));
-    rows.add(s::bytesOf(std::string("\xF0\x044d5a") + "MZ\x90\x00\x4d\x5a" + std::string(40, '\0')));
+    rows.add(s::bytesOf(std::string("\xF0\x04" "4d5a", 6) + std::string("MZ\x90\x00\x4d\x5a", 6) +
+                        std::string(40, '\0')));
 
     Corpus media = corpusIn(root, "media_fuzz");
     media.add(s::makeWavTone({50, 8000, 1, 440.0, 0}));
