@@ -86,3 +86,9 @@ echo "qar runs: ${qar_ms[*]} ms; rg runs: ${rg_ms[*]} ms" >&2
 printf '%-52s %8s %8s\n' "case ($entries entries, $size_mib MiB, $(nproc) cores)" "ms" "vs rg"
 printf '%-52s %8d %8s\n' "rg -a -c -F WORD over the extracted files" "$r" "1.00"
 printf '%-52s %8d %8s\n' "qar grep -c -F WORD over the archive" "$q" "$(python3 -c "print(f'{$r/$q:.2f}')")"
+
+# The window's Find in contents on the same archive, beside qar grep -n, when it is built
+# (-DVORLR_BENCH=ON).
+if [ -x "$build/bench/content_find_bench" ]; then
+  VORLR_GREP_ARCHIVE="$work/big.qar" VORLR_GREP_WORD=wyvern "$build/bench/content_find_bench"
+fi
