@@ -187,7 +187,11 @@ TEST_F(LayersWindow, PatchesOverTheLoadedArchiveAndBackToIt) {
     ASSERT_EQ(dialogs.errors.size(), 1u);
     EXPECT_NE(dialogs.errors[0].find("is one of the archives merged"), std::string::npos);
 
-    // Remove layer: the top one, then the last, and the tree is as it was.
+    // Remove layer: the top one, then the last, and the tree is as it was (the focus back in it
+    // after the progress dialogs).
+    QApplication::setActiveWindow(f.get());
+    ASSERT_TRUE(QTest::qWaitForWindowActive(f.get()));
+    f->tvFiles->setFocus();
     f->tvFiles->setCurrentIndex(row("DATA\\SUB\\DEEP\\X.TXT"));
     trigger(QStringLiteral("Remove layer"));
     ASSERT_TRUE(layers().active());
