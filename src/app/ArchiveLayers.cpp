@@ -236,6 +236,7 @@ NodeId ArchiveLayers::currentNode() const {
 }
 
 void ArchiveLayers::show(NodeId node) {
+    shownVersion_ = 0;
     refreshLine();
     if (node != kNoNode && !layers_->tree().hasChildren(node)) showVersion(0);
 }
@@ -249,13 +250,23 @@ void ArchiveLayers::showVersion(size_t version) {
     auto bytes = std::make_unique<ArchiveReader>(archive);
     bytes->seek(e.offset);
     shownSince_ = true;
+    shownVersion_ = version;
     w_.showBytes(layers_->tree().text(node), std::move(bytes), e.size, e.offset);
+    refreshLine();
 }
 
 void ArchiveLayers::refreshLine() {
     const QString text = fromCp1252(layers_->line());
-    const QString entry = fromCp1252(layers_->entryLine(currentNode()));
-    line_->setText(text + entry);
+    QString entry = fromCp1252(layers_->entryLine(currentNode()));
+    if (shownVersion_ > 0) {
+        const std::vector<LayerEntry> versions = layers_->versions(currentNode());
+        if (shownVersion_ < versions.size())
+            entry += QStringLiteral("; shown: %1's hidden version")
+                         .arg(fromCp1252(layers_->fileName(versions[shownVersion_].layer)));
+    }
+    // The full line in the tooltip; the row's room shows its start.
+    const QString full = text + entry;
+    line_->setText(line_->fontMetrics().elidedText(full, Qt::ElideRight, line_->width()));
     line_->setToolTip(entry.isEmpty() ? text : text + QStringLiteral("\n") + entry.mid(3));
 }
 

@@ -110,6 +110,7 @@ private:
     QLabel* line_ = nullptr;
     std::function<void()> findShownOrHidden_;  // the find box's listener before this one
     bool shownSince_ = false;
+    size_t shownVersion_ = 0;  // of the current entry's versions, 0: the winner
 };
 
 }  // namespace vorlr

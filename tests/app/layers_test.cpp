@@ -130,15 +130,15 @@ TEST_F(LayersWindow, PatchesOverTheLoadedArchiveAndBackToIt) {
     ASSERT_EQ(&shown(), layers().model());
     EXPECT_TRUE(dialogs.infos.empty());
     EXPECT_TRUE(layers().line()->isVisible());
-    EXPECT_TRUE(layers().line()->text().startsWith(
+    EXPECT_TRUE(layers().line()->toolTip().startsWith(
         QStringLiteral("3 layers: layer0.qar + layer1.qar + layer2.qar")));
 
     // The winner on the page; the line names its layer and what it hides; marks on hiders only.
     f->tvFiles->setCurrentIndex(row("DATA\\SUB\\DEEP\\X.TXT"));
     EXPECT_EQ(pageText(), "L2#0");
-    EXPECT_TRUE(layers().line()->text().endsWith(
-        QStringLiteral("\u2014 from layer2.qar, hides layer0.qar, layer1.qar")))
-        << layers().line()->text().toStdString();
+    EXPECT_TRUE(layers().line()->toolTip().endsWith(
+        QStringLiteral("\nfrom layer2.qar, hides layer0.qar, layer1.qar")))
+        << layers().line()->toolTip().toStdString();
     EXPECT_TRUE(f->tvFiles->currentIndex().data(FolderTreeModel::kMarkedRole).toBool());
     EXPECT_FALSE(row("DATA\\KEEP.TXT").data(FolderTreeModel::kMarkedRole).toBool());
     EXPECT_TRUE(row("NEW2\\Y.TXT").isValid());
@@ -147,6 +147,8 @@ TEST_F(LayersWindow, PatchesOverTheLoadedArchiveAndBackToIt) {
     // A hidden version's bytes, and the winner again.
     trigger(QStringLiteral("layer0.qar"), QStringLiteral("Show hidden versions"));
     EXPECT_EQ(pageText(), "L0#2");
+    EXPECT_TRUE(layers().line()->toolTip().endsWith(
+        QStringLiteral("; shown: layer0.qar's hidden version")));
     trigger(QStringLiteral("layer1.qar"), QStringLiteral("Show hidden versions"));
     EXPECT_EQ(pageText(), "L1#2");
     trigger(QStringLiteral("layer2.qar"), QStringLiteral("Show hidden versions"));
@@ -195,7 +197,7 @@ TEST_F(LayersWindow, PatchesOverTheLoadedArchiveAndBackToIt) {
     f->tvFiles->setCurrentIndex(row("DATA\\SUB\\DEEP\\X.TXT"));
     trigger(QStringLiteral("Remove layer"));
     ASSERT_TRUE(layers().active());
-    EXPECT_TRUE(layers().line()->text().startsWith(QStringLiteral("2 layers: layer0.qar + layer1.qar")));
+    EXPECT_TRUE(layers().line()->toolTip().startsWith(QStringLiteral("2 layers: layer0.qar + layer1.qar\n")));
     EXPECT_EQ(f->tvFiles->currentIndex(), row("DATA\\SUB\\DEEP\\X.TXT"));
     EXPECT_EQ(pageText(), "L1#2");
     EXPECT_FALSE(row("NEW2").isValid());
