@@ -3,7 +3,6 @@
 #include <QFrame>
 #include <QLabel>
 #include <QMenu>
-#include <QScrollBar>
 #include <QShortcut>
 #include <QStyledItemDelegate>
 #include <QTreeView>
@@ -14,6 +13,8 @@
 #include "app/ComparisonModel.h"
 #include "app/FindBar.h"
 #include "app/FolderTreeModel.h"
+#include "app/TopRowLine.h"
+#include "app/TreeViewSwap.h"
 #include "app/ViewerState.h"
 #include "app/WorkProgress.h"
 #include "archive/ArchiveDiff.h"
@@ -82,21 +83,12 @@ ArchiveComparison::ArchiveComparison(const Window& window) : QObject(window.form
                                                        : kNoNode;
     };
     delegate_ = new MarkDelegate(*w_.tvFiles->itemDelegate(), this);
-    // The loaded tree's expanded folders, as its view has them; a reset of its model (a load, a
-    // step that builds the tree again) closes them all.
     connect(w_.tvFiles, &QTreeView::expanded, this, [this](const QModelIndex& i) {
-        if (active())
-            comparedExpanded_.insert(model_->itemOf(i));
-        else
-            expanded_.insert(w_.model->nodeOf(i));
+        if (active() && i.model() == model_.get()) comparedExpanded_.insert(model_->itemOf(i));
     });
     connect(w_.tvFiles, &QTreeView::collapsed, this, [this](const QModelIndex& i) {
-        if (active())
-            comparedExpanded_.erase(model_->itemOf(i));
-        else
-            expanded_.erase(w_.model->nodeOf(i));
+        if (active() && i.model() == model_.get()) comparedExpanded_.erase(model_->itemOf(i));
     });
-    connect(w_.model, &QAbstractItemModel::modelReset, this, [this] { expanded_.clear(); });
     // Whatever changes the archive or its tree ends the comparison before it does.
     const QPointer<ArchiveComparison> self(this);
     w_.session->onTreeRebuilding([self] {
@@ -114,11 +106,7 @@ ArchiveComparison::ArchiveComparison(const Window& window) : QObject(window.form
         if (findShownOrHidden_) findShownOrHidden_();
     };
 
-    summary_ = new QLabel(w_.paMain);
-    summary_->setObjectName(QStringLiteral("laComparison"));
-    // Where the changes bar and the find box stand: both are closed while comparing.
-    summary_->setGeometry(440, 10, 245, 25);
-    summary_->hide();
+    summary_ = makeTopRowLine(w_.paMain, QStringLiteral("laComparison"));
 
     auto key = [this](QWidget* owner, const QKeySequence& seq, Qt::ShortcutContext context,
                       std::function<void()> run) {
@@ -170,13 +158,14 @@ void ArchiveComparison::toggle() {
         return;
     }
     if (*w_.work != WindowWork::Idle || !w_.state->archive.isOpen()) return;
+    if (refused && refused()) return;
     if (const std::optional<std::string> path = dialogs().getOpenFileName(w_.form))
         compareWith(*path);
 }
 
 bool ArchiveComparison::compareWith(const std::string& path) {
     leave();
-    if (!ready()) return false;
+    if ((refused && refused()) || !ready()) return false;
     if (!ValidateArchive(path)) {
         showInformationText("Not a valid vorlund packed-file!", w_.form);
         return false;
@@ -216,10 +205,6 @@ bool ArchiveComparison::compareWith(const std::string& path) {
 void ArchiveComparison::enter(std::unique_ptr<Comparison> comparison, const std::string& path) {
     w_.findBar->closeBar();  // it selects in the loaded tree's model
     QTreeView& view = *w_.tvFiles;
-    saved_.selection = view.selectionModel();
-    saved_.delegate = view.itemDelegate();
-    saved_.vertical = view.verticalScrollBar()->value();
-    saved_.horizontal = view.horizontalScrollBar()->value();
     const NodeId current = w_.model->nodeOf(view.currentIndex());
 
     comparison_ = std::move(comparison);
@@ -228,17 +213,15 @@ void ArchiveComparison::enter(std::unique_ptr<Comparison> comparison, const std:
     otherName_ = baseName(path);
     showingOther_ = shownSince_ = false;
     comparedExpanded_.clear();
-    view.setModel(model_.get());
-    view.setItemDelegate(delegate_);
+    w_.swap->lend(*model_, delegate_);
     // The same folders open and the same node current, its page left as it is.
-    expandAgain(std::set<ComparisonTree::Item>(expanded_.begin(), expanded_.end()));
+    const std::set<NodeId>& open = w_.swap->expanded();
+    expandAgain(std::set<ComparisonTree::Item>(open.begin(), open.end()));
     if (const QModelIndex i = model_->indexOf(current); i.isValid()) view.setCurrentIndex(i);
     currentConnection_ =
         connect(view.selectionModel(), &QItemSelectionModel::currentChanged, this,
                 [this](const QModelIndex& i) { guarded([&] { show(i); }, w_.form); });
-    view.doItemsLayout();
-    view.verticalScrollBar()->setValue(saved_.vertical);
-    view.horizontalScrollBar()->setValue(saved_.horizontal);
+    w_.swap->keepScroll();
     for (QShortcut* s : {switchKey_, changesKey_, escapeKey_}) s->setEnabled(true);
     refreshSummary();
     summary_->show();
@@ -253,19 +236,7 @@ void ArchiveComparison::leave() {
     if (!active()) return;
     QTreeView& view = *w_.tvFiles;
     disconnect(currentConnection_);
-    QItemSelectionModel* compared = view.selectionModel();
-    view.setModel(w_.model);
-    QItemSelectionModel* fresh = view.selectionModel();
-    if (saved_.selection) view.setSelectionModel(saved_.selection);
-    if (fresh != view.selectionModel()) delete fresh;
-    delete compared;
-    view.setItemDelegate(saved_.delegate);
-    const std::set<NodeId> open = expanded_;
-    for (const NodeId node : open)
-        if (const QModelIndex i = w_.model->indexOf(node); i.isValid()) view.expand(i);
-    view.doItemsLayout();
-    view.verticalScrollBar()->setValue(saved_.vertical);
-    view.horizontalScrollBar()->setValue(saved_.horizontal);
+    w_.swap->giveBack();
 
     model_.reset();
     tree_.reset();

@@ -38,6 +38,7 @@ class ComparisonModel;
 class EditSession;
 class FindBar;
 class FolderTreeModel;
+class TreeViewSwap;
 struct ViewerState;
 
 class ArchiveComparison : public QObject {
@@ -54,6 +55,7 @@ public:
         EditSession* session;
         ArchiveEditor* editor;
         FindBar* findBar;
+        TreeViewSwap* swap;  // the loaded tree's view kept while the comparison's is shown
         // Shows a loaded node's entry as selecting it does.
         std::function<void(NodeId)> showEntry;
         // Shows another archive's entry (its file name, bytes from the first, size, offset there).
@@ -89,6 +91,8 @@ public:
     // called from there.
     std::function<void()> duringCompare;
     void cancel() { cancelRequested_ = true; }
+    // True while another view holds the tree (layers): no comparison then.
+    std::function<bool()> refused;
 
 private:
     bool ready() const;
@@ -108,13 +112,6 @@ private:
     bool showingOther_ = false;
     bool shownSince_ = false;
     bool cancelRequested_ = false;
-    // The loaded tree's view as it stood: what leaving puts back.
-    struct Saved {
-        QPointer<QItemSelectionModel> selection;
-        QAbstractItemDelegate* delegate = nullptr;
-        int vertical = 0, horizontal = 0;
-    } saved_;
-    std::set<NodeId> expanded_;                        // of the loaded tree's view
     std::set<ComparisonTree::Item> comparedExpanded_;  // of the comparison's
     QMetaObject::Connection currentConnection_;
     std::function<void()> findShownOrHidden_;  // the find box's listener before this one

@@ -45,8 +45,16 @@ std::string summaryText(const ExtractSummary& summary, const ExtractTarget& targ
 void RunExtraction(QWidget* parent, WindowWork& work, const Archive& archive,
                    const std::vector<size_t>& entries, const ExtractTarget& target,
                    const std::function<void(QProgressDialog&)>& afterDispatch) {
+    RunExtraction(parent, work, {ExtractGroup{&archive, entries}}, target, afterDispatch);
+}
+
+void RunExtraction(QWidget* parent, WindowWork& work, const std::vector<ExtractGroup>& groups,
+                   const ExtractTarget& target,
+                   const std::function<void(QProgressDialog&)>& afterDispatch) {
+    size_t count = 0;
+    for (const ExtractGroup& source : groups) count += source.entries.size();
     WorkProgress run(parent, work, WindowWork::Extracting, QStringLiteral("Extracting ..."),
-                     progressValue(entries.size()));
+                     progressValue(count));
     QProgressDialog& progress = run.dialog();
     run.afterDispatch = [&] {
         if (afterDispatch) afterDispatch(progress);
@@ -67,13 +75,25 @@ void RunExtraction(QWidget* parent, WindowWork& work, const Archive& archive,
     if (target.convertPictures) options.conversion = &pictures;
     // Small entries go by the thousand: dispatch about a thousand times a run, or after a pause
     // long enough for a Cancel click to wait on.
-    const size_t step = std::max<size_t>(1, entries.size() / 1000);
+    const size_t step = std::max<size_t>(1, count / 1000);
+    size_t before = 0;  // entries of the archives done
     options.progress = [&](size_t done, size_t total) {
         if (done % step != 0 && done != total && !run.due(100)) return true;
-        progress.setValue(progressValue(done));
+        progress.setValue(progressValue(before + done));
         return run.dispatch();
     };
-    const ExtractSummary summary = ExtractEntries(archive, entries, target.folder, options);
+    ExtractSummary summary;
+    for (const ExtractGroup& source : groups) {
+        const ExtractSummary part =
+            ExtractEntries(*source.archive, source.entries, target.folder, options);
+        summary.written += part.written;
+        summary.kept += part.kept;
+        summary.converted += part.converted;
+        summary.conversionFailures += part.conversionFailures;
+        summary.problems += part.problems;
+        before += source.entries.size();
+        if ((summary.cancelled = part.cancelled)) break;
+    }
     progress.close();
     showInformationText(summaryText(summary, target, firstProblem), parent);
 }

@@ -24,4 +24,14 @@ void RunExtraction(QWidget* parent, WindowWork& work, const Archive& archive,
                    const std::vector<size_t>& entries, const ExtractTarget& target,
                    const std::function<void(QProgressDialog&)>& afterDispatch);
 
+// The same for entries of several archives (the winners of stacked ones), archive by archive,
+// in one run with one summary.
+struct ExtractGroup {
+    const Archive* archive;
+    std::vector<size_t> entries;
+};
+void RunExtraction(QWidget* parent, WindowWork& work, const std::vector<ExtractGroup>& groups,
+                   const ExtractTarget& target,
+                   const std::function<void(QProgressDialog&)>& afterDispatch);
+
 }  // namespace vorlr

@@ -28,6 +28,21 @@ struct Cancelled : Error {
 bool RunSave(QWidget* parent, WindowWork& work, const Archive& source, const ArchiveEdit& edit,
              WriteTarget target, const std::function<void(int64_t, int64_t)>& duringWrite,
              std::atomic<bool>& cancel) {
+    return RunSave(
+        parent, work,
+        [&](const WriteTarget& t) {
+            // A new archive has no file: its entries are all added ones.
+            if (source.isOpen())
+                WriteEditedArchive(source, edit, t);
+            else
+                WriteNewArchive(edit.add, t);
+        },
+        std::move(target), duringWrite, cancel);
+}
+
+bool RunSave(QWidget* parent, WindowWork& work,
+             const std::function<void(const WriteTarget&)>& write, WriteTarget target,
+             const std::function<void(int64_t, int64_t)>& duringWrite, std::atomic<bool>& cancel) {
     const QString name = QFileInfo(QString::fromLocal8Bit(target.path.c_str())).fileName();
     WorkProgress run(parent, work, WindowWork::Saving, QStringLiteral("Saving %1 ...").arg(name), 1000);
     QProgressDialog& progress = run.dialog();
@@ -51,11 +66,7 @@ bool RunSave(QWidget* parent, WindowWork& work, const Archive& source, const Arc
         // The window's thread comes first for the processor: the writer mostly waits for the disk.
         (void)::setpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()), 10);
         try {
-            // A new archive has no file: its entries are all added ones.
-            if (source.isOpen())
-                WriteEditedArchive(source, edit, target);
-            else
-                WriteNewArchive(edit.add, target);
+            write(target);
         } catch (...) {
             failure = std::current_exception();
         }

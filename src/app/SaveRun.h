@@ -17,5 +17,9 @@ namespace vorlr {
 bool RunSave(QWidget* parent, WindowWork& work, const Archive& source, const ArchiveEdit& edit,
              WriteTarget target, const std::function<void(int64_t, int64_t)>& duringWrite,
              std::atomic<bool>& cancel);
+// The same for another writer: write(target) on the writing thread.
+bool RunSave(QWidget* parent, WindowWork& work,
+             const std::function<void(const WriteTarget&)>& write, WriteTarget target,
+             const std::function<void(int64_t, int64_t)>& duringWrite, std::atomic<bool>& cancel);
 
 }  // namespace vorlr

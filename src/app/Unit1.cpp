@@ -19,6 +19,7 @@
 #include <cstdio>
 
 #include "app/ArchiveComparison.h"
+#include "app/ArchiveLayers.h"
 #include "app/ArchiveEditor.h"
 #include "app/ArchiveList.h"
 #include "app/BytesPage.h"
@@ -103,6 +104,8 @@ TForm1::~TForm1() {
     contentFind_ = nullptr;
     delete bytesPage_;
     bytesPage_ = nullptr;
+    delete layers_;
+    layers_ = nullptr;
     delete comparison_;
     comparison_ = nullptr;
     delete external_;
@@ -173,13 +176,7 @@ void TForm1::buildControls() {
     bytesPage_ = new BytesPage(*PageControl1, *tvFiles, *model_, tree_, *session_);
     session_->onTreeRebuilding([this] { bytesPage_->leave(); });
     session_->onEnd([this] { bytesPage_->leave(); });
-    auto showOther = [this](const std::string& name, std::unique_ptr<ByteSource> bytes,
-                            int64_t size, int32_t offset) {
-        showOtherEntry(name, std::move(bytes), size, offset);
-    };
-    comparison_ = new ArchiveComparison({this, paMain, tvFiles, model_.get(), &tree_, &state,
-                                         &work_, session_.get(), editor_, findBar_,
-                                         editing.showEntry, showOther});
+    buildTreeViews(editing.showEntry);
     contentFind_ = new ContentFind({paMain, tvFiles, model_.get(), &tree_, session_.get(), textPage()->reText(),
                                     [this](NodeId node) { guarded([&] { tvFilesChange(node); }, this); },
                                     [this] { findBar_->closeBar(); }});
@@ -236,6 +233,7 @@ void TForm1::tvFilesContextMenu(const QPoint& pos) {
     const QModelIndex at = tvFiles->indexAt(pos);
     const NodeId node = model_->nodeOf(at);
     if (work_ != WindowWork::Idle) return;
+    if (layers_->active()) return layers_->showMenu(at, tvFiles->viewport()->mapToGlobal(pos));
     if (node == kNoNode) {
         if (comparison_->active())
             return comparison_->showRowMenu(at, tvFiles->viewport()->mapToGlobal(pos));
@@ -256,6 +254,7 @@ void TForm1::tvFilesContextMenu(const QPoint& pos) {
     updateFromFolder_->addToMenu(menu, node);
     external_->addMenuItems(menu, node);
     comparison_->addMenuItems(menu);
+    layers_->addMenuItems(menu);
     menu.addSeparator();
     editor_->addMenuItems(menu, node);
     QAction* fresh = menu.addAction(QStringLiteral("New archive"));

@@ -22,6 +22,7 @@ namespace vorlr {
 class EditSession;
 
 class ArchiveComparison;
+class ArchiveLayers;
 class ArchiveEditor;
 class BytesPage;
 class ByteSource;
@@ -104,6 +105,7 @@ public:
     BytesPage* bytesPage() const { return bytesPage_; }
     UpdateFromFolder* updateFromFolder() const { return updateFromFolder_; }
     ArchiveComparison* comparison() const { return comparison_; }
+    ArchiveLayers* layers() const { return layers_; }
     WindowWork work() const { return work_; }
     bool isLoading() const { return work_ == WindowWork::Loading; }
     // Decides when FormActivate runs and counts its runs.
@@ -132,6 +134,8 @@ private:
     void selectionChanged(NodeId node);
     void captureBackground();
     void buildShortcuts();
+    // The views that lend the tree view another model: the comparison and layers.
+    void buildTreeViews(const std::function<void(NodeId)>& showEntry);
     void tvFilesContextMenu(const QPoint& pos);
     NodeId selectedNode() const;
     // The chosen archive joins the drop-down list (kept sorted, as Browse keeps it) and loads.
@@ -158,6 +162,7 @@ private:
     WindowActivation* activation_ = nullptr;
     ArchiveComparison* comparison_ = nullptr;  // "Compare with archive...", Ctrl+D
     ContentFind* contentFind_ = nullptr;  // "Find in contents", Ctrl+Shift+F
+    ArchiveLayers* layers_ = nullptr;     // "Open patch archive over this...", Ctrl+P
 };
 
 }  // namespace vorlr

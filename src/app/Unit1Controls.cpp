@@ -7,6 +7,8 @@
 #include <QShortcut>
 #include <QTabWidget>
 
+#include "app/ArchiveComparison.h"
+#include "app/ArchiveLayers.h"
 #include "app/BytesPage.h"
 #include "app/ExternalEditing.h"
 #include "app/FileTreeView.h"
@@ -16,6 +18,7 @@
 #include "app/FolderTreeModel.h"
 #include "app/ImageView.h"
 #include "app/MediaPage.h"
+#include "app/TreeViewSwap.h"
 #include "app/Unit1.h"
 #include "platform/gui/Dialogs.h"
 
@@ -103,6 +106,19 @@ void TForm1::buildLoadPanel() {
     paLoad->hide();
 }
 
+void TForm1::buildTreeViews(const std::function<void(NodeId)>& showEntry) {
+    auto showOther = [this](const std::string& name, std::unique_ptr<ByteSource> bytes,
+                            int64_t size, int32_t offset) {
+        showOtherEntry(name, std::move(bytes), size, offset);
+    };
+    auto* swap = new TreeViewSwap(*tvFiles, *model_, this);
+    comparison_ = new ArchiveComparison({this, paMain, tvFiles, model_.get(), &tree_, &state,
+                                         &work_, session_.get(), editor_, findBar_, swap,
+                                         showEntry, showOther});
+    layers_ = new ArchiveLayers({this, paMain, tvFiles, &state, &work_, session_.get(), editor_,
+                                 findBar_, comparison_, swap, showEntry, showOther, {}});
+}
+
 // Every command has a key. The window's keys belong to paMain, so a disabled main panel
 // (a directory loading) silences them; Escape belongs to the loading panel.
 void TForm1::buildShortcuts() {
@@ -127,6 +143,7 @@ void TForm1::buildShortcuts() {
     key(paMain, QKeySequence(Qt::CTRL | Qt::Key_B), [this] { bytesPage_->showCurrent(); });
     key(paMain, QKeySequence(Qt::CTRL | Qt::Key_N), [this] { newArchive(); });
     key(paMain, QKeySequence(Qt::CTRL | Qt::Key_E), [this] {
+        if (layers_->active()) return layers_->extract();
         if (const NodeId node = selectedNode(); node != kNoNode) tvFilesExtract(node);
     });
     key(paMain, QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_O),

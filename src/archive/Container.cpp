@@ -59,6 +59,15 @@ bool ValidateArchive(const std::string& path) {
     return figures.valid;
 }
 
+std::unique_ptr<Archive> OpenValidArchive(const std::string& path) {
+    auto archive = std::make_unique<Archive>();
+    archive->open(path);
+    ArchiveReader reader(*archive);
+    if (!ReadArchiveFigures(reader).valid) throw Error("Not a valid vorlund packed-file!");
+    ReadDirectory(*archive);
+    return archive;
+}
+
 std::string_view RecordNameView(const uint8_t* record) {
     const void* zero = std::memchr(record, 0, kNameBytes);
     if (!zero) return {};

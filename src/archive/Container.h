@@ -2,6 +2,7 @@
 // The QAR container: counts at 512 and 516, entry data from 520, and the directory of 280-byte
 // records that ends the file.
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -37,6 +38,9 @@ bool RecordNameTerminated(const uint8_t* record);
 // inside the file into its entries (the ones held before are dropped); otherwise raises Error
 // with a plain description. Returns the figures read on the way.
 ArchiveFigures ReadDirectory(Archive& archive);
+// A new archive open at path with its directory read, when it passes the validation rule ("Not
+// a valid vorlund packed-file!" otherwise): the archives stacked in a merged view.
+std::unique_ptr<Archive> OpenValidArchive(const std::string& path);
 
 // Every structural problem of an archive, one plain sentence each (empty: none): a file larger
 // than 2^31 - 1 bytes (positions are signed 32-bit numbers), counts that

@@ -20,12 +20,7 @@ void OpenWithDirectory(Archive& archive, const std::string& path) {
 }
 
 std::unique_ptr<Archive> LoadValidArchive(const std::string& path) {
-    auto archive = std::make_unique<Archive>();
-    archive->open(path);
-    ArchiveReader reader(*archive);
-    if (!ReadArchiveFigures(reader).valid) throw Error("Not a valid vorlund packed-file!");
-    ReadDirectory(*archive);
-    return archive;
+    return OpenValidArchive(path);
 }
 
 std::unique_ptr<LoadedLayers> LoadLayers(const std::vector<std::string>& paths, bool ignoreCase) {

@@ -1,0 +1,29 @@
+// The merged tree of the window's layers (edit/Layers) over layers_fixtures' archives: the time
+// from the patch's directory read to the tree built, for one patch and for three.
+//   layers_bench DIR   (DIR: what layers_fixtures wrote)
+#include <chrono>
+#include <cstdio>
+#include <string>
+
+#include "archive/Container.h"
+#include "edit/Layers.h"
+
+int main(int argc, char** argv) {
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: layers_bench DIR\n");
+        return 2;
+    }
+    const std::string dir = argv[1];
+    const auto base = vorlr::OpenValidArchive(dir + "/base.qar");
+    vorlr::Layers layers(*base);
+    for (int p = 1; p <= 3; ++p) {
+        const auto start = std::chrono::steady_clock::now();
+        layers.add(dir + "/patch" + std::to_string(p) + ".qar");
+        const double ms =
+            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+        std::printf("patch%d over %zu entries: %zu names, %d nodes, %.0f ms\n", p,
+                    static_cast<size_t>(base->entryCount()), layers.view().names().size(),
+                    layers.tree().size(), ms);
+    }
+    return 0;
+}

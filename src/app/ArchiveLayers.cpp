@@ -1,0 +1,354 @@
+#include "app/ArchiveLayers.h"
+
+#include <QFrame>
+#include <QLabel>
+#include <QMenu>
+#include <QPointer>
+#include <QShortcut>
+#include <QStyledItemDelegate>
+#include <QTreeView>
+#include <atomic>
+#include <map>
+#include <set>
+
+#include "app/ArchiveComparison.h"
+#include "app/ArchiveEditor.h"
+#include "app/ExtractRun.h"
+#include "app/FindBar.h"
+#include "app/FolderTreeModel.h"
+#include "app/SaveRun.h"
+#include "app/TopRowLine.h"
+#include "app/TreeViewSwap.h"
+#include "app/ViewerState.h"
+#include "archive/Container.h"
+#include "edit/EditSession.h"
+#include "edit/Layers.h"
+#include "platform/Errors.h"
+#include "platform/gui/Dialogs.h"
+#include "platform/Text.h"
+
+namespace vorlr {
+namespace {
+
+// The merged tree is read-only: no labels edited, no drags out of it.
+class MergedModel final : public FolderTreeModel {
+public:
+    using FolderTreeModel::FolderTreeModel;
+    Qt::ItemFlags flags(const QModelIndex& index) const override {
+        return FolderTreeModel::flags(index) & ~(Qt::ItemIsEditable | Qt::ItemIsDragEnabled);
+    }
+};
+
+// The rows while layered: one height as ever, and an entry that hides another marked after its
+// text (not part of it) in a colour of its own.
+class HidesDelegate final : public QStyledItemDelegate {
+public:
+    HidesDelegate(const QAbstractItemDelegate& rows, QObject* parent)
+        : QStyledItemDelegate(parent), rows_(rows) {}
+    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+        return {QStyledItemDelegate::sizeHint(option, index).width(),
+                rows_.sizeHint(option, index).height()};
+    }
+
+protected:
+    void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override {
+        QStyledItemDelegate::initStyleOption(option, index);
+        if (!index.data(FolderTreeModel::kMarkedRole).toBool()) return;
+        option->text += QStringLiteral("  \u25B2");
+        option->palette.setColor(QPalette::Text, QColor(0, 0, 192));
+    }
+
+private:
+    const QAbstractItemDelegate& rows_;
+};
+
+// A node's path of texts, A-Z folded: where the same folder or entry stands after a rebuild.
+std::string pathOf(const FolderTree& tree, NodeId node) {
+    std::string path;
+    for (; node != kNoNode; node = tree.parent(node)) path = lowerAZ(tree.text(node)) + "\\" + path;
+    return path;
+}
+
+NodeId nodeAt(const FolderTree& tree, const std::string& path) {
+    NodeId at = kNoNode;
+    size_t from = 0;
+    while (from < path.size()) {
+        const size_t end = path.find('\\', from);
+        const std::string segment = path.substr(from, end - from);
+        NodeId found = kNoNode;
+        for (int32_t r = 0; r < tree.childCount(at) && found == kNoNode; ++r)
+            if (lowerAZ(tree.text(tree.child(at, r))) == segment) found = tree.child(at, r);
+        if (found == kNoNode) return kNoNode;
+        at = found;
+        from = end + 1;
+    }
+    return at;
+}
+
+}  // namespace
+
+ArchiveLayers::ArchiveLayers(const Window& window) : QObject(window.form), w_(window) {
+    delegate_ = new HidesDelegate(*w_.tvFiles->itemDelegate(), this);
+    line_ = makeTopRowLine(w_.paMain, QStringLiteral("laLayers"));
+    // The loaded archive is the base: whatever changes it or its tree ends the layered view.
+    const QPointer<ArchiveLayers> self(this);
+    w_.session->onTreeRebuilding([self] {
+        if (self) self->leave();
+    });
+    w_.session->onStep([self](const EditSession::Outcome& outcome) {
+        if (self && outcome.made) self->leave();
+    });
+    w_.session->onEnd([self] {
+        if (self) self->leave();
+    });
+    findShownOrHidden_ = w_.findBar->shownOrHidden;
+    w_.findBar->shownOrHidden = [this] {
+        if (!w_.findBar->isHidden()) leave();
+        if (findShownOrHidden_) findShownOrHidden_();
+    };
+    w_.comparison->refused = [this] { return active(); };
+    auto* key = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_P), w_.paMain);
+    key->setContext(Qt::WindowShortcut);
+    key->setAutoRepeat(false);
+    connect(key, &QShortcut::activated, this, [this] { guarded([this] { openPatch(); }, w_.form); });
+}
+
+ArchiveLayers::~ArchiveLayers() {
+    shownSince_ = false;  // no page shown while the window goes
+    leave();
+    w_.findBar->shownOrHidden = findShownOrHidden_;
+    w_.comparison->refused = nullptr;
+}
+
+bool ArchiveLayers::ready() const {
+    if (*w_.work != WindowWork::Idle) return false;
+    const ViewerState& state = *w_.state;
+    if (!state.archive.isOpen()) return false;
+    if (state.archive.entryCount() < state.EntryOffsetTable.size()) {
+        showInformationText(
+            "The loading of this archive was stopped: load it again to its end to add a layer "
+            "over it.",
+            w_.form);
+        return false;
+    }
+    if (w_.editor->pending()) {
+        showInformationText(
+            "This archive has unsaved changes: save or discard them before adding a layer over "
+            "it.",
+            w_.form);
+        return false;
+    }
+    return true;
+}
+
+void ArchiveLayers::openPatch() {
+    if (*w_.work != WindowWork::Idle || !w_.state->archive.isOpen()) return;
+    if (const std::optional<std::string> path = dialogs().getOpenFileName(w_.form))
+        addLayer(*path);
+}
+
+bool ArchiveLayers::addLayer(const std::string& path) {
+    if (!ready()) return false;
+    if (!ValidateArchive(path)) {
+        showInformationText("Not a valid vorlund packed-file!", w_.form);
+        return false;
+    }
+    if (!active()) {
+        w_.comparison->leave();
+        auto layers = std::make_unique<Layers>(w_.state->archive);
+        layers->add(path);
+        layers_ = std::move(layers);
+        enter();
+    } else {
+        rebuilt([&] { layers_->add(path); });
+    }
+    return true;
+}
+
+void ArchiveLayers::enter() {
+    w_.findBar->closeBar();  // it selects in the loaded tree's model
+    QTreeView& view = *w_.tvFiles;
+    model_ = std::make_unique<MergedModel>(layers_->tree());
+    model_->marked = [this](NodeId node) {
+        const MergedView::Name* name = layers_->nameOf(node);
+        return name && name->hiddenCount > 0;
+    };
+    shownSince_ = false;
+    w_.swap->lend(*model_, delegate_);
+    currentConnection_ =
+        connect(view.selectionModel(), &QItemSelectionModel::currentChanged, this,
+                [this](const QModelIndex& i) { guarded([&] { show(model_->nodeOf(i)); }, w_.form); });
+    w_.swap->keepScroll();
+    refreshLine();
+    line_->show();
+}
+
+void ArchiveLayers::rebuilt(const std::function<void()>& change) {
+    QTreeView& view = *w_.tvFiles;
+    const FolderTree& tree = layers_->tree();
+    std::vector<std::string> open;
+    for (NodeId node = tree.first(); node != kNoNode; node = tree.next(node))
+        if (tree.hasChildren(node) && view.isExpanded(model_->indexOf(node)))
+            open.push_back(pathOf(tree, node));
+    const NodeId current = currentNode();
+    const std::string currentPath = current == kNoNode ? std::string() : pathOf(tree, current);
+    model_->rebuild(change);
+    for (const std::string& path : open)
+        if (const NodeId node = nodeAt(tree, path); node != kNoNode)
+            view.expand(model_->indexOf(node));
+    if (const NodeId node = currentPath.empty() ? kNoNode : nodeAt(tree, currentPath);
+        node != kNoNode) {
+        view.setCurrentIndex(model_->indexOf(node));
+        view.scrollTo(model_->indexOf(node));
+    }
+    refreshLine();
+}
+
+void ArchiveLayers::removeLayer() {
+    if (!active() || *w_.work != WindowWork::Idle) return;
+    if (layers_->count() > 2)
+        rebuilt([this] { layers_->removeTop(); });
+    else
+        leave();
+}
+
+void ArchiveLayers::leave() {
+    if (!active()) return;
+    disconnect(currentConnection_);
+    w_.swap->giveBack();
+    model_.reset();
+    layers_.reset();
+    line_->hide();
+    // The page shows the loaded tree's current entry again when a layer's was shown.
+    const bool reshow = shownSince_;
+    shownSince_ = false;
+    if (reshow)
+        if (const NodeId node = w_.swap->currentNode(); node != kNoNode) w_.showEntry(node);
+}
+
+void ArchiveLayers::setIgnoreCase(bool on) {
+    if (!active() || on == layers_->ignoreCase()) return;
+    rebuilt([&] { layers_->setIgnoreCase(on); });
+}
+
+NodeId ArchiveLayers::currentNode() const {
+    return model_ ? model_->nodeOf(w_.tvFiles->currentIndex()) : kNoNode;
+}
+
+void ArchiveLayers::show(NodeId node) {
+    shownVersion_ = 0;
+    refreshLine();
+    if (node != kNoNode && !layers_->tree().hasChildren(node)) showVersion(0);
+}
+
+void ArchiveLayers::showVersion(size_t version) {
+    const NodeId node = currentNode();
+    const std::vector<LayerEntry> versions = layers_ ? layers_->versions(node) : std::vector<LayerEntry>{};
+    if (version >= versions.size()) return;
+    const Archive& archive = layers_->archive(versions[version].layer);
+    const ArchiveEntry e = archive.entry(versions[version].index);
+    auto bytes = std::make_unique<ArchiveReader>(archive);
+    bytes->seek(e.offset);
+    shownSince_ = true;
+    shownVersion_ = version;
+    w_.showBytes(layers_->tree().text(node), std::move(bytes), e.size, e.offset);
+    refreshLine();
+}
+
+void ArchiveLayers::refreshLine() {
+    const QString text = fromCp1252(layers_->line());
+    QString entry = fromCp1252(layers_->entryLine(currentNode()));
+    if (shownVersion_ > 0) {
+        const std::vector<LayerEntry> versions = layers_->versions(currentNode());
+        if (shownVersion_ < versions.size())
+            entry += QStringLiteral("; shown: %1's hidden version")
+                         .arg(fromCp1252(layers_->fileName(versions[shownVersion_].layer)));
+    }
+    // The full line in the tooltip; the row's room shows its start.
+    const QString full = text + entry;
+    line_->setText(line_->fontMetrics().elidedText(full, Qt::ElideRight, line_->width()));
+    line_->setToolTip(entry.isEmpty() ? text : text + QStringLiteral("\n") + entry.mid(3));
+}
+
+void ArchiveLayers::extract(NodeId node) {
+    if (!active() || *w_.work != WindowWork::Idle) return;
+    if (node == kNoNode) node = currentNode();
+    if (node == kNoNode) return;
+    std::map<uint32_t, std::vector<size_t>> byLayer;
+    for (const LayerEntry e : layers_->winnersUnder(node)) byLayer[e.layer].push_back(e.index);
+    if (byLayer.empty()) return;
+    const std::optional<ExtractTarget> target = dialogs().getExtractTarget(w_.form);
+    if (!target) return;
+    std::vector<ExtractGroup> sources;
+    for (auto& [layer, entries] : byLayer)
+        sources.push_back({&layers_->archive(layer), std::move(entries)});
+    RunExtraction(w_.form, *w_.work, sources, *target, [this](QProgressDialog&) {
+        if (w_.duringExtract) w_.duringExtract();
+    });
+}
+
+void ArchiveLayers::saveMerged() {
+    if (!active() || *w_.work != WindowWork::Idle) return;
+    const std::string suggested = "MERGED.qar";
+    if (const std::optional<std::string> path = dialogs().getSaveArchiveName(w_.form, suggested))
+        saveMergedTo(*path);
+}
+
+bool ArchiveLayers::saveMergedTo(const std::string& path) {
+    std::atomic<bool> cancel{false};
+    WriteTarget target;
+    target.path = path;
+    const MergedView& view = layers_->view();
+    return RunSave(
+        w_.form, *w_.work, [&view](const WriteTarget& t) { WriteMergedArchive(view, t); }, target,
+        nullptr, cancel);
+}
+
+void ArchiveLayers::addMenuItems(QMenu& menu) {
+    QAction* a = menu.addAction(QStringLiteral("Open patch archive over this..."));
+    a->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_P));
+    a->setShortcutContext(Qt::WidgetShortcut);  // shown here; the window's key acts
+    a->setEnabled(*w_.work == WindowWork::Idle);
+    connect(a, &QAction::triggered, this, [this] { guarded([this] { openPatch(); }, w_.form); });
+}
+
+void ArchiveLayers::showMenu(const QModelIndex& at, const QPoint& globalPos) {
+    if (!active() || *w_.work != WindowWork::Idle) return;
+    QMenu menu(w_.form);
+    addLayeredItems(menu, model_->nodeOf(at));
+    menu.exec(globalPos);
+}
+
+void ArchiveLayers::addLayeredItems(QMenu& menu, NodeId node) {
+    auto item = [&](QMenu& into, const QString& text, std::function<void()> run) {
+        QAction* a = into.addAction(text);
+        connect(a, &QAction::triggered, this, [this, run] { guarded(run, w_.form); });
+        return a;
+    };
+    item(menu, QStringLiteral("Extract..."), [this, node] { extract(node); })
+        ->setEnabled(node != kNoNode);
+    addMenuItems(menu);
+    QMenu* hidden = menu.addMenu(QStringLiteral("Show hidden versions"));
+    const std::vector<LayerEntry> versions = layers_->versions(node);
+    hidden->setEnabled(versions.size() > 1);
+    for (size_t v = 0; v < versions.size(); ++v) {
+        QAction* a = item(*hidden, fromCp1252(layers_->fileName(versions[v].layer)),
+                          [this, node, v] {
+                              w_.tvFiles->setCurrentIndex(model_->indexOf(node));
+                              showVersion(v);
+                          });
+        // The winner stands first, checked.
+        a->setCheckable(v == 0);
+        a->setChecked(v == 0);
+    }
+    QAction* fold = menu.addAction(QStringLiteral("Ignore case of A\u2013Z"));
+    fold->setCheckable(true);
+    fold->setChecked(layers_->ignoreCase());
+    connect(fold, &QAction::toggled, this,
+            [this](bool on) { guarded([&] { setIgnoreCase(on); }, w_.form); });
+    menu.addSeparator();
+    item(menu, QStringLiteral("Remove layer"), [this] { removeLayer(); });
+    item(menu, QStringLiteral("Save merged as..."), [this] { saveMerged(); });
+}
+
+}  // namespace vorlr

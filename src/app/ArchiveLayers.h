@@ -1,0 +1,116 @@
+#pragma once
+// "Open patch archive over this..." (Ctrl+P): patch archives stacked over the loaded one as the
+// game reads them, a later archive's entry hiding an earlier one's of the same stored name. The
+// tree view shows the merged tree meanwhile (Layers), entries that hide another marked after
+// their text; selecting an entry shows the winning version; a line in the top row names the
+// layers and, for the selected entry, its layer and the ones it hides. The tree's menu offers
+// "Show hidden versions", "Ignore case of A–Z", "Remove layer", "Save merged as..." and
+// Extract... of what the tree shows. The layered view is read-only: the loaded archive is the
+// base and only its own tree can be edited. Removing the last layer brings back the loaded tree
+// exactly as the comparison's leaving does; any edit, load or save of the loaded archive ends
+// the layered view first, and so does the find box opening (it finds in the loaded tree).
+#include <QObject>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "app/WindowWork.h"
+#include "archive/FolderTree.h"
+
+class QAbstractItemDelegate;
+class QFrame;
+class QLabel;
+class QMenu;
+class QModelIndex;
+class QPoint;
+class QTreeView;
+class QWidget;
+
+namespace vorlr {
+
+class ArchiveComparison;
+class ArchiveEditor;
+class ByteSource;
+class EditSession;
+class FindBar;
+class FolderTreeModel;
+class Layers;
+class TreeViewSwap;
+struct ViewerState;
+
+class ArchiveLayers : public QObject {
+    Q_OBJECT
+public:
+    struct Window {
+        QWidget* form;
+        QFrame* paMain;
+        QTreeView* tvFiles;
+        ViewerState* state;
+        WindowWork* work;
+        EditSession* session;
+        ArchiveEditor* editor;
+        FindBar* findBar;
+        ArchiveComparison* comparison;
+        TreeViewSwap* swap;
+        // Shows a loaded node's entry as selecting it does.
+        std::function<void(NodeId)> showEntry;
+        // Shows a layer's entry (its file name, bytes from the first, size, offset there).
+        std::function<void(const std::string&, std::unique_ptr<ByteSource>, int64_t, int32_t)>
+            showBytes;
+        // Tests: runs after each dispatch of events while entries are extracted.
+        std::function<void()> duringExtract;
+    };
+    explicit ArchiveLayers(const Window& window);
+    ~ArchiveLayers() override;
+
+    bool active() const { return layers_ != nullptr; }
+    // Ctrl+P: asks for a patch archive (the open-file dialog) and stacks it on top.
+    void openPatch();
+    // Stacks the archive at path on top. False when it did not (refused, not valid).
+    bool addLayer(const std::string& path);
+    // The top layer off; with the base alone, the loaded tree back as it stood.
+    void removeLayer();
+    // Every layer off at once.
+    void leave();
+    void setIgnoreCase(bool on);
+    // "Save merged as...": the winners as one archive at a file the save dialog names.
+    void saveMerged();
+    // Writes the winners to path with a progress dialog; false when cancelled.
+    bool saveMergedTo(const std::string& path);
+    // Extract... of a merged node (the current one for kNoNode).
+    void extract(NodeId node = kNoNode);
+    // Shows a version of the current entry ("Show hidden versions"): 0 is the winner.
+    void showVersion(size_t version);
+
+    // The tree's menu without layers: "Open patch archive over this...".
+    void addMenuItems(QMenu& menu);
+    // The tree's menu while layered, on the row at.
+    void showMenu(const QModelIndex& at, const QPoint& globalPos);
+    // Its items for a merged node (kNoNode: none).
+    void addLayeredItems(QMenu& menu, NodeId node);
+
+    const Layers* layers() const { return layers_.get(); }
+    FolderTreeModel* model() const { return model_.get(); }
+    QLabel* line() const { return line_; }
+    NodeId currentNode() const;
+
+private:
+    bool ready() const;
+    void enter();
+    // The merged tree built again under the view: open folders and the current entry kept.
+    void rebuilt(const std::function<void()>& change);
+    void show(NodeId node);
+    void refreshLine();
+
+    Window w_;
+    std::unique_ptr<Layers> layers_;
+    std::unique_ptr<FolderTreeModel> model_;
+    QMetaObject::Connection currentConnection_;
+    QAbstractItemDelegate* delegate_ = nullptr;
+    QLabel* line_ = nullptr;
+    std::function<void()> findShownOrHidden_;  // the find box's listener before this one
+    bool shownSince_ = false;
+    size_t shownVersion_ = 0;  // of the current entry's versions, 0: the winner
+};
+
+}  // namespace vorlr

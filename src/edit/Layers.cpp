@@ -1,0 +1,138 @@
+#include "edit/Layers.h"
+
+#include <string_view>
+
+#include "archive/Container.h"
+#include "platform/Text.h"
+
+namespace vorlr {
+namespace {
+
+bool isSeparator(char c) { return c == '\\' || c == '/'; }
+
+}  // namespace
+
+Layers::Layers(const Archive& base) { stack_.push_back(&base); rebuild(); }
+
+Layers::~Layers() = default;
+
+void Layers::add(const std::string& path) {
+    std::unique_ptr<Archive> archive = OpenValidArchive(path);
+    stack_.push_back(archive.get());
+    opened_.push_back(std::move(archive));
+    try {
+        rebuild();
+    } catch (...) {
+        stack_.pop_back();
+        opened_.pop_back();
+        rebuild();
+        throw;
+    }
+}
+
+void Layers::removeTop() {
+    if (stack_.size() < 2) return;
+    stack_.pop_back();
+    rebuild();  // before the archive goes: the view refers to it until then
+    opened_.pop_back();
+}
+
+void Layers::setIgnoreCase(bool on) {
+    if (on == ignoreCase_) return;
+    ignoreCase_ = on;
+    rebuild();
+}
+
+std::string Layers::fileName(uint32_t layer) const { return baseNameOf(stack_[layer]->path()); }
+
+void Layers::rebuild() {
+    warnings_.clear();
+    view_ = MergedView(stack_, ignoreCase_,
+                       [this](const std::string& warning) { warnings_.push_back(warning); });
+    tree_.clear();
+    // One FolderNames per folder node (index 0: the top), as the view places names; the names
+    // are the archives' own, which outlive the tree.
+    std::vector<FolderNames> folders;
+    folders.emplace_back(ignoreCase_);
+    std::vector<NodeId> folderNode{kNoNode};
+    // Runs of names in one folder are the rule: the last name's folder is tried first.
+    std::string_view lastDirectory;
+    size_t lastFolder = 0;
+    bool haveLast = false;
+    const std::vector<MergedView::Name>& names = view_.names();
+    for (size_t n = 0; n < names.size(); ++n) {
+        const std::string_view name = view_.entry(names[n].winner).name;
+        size_t cut = name.size();
+        while (cut > 0 && !isSeparator(name[cut - 1])) --cut;
+        const std::string_view directory = name.substr(0, cut);
+        size_t folder = 0;
+        if (haveLast && directory == lastDirectory) {
+            folder = lastFolder;
+        } else {
+            size_t from = 0;
+            while (from < cut) {
+                size_t end = from;
+                while (!isSeparator(name[end])) ++end;
+                const std::string_view segment = name.substr(from, end - from);
+                from = end + 1;
+                if (segment.empty()) continue;  // "A\\B" and a leading separator, as the view
+                const NodeId parent = folderNode[folder];
+                const std::optional<uint64_t> child = folders[folder].folder(segment, [&] {
+                    folderNode.push_back(tree_.addChild(parent, std::string(segment), -1));
+                    folders.emplace_back(ignoreCase_);
+                    return static_cast<uint64_t>(folders.size() - 1);
+                });
+                folder = child ? static_cast<size_t>(*child) : folder;  // never a file here
+            }
+            lastDirectory = directory;
+            lastFolder = folder;
+            haveLast = true;
+        }
+        tree_.addChild(folderNode[folder], std::string(name.substr(cut)), static_cast<int32_t>(n));
+    }
+}
+
+const MergedView::Name* Layers::nameOf(NodeId node) const {
+    if (node < 0 || node >= tree_.size()) return nullptr;
+    const int32_t at = tree_.entryIndex(node);
+    return at < 0 ? nullptr : &view_.names()[static_cast<size_t>(at)];
+}
+
+std::vector<LayerEntry> Layers::versions(NodeId node) const {
+    const MergedView::Name* name = nameOf(node);
+    if (!name) return {};
+    std::vector<LayerEntry> out{name->winner};
+    const auto hidden = view_.hidden(*name);
+    out.insert(out.end(), hidden.rbegin(), hidden.rend());
+    return out;
+}
+
+std::vector<LayerEntry> Layers::winnersUnder(NodeId node) const {
+    std::vector<LayerEntry> out;
+    for (const int32_t at : tree_.entriesInSubtree(node))
+        out.push_back(view_.names()[static_cast<size_t>(at)].winner);
+    return out;
+}
+
+std::string Layers::line() const {
+    std::string out = std::to_string(stack_.size()) + " layers: ";
+    for (uint32_t l = 0; l < stack_.size(); ++l) {
+        if (l > 0) out += " + ";
+        out += fileName(l);
+    }
+    return out;
+}
+
+std::string Layers::entryLine(NodeId node) const {
+    const MergedView::Name* name = nameOf(node);
+    if (!name) return {};
+    std::string out = " \x97 from " + fileName(name->winner.layer);
+    const auto hidden = view_.hidden(*name);
+    for (size_t k = 0; k < hidden.size(); ++k) {
+        out += k == 0 ? ", hides " : ", ";
+        out += fileName(hidden[k].layer);
+    }
+    return out;
+}
+
+}  // namespace vorlr

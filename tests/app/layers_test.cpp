@@ -1,0 +1,236 @@
+// "Open patch archive over this..." in the window: two patch archives over the loaded one by
+// Ctrl+P; the tree's winners and marks, the top row's line, a hidden version's bytes on the
+// page, Extract... and "Save merged as..." of what the tree shows (qar merge's bytes, with and
+// without case), the loaded archive's edits kept off the merged tree and no file changed;
+// "Remove layer" down to the base brings the tree back exactly.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QLabel>
+#include <QMenu>
+#include <QScrollBar>
+#include <QTest>
+#include <QTextEdit>
+#include <QTreeView>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "app/ArchiveComparison.h"
+#include "app/ArchiveEditor.h"
+#include "app/ArchiveLayers.h"
+#include "app/FolderTreeModel.h"
+#include "app/TextPage.h"
+#include "app/Unit1.h"
+#include "archive/ArchiveChanges.h"
+#include "edit/Layers.h"
+#include "platform/Text.h"
+#include "support/QarRun.h"
+#include "support/StackedArchives.h"
+#include "support/WindowTest.h"
+
+namespace vorlr {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::runQar;
+
+std::string fileBytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream out;
+    out << in.rdbuf();
+    return out.str();
+}
+
+class LayersWindow : public testing::WindowTest {
+protected:
+    void SetUp() override {
+        paths = testing::writeStacked(dir);
+        for (const std::string& p : paths) before.push_back(fileBytes(p));
+        f = std::make_unique<TForm1>();
+        f->OpenArchive(paths[0]);
+        ASSERT_TRUE(dialogs.errors.empty()) << dialogs.errors.front();
+        f->show();
+        QApplication::setActiveWindow(f.get());
+        ASSERT_TRUE(QTest::qWaitForWindowActive(f.get()));
+    }
+    void key(int k, Qt::KeyboardModifiers mods = Qt::NoModifier) {
+        QTest::keyClick(f->tvFiles, Qt::Key(k), mods);
+    }
+    ArchiveLayers& layers() { return *f->layers(); }
+    QAbstractItemModel& shown() { return *f->tvFiles->model(); }
+    QModelIndex row(const std::string& path) {
+        QModelIndex at;
+        std::string rest = path;
+        while (true) {
+            const size_t slash = rest.find('\\');
+            const std::string segment = rest.substr(0, slash);
+            QModelIndex found;
+            for (int r = 0; r < shown().rowCount(at); ++r)
+                if (shown().index(r, 0, at).data().toString() == fromCp1252(segment))
+                    found = shown().index(r, 0, at);
+            if (!found.isValid() || slash == std::string::npos) return found;
+            at = found;
+            rest = rest.substr(slash + 1);
+        }
+    }
+    void addLayer(const std::string& path) {
+        dialogs.answers.push_back(path);
+        key(Qt::Key_P, Qt::ControlModifier);
+    }
+    std::string pageText() { return f->textPage()->reText()->toPlainText().toStdString(); }
+    // The layered menu's item of that text (in the submenu when one is named).
+    QAction* item(QMenu& menu, const QString& text, const QString& submenu = {}) {
+        for (QAction* a : menu.actions()) {
+            if (!submenu.isEmpty() && a->menu() && a->text() == submenu)
+                return item(*a->menu(), text);
+            if (submenu.isEmpty() && a->text() == text) return a;
+        }
+        ADD_FAILURE() << text.toStdString();
+        static QAction none;
+        return &none;
+    }
+    void trigger(const QString& text, const QString& submenu = {}) {
+        QMenu menu;
+        layers().addLayeredItems(menu, layers().currentNode());
+        item(menu, text, submenu)->trigger();
+    }
+    std::string qarMerge(bool ignoreCase) {
+        const std::string out = dir.file(ignoreCase ? "ref-folded.qar" : "ref.qar");
+        std::vector<std::string> args{"merge", paths[0], paths[1], paths[2], "-o", out};
+        if (ignoreCase) args.push_back("--ignore-case");
+        EXPECT_EQ(runQar(args).status, 0);
+        return fileBytes(out);
+    }
+
+    std::unique_ptr<TForm1> f;
+    std::vector<std::string> paths, before;
+};
+
+TEST_F(LayersWindow, PatchesOverTheLoadedArchiveAndBackToIt) {
+    // The tree as the user left it: a folder open, an entry current, scrolled a little.
+    f->tvFiles->expand(row("DATA"));
+    f->tvFiles->setCurrentIndex(row("DATA\\KEEP.TXT"));
+    f->tvFiles->verticalScrollBar()->setValue(1);
+    f->tvFiles->setFocus();
+    const int scrolled = f->tvFiles->verticalScrollBar()->value();
+    const NodeId keep = f->treeModel()->nodeOf(f->tvFiles->currentIndex());
+    ASSERT_NE(keep, kNoNode);
+    const QImage tree = f->tvFiles->grab().toImage();
+    QItemSelectionModel* selection = f->tvFiles->selectionModel();
+    QMenu plain;
+    layers().addMenuItems(plain);
+    ASSERT_EQ(plain.actions().size(), 1);
+    EXPECT_EQ(plain.actions()[0]->text(), QStringLiteral("Open patch archive over this..."));
+    EXPECT_EQ(plain.actions()[0]->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_P));
+
+    addLayer(paths[1]);
+    addLayer(paths[2]);
+    ASSERT_TRUE(layers().active());
+    ASSERT_EQ(&shown(), layers().model());
+    EXPECT_TRUE(dialogs.infos.empty());
+    EXPECT_TRUE(layers().line()->isVisible());
+    EXPECT_TRUE(layers().line()->toolTip().startsWith(
+        QStringLiteral("3 layers: layer0.qar + layer1.qar + layer2.qar")));
+
+    // The winner on the page; the line names its layer and what it hides; marks on hiders only.
+    f->tvFiles->setCurrentIndex(row("DATA\\SUB\\DEEP\\X.TXT"));
+    EXPECT_EQ(pageText(), "L2#0");
+    EXPECT_TRUE(layers().line()->toolTip().endsWith(
+        QStringLiteral("\nfrom layer2.qar, hides layer0.qar, layer1.qar")))
+        << layers().line()->toolTip().toStdString();
+    EXPECT_TRUE(f->tvFiles->currentIndex().data(FolderTreeModel::kMarkedRole).toBool());
+    EXPECT_FALSE(row("DATA\\KEEP.TXT").data(FolderTreeModel::kMarkedRole).toBool());
+    EXPECT_TRUE(row("NEW2\\Y.TXT").isValid());
+    EXPECT_FALSE(row("FILE\\UNDER.TXT").isValid());
+
+    // A hidden version's bytes, and the winner again.
+    trigger(QStringLiteral("layer0.qar"), QStringLiteral("Show hidden versions"));
+    EXPECT_EQ(pageText(), "L0#2");
+    EXPECT_TRUE(layers().line()->toolTip().endsWith(
+        QStringLiteral("; shown: layer0.qar's hidden version")));
+    trigger(QStringLiteral("layer1.qar"), QStringLiteral("Show hidden versions"));
+    EXPECT_EQ(pageText(), "L1#2");
+    trigger(QStringLiteral("layer2.qar"), QStringLiteral("Show hidden versions"));
+    EXPECT_EQ(pageText(), "L2#0");
+
+    // The loaded archive's commands find no node here, and Ctrl+D no comparison.
+    key(Qt::Key_Delete);
+    dialogs.answers.push_back(paths[1]);
+    key(Qt::Key_D, Qt::ControlModifier);
+    EXPECT_EQ(f->editor()->changes()->changeCount(), 0u);
+    EXPECT_FALSE(f->comparison()->active());
+    EXPECT_TRUE(layers().active());
+
+    // Extract... of a folder writes its winners.
+    const std::string out = dir.file("out");
+    dialogs.folders.push_back(out);
+    f->tvFiles->setCurrentIndex(row("DATA"));
+    trigger(QStringLiteral("Extract..."));
+    EXPECT_EQ(fileBytes(out + "/DATA/A.TXT"), "L1#0");
+    EXPECT_EQ(fileBytes(out + "/DATA/KEEP.TXT"), "L0#3");
+    EXPECT_EQ(fileBytes(out + "/DATA/SUB/B.TXT"), "L1#7");
+    EXPECT_EQ(fileBytes(out + "/DATA/SUB/DEEP/X.TXT"), "L2#0");
+    EXPECT_FALSE(fs::exists(out + "/ROOT.TXT"));
+
+    // "Save merged as...": qar merge's bytes, with case and without.
+    for (const bool ignoreCase : {false, true}) {
+        SCOPED_TRACE(ignoreCase ? "ignore case" : "exact");
+        if (ignoreCase) trigger(QStringLiteral("Ignore case of A\u2013Z"));
+        EXPECT_EQ(layers().layers()->ignoreCase(), ignoreCase);
+        const std::string saved = dir.file(ignoreCase ? "folded.qar" : "merged.qar");
+        dialogs.saveNames.push_back(saved);
+        trigger(QStringLiteral("Save merged as..."));
+        EXPECT_EQ(fileBytes(saved), qarMerge(ignoreCase));
+    }
+    // Over one of the layers: refused, nothing written.
+    dialogs.saveNames.push_back(paths[1]);
+    trigger(QStringLiteral("Save merged as..."));
+    ASSERT_EQ(dialogs.errors.size(), 1u);
+    EXPECT_NE(dialogs.errors[0].find("is one of the archives merged"), std::string::npos);
+
+    // Remove layer: the top one, then the last, and the tree is as it was (the focus back in it
+    // after the progress dialogs).
+    QApplication::setActiveWindow(f.get());
+    ASSERT_TRUE(QTest::qWaitForWindowActive(f.get()));
+    f->tvFiles->setFocus();
+    f->tvFiles->setCurrentIndex(row("DATA\\SUB\\DEEP\\X.TXT"));
+    trigger(QStringLiteral("Remove layer"));
+    ASSERT_TRUE(layers().active());
+    EXPECT_TRUE(layers().line()->toolTip().startsWith(QStringLiteral("2 layers: layer0.qar + layer1.qar\n")));
+    EXPECT_EQ(f->tvFiles->currentIndex(), row("DATA\\SUB\\DEEP\\X.TXT"));
+    EXPECT_EQ(pageText(), "L1#2");
+    EXPECT_FALSE(row("NEW2").isValid());
+    trigger(QStringLiteral("Remove layer"));
+    EXPECT_FALSE(layers().active());
+    EXPECT_EQ(&shown(), f->treeModel());
+    EXPECT_EQ(f->tvFiles->selectionModel(), selection);
+    EXPECT_EQ(f->treeModel()->nodeOf(f->tvFiles->currentIndex()), keep);
+    EXPECT_TRUE(f->tvFiles->isExpanded(row("DATA")));
+    EXPECT_EQ(f->tvFiles->verticalScrollBar()->value(), scrolled);
+    EXPECT_FALSE(layers().line()->isVisible());
+    EXPECT_EQ(pageText(), "L0#3");
+    EXPECT_EQ(f->tvFiles->grab().toImage(), tree);
+    for (size_t l = 0; l < paths.size(); ++l) EXPECT_EQ(fileBytes(paths[l]), before[l]) << l;
+}
+
+TEST_F(LayersWindow, PendingChangesAndUnreadableArchivesAddNoLayer) {
+    addLayer(dir.file("missing.qar"));
+    EXPECT_FALSE(layers().active());
+    samples::writeFile(dir.file("short.qar"), samples::bytesOf("not an archive"));
+    addLayer(dir.file("short.qar"));
+    EXPECT_FALSE(layers().active());
+    EXPECT_EQ(&shown(), f->treeModel());
+
+    f->tvFiles->setCurrentIndex(row("ROOT.TXT"));
+    key(Qt::Key_Delete);
+    ASSERT_EQ(f->editor()->changes()->changeCount(), 1u);
+    dialogs.infos.clear();
+    addLayer(paths[1]);
+    EXPECT_FALSE(layers().active());
+    ASSERT_EQ(dialogs.infos.size(), 1u);
+    EXPECT_NE(dialogs.infos[0].find("unsaved changes"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace vorlr

@@ -1,0 +1,147 @@
+// Patch archives stacked over a loaded one: the merged tree holds one file node for each name
+// qar layers lists, with its winner and the versions it hides, at the path of its stored name
+// (one folder for names apart only in case when case is ignored); taking layers off and a layer
+// that cannot be read leave the tree as qar layers lists the remaining stack.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <map>
+
+#include "archive/Container.h"
+#include "edit/Layers.h"
+#include "platform/Text.h"
+#include "support/QarRun.h"
+#include "support/StackedArchives.h"
+
+namespace vorlr {
+namespace {
+
+using testing::runQar;
+
+class LayersTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        paths = testing::writeStacked(dir);
+        base = OpenValidArchive(paths[0]);
+    }
+
+    // qar layers --hidden's output rebuilt from the tree: each file node's lines, in the order
+    // of the names they stand for.
+    static std::string listed(const Layers& layers) {
+        const FolderTree& tree = layers.tree();
+        std::map<int32_t, std::string> blocks;
+        for (NodeId node = tree.first(); node != kNoNode; node = tree.next(node)) {
+            if (tree.hasChildren(node) || tree.entryIndex(node) < 0) continue;
+            const MergedView::Name& name = *layers.nameOf(node);
+            const std::string stored(layers.view().entry(name.winner).name);
+            std::string block = std::to_string(name.winner.layer) + "\t" +
+                                std::to_string(name.hiddenCount) + "\t" + stored + "\n";
+            const std::vector<LayerEntry> versions = layers.versions(node);
+            EXPECT_EQ(versions.front(), name.winner);
+            for (auto v = versions.rbegin(); v + 1 != versions.rend(); ++v)
+                block += "-" + std::to_string(v->layer) + "\t" +
+                         std::string(layers.view().entry(*v).name) + "\n";
+            EXPECT_TRUE(blocks.emplace(tree.entryIndex(node), block).second);
+
+            // The node stands at its name's path.
+            std::string path = tree.text(node);
+            for (NodeId up = tree.parent(node); up != kNoNode; up = tree.parent(up))
+                path = tree.text(up) + "\\" + path;
+            std::string expected = stored;
+            std::replace(expected.begin(), expected.end(), '/', '\\');
+            if (layers.ignoreCase())
+                EXPECT_EQ(lowerAZ(path), lowerAZ(expected));
+            else
+                EXPECT_EQ(path, expected);
+        }
+        // No two folders of one name side by side.
+        std::vector<NodeId> parents{kNoNode};
+        for (NodeId node = tree.first(); node != kNoNode; node = tree.next(node))
+            if (tree.hasChildren(node)) parents.push_back(node);
+        for (const NodeId parent : parents) {
+            std::vector<std::string> folders;
+            for (int32_t r = 0; r < tree.childCount(parent); ++r)
+                if (const NodeId c = tree.child(parent, r); tree.hasChildren(c))
+                    folders.push_back(layers.ignoreCase() ? lowerAZ(tree.text(c)) : tree.text(c));
+            std::sort(folders.begin(), folders.end());
+            EXPECT_EQ(std::adjacent_find(folders.begin(), folders.end()), folders.end());
+        }
+        std::string out;
+        for (const auto& [at, block] : blocks) out += block;
+        return out;
+    }
+
+    std::string qarLayers(size_t count, bool ignoreCase) {
+        std::vector<std::string> args{"layers", "--hidden"};
+        if (ignoreCase) args.push_back("--ignore-case");
+        args.insert(args.end(), paths.begin(), paths.begin() + static_cast<long>(count));
+        const testing::QarResult r = runQar(args);
+        EXPECT_EQ(r.status, 0) << r.err;
+        return r.out;
+    }
+
+    testing::TempDir dir;
+    std::vector<std::string> paths;
+    std::unique_ptr<Archive> base;
+};
+
+TEST_F(LayersTest, TheTreeIsWhatQarLayersLists) {
+    Layers layers(*base);
+    layers.add(paths[1]);
+    layers.add(paths[2]);
+    for (const bool ignoreCase : {false, true, false}) {
+        SCOPED_TRACE(ignoreCase ? "ignore case" : "exact");
+        layers.setIgnoreCase(ignoreCase);
+        EXPECT_EQ(listed(layers), qarLayers(3, ignoreCase));
+    }
+    EXPECT_EQ(layers.warnings().size(), 1u);  // ..\EVIL.TXT
+}
+
+TEST_F(LayersTest, TheLineNamesTheLayersAndWhatAnEntryHides) {
+    Layers layers(*base);
+    layers.add(paths[1]);
+    layers.add(paths[2]);
+    EXPECT_EQ(layers.line(), "3 layers: layer0.qar + layer1.qar + layer2.qar");
+    NodeId deep = kNoNode, keep = kNoNode;
+    const FolderTree& tree = layers.tree();
+    for (NodeId node = tree.first(); node != kNoNode; node = tree.next(node)) {
+        if (tree.text(node) == "X.TXT") deep = node;
+        if (tree.text(node) == "KEEP.TXT") keep = node;
+    }
+    ASSERT_NE(deep, kNoNode);
+    EXPECT_EQ(layers.entryLine(deep), " \x97 from layer2.qar, hides layer0.qar, layer1.qar");
+    EXPECT_EQ(layers.entryLine(keep), " \x97 from layer0.qar");
+    EXPECT_EQ(layers.entryLine(tree.parent(deep)), "");
+    // Each version's bytes are its own archive's entry.
+    const std::vector<LayerEntry> versions = layers.versions(deep);
+    ASSERT_EQ(versions.size(), 3u);
+    const std::vector<std::string> expected{"L2#0", "L1#2", "L0#2"};
+    for (size_t v = 0; v < versions.size(); ++v) {
+        const ArchiveEntry e = layers.archive(versions[v].layer).entry(versions[v].index);
+        std::string bytes(static_cast<size_t>(e.size), '\0');
+        layers.archive(versions[v].layer).readAt(e.offset, bytes.data(), e.size);
+        EXPECT_EQ(bytes, expected[v]);
+    }
+}
+
+TEST_F(LayersTest, LayersTakenOffAndOnesThatCannotBeReadLeaveTheRestOfTheStack) {
+    Layers layers(*base);
+    layers.add(paths[1]);
+    const std::string before = listed(layers);
+    EXPECT_EQ(before, qarLayers(2, false));
+    samples::writeFile(dir.file("short.qar"), samples::bytesOf("not an archive"));
+    for (const std::string& bad : {dir.file("short.qar"), dir.file("missing.qar")}) {
+        EXPECT_ANY_THROW(layers.add(bad));
+        EXPECT_EQ(layers.count(), 2u);
+        EXPECT_EQ(listed(layers), before);
+    }
+    layers.add(paths[2]);
+    layers.removeTop();
+    EXPECT_EQ(listed(layers), before);
+    layers.removeTop();
+    EXPECT_EQ(layers.count(), 1u);
+    EXPECT_EQ(listed(layers), qarLayers(1, false));
+}
+
+}  // namespace
+}  // namespace vorlr
