@@ -57,13 +57,18 @@ void MediaPage::ShowSoundEntry() {
     auto& mp = mediaPlayer_->control();
     auto& state = ctx_.state;
     // Closed before the scratch file, which that device may have open, is written again.
+    // Closing the output can run the event loop: a selection made meanwhile has shown its own
+    // entry over this one's state, so this one stops there.
+    const uint64_t showing = state.EntriesShown;
     mp.Close();
+    if (showing != state.EntriesShown) return;
     ExtractEntry(state, "TEMP." + state.CurrentExtension);
     // Set before opening, so that it stands even when opening fails.
     ctx_.statusBar.setPanelText(3, state.CurrentExtension == "wav" ? "Type: Microsoft wave sound file"
                                                                    : "Type: MPEG layer 3 sound file");
     mp.FileName = state.TempFileName;
     mp.Open();
+    if (showing != state.EntriesShown) return;
     tbMedia_->setMaximum(mp.Length());
     tbMedia_->setValue(0);
     ctx_.pageControl.setCurrentWidget(tsMedia_);

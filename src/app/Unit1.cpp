@@ -520,6 +520,7 @@ void TForm1::showCurrentEntry(const std::string& offsetText) {
     StatusBar1->setPanelText(3, "Type: not supported yet");
     if (QTimer* timer = mediaPage()->tmMedia()) timer->stop();
     bytesPage_->leave();
+    ++state.EntriesShown;
     pages_->show(EntryKindOf(state.CurrentExtension, name));
 }
 

@@ -36,6 +36,9 @@ struct ViewerState : DecoderState {
     std::string CurrentExtension;
     std::string TempFileName;
     std::string StartDirectory;
+    // Entries sent to the pages so far: a page that runs the event loop while it shows one
+    // (closing a sound output may) can tell that a later selection has shown another since.
+    uint64_t EntriesShown = 0;
     HeadBytesArray HeadBytes{};
     bool StopRequested = false;
 };

@@ -53,7 +53,20 @@ xdotool windowactivate --sync "$window" 2>/dev/null
 eval "$(xdotool getwindowgeometry --shell "$window")"  # X and Y: the window on the screen
 sleep 1
 
-alive() { kill -0 "$viewer_pid" 2>/dev/null || fail "the window died $*"; }
+# The titles of the windows shown besides the main one (a dialog left open swallows the keys
+# that follow it).
+others() {
+    local w
+    for w in $(xdotool search --onlyvisible --name '.' 2>/dev/null); do
+        [ "$w" = "$window" ] || xdotool getwindowname "$w" 2>/dev/null
+    done | grep -v '^$' | sort -u | paste -sd ';'
+}
+alive() {
+    kill -0 "$viewer_pid" 2>/dev/null || fail "the window died $*"
+    local open
+    open=$(others)
+    [ -z "$open" ] || fail "a window was open $* ($open)"
+}
 keys() { xdotool key --delay "${delay:-40}" "$@"; sleep 0.05; }
 # Selects the first file whose stored name holds TEXT, as the find box does, and puts the
 # focus in the tree.
@@ -138,9 +151,12 @@ select_entry 'GFX\ICONS'
 rest 408 126
 walk "in the other archive"
 
+# Quitting waits for the workers, and the sanitizer build checks for leaks on the way out: both
+# take a while on a loaded machine.
+xdotool windowactivate --sync "$window" 2>/dev/null
 keys ctrl+q
-for _ in $(seq 100); do kill -0 "$viewer_pid" 2>/dev/null || break; sleep 0.1; done
-kill -0 "$viewer_pid" 2>/dev/null && fail "the window did not quit"
+for _ in $(seq 600); do kill -0 "$viewer_pid" 2>/dev/null || break; sleep 0.1; done
+kill -0 "$viewer_pid" 2>/dev/null && fail "the window did not quit (other windows: $(others))"
 wait "$viewer_pid"
 status=$?
 viewer_pid=
