@@ -1,5 +1,6 @@
 #include "edit/Layers.h"
 
+#include <deque>
 #include <string_view>
 
 #include "archive/Container.h"
@@ -52,7 +53,7 @@ void Layers::rebuild() {
     tree_.clear();
     // One FolderNames per folder node (index 0: the top), as the view places names; the names
     // are the archives' own, which outlive the tree.
-    std::vector<FolderNames> folders;
+    std::deque<FolderNames> folders;  // a folder made while its parent adds a name: references stay
     folders.emplace_back(ignoreCase_);
     std::vector<NodeId> folderNode{kNoNode};
     // Runs of names in one folder are the rule: the last name's folder is tried first.
