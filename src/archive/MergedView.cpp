@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "archive/ArchiveChanges.h"
 #include "archive/ContainerLayout.h"
 #include "archive/EntryNames.h"
 #include "platform/Errors.h"
@@ -108,15 +109,23 @@ void ForEachViewEntry(const std::vector<const Archive*>& layers,
 // ---------------------------------------------------------------------------------------------
 // MergedView
 
+std::string_view MergedView::name(LayerEntry e) const {
+    if (edited(e)) return topChanges_->name(static_cast<EntryId>(e.index));
+    return layers_[e.layer]->entry(e.index).name;
+}
+
 MergedView::MergedView(std::vector<const Archive*> layers, bool ignoreCase,
-                       const std::function<void(const std::string&)>& warn)
-    : layers_(std::move(layers)), ignoreCase_(ignoreCase) {
+                       const std::function<void(const std::string&)>& warn,
+                       const ArchiveChanges* topChanges)
+    : layers_(std::move(layers)), topChanges_(layers_.empty() ? nullptr : topChanges),
+      ignoreCase_(ignoreCase) {
     // Entries by one number across the layers, in stack order.
     std::vector<uint32_t> firstEntry;
     uint64_t total = 0;
-    for (const Archive* a : layers_) {
+    for (size_t l = 0; l < layers_.size(); ++l) {
         firstEntry.push_back(static_cast<uint32_t>(total));
-        total += a->entryCount();
+        total += topChanges_ && l + 1 == layers_.size() ? static_cast<uint64_t>(topChanges_->endId())
+                                                        : layers_[l]->entryCount();
         if (total >= kNone) throw Error("Out of memory");
     }
     const auto layerEntry = [&](uint32_t entry) {
@@ -124,7 +133,7 @@ MergedView::MergedView(std::vector<const Archive*> layers, bool ignoreCase,
             std::upper_bound(firstEntry.begin(), firstEntry.end(), entry) - firstEntry.begin() - 1);
         return LayerEntry{layer, entry - firstEntry[layer]};
     };
-    const auto nameOf = [&](uint32_t entry) { return this->entry(layerEntry(entry)).name; };
+    const auto nameOf = [&](uint32_t entry) { return this->name(layerEntry(entry)); };
 
     struct Pending {
         uint32_t entry;
@@ -132,9 +141,30 @@ MergedView::MergedView(std::vector<const Archive*> layers, bool ignoreCase,
     };
     std::vector<Pending> root;
     root.reserve(static_cast<size_t>(total));
-    ForEachViewEntry(layers_, warn, [&](uint32_t layer, uint32_t index) {
+    const auto keep = [&](uint32_t layer, uint32_t index) {
         root.push_back({firstEntry[layer] + index, 0});
-    });
+    };
+    if (!topChanges_) {
+        ForEachViewEntry(layers_, warn, keep);
+    } else {
+        ForEachViewEntry({layers_.begin(), layers_.end() - 1}, warn, keep);
+        // The edited top layer's entries as they stand: a step refuses a name the view would
+        // skip, but a loaded entry may have one already.
+        const auto top = static_cast<uint32_t>(layers_.size() - 1);
+        for (EntryId id = 0; id < topChanges_->endId(); ++id) {
+            if (!topChanges_->present(id)) continue;
+            const std::string_view name = topChanges_->name(id);
+            const NameVerdict verdict = CheckSafeName(name);
+            const bool loaded = !topChanges_->added(id) && !topChanges_->data(id);
+            if (verdict != NameVerdict::Safe ||
+                (loaded && layers_[top]->entry(static_cast<size_t>(id)).offset < 0)) {
+                warn(layers_[top]->path() + ": #" + std::to_string(id) + " " + std::string(name) +
+                     ": skipped");
+                continue;
+            }
+            keep(top, static_cast<uint32_t>(id));
+        }
+    }
 
     // Folder by folder, as the mount works them out; each file that replaces another links
     // to it, so that a winner's chain holds every version it hides.
@@ -237,6 +267,9 @@ NewData dataOf(const MergedView& view, LayerEntry e) {
 
 ArchiveEdit MergedEdit(const MergedView& view) {
     if (view.layers().empty()) throw Error("no archive to merge");
+    if (view.topChanges() && view.topChanges()->changeCount() > 0)
+        throw Error(view.layers().back()->path() +
+                    " has unsaved changes: save them before the layers are merged; nothing written");
     const Archive& base = *view.layers().front();
     ArchiveEdit edit;
     std::vector<bool> kept(base.entryCount(), false);
@@ -247,7 +280,7 @@ ArchiveEdit MergedEdit(const MergedView& view) {
             kept[first.index] = true;
             if (!(name.winner == first)) edit.replace[first.index] = dataOf(view, name.winner);
         } else {
-            edit.add.emplace_back(std::string(view.entry(name.winner).name), dataOf(view, name.winner));
+            edit.add.emplace_back(std::string(view.name(name.winner)), dataOf(view, name.winner));
         }
     }
     for (size_t i = 0; i < kept.size(); ++i)

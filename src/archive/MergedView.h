@@ -20,6 +20,8 @@
 
 namespace vorlr {
 
+class ArchiveChanges;
+
 // One folder's names while entries are placed into it in stack order. Names are views that
 // must outlive the object.
 class FolderNames {
@@ -103,9 +105,12 @@ public:
 
     MergedView() = default;
     // The layers stay the caller's and must outlive the view; their directories are read.
-    // warn as ForEachViewEntry's.
+    // warn as ForEachViewEntry's. topChanges: the top layer's pending edits, its entries then
+    // being the present ones as they stand (a LayerEntry's index an EntryId); the view is made
+    // again after each step.
     MergedView(std::vector<const Archive*> layers, bool ignoreCase,
-               const std::function<void(const std::string&)>& warn);
+               const std::function<void(const std::string&)>& warn,
+               const ArchiveChanges* topChanges = nullptr);
 
     // The names in merged order: where each first appears, the base's order and then each
     // later layer's new names in its order.
@@ -115,11 +120,18 @@ public:
         return std::span<const LayerEntry>(hidden_).subspan(name.hiddenAt, name.hiddenCount);
     }
     const std::vector<const Archive*>& layers() const { return layers_; }
+    // A loaded entry's record; not for an entry added to the top layer by a pending step.
     ArchiveEntry entry(LayerEntry e) const { return layers_[e.layer]->entry(e.index); }
+    // Its stored name, as it stands.
+    std::string_view name(LayerEntry e) const;
+    // Whether e is an entry of the top layer's pending edits.
+    bool edited(LayerEntry e) const { return topChanges_ && e.layer + 1 == layers_.size(); }
+    const ArchiveChanges* topChanges() const { return topChanges_; }
     bool ignoreCase() const { return ignoreCase_; }
 
 private:
     std::vector<const Archive*> layers_;
+    const ArchiveChanges* topChanges_ = nullptr;
     bool ignoreCase_ = false;
     std::vector<Name> names_;
     std::vector<LayerEntry> hidden_;
@@ -128,7 +140,8 @@ private:
 // The view's winners as one archive: the base edited, its first 512 bytes kept, its entries in
 // its order, each name where its first version was, then each later layer's new names in its
 // order; every entry's data (as extraction copies it) and directory record (name and unread
-// bytes) from its own layer. The records are read from the layers' files.
+// bytes) from its own layer. The records are read from the layers' files: a top layer with
+// unsaved changes is refused.
 ArchiveEdit MergedEdit(const MergedView& view);
 // Writes it with WriteEditedArchive; a target that is one of the layers is refused.
 void WriteMergedArchive(const MergedView& view, const WriteTarget& target);

@@ -129,7 +129,13 @@ EditSession::EntryBytesFor EditSession::bytesAsTheyStand(const std::vector<Entry
 }
 
 DataRef EditSession::replacement(EntryId id, const ReplacementFrom& from) const {
-    const std::string name(changes_->name(id));
+    return ReplacementFor(std::string(changes_->name(id)), [&] {
+        return EntryBytes{changes_->open(id), std::max<int64_t>(changes_->size(id), 0)};
+    }, from);
+}
+
+DataRef EditSession::ReplacementFor(const std::string& name, const std::function<EntryBytes()>& open,
+                                    const ReplacementFrom& from) {
     const EntryKind kind = EntryKindOfStored(name);
     const bool picture = kind == EntryKind::Kmg || kind == EntryKind::Targa;
     if (!picture || (!from.content && !IsPictureFile(from.file)))
@@ -147,8 +153,14 @@ DataRef EditSession::replacement(EntryId id, const ReplacementFrom& from) const 
                 return n;
             return from.choose ? from.choose(count) : size_t{0};
         };
-        std::optional<std::vector<uint8_t>> bytes = ReplacePictureOf(
-            *changes_->open(id), changes_->read(id, kPictureLimit), kind, std::move(replacement));
+        EntryBytes entry = open();
+        if (entry.held > kPictureLimit)
+            throw Error(name + ": too large (" + std::to_string(entry.held) + " bytes)");
+        std::vector<uint8_t> model(static_cast<size_t>(entry.held));
+        model.resize(static_cast<size_t>(entry.source->readCounted(model.data(), entry.held)));
+        EntryBytes reader = open();
+        std::optional<std::vector<uint8_t>> bytes =
+            ReplacePictureOf(*reader.source, model, kind, std::move(replacement));
         if (!bytes) return nullptr;  // the same pixels, or no sub-image chosen
         return PendingData::fromBytes(std::move(*bytes));
     } catch (const Error& e) {

@@ -76,6 +76,11 @@ public:
         std::function<std::optional<size_t>(size_t count)> choose;
     };
     DataRef replacement(EntryId id, const ReplacementFrom& from) const;
+    // The same for an entry of any archive: its stored name, and a reader of its bytes from the
+    // first with their count (made only when a picture is encoded).
+    static DataRef ReplacementFor(const std::string& name,
+                                  const std::function<EntryBytes()>& open,
+                                  const ReplacementFrom& from);
 
     // Files to add under stored names, in the order they will be added (byte order of the
     // names), each with the entry that holds its name already; a name no entry may have raises

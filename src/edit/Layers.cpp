@@ -1,9 +1,11 @@
 #include "edit/Layers.h"
 
+#include <algorithm>
 #include <deque>
 #include <string_view>
 
 #include "archive/Container.h"
+#include "platform/Errors.h"
 #include "platform/Text.h"
 
 namespace vorlr {
@@ -18,15 +20,21 @@ Layers::Layers(const Archive& base) { stack_.push_back(&base); rebuild(); }
 Layers::~Layers() = default;
 
 void Layers::add(const std::string& path) {
+    // The session moves to the new top: the old top's steps would be lost.
+    if (pending())
+        throw Error(fileName(static_cast<uint32_t>(stack_.size() - 1)) +
+                    " has unsaved changes: save or discard them before adding a layer over it.");
     std::unique_ptr<Archive> archive = OpenValidArchive(path);
     stack_.push_back(archive.get());
     opened_.push_back(std::move(archive));
     try {
+        openTop();
         rebuild();
     } catch (...) {
         stack_.pop_back();
-        opened_.pop_back();
+        openTop();
         rebuild();
+        opened_.pop_back();
         throw;
     }
 }
@@ -34,8 +42,109 @@ void Layers::add(const std::string& path) {
 void Layers::removeTop() {
     if (stack_.size() < 2) return;
     stack_.pop_back();
+    openTop();
     rebuild();  // before the archive goes: the view refers to it until then
     opened_.pop_back();
+}
+
+void Layers::openTop() {
+    if (stack_.size() < 2) {
+        top_.close();
+        return;
+    }
+    const Archive& archive = *stack_.back();
+    topTree_.clear();
+    if (!top_.open(archive, archive.entryCount(), topTree_))
+        throw Error(archive.path() + " cannot be edited");
+}
+
+void Layers::reopenTop() {
+    if (stack_.size() < 2) return;
+    std::unique_ptr<Archive> archive = OpenValidArchive(stack_.back()->path());
+    stack_.back() = archive.get();
+    openTop();
+    rebuild();
+    opened_.back() = std::move(archive);  // the view no longer refers to the old one
+}
+
+Layers::Bytes Layers::open(LayerEntry e) const {
+    Bytes out;
+    if (view_.edited(e)) {
+        const auto id = static_cast<EntryId>(e.index);
+        out.source = top_.openEntry(id);
+        out.size = top_.entrySize(id);
+        if (!top_.holdsPending(id) && !top_.changes()->added(id))
+            out.offset = stack_.back()->entry(e.index).offset;
+        return out;
+    }
+    const Archive& archive = *stack_[e.layer];
+    const ArchiveEntry entry = archive.entry(e.index);
+    auto reader = std::make_unique<ArchiveReader>(archive);
+    reader->seek(entry.offset);
+    out.source = std::move(reader);
+    out.size = entry.size;
+    out.offset = entry.offset;
+    return out;
+}
+
+DataRef Layers::replacement(NodeId node, const EditSession::ReplacementFrom& from) const {
+    const MergedView::Name* name = nameOf(node);
+    if (!name || !top()) return nullptr;
+    if (view_.edited(name->winner))
+        return top_.replacement(static_cast<EntryId>(name->winner.index), from);
+    return EditSession::ReplacementFor(std::string(view_.name(name->winner)), [&] {
+        const Archive& archive = *stack_[name->winner.layer];
+        const ArchiveEntry entry = archive.entry(name->winner.index);
+        auto reader = std::make_unique<ArchiveReader>(archive);
+        reader->seek(entry.offset);
+        // As extraction reads it: the recorded size, cut where the archive ends.
+        const int64_t held = std::clamp<int64_t>(archive.size() - entry.offset, 0, std::max(entry.size, 0));
+        return EditSession::EntryBytes{std::move(reader), held};
+    }, from);
+}
+
+Layers::Outcome Layers::stepped(Outcome outcome) {
+    if (outcome.made) rebuild();
+    return outcome;
+}
+
+Layers::Outcome Layers::put(NodeId node, DataRef data) {
+    const MergedView::Name* name = nameOf(node);
+    if (!name || !top() || !data) return {};
+    const std::string stored(view_.name(name->winner));
+    if (view_.edited(name->winner))
+        return stepped(top_.replace(static_cast<EntryId>(name->winner.index), std::move(data),
+                                    "Replace " + stored));
+    return stepped(top_.update({{stored, std::move(data)}}, {}, {}, "Replace " + stored));
+}
+
+Layers::Outcome Layers::remove(NodeId node) {
+    if (!top() || node < 0 || node >= tree_.size()) return {};
+    std::vector<EntryId> ids;
+    std::optional<LayerEntry> lower;
+    for (const LayerEntry e : winnersUnder(node)) {
+        if (view_.edited(e))
+            ids.push_back(static_cast<EntryId>(e.index));
+        else if (!lower)
+            lower = e;
+    }
+    const std::string text = tree_.text(node);
+    if (ids.empty())
+        throw Error(text + " comes from " + (lower ? fileName(lower->layer) : std::string("a lower layer")) +
+                    ": the layered view edits only the top layer, " +
+                    fileName(static_cast<uint32_t>(stack_.size() - 1)) + ".");
+    const std::string label = ids.size() == 1 ? "Delete " + std::string(top_.changes()->name(ids.front()))
+                                              : "Delete " + text;
+    return stepped(top_.remove(ids, label));
+}
+
+Layers::Outcome Layers::undo() { return top() ? stepped(top_.undo()) : Outcome{}; }
+Layers::Outcome Layers::redo() { return top() ? stepped(top_.redo()) : Outcome{}; }
+
+void Layers::discard() {
+    if (!pending()) return;
+    top_.discard();
+    rebuild();
 }
 
 void Layers::setIgnoreCase(bool on) {
@@ -49,7 +158,8 @@ std::string Layers::fileName(uint32_t layer) const { return baseNameOf(stack_[la
 void Layers::rebuild() {
     warnings_.clear();
     view_ = MergedView(stack_, ignoreCase_,
-                       [this](const std::string& warning) { warnings_.push_back(warning); });
+                       [this](const std::string& warning) { warnings_.push_back(warning); },
+                       top() && top_.editable() ? top_.changes() : nullptr);
     tree_.clear();
     // One FolderNames per folder node (index 0: the top), as the view places names; the names
     // are the archives' own, which outlive the tree.
@@ -62,7 +172,7 @@ void Layers::rebuild() {
     bool haveLast = false;
     const std::vector<MergedView::Name>& names = view_.names();
     for (size_t n = 0; n < names.size(); ++n) {
-        const std::string_view name = view_.entry(names[n].winner).name;
+        const std::string_view name = view_.name(names[n].winner);
         size_t cut = name.size();
         while (cut > 0 && !isSeparator(name[cut - 1])) --cut;
         const std::string_view directory = name.substr(0, cut);

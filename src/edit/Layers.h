@@ -5,7 +5,9 @@
 // holds a file node for each name of the view, in merged order, under folders split at '\' and
 // '/' as the view splits them (one folder for names equal but for A-Z case when case is
 // ignored, spelt as it first appears). Each file node's entry index is its name's index in
-// view().names(). No widgets: the window, tests and benchmarks drive it alike.
+// view().names(). The top layer (a patch archive) is the one the view edits: its edit session
+// holds the pending steps, the view shows its entries as they stand, and a save writes its file
+// alone. No widgets: the window, tests and benchmarks drive it alike.
 #include <memory>
 #include <string>
 #include <vector>
@@ -13,6 +15,7 @@
 #include "archive/Archive.h"
 #include "archive/FolderTree.h"
 #include "archive/MergedView.h"
+#include "edit/EditSession.h"
 
 namespace vorlr {
 
@@ -25,7 +28,7 @@ public:
     // Opens the archive at path (the validation rule applies) and stacks it on top. Raises, and
     // changes nothing, when it cannot be read.
     void add(const std::string& path);
-    // Takes the top layer off; the base stays.
+    // Takes the top layer off, with its pending changes; the base stays.
     void removeTop();
     void setIgnoreCase(bool on);
     bool ignoreCase() const { return ignoreCase_; }
@@ -47,6 +50,36 @@ public:
     // The winners of node and of every file node below it, in pre-order.
     std::vector<LayerEntry> winnersUnder(NodeId node) const;
 
+    // A version's bytes as the view has them: a reader from the first byte, their size, and
+    // its offset in its layer's file (0 for a pending entry).
+    struct Bytes {
+        std::unique_ptr<ByteSource> source;
+        int64_t size = 0;
+        int32_t offset = 0;
+    };
+    Bytes open(LayerEntry e) const;
+
+    // Editing: the top layer's session, null with the base alone (the window edits the base
+    // itself). Each step below makes the view again when it changed something.
+    using Outcome = EditSession::Outcome;
+    EditSession* top() { return stack_.size() > 1 ? &top_ : nullptr; }
+    const EditSession* top() const { return stack_.size() > 1 ? &top_ : nullptr; }
+    bool pending() const { return top() && top_.pending(); }
+    // The data Replace... puts under a file node's name: a picture file encoded like the
+    // winner, whichever layer it comes from. Null when nothing changes; errors name the file.
+    DataRef replacement(NodeId node, const EditSession::ReplacementFrom& from) const;
+    // The node's name gets data in the top layer: its winner replaced there, or, when a lower
+    // layer's wins, a top-layer entry of that name added over it.
+    Outcome put(NodeId node, DataRef data);
+    // The top layer's winners at and under node deleted (what they hid shows again). Raises
+    // Error when none is the top layer's.
+    Outcome remove(NodeId node);
+    Outcome undo();
+    Outcome redo();
+    void discard();
+    // The top layer's file was written: it is opened again as it stands on disk.
+    void reopenTop();
+
     // "3 layers: BASE.qar + PATCH1.qar + PATCH2.qar"
     std::string line() const;
     // What a file node's entry is: " — from PATCH2.qar, hides BASE.qar, PATCH1.qar" (empty for
@@ -55,6 +88,8 @@ public:
 
 private:
     void rebuild();
+    void openTop();
+    Outcome stepped(Outcome outcome);
 
     std::vector<const Archive*> stack_;
     std::vector<std::unique_ptr<Archive>> opened_;  // stack_[1..]
@@ -62,6 +97,8 @@ private:
     MergedView view_;
     FolderTree tree_;
     std::vector<std::string> warnings_;
+    FolderTree topTree_;  // the session's own; the view's tree is tree_
+    EditSession top_;
 };
 
 }  // namespace vorlr

@@ -9,7 +9,9 @@
 
 #include "archive/Container.h"
 #include "edit/Layers.h"
+#include "platform/Errors.h"
 #include "platform/Text.h"
+#include "support/Bytes.h"
 #include "support/QarRun.h"
 #include "support/StackedArchives.h"
 
@@ -141,6 +143,62 @@ TEST_F(LayersTest, LayersTakenOffAndOnesThatCannotBeReadLeaveTheRestOfTheStack) 
     layers.removeTop();
     EXPECT_EQ(layers.count(), 1u);
     EXPECT_EQ(listed(layers), qarLayers(1, false));
+}
+
+// Editing in the layered view: steps go into the top layer's session, the view shows them at
+// once, and saving writes the top layer's file alone.
+TEST_F(LayersTest, EditsGoIntoTheTopLayerAndItsFileAlone) {
+    Layers layers(*base);
+    layers.add(paths[1]);
+    layers.add(paths[2]);
+    const auto nodeNamed = [&](const std::string& text) {
+        const FolderTree& tree = layers.tree();
+        for (NodeId node = tree.first(); node != kNoNode; node = tree.next(node))
+            if (tree.text(node) == text) return node;
+        return kNoNode;
+    };
+    const auto shown = [&](const std::string& text) {
+        const MergedView::Name* name = layers.nameOf(nodeNamed(text));
+        if (!name) return std::string("(none)");
+        Layers::Bytes bytes = layers.open(name->winner);
+        std::string out(static_cast<size_t>(bytes.size), '\0');
+        out.resize(static_cast<size_t>(bytes.source->readCounted(out.data(), bytes.size)));
+        return std::to_string(name->winner.layer) + ":" + out;
+    };
+    const std::string lower0 = testing::fileText(paths[0]), lower1 = testing::fileText(paths[1]);
+    const std::string top = testing::fileText(paths[2]);
+
+    // A lower layer's winner gets a top-layer entry over it; the top's own is replaced.
+    ASSERT_EQ(shown("ROOT.TXT"), "1:L1#1");
+    layers.put(nodeNamed("ROOT.TXT"), PendingData::fromBytes(samples::bytesOf("new root")));
+    EXPECT_EQ(shown("ROOT.TXT"), "2:new root");
+    layers.put(nodeNamed("Y.TXT"), PendingData::fromBytes(samples::bytesOf("new y")));
+    EXPECT_EQ(shown("Y.TXT"), "2:new y");
+    // Deleting the top's winner shows what it hid; a lower layer's winner cannot be deleted.
+    layers.remove(nodeNamed("X.TXT"));
+    EXPECT_EQ(shown("X.TXT"), "1:L1#2");
+    EXPECT_THROW(layers.remove(nodeNamed("X.TXT")), Error);
+    EXPECT_THROW(layers.remove(nodeNamed("KEEP.TXT")), Error) << "the case differs: exact match";
+    // No layer over unsaved changes (they would be left behind).
+    EXPECT_THROW(layers.add(paths[1]), Error);
+    EXPECT_THROW(WriteMergedArchive(layers.view(), {dir.file("merged.qar")}), Error);
+    layers.undo();
+    EXPECT_EQ(shown("X.TXT"), "2:L2#0");
+    layers.redo();
+    ASSERT_TRUE(layers.pending());
+
+    const EditSession::SavePlan plan = layers.top()->planSave(std::nullopt);
+    EXPECT_EQ(plan.target.path, paths[2]);
+    WriteEditedArchive(layers.archive(2), plan.edit, plan.target);
+    layers.top()->forget();
+    layers.reopenTop();
+    EXPECT_FALSE(layers.pending());
+    EXPECT_EQ(testing::fileText(paths[0]), lower0);
+    EXPECT_EQ(testing::fileText(paths[1]), lower1);
+    EXPECT_NE(testing::fileText(paths[2]), top);
+    EXPECT_EQ(shown("ROOT.TXT"), "2:new root");
+    EXPECT_EQ(shown("X.TXT"), "1:L1#2");
+    EXPECT_EQ(listed(layers), qarLayers(3, false));
 }
 
 }  // namespace
