@@ -84,21 +84,25 @@ ArchiveEditor::ArchiveEditor(const Window& window)
     connect(barDiscard_, &QPushButton::clicked, this, [this] { guarded([this] { discardChanges(); }, w_.form); });
 
     // The keys belong to the main panel, as the window's others do, and act on the current node.
-    auto key = [this](const QKeySequence& seq, std::function<void()> run) {
+    auto key = [this](const QKeySequence& seq, Command command, std::function<void()> run) {
         auto* s = new QShortcut(seq, w_.paMain);
         s->setContext(Qt::WindowShortcut);
         s->setAutoRepeat(false);
-        connect(s, &QShortcut::activated, this, [this, run] { guarded(run, w_.form); });
+        connect(s, &QShortcut::activated, this, [this, command, run] {
+            guarded([&] {
+                if (!redirect || !redirect(command)) run();
+            }, w_.form);
+        });
     };
-    key(QKeySequence(Qt::CTRL | Qt::Key_R), [this] { replaceEntry(currentNode()); });
-    key(QKeySequence(Qt::Key_Insert), [this] { addFiles(currentNode()); });
-    key(QKeySequence(Qt::SHIFT | Qt::Key_F2), [this] { renameEntry(currentNode()); });
-    key(QKeySequence(Qt::Key_Delete), [this] { deleteNode(currentNode()); });
-    key(QKeySequence(Qt::CTRL | Qt::Key_Z), [this] { undo(); });
-    key(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z), [this] { redo(); });
-    key(QKeySequence(Qt::CTRL | Qt::Key_Y), [this] { redo(); });
-    key(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S), [this] { saveArchive(); });
-    key(QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_S), [this] { saveArchiveAs(); });
+    key(QKeySequence(Qt::CTRL | Qt::Key_R), Command::Replace, [this] { replaceEntry(currentNode()); });
+    key(QKeySequence(Qt::Key_Insert), Command::Add, [this] { addFiles(currentNode()); });
+    key(QKeySequence(Qt::SHIFT | Qt::Key_F2), Command::Rename, [this] { renameEntry(currentNode()); });
+    key(QKeySequence(Qt::Key_Delete), Command::Delete, [this] { deleteNode(currentNode()); });
+    key(QKeySequence(Qt::CTRL | Qt::Key_Z), Command::Undo, [this] { undo(); });
+    key(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z), Command::Redo, [this] { redo(); });
+    key(QKeySequence(Qt::CTRL | Qt::Key_Y), Command::Redo, [this] { redo(); });
+    key(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S), Command::Save, [this] { saveArchive(); });
+    key(QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_S), Command::SaveAs, [this] { saveArchiveAs(); });
 }
 
 ArchiveEditor::~ArchiveEditor() {
@@ -403,6 +407,7 @@ bool ArchiveEditor::saveArchiveAs() {
 }
 
 bool ArchiveEditor::confirmLeave() {
+    if (leaveOthers && !leaveOthers()) return false;
     if (!pending()) return true;
     const std::string name = session_.isNew() ? "new archive" : baseNameOf(w_.state->archive.path());
     const int answer = dialogs().ask(w_.form, applicationTitle(), "Save changes to " + name + "?",

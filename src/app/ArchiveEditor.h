@@ -69,8 +69,15 @@ public:
     EditSession& session() const { return session_; }
 
     // Before pending changes would be left (another archive, the window closing): "Save changes
-    // to NAME?" with Save, Discard and Cancel. True when the caller may go on.
+    // to NAME?" with Save, Discard and Cancel. True when the caller may go on. Another view's
+    // changes (leaveOthers) are asked about first.
     bool confirmLeave();
+    std::function<bool()> leaveOthers;
+
+    // While another view has the tree (layers), the editing keys' commands go to it: true when
+    // it took the command.
+    enum class Command { Replace, Add, Rename, Delete, Undo, Redo, Save, SaveAs };
+    std::function<bool(Command)> redirect;
 
     // For the selection: whether an entry's bytes are pending ones, and making them current.
     bool showsPending(int32_t entry) const;

@@ -103,9 +103,14 @@ ArchiveLayers::ArchiveLayers(const Window& window) : QObject(window.form), w_(wi
     });
     findShownOrHidden_ = w_.findBar->shownOrHidden;
     w_.findBar->shownOrHidden = [this] {
-        if (!w_.findBar->isHidden()) leave();
+        if (!w_.findBar->isHidden() && active()) {
+            if (!confirmLeave()) return w_.findBar->closeBar();
+            leave();
+        }
         if (findShownOrHidden_) findShownOrHidden_();
     };
+    w_.editor->redirect = [this](ArchiveEditor::Command c) { return command(c); };
+    w_.editor->leaveOthers = [this] { return confirmLeave(); };
     w_.comparison->refused = [this] { return active(); };
     auto* key = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_P), w_.paMain);
     key->setContext(Qt::WindowShortcut);
@@ -118,6 +123,8 @@ ArchiveLayers::~ArchiveLayers() {
     leave();
     w_.findBar->shownOrHidden = findShownOrHidden_;
     w_.comparison->refused = nullptr;
+    w_.editor->redirect = nullptr;
+    w_.editor->leaveOthers = nullptr;
 }
 
 bool ArchiveLayers::ready() const {
@@ -205,7 +212,7 @@ void ArchiveLayers::rebuilt(const std::function<void()>& change) {
 }
 
 void ArchiveLayers::removeLayer() {
-    if (!active() || *w_.work != WindowWork::Idle) return;
+    if (!active() || *w_.work != WindowWork::Idle || !confirmLeave()) return;
     if (layers_->count() > 2)
         rebuilt([this] { layers_->removeTop(); });
     else
@@ -245,18 +252,22 @@ void ArchiveLayers::showVersion(size_t version) {
     const NodeId node = currentNode();
     const std::vector<LayerEntry> versions = layers_ ? layers_->versions(node) : std::vector<LayerEntry>{};
     if (version >= versions.size()) return;
-    const Archive& archive = layers_->archive(versions[version].layer);
-    const ArchiveEntry e = archive.entry(versions[version].index);
-    auto bytes = std::make_unique<ArchiveReader>(archive);
-    bytes->seek(e.offset);
+    Layers::Bytes bytes = layers_->open(versions[version]);
     shownSince_ = true;
     shownVersion_ = version;
-    w_.showBytes(layers_->tree().text(node), std::move(bytes), e.size, e.offset);
+    w_.showBytes(layers_->tree().text(node), std::move(bytes.source), bytes.size, bytes.offset);
     refreshLine();
 }
 
 void ArchiveLayers::refreshLine() {
-    const QString text = fromCp1252(layers_->line());
+    QString text = fromCp1252(layers_->line());
+    if (layers_->pending()) {
+        const size_t n = layers_->top()->changes()->changeCount();
+        text += QStringLiteral(" (%1: %2 unsaved change%3)")
+                    .arg(fromCp1252(layers_->fileName(static_cast<uint32_t>(layers_->count() - 1))))
+                    .arg(n)
+                    .arg(n == 1 ? QString() : QStringLiteral("s"));
+    }
     QString entry = fromCp1252(layers_->entryLine(currentNode()));
     if (shownVersion_ > 0) {
         const std::vector<LayerEntry> versions = layers_->versions(currentNode());
@@ -275,7 +286,9 @@ void ArchiveLayers::extract(NodeId node) {
     if (node == kNoNode) node = currentNode();
     if (node == kNoNode) return;
     std::map<uint32_t, std::vector<size_t>> byLayer;
-    for (const LayerEntry e : layers_->winnersUnder(node)) byLayer[e.layer].push_back(e.index);
+    // As the loaded tree's Extract...: entries as the files hold them, none a pending step added.
+    for (const LayerEntry e : layers_->winnersUnder(node))
+        if (e.index < layers_->archive(e.layer).entryCount()) byLayer[e.layer].push_back(e.index);
     if (byLayer.empty()) return;
     const std::optional<ExtractTarget> target = dialogs().getExtractTarget(w_.form);
     if (!target) return;
@@ -349,6 +362,8 @@ void ArchiveLayers::addLayeredItems(QMenu& menu, NodeId node) {
     menu.addSeparator();
     item(menu, QStringLiteral("Remove layer"), [this] { removeLayer(); });
     item(menu, QStringLiteral("Save merged as..."), [this] { saveMerged(); });
+    menu.addSeparator();
+    addEditItems(menu, node);
 }
 
 }  // namespace vorlr

@@ -5,15 +5,18 @@
 // their text; selecting an entry shows the winning version; a line in the top row names the
 // layers and, for the selected entry, its layer and the ones it hides. The tree's menu offers
 // "Show hidden versions", "Ignore case of A–Z", "Remove layer", "Save merged as..." and
-// Extract... of what the tree shows. The layered view is read-only: the loaded archive is the
-// base and only its own tree can be edited. Removing the last layer brings back the loaded tree
-// exactly as the comparison's leaving does; any edit, load or save of the loaded archive ends
-// the layered view first, and so does the find box opening (it finds in the loaded tree).
+// Extract... of what the tree shows. Editing works on the top layer only, through its own
+// session: Replace... (over a lower layer's entry it adds one to the top layer), Delete, Undo,
+// Redo, "Save top layer" (that file alone) and "Discard changes", on the editor's keys.
+// Removing the last layer brings back the loaded tree exactly as the comparison's leaving does;
+// a load or the find box opening (it finds in the loaded tree) ends the layered view, after
+// asking about the top layer's unsaved changes.
 #include <QObject>
 #include <functional>
 #include <memory>
 #include <string>
 
+#include "app/ArchiveEditor.h"
 #include "app/WindowWork.h"
 #include "archive/FolderTree.h"
 
@@ -89,12 +92,26 @@ public:
     // Its items for a merged node (kNoNode: none).
     void addLayeredItems(QMenu& menu, NodeId node);
 
+    // Editing the top layer.
+    void replaceEntry(NodeId node);
+    void deleteNode(NodeId node);
+    void undo();
+    void redo();
+    // True when saved (or nothing to save).
+    bool saveTop();
+    void discardTop();
+    // Before the top layer's unsaved changes would be left: "Save changes to NAME?" with Save,
+    // Discard and Cancel. True when the caller may go on.
+    bool confirmLeave();
+
     const Layers* layers() const { return layers_.get(); }
     FolderTreeModel* model() const { return model_.get(); }
     QLabel* line() const { return line_; }
     NodeId currentNode() const;
 
 private:
+    bool command(ArchiveEditor::Command command);
+    void addEditItems(QMenu& menu, NodeId node);
     bool ready() const;
     void enter();
     // The merged tree built again under the view: open folders and the current entry kept.

@@ -154,8 +154,14 @@ TEST_F(LayersWindow, PatchesOverTheLoadedArchiveAndBackToIt) {
     trigger(QStringLiteral("layer2.qar"), QStringLiteral("Show hidden versions"));
     EXPECT_EQ(pageText(), "L2#0");
 
-    // The loaded archive's commands find no node here, and Ctrl+D no comparison.
+    // Delete edits the top layer (what it hid shows), Ctrl+Z takes it back; the loaded
+    // archive is untouched, and Ctrl+D starts no comparison.
     key(Qt::Key_Delete);
+    EXPECT_EQ(pageText(), "L1#2");
+    EXPECT_TRUE(layers().layers()->pending());
+    key(Qt::Key_Z, Qt::ControlModifier);
+    EXPECT_EQ(pageText(), "L2#0");
+    EXPECT_FALSE(layers().layers()->pending());
     dialogs.answers.push_back(paths[1]);
     key(Qt::Key_D, Qt::ControlModifier);
     EXPECT_EQ(f->editor()->changes()->changeCount(), 0u);
@@ -212,6 +218,39 @@ TEST_F(LayersWindow, PatchesOverTheLoadedArchiveAndBackToIt) {
     EXPECT_EQ(pageText(), "L0#3");
     EXPECT_EQ(f->tvFiles->grab().toImage(), tree);
     for (size_t l = 0; l < paths.size(); ++l) EXPECT_EQ(fileBytes(paths[l]), before[l]) << l;
+}
+
+TEST_F(LayersWindow, EditsGoToTheTopLayerAndSaveWritesItsFileAlone) {
+    addLayer(paths[1]);
+    addLayer(paths[2]);
+    ASSERT_TRUE(layers().active());
+    // A lower layer's winner cannot be deleted from here.
+    f->tvFiles->setCurrentIndex(row("ROOT.TXT"));
+    key(Qt::Key_Delete);
+    ASSERT_EQ(dialogs.errors.size(), 1u);
+    EXPECT_NE(dialogs.errors[0].find("comes from layer1.qar"), std::string::npos) << dialogs.errors[0];
+    EXPECT_FALSE(layers().layers()->pending());
+
+    f->tvFiles->setCurrentIndex(row("DATA\\SUB\\DEEP\\X.TXT"));
+    key(Qt::Key_Delete);
+    EXPECT_EQ(pageText(), "L1#2");
+    EXPECT_TRUE(layers().line()->toolTip().contains(QStringLiteral("layer2.qar: 1 unsaved change")));
+    // Leaving asks first: Cancel keeps the layer and its change.
+    dialogs.choices.push_back(2);
+    trigger(QStringLiteral("Remove layer"));
+    EXPECT_EQ(dialogs.questions.back(), "Save changes to layer2.qar?");
+    EXPECT_EQ(layers().layers()->count(), 3u);
+    EXPECT_TRUE(layers().layers()->pending());
+
+    key(Qt::Key_S, Qt::ControlModifier | Qt::ShiftModifier);
+    EXPECT_FALSE(layers().layers()->pending());
+    EXPECT_EQ(fileBytes(paths[0]), before[0]);
+    EXPECT_EQ(fileBytes(paths[1]), before[1]);
+    EXPECT_NE(fileBytes(paths[2]), before[2]);
+    EXPECT_EQ(f->editor()->changes()->changeCount(), 0u);
+    EXPECT_EQ(pageText(), "L1#2");
+    const testing::QarResult listed = testing::runQar({"list", paths[2]});
+    EXPECT_EQ(listed.out.find("X.TXT"), std::string::npos) << listed.out;
 }
 
 TEST_F(LayersWindow, PendingChangesAndUnreadableArchivesAddNoLayer) {
