@@ -102,11 +102,10 @@ ArchiveLayers::ArchiveLayers(const Window& window) : QObject(window.form), w_(wi
         if (self) self->leave();
     });
     findShownOrHidden_ = w_.findBar->shownOrHidden;
+    // The find box finds in the merged tree; the line keeps clear of it meanwhile.
     w_.findBar->shownOrHidden = [this] {
-        if (!w_.findBar->isHidden() && active()) {
-            if (!confirmLeave()) return w_.findBar->closeBar();
-            leave();
-        }
+        line_->resize(w_.findBar->isHidden() ? 245 : 100, line_->height());
+        if (active()) refreshLine();
         if (findShownOrHidden_) findShownOrHidden_();
     };
     w_.editor->redirect = [this](ArchiveEditor::Command c) { return command(c); };
@@ -173,7 +172,6 @@ bool ArchiveLayers::addLayer(const std::string& path) {
 }
 
 void ArchiveLayers::enter() {
-    w_.findBar->closeBar();  // it selects in the loaded tree's model
     QTreeView& view = *w_.tvFiles;
     model_ = std::make_unique<MergedModel>(layers_->tree());
     model_->marked = [this](NodeId node) {
@@ -186,6 +184,7 @@ void ArchiveLayers::enter() {
         connect(view.selectionModel(), &QItemSelectionModel::currentChanged, this,
                 [this](const QModelIndex& i) { guarded([&] { show(model_->nodeOf(i)); }, w_.form); });
     w_.swap->keepScroll();
+    w_.findBar->findInMerged(*model_, layers_->tree(), layers_->view());
     refreshLine();
     line_->show();
 }
@@ -208,6 +207,7 @@ void ArchiveLayers::rebuilt(const std::function<void()>& change) {
         view.setCurrentIndex(model_->indexOf(node));
         view.scrollTo(model_->indexOf(node));
     }
+    w_.findBar->treeChanged();
     refreshLine();
 }
 
@@ -222,6 +222,7 @@ void ArchiveLayers::removeLayer() {
 void ArchiveLayers::leave() {
     if (!active()) return;
     disconnect(currentConnection_);
+    w_.findBar->findInLoaded();
     w_.swap->giveBack();
     model_.reset();
     layers_.reset();

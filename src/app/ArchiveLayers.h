@@ -8,9 +8,9 @@
 // Extract... of what the tree shows. Editing works on the top layer only, through its own
 // session: Replace... (over a lower layer's entry it adds one to the top layer), Delete, Undo,
 // Redo, "Save top layer" (that file alone) and "Discard changes", on the editor's keys.
-// Removing the last layer brings back the loaded tree exactly as the comparison's leaving does;
-// a load or the find box opening (it finds in the loaded tree) ends the layered view, after
-// asking about the top layer's unsaved changes.
+// The find box finds in the merged tree. Removing the last layer brings back the loaded tree
+// exactly as the comparison's leaving does; a load ends the layered view, after asking about
+// the top layer's unsaved changes.
 #include <QObject>
 #include <functional>
 #include <memory>

@@ -26,7 +26,13 @@ constexpr qint64 kSliceMs = 5;
 
 FindBar::FindBar(QWidget* parent, QTreeView& view, FolderTreeModel& model, const FolderTree& tree,
                  const Archive& archive)
-    : QFrame(parent), view_(view), model_(model), archive_(archive), search_(tree, archive) {
+    : QFrame(parent),
+      view_(view),
+      loadedModel_(model),
+      archive_(archive),
+      loadedSearch_(tree, archive),
+      model_(&model),
+      search_(&loadedSearch_) {
     setObjectName(QStringLiteral("FindBar"));
     setFrameStyle(QFrame::NoFrame);
     setGeometry(545, 10, 140, 25);
@@ -64,7 +70,7 @@ FindBar::FindBar(QWidget* parent, QTreeView& view, FolderTreeModel& model, const
     key(QKeySequence(Qt::SHIFT | Qt::Key_F3), &FindBar::findPrevious);
 }
 
-bool FindBar::ready() const { return archive_.isOpen() && !model_.loading(); }
+bool FindBar::ready() const { return archive_.isOpen() && !model_->loading(); }
 
 void FindBar::open() {
     show();
@@ -73,8 +79,8 @@ void FindBar::open() {
     edit_->setFocus(Qt::ShortcutFocusReason);
     edit_->selectAll();
     if (ready()) {
-        search_.prepare();  // here rather than at the first key
-        if (!edit_->text().isEmpty() && search_.query().empty()) search(false);
+        search_->prepare();  // here rather than at the first key
+        if (!edit_->text().isEmpty() && search_->query().empty()) search(false);
     }
     showStatus();
 }
@@ -86,18 +92,48 @@ void FindBar::closeBar() {
     const bool hadFocus = edit_->hasFocus();
     hide();
     if (shownOrHidden) shownOrHidden();
-    search_.clear();
+    search_->clear();
     if (hadFocus) view_.setFocus(Qt::OtherFocusReason);
 }
 
 void FindBar::useNames(const ArchiveChanges* changes) {
-    search_.useNames(changes);
+    loadedSearch_.useNames(changes);
     treeChanged();
 }
 
 void FindBar::treeChanged() {
-    search_.treeChanged();
-    if (isVisible() && !search_.query().empty()) search(false);
+    loadedSearch_.treeChanged();
+    if (mergedSearch_) mergedSearch_->treeChanged();
+    if (isVisible() && !search_->query().empty()) search(false);
+}
+
+void FindBar::findInMerged(FolderTreeModel& model, const FolderTree& tree, const MergedView& view) {
+    disconnect(mergedCurrent_);
+    mergedSearch_ = std::make_unique<EntrySearch>(tree, archive_, view);
+    model_ = &model;
+    search_ = mergedSearch_.get();
+    // The lent view has a selection model of its own.
+    mergedCurrent_ = connect(view_.selectionModel(), &QItemSelectionModel::currentChanged, this,
+                             &FindBar::currentChanged);
+    retargeted();
+}
+
+void FindBar::findInLoaded() {
+    if (!mergedSearch_) return;
+    disconnect(mergedCurrent_);
+    model_ = &loadedModel_;
+    search_ = &loadedSearch_;
+    mergedSearch_.reset();
+    retargeted();
+}
+
+void FindBar::retargeted() {
+    typing_.stop();
+    slices_.stop();
+    pendingFirst_ = -1;
+    loadedSearch_.clear();
+    if (isVisible() && !edit_->text().isEmpty()) search(false);
+    else showStatus();
 }
 
 void FindBar::placeBesideChanges(bool changesShown) {
@@ -130,15 +166,15 @@ void FindBar::search(bool select) {
     const QString text = edit_->text();
     const std::string bytes = toCp1252(text);
     unmappable_ = fromCp1252(bytes) != text;
-    search_.start(unmappable_ ? std::string() : bytes);
-    if (!search_.query().empty()) {
+    search_->start(unmappable_ ? std::string() : bytes);
+    if (!search_->query().empty()) {
         if (select) {
-            const TreePlace here = search_.placeOf(model_.nodeOf(view_.currentIndex()));
-            const int32_t r = search_.find(here.rank, true, kQuickBudget);
+            const TreePlace here = search_->placeOf(model_->nodeOf(view_.currentIndex()));
+            const int32_t r = search_->find(here.rank, true, kQuickBudget);
             if (r >= 0) go(r);
             if (r == EntrySearch::kUnknown) pendingFirst_ = here.rank;
         }
-        if (!search_.scanned()) slices_.start();
+        if (!search_->scanned()) slices_.start();
     }
     showStatus();
 }
@@ -146,23 +182,23 @@ void FindBar::search(bool select) {
 void FindBar::scanSlice() {
     QElapsedTimer clock;
     clock.start();
-    while (!search_.scan(kSliceEntries) && clock.elapsed() < kSliceMs) {
+    while (!search_->scan(kSliceEntries) && clock.elapsed() < kSliceMs) {
     }
-    if (search_.scanned()) countDone();
+    if (search_->scanned()) countDone();
     showStatus();
 }
 
 void FindBar::countDone() {
     slices_.stop();
     if (pendingFirst_ < 0) return;
-    const int32_t r = search_.find(pendingFirst_, true, 0);
+    const int32_t r = search_->find(pendingFirst_, true, 0);
     pendingFirst_ = -1;
     if (r >= 0) go(r);
 }
 
 void FindBar::settle() {
     if (typing_.isActive()) search(true);
-    if (!search_.scanned()) search_.scanAll();
+    if (!search_->scanned()) search_->scanAll();
     countDone();
     showStatus();
 }
@@ -173,15 +209,15 @@ void FindBar::findPrevious() { step(false); }
 void FindBar::step(bool forward) {
     if (!isVisible() || !ready()) return;
     if (typing_.isActive() || pendingFirst_ >= 0) return settle();  // the first match comes first
-    if (search_.query().empty()) return;
-    const TreePlace here = search_.placeOf(model_.nodeOf(view_.currentIndex()));
+    if (search_->query().empty()) return;
+    const TreePlace here = search_->placeOf(model_->nodeOf(view_.currentIndex()));
     const int32_t start = forward ? here.rank + (here.exact ? 1 : 0) : here.rank - 1;
-    int32_t r = search_.find(start, forward, kQuickBudget);
+    int32_t r = search_->find(start, forward, kQuickBudget);
     if (r == EntrySearch::kUnknown) {
         // Asked for: finish the count now rather than answer later.
-        search_.scanAll();
+        search_->scanAll();
         countDone();
-        r = search_.find(start, forward, 0);
+        r = search_->find(start, forward, 0);
     }
     if (r >= 0) go(r);
     showStatus();
@@ -190,7 +226,7 @@ void FindBar::step(bool forward) {
 // As a click on the node: its folders opened from the top, then the node made current through
 // the selection model (which runs the window's selection handler), then scrolled to.
 void FindBar::go(int32_t rank) {
-    const QModelIndex index = model_.indexOf(search_.nodeAt(rank));
+    const QModelIndex index = model_->indexOf(search_->nodeAt(rank));
     if (!index.isValid()) return;
     std::vector<QModelIndex> folders;
     for (QModelIndex p = index.parent(); p.isValid(); p = p.parent()) folders.push_back(p);
@@ -217,17 +253,17 @@ void FindBar::showStatus() {
         s = QStringLiteral("no archive");
     } else if (edit_->text().isEmpty()) {
         s.clear();
-    } else if (unmappable_ || (search_.scanned() && search_.count() == 0)) {
+    } else if (unmappable_ || (search_->scanned() && search_->count() == 0)) {
         s = QStringLiteral("no match");
-    } else if (!search_.scanned()) {
+    } else if (!search_->scanned()) {
         s = QStringLiteral("counting...");
     } else {
-        const TreePlace here = search_.placeOf(model_.nodeOf(view_.currentIndex()));
-        if (here.exact && search_.isMatch(here.rank))
-            s = QStringLiteral("%1 of %2").arg(search_.ordinal(here.rank)).arg(search_.count());
+        const TreePlace here = search_->placeOf(model_->nodeOf(view_.currentIndex()));
+        if (here.exact && search_->isMatch(here.rank))
+            s = QStringLiteral("%1 of %2").arg(search_->ordinal(here.rank)).arg(search_->count());
         else
-            s = search_.count() == 1 ? QStringLiteral("1 match")
-                                     : QStringLiteral("%1 matches").arg(search_.count());
+            s = search_->count() == 1 ? QStringLiteral("1 match")
+                                     : QStringLiteral("%1 matches").arg(search_->count());
     }
     status_->setText(s);
     // The status stands inside the field at its right end; the text keeps clear of it.

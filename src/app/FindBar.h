@@ -8,6 +8,7 @@
 #include <QFrame>
 #include <QTimer>
 #include <functional>
+#include <memory>
 #include <string>
 
 #include "archive/EntrySearch.h"
@@ -35,6 +36,10 @@ public:
     void useNames(const ArchiveChanges* changes);
     // The tree was built again: its order is taken again and a shown count made anew.
     void treeChanged();
+    // While the view shows a merged tree (layers, model lent the view): the box finds in it by
+    // the view's names, until findInLoaded(). A shown count is made anew either way.
+    void findInMerged(FolderTreeModel& model, const FolderTree& tree, const MergedView& view);
+    void findInLoaded();
     // Where the box stands in the top row: at 545, 140 pixels wide, or beside the changes bar's
     // buttons while that bar shows.
     void placeBesideChanges(bool changesShown);
@@ -66,10 +71,16 @@ private:
     void currentChanged();
     void showStatus();
 
+    void retargeted();
+
     QTreeView& view_;
-    FolderTreeModel& model_;
+    FolderTreeModel& loadedModel_;
     const Archive& archive_;
-    EntrySearch search_;
+    EntrySearch loadedSearch_;
+    std::unique_ptr<EntrySearch> mergedSearch_;
+    QMetaObject::Connection mergedCurrent_;
+    FolderTreeModel* model_;  // the tree searched: the loaded one or the merged one
+    EntrySearch* search_;
     QLineEdit* edit_ = nullptr;
     QLabel* status_ = nullptr;
     QTimer typing_;  // a short pause gathers keys that come at once (a paste, auto-repeat)

@@ -68,16 +68,21 @@ bool EntryQuery::matches(std::string_view name) const {
 EntrySearch::EntrySearch(const FolderTree& tree, const Archive& archive)
     : tree_(tree), archive_(archive) {}
 
+EntrySearch::EntrySearch(const FolderTree& tree, const Archive& base, const MergedView& view)
+    : tree_(tree), archive_(base), merged_(&view) {}
+
 void EntrySearch::useNames(const ArchiveChanges* changes) {
     changes_ = changes;
     orderOf_ = 0;
 }
 
 size_t EntrySearch::entryCount() const {
+    if (merged_) return merged_->names().size();
     return changes_ ? static_cast<size_t>(changes_->endId()) : archive_.entryCount();
 }
 
 std::string_view EntrySearch::nameOf(size_t entry) const {
+    if (merged_) return merged_->name(merged_->names()[entry].winner);
     return changes_ ? changes_->name(static_cast<EntryId>(entry)) : archive_.entry(entry).name;
 }
 

@@ -15,6 +15,7 @@
 #include "archive/Archive.h"
 #include "archive/ArchiveChanges.h"
 #include "archive/FolderTree.h"
+#include "archive/MergedView.h"
 
 namespace vorlr {
 
@@ -53,6 +54,9 @@ public:
     // Names as pending edits have them (entries added, renamed, deleted), or the archive's own
     // when null. The tree order is taken again.
     void useNames(const ArchiveChanges* changes);
+    // A merged tree's names instead: its file nodes' entry indices are indices of view's names,
+    // each found by its winner's name (tree and view outlive the search).
+    EntrySearch(const FolderTree& tree, const Archive& base, const MergedView& view);
     // The tree was built again (pending edits): its order is taken again by the next query.
     void treeChanged() { orderOf_ = 0; }
 
@@ -95,6 +99,7 @@ private:
     const FolderTree& tree_;
     const Archive& archive_;
     const ArchiveChanges* changes_ = nullptr;
+    const MergedView* merged_ = nullptr;
     uint64_t orderOf_ = 0;              // the archive's generation the order was taken at; 0: none
     int32_t orderNodes_ = 0;            // and the tree's size then
     std::vector<int32_t> rankOfEntry_;  // per entry: its rank, or -1

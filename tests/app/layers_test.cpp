@@ -7,6 +7,7 @@
 
 #include <QApplication>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QScrollBar>
 #include <QTest>
@@ -19,6 +20,7 @@
 #include "app/ArchiveComparison.h"
 #include "app/ArchiveEditor.h"
 #include "app/ArchiveLayers.h"
+#include "app/FindBar.h"
 #include "app/FolderTreeModel.h"
 #include "app/TextPage.h"
 #include "app/Unit1.h"
@@ -251,6 +253,47 @@ TEST_F(LayersWindow, EditsGoToTheTopLayerAndSaveWritesItsFileAlone) {
     EXPECT_EQ(pageText(), "L1#2");
     const testing::QarResult listed = testing::runQar({"list", paths[2]});
     EXPECT_EQ(listed.out.find("X.TXT"), std::string::npos) << listed.out;
+}
+
+TEST_F(LayersWindow, TheFindBoxFindsInTheMergedTree) {
+    addLayer(paths[1]);
+    addLayer(paths[2]);
+    key(Qt::Key_F, Qt::ControlModifier);
+    FindBar& bar = *f->findBar();
+    ASSERT_TRUE(bar.isVisible());
+    ASSERT_TRUE(layers().active());
+    EXPECT_LE(layers().line()->geometry().right(), bar.geometry().left());
+    QTest::keyClicks(bar.edit(), QStringLiteral("y.txt"));
+    bar.settle();
+    EXPECT_EQ(f->tvFiles->currentIndex(), row("NEW2\\Y.TXT"));
+    EXPECT_EQ(bar.statusText(), "1 of 1");
+    EXPECT_EQ(pageText(), "L2#2");
+
+    // Its count follows the top layer's edits, and the loaded tree once the layers are gone.
+    key(Qt::Key_Delete);
+    bar.settle();
+    EXPECT_EQ(bar.statusText(), "no match");
+    key(Qt::Key_Z, Qt::ControlModifier);
+    bar.settle();
+    EXPECT_NE(bar.statusText(), "no match");
+    // DATA\KEEP.TXT and data\keep.txt: two names, one when the layers ignore case.
+    bar.edit()->setText(QStringLiteral("keep"));
+    bar.settle();
+    EXPECT_EQ(bar.statusText(), "1 of 2");
+    trigger(QStringLiteral("Ignore case of A\u2013Z"));
+    bar.settle();
+    EXPECT_EQ(bar.statusText(), "1 of 1");
+    trigger(QStringLiteral("Remove layer"));
+    trigger(QStringLiteral("Remove layer"));
+    ASSERT_FALSE(layers().active());
+    EXPECT_TRUE(bar.isVisible());
+    bar.edit()->setText(QStringLiteral("y.txt"));
+    bar.settle();
+    EXPECT_EQ(bar.statusText(), "no match");
+    bar.edit()->setText(QStringLiteral("keep.txt"));
+    bar.settle();
+    EXPECT_EQ(f->treeModel()->nodeOf(f->tvFiles->currentIndex()),
+              f->treeModel()->nodeOf(row("DATA\\KEEP.TXT")));
 }
 
 TEST_F(LayersWindow, PendingChangesAndUnreadableArchivesAddNoLayer) {
