@@ -190,6 +190,7 @@ void ArchiveLayers::enter() {
 }
 
 void ArchiveLayers::rebuilt(const std::function<void()>& change) {
+    if (w_.leaveRaw) w_.leaveRaw();
     QTreeView& view = *w_.tvFiles;
     const FolderTree& tree = layers_->tree();
     std::vector<std::string> open;
@@ -222,6 +223,7 @@ void ArchiveLayers::removeLayer() {
 void ArchiveLayers::leave() {
     if (!active()) return;
     disconnect(currentConnection_);
+    if (w_.leaveRaw) w_.leaveRaw();
     w_.findBar->findInLoaded();
     w_.swap->giveBack();
     model_.reset();
@@ -258,6 +260,15 @@ void ArchiveLayers::showVersion(size_t version) {
     shownVersion_ = version;
     w_.showBytes(layers_->tree().text(node), std::move(bytes.source), bytes.size, bytes.offset);
     refreshLine();
+}
+
+void ArchiveLayers::showBytes(NodeId node) {
+    if (!active() || node == kNoNode || layers_->tree().hasChildren(node)) return;
+    if (node != currentNode()) w_.tvFiles->setCurrentIndex(model_->indexOf(node));
+    const std::vector<LayerEntry> versions = layers_->versions(node);
+    if (shownVersion_ >= versions.size() || !w_.showRaw) return;
+    Layers::Bytes bytes = layers_->open(versions[shownVersion_]);
+    w_.showRaw(std::move(bytes.source), bytes.held, bytes.size);
 }
 
 void ArchiveLayers::refreshLine() {
@@ -341,6 +352,11 @@ void ArchiveLayers::addLayeredItems(QMenu& menu, NodeId node) {
     };
     item(menu, QStringLiteral("Extract..."), [this, node] { extract(node); })
         ->setEnabled(node != kNoNode);
+    if (node != kNoNode && !layers_->tree().hasChildren(node)) {
+        QAction* bytes = item(menu, QStringLiteral("Show bytes"), [this, node] { showBytes(node); });
+        bytes->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_B));
+        bytes->setShortcutContext(Qt::WidgetShortcut);  // shown here; the window's key acts
+    }
     addMenuItems(menu);
     QMenu* hidden = menu.addMenu(QStringLiteral("Show hidden versions"));
     const std::vector<LayerEntry> versions = layers_->versions(node);

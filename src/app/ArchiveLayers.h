@@ -60,6 +60,10 @@ public:
         // Shows a layer's entry (its file name, bytes from the first, size, offset there).
         std::function<void(const std::string&, std::unique_ptr<ByteSource>, int64_t, int32_t)>
             showBytes;
+        // "Show bytes" of a layer's entry: a reader from the first byte, bytes held, size.
+        std::function<void(std::unique_ptr<ByteSource>, int64_t, int64_t)> showRaw;
+        // Takes those bytes away (their layer may be about to close).
+        std::function<void()> leaveRaw;
         // Tests: runs after each dispatch of events while entries are extracted.
         std::function<void()> duringExtract;
     };
@@ -84,6 +88,9 @@ public:
     void extract(NodeId node = kNoNode);
     // Shows a version of the current entry ("Show hidden versions"): 0 is the winner.
     void showVersion(size_t version);
+    // "Show bytes" (Ctrl+B) of a file node: the version on its page (the winner unless a hidden
+    // one was picked); the node becomes current first.
+    void showBytes(NodeId node);
 
     // The tree's menu without layers: "Open patch archive over this...".
     void addMenuItems(QMenu& menu);

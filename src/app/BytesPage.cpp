@@ -87,12 +87,20 @@ void BytesPage::show(NodeId node) {
     } catch (const Error& e) {
         note = QString::fromStdString(e.what());
     }
-    const int64_t size = session_.entrySize(id);
-    if (note.isEmpty() && bytes.held < size)
+    present(std::move(bytes.source), bytes.held, session_.entrySize(id), note);
+}
+
+void BytesPage::showBytes(std::unique_ptr<ByteSource> source, int64_t held, int64_t size) {
+    present(std::move(source), held, size, {});
+}
+
+void BytesPage::present(std::unique_ptr<ByteSource> source, int64_t held, int64_t size,
+                        QString note) {
+    if (note.isEmpty() && held < size)
         note = QStringLiteral("the archive file holds %1 of the entry's %2 bytes")
-                   .arg(hex(bytes.held), hex(size));
-    auto blocks = bytes.source ? std::make_unique<ByteBlocks>(std::move(bytes.source), bytes.held)
-                               : std::make_unique<ByteBlocks>();
+                   .arg(hex(held), hex(size));
+    auto blocks = source ? std::make_unique<ByteBlocks>(std::move(source), held)
+                         : std::make_unique<ByteBlocks>();
     if (!shown_) {
         before_ = pageControl_.currentIndex();
         pageControl_.addTab(page_, QStringLiteral("Bytes"));

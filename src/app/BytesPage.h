@@ -5,6 +5,8 @@
 // in front before. Its keys act while it shows: Ctrl+J go to an offset, Ctrl+K find text,
 // Ctrl+Shift+K find hex bytes.
 #include <QObject>
+#include <cstdint>
+#include <memory>
 
 #include "archive/FolderTree.h"
 
@@ -16,6 +18,7 @@ class QTreeView;
 namespace vorlr {
 
 class BytesView;
+class ByteSource;
 class EditSession;
 class FolderTreeModel;
 
@@ -31,6 +34,8 @@ public:
     // The node's entry in the bytes view; the node becomes the tree's current one first.
     void show(NodeId node);
     void showCurrent();
+    // Bytes from elsewhere (a layer's version): size recorded, held of them readable.
+    void showBytes(std::unique_ptr<ByteSource> source, int64_t held, int64_t size);
     // Back to the page in front before, the bytes let go; nothing when not shown.
     void leave();
     bool shown() const { return shown_; }
@@ -40,6 +45,7 @@ public:
     QLabel* status() const { return status_; }
 
 private:
+    void present(std::unique_ptr<ByteSource> source, int64_t held, int64_t size, QString note);
     void drop();
 
     QTabWidget& pageControl_;

@@ -116,7 +116,15 @@ void TForm1::buildTreeViews(const std::function<void(NodeId)>& showEntry) {
                                          &work_, session_.get(), editor_, findBar_, swap,
                                          showEntry, showOther});
     layers_ = new ArchiveLayers({this, paMain, tvFiles, &state, &work_, session_.get(), editor_,
-                                 findBar_, comparison_, swap, showEntry, showOther, {}});
+                                 findBar_, comparison_, swap, showEntry, showOther,
+                                 [this](std::unique_ptr<ByteSource> bytes, int64_t held,
+                                        int64_t size) {
+                                     bytesPage_->showBytes(std::move(bytes), held, size);
+                                 },
+                                 [this] {
+                                     if (bytesPage_) bytesPage_->leave();  // gone first on close
+                                 },
+                                 {}});
 }
 
 // Every command has a key. The window's keys belong to paMain, so a disabled main panel
@@ -140,7 +148,10 @@ void TForm1::buildShortcuts() {
     });
     key(paMain, QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_F), [this] { contentFind_->open(); });
     key(paMain, QKeySequence(Qt::CTRL | Qt::Key_G), [this] { folderPictures_->showCurrent(); });
-    key(paMain, QKeySequence(Qt::CTRL | Qt::Key_B), [this] { bytesPage_->showCurrent(); });
+    key(paMain, QKeySequence(Qt::CTRL | Qt::Key_B), [this] {
+        if (layers_->active()) return layers_->showBytes(layers_->currentNode());
+        bytesPage_->showCurrent();
+    });
     key(paMain, QKeySequence(Qt::CTRL | Qt::Key_N), [this] { newArchive(); });
     key(paMain, QKeySequence(Qt::CTRL | Qt::Key_E), [this] {
         if (layers_->active()) return layers_->extract();

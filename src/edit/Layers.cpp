@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "archive/Container.h"
+#include "viewers/PictureBudget.h"
 #include "platform/Errors.h"
 #include "platform/Text.h"
 
@@ -73,8 +74,12 @@ Layers::Bytes Layers::open(LayerEntry e) const {
         const auto id = static_cast<EntryId>(e.index);
         out.source = top_.openEntry(id);
         out.size = top_.entrySize(id);
-        if (!top_.holdsPending(id) && !top_.changes()->added(id))
-            out.offset = stack_.back()->entry(e.index).offset;
+        out.held = std::max<int64_t>(out.size, 0);
+        if (!top_.holdsPending(id) && !top_.changes()->added(id)) {
+            const ArchiveEntry entry = stack_.back()->entry(e.index);
+            out.offset = entry.offset;
+            out.held = EntryBytesHeld(*stack_.back(), entry);
+        }
         return out;
     }
     const Archive& archive = *stack_[e.layer];
@@ -83,6 +88,7 @@ Layers::Bytes Layers::open(LayerEntry e) const {
     reader->seek(entry.offset);
     out.source = std::move(reader);
     out.size = entry.size;
+    out.held = EntryBytesHeld(archive, entry);
     out.offset = entry.offset;
     return out;
 }
@@ -98,8 +104,7 @@ DataRef Layers::replacement(NodeId node, const EditSession::ReplacementFrom& fro
         auto reader = std::make_unique<ArchiveReader>(archive);
         reader->seek(entry.offset);
         // As extraction reads it: the recorded size, cut where the archive ends.
-        const int64_t held = std::clamp<int64_t>(archive.size() - entry.offset, 0, std::max(entry.size, 0));
-        return EditSession::EntryBytes{std::move(reader), held};
+        return EditSession::EntryBytes{std::move(reader), EntryBytesHeld(archive, entry)};
     }, from);
 }
 

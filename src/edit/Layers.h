@@ -50,11 +50,13 @@ public:
     // The winners of node and of every file node below it, in pre-order.
     std::vector<LayerEntry> winnersUnder(NodeId node) const;
 
-    // A version's bytes as the view has them: a reader from the first byte, their size, and
-    // its offset in its layer's file (0 for a pending entry).
+    // A version's bytes as the view has them: a reader from the first byte, their size, how
+    // many of them the file holds (a damaged entry runs past its end), and its offset in its
+    // layer's file (0 for a pending entry).
     struct Bytes {
         std::unique_ptr<ByteSource> source;
         int64_t size = 0;
+        int64_t held = 0;
         int32_t offset = 0;
     };
     Bytes open(LayerEntry e) const;

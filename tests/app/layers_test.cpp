@@ -20,6 +20,8 @@
 #include "app/ArchiveComparison.h"
 #include "app/ArchiveEditor.h"
 #include "app/ArchiveLayers.h"
+#include "app/BytesPage.h"
+#include "app/BytesView.h"
 #include "app/FindBar.h"
 #include "app/FolderTreeModel.h"
 #include "app/TextPage.h"
@@ -156,6 +158,21 @@ TEST_F(LayersWindow, PatchesOverTheLoadedArchiveAndBackToIt) {
     trigger(QStringLiteral("layer2.qar"), QStringLiteral("Show hidden versions"));
     EXPECT_EQ(pageText(), "L2#0");
 
+    // Show bytes: of the version on the page; selecting the entry again goes back to its page.
+    BytesPage& bytes = *f->bytesPage();
+    key(Qt::Key_B, Qt::ControlModifier);
+    ASSERT_TRUE(bytes.shown());
+    bytes.view()->selectAll();
+    EXPECT_EQ(bytes.view()->selectionAs(CopyAs::Text), QStringLiteral("L2#0"));
+    trigger(QStringLiteral("layer1.qar"), QStringLiteral("Show hidden versions"));
+    EXPECT_FALSE(bytes.shown());
+    trigger(QStringLiteral("Show bytes"));
+    ASSERT_TRUE(bytes.shown());
+    bytes.view()->selectAll();
+    EXPECT_EQ(bytes.view()->selectionAs(CopyAs::Text), QStringLiteral("L1#2"));
+    trigger(QStringLiteral("layer2.qar"), QStringLiteral("Show hidden versions"));
+    EXPECT_FALSE(bytes.shown());
+
     // Delete edits the top layer (what it hid shows), Ctrl+Z takes it back; the loaded
     // archive is untouched, and Ctrl+D starts no comparison.
     key(Qt::Key_Delete);
@@ -209,7 +226,11 @@ TEST_F(LayersWindow, PatchesOverTheLoadedArchiveAndBackToIt) {
     EXPECT_EQ(f->tvFiles->currentIndex(), row("DATA\\SUB\\DEEP\\X.TXT"));
     EXPECT_EQ(pageText(), "L1#2");
     EXPECT_FALSE(row("NEW2").isValid());
+    key(Qt::Key_B, Qt::ControlModifier);  // a layer's bytes go with the layers
+    ASSERT_TRUE(bytes.shown());
+    f->tvFiles->setFocus();  // as the right click that opens the tree's menu
     trigger(QStringLiteral("Remove layer"));
+    EXPECT_FALSE(bytes.shown());
     EXPECT_FALSE(layers().active());
     EXPECT_EQ(&shown(), f->treeModel());
     EXPECT_EQ(f->tvFiles->selectionModel(), selection);
