@@ -10,11 +10,13 @@
 #include <atomic>
 #include <map>
 #include <set>
+#include <unordered_map>
 
 #include "app/ArchiveComparison.h"
 #include "app/ArchiveEditor.h"
 #include "app/ExtractRun.h"
 #include "app/FindBar.h"
+#include "app/FolderPictures.h"
 #include "app/FolderTreeModel.h"
 #include "app/SaveRun.h"
 #include "app/TopRowLine.h"
@@ -190,7 +192,7 @@ void ArchiveLayers::enter() {
 }
 
 void ArchiveLayers::rebuilt(const std::function<void()>& change) {
-    if (w_.leaveRaw) w_.leaveRaw();
+    leaveShown();
     QTreeView& view = *w_.tvFiles;
     const FolderTree& tree = layers_->tree();
     std::vector<std::string> open;
@@ -223,7 +225,7 @@ void ArchiveLayers::removeLayer() {
 void ArchiveLayers::leave() {
     if (!active()) return;
     disconnect(currentConnection_);
-    if (w_.leaveRaw) w_.leaveRaw();
+    leaveShown();
     w_.findBar->findInLoaded();
     w_.swap->giveBack();
     model_.reset();
@@ -269,6 +271,42 @@ void ArchiveLayers::showBytes(NodeId node) {
     if (shownVersion_ >= versions.size() || !w_.showRaw) return;
     Layers::Bytes bytes = layers_->open(versions[shownVersion_]);
     w_.showRaw(std::move(bytes.source), bytes.held, bytes.size);
+}
+
+void ArchiveLayers::showPictures(NodeId node) {
+    if (!active() || node == kNoNode || !w_.showPictures) return;
+    const FolderTree& tree = layers_->tree();
+    const NodeId folder = tree.hasChildren(node) ? node : tree.parent(node);
+    if (folder == kNoNode) return;
+    std::vector<PictureItem> items = PicturesBelow(tree, folder);
+    auto winners = std::make_shared<std::unordered_map<NodeId, LayerEntry>>();
+    std::vector<LayerEntry> versions;
+    for (const PictureItem& item : items)
+        if (const MergedView::Name* name = layers_->nameOf(item.node)) {
+            (*winners)[item.node] = name->winner;
+            versions.push_back(name->winner);
+        }
+    PictureBytesFor bytes = [winners, read = layers_->bytesAsTheyStand(versions)](
+                                const PictureItem& item) {
+        const auto found = winners->find(item.node);
+        if (found == winners->end()) throw Error("no such entry");
+        EditSession::EntryBytes entry = read(found->second);
+        PictureBytes out;
+        out.source = std::move(entry.source);
+        out.held = entry.held;
+        return out;
+    };
+    w_.showPictures(FolderPath(tree, folder), std::move(items), std::move(bytes),
+                    [this](const PictureItem& item) {
+                        if (!active()) return;
+                        const QModelIndex index = model_->indexOf(item.node);
+                        if (index.isValid() && !SelectAsClicked(*w_.tvFiles, index)) show(item.node);
+                    });
+}
+
+void ArchiveLayers::leaveShown() {
+    if (w_.leaveRaw) w_.leaveRaw();
+    if (w_.leavePictures) w_.leavePictures();
 }
 
 void ArchiveLayers::refreshLine() {
@@ -352,6 +390,12 @@ void ArchiveLayers::addLayeredItems(QMenu& menu, NodeId node) {
     };
     item(menu, QStringLiteral("Extract..."), [this, node] { extract(node); })
         ->setEnabled(node != kNoNode);
+    if (node != kNoNode && layers_->tree().hasChildren(node)) {
+        QAction* pictures =
+            item(menu, QStringLiteral("Show pictures"), [this, node] { showPictures(node); });
+        pictures->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_G));
+        pictures->setShortcutContext(Qt::WidgetShortcut);
+    }
     if (node != kNoNode && !layers_->tree().hasChildren(node)) {
         QAction* bytes = item(menu, QStringLiteral("Show bytes"), [this, node] { showBytes(node); });
         bytes->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_B));

@@ -17,6 +17,7 @@
 #include <string>
 
 #include "app/ArchiveEditor.h"
+#include "app/PictureGrid.h"
 #include "app/WindowWork.h"
 #include "archive/FolderTree.h"
 
@@ -64,6 +65,11 @@ public:
         std::function<void(std::unique_ptr<ByteSource>, int64_t, int64_t)> showRaw;
         // Takes those bytes away (their layer may be about to close).
         std::function<void()> leaveRaw;
+        // "Show pictures": the Image page's grid of a folder's pictures, and away again.
+        std::function<void(std::string, std::vector<PictureItem>, PictureBytesFor,
+                           std::function<void(const PictureItem&)>)>
+            showPictures;
+        std::function<void()> leavePictures;
         // Tests: runs after each dispatch of events while entries are extracted.
         std::function<void()> duringExtract;
     };
@@ -91,6 +97,8 @@ public:
     // "Show bytes" (Ctrl+B) of a file node: the version on its page (the winner unless a hidden
     // one was picked); the node becomes current first.
     void showBytes(NodeId node);
+    // "Show pictures" (Ctrl+G) of a folder node (a file node: its folder): the winners' pictures.
+    void showPictures(NodeId node);
 
     // The tree's menu without layers: "Open patch archive over this...".
     void addMenuItems(QMenu& menu);
@@ -125,6 +133,7 @@ private:
     void rebuilt(const std::function<void()>& change);
     void show(NodeId node);
     void refreshLine();
+    void leaveShown();  // the bytes and pictures shown from the layers, before they change
 
     Window w_;
     std::unique_ptr<Layers> layers_;

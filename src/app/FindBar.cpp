@@ -228,17 +228,12 @@ void FindBar::step(bool forward) {
 void FindBar::go(int32_t rank) {
     const QModelIndex index = model_->indexOf(search_->nodeAt(rank));
     if (!index.isValid()) return;
-    std::vector<QModelIndex> folders;
-    for (QModelIndex p = index.parent(); p.isValid(); p = p.parent()) folders.push_back(p);
-    for (auto it = folders.rbegin(); it != folders.rend(); ++it)
-        if (!view_.isExpanded(*it)) view_.expand(*it);
     struct Navigating {
         bool& flag;
         explicit Navigating(bool& f) : flag(f) { flag = true; }
         ~Navigating() { flag = false; }
     } navigating(navigating_);
-    view_.setCurrentIndex(index);
-    view_.scrollTo(index);
+    SelectAsClicked(view_, index);
 }
 
 void FindBar::currentChanged() {

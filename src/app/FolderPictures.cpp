@@ -91,17 +91,7 @@ void FolderPictures::close() { page_.leavePictures(); }
 // As the find box selects: the folders above opened, the node made current and scrolled to.
 void FolderPictures::pick(NodeId node) {
     const QModelIndex index = model_.indexOf(node);
-    if (!index.isValid()) return;
-    std::vector<QModelIndex> folders;
-    for (QModelIndex p = index.parent(); p.isValid(); p = p.parent()) folders.push_back(p);
-    for (auto it = folders.rbegin(); it != folders.rend(); ++it)
-        if (!view_.isExpanded(*it)) view_.expand(*it);
-    if (view_.currentIndex() == index) {
-        showEntry_(node);
-    } else {
-        view_.setCurrentIndex(index);
-    }
-    view_.scrollTo(index);
+    if (index.isValid() && !SelectAsClicked(view_, index)) showEntry_(node);
 }
 
 }  // namespace vorlr

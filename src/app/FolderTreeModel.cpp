@@ -1,8 +1,21 @@
 #include "app/FolderTreeModel.h"
 
+#include <QTreeView>
+
 #include "platform/Text.h"
 
 namespace vorlr {
+
+bool SelectAsClicked(QTreeView& view, const QModelIndex& index) {
+    std::vector<QModelIndex> folders;
+    for (QModelIndex p = index.parent(); p.isValid(); p = p.parent()) folders.push_back(p);
+    for (auto it = folders.rbegin(); it != folders.rend(); ++it)
+        if (!view.isExpanded(*it)) view.expand(*it);
+    const bool moved = view.currentIndex() != index;
+    if (moved) view.setCurrentIndex(index);
+    view.scrollTo(index);
+    return moved;
+}
 
 FolderTreeModel::FolderTreeModel(FolderTree& tree, QObject* parent)
     : QAbstractItemModel(parent), tree_(tree) {}

@@ -7,7 +7,13 @@
 
 #include "archive/FolderTree.h"
 
+class QTreeView;
+
 namespace vorlr {
+
+// As a click on the row: the folders above it opened from the top, then the row made current
+// (which runs the view's selection handlers) and scrolled to. False when it was current already.
+bool SelectAsClicked(QTreeView& view, const QModelIndex& index);
 
 class FolderTreeModel : public QAbstractItemModel {
     Q_OBJECT

@@ -15,7 +15,9 @@
 #include "app/ContentFind.h"
 #include "app/FindBar.h"
 #include "app/FolderPictures.h"
+#include "app/EntryPages.h"
 #include "app/FolderTreeModel.h"
+#include "app/ImagePage.h"
 #include "app/ImageView.h"
 #include "app/MediaPage.h"
 #include "app/TreeViewSwap.h"
@@ -124,6 +126,15 @@ void TForm1::buildTreeViews(const std::function<void(NodeId)>& showEntry) {
                                  [this] {
                                      if (bytesPage_) bytesPage_->leave();  // gone first on close
                                  },
+                                 [this](std::string folder, std::vector<PictureItem> items,
+                                        PictureBytesFor bytes,
+                                        std::function<void(const PictureItem&)> pick) {
+                                     pages_->image()->showPictures(std::move(folder), std::move(items),
+                                                                   std::move(bytes), std::move(pick));
+                                 },
+                                 [this] {
+                                     if (folderPictures_) folderPictures_->close();
+                                 },
                                  {}});
 }
 
@@ -147,7 +158,10 @@ void TForm1::buildShortcuts() {
         findBar_->open();
     });
     key(paMain, QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_F), [this] { contentFind_->open(); });
-    key(paMain, QKeySequence(Qt::CTRL | Qt::Key_G), [this] { folderPictures_->showCurrent(); });
+    key(paMain, QKeySequence(Qt::CTRL | Qt::Key_G), [this] {
+        if (layers_->active()) return layers_->showPictures(layers_->currentNode());
+        folderPictures_->showCurrent();
+    });
     key(paMain, QKeySequence(Qt::CTRL | Qt::Key_B), [this] {
         if (layers_->active()) return layers_->showBytes(layers_->currentNode());
         bytesPage_->showCurrent();

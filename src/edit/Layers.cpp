@@ -93,6 +93,27 @@ Layers::Bytes Layers::open(LayerEntry e) const {
     return out;
 }
 
+Layers::VersionBytesFor Layers::bytesAsTheyStand(const std::vector<LayerEntry>& versions) const {
+    std::vector<EntryId> edited;
+    for (const LayerEntry e : versions)
+        if (view_.edited(e)) edited.push_back(static_cast<EntryId>(e.index));
+    EditSession::EntryBytesFor top;
+    if (!edited.empty()) top = top_.bytesAsTheyStand(edited);
+    return [top = std::move(top), stack = stack_,
+            topLayer = static_cast<uint32_t>(stack_.size() - 1)](LayerEntry e) {
+        // The top layer's entries are its session's (pending or its file's); the others the
+        // files'.
+        if (top && e.layer == topLayer) return top(static_cast<EntryId>(e.index));
+        if (e.layer >= stack.size() || e.index >= stack[e.layer]->entryCount())
+            throw Error("no such entry");
+        const Archive& archive = *stack[e.layer];
+        const ArchiveEntry entry = archive.entry(e.index);
+        auto reader = std::make_unique<ArchiveReader>(archive);
+        reader->seek(entry.offset);
+        return EditSession::EntryBytes{std::move(reader), EntryBytesHeld(archive, entry)};
+    };
+}
+
 DataRef Layers::replacement(NodeId node, const EditSession::ReplacementFrom& from) const {
     const MergedView::Name* name = nameOf(node);
     if (!name || !top()) return nullptr;

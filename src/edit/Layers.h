@@ -60,6 +60,10 @@ public:
         int32_t offset = 0;
     };
     Bytes open(LayerEntry e) const;
+    // Readers for these versions as they stand now, safe on any number of threads while the
+    // layers stay as they are (a picture grid's workers): edits made later are not seen.
+    using VersionBytesFor = std::function<EditSession::EntryBytes(LayerEntry)>;
+    VersionBytesFor bytesAsTheyStand(const std::vector<LayerEntry>& versions) const;
 
     // Editing: the top layer's session, null with the base alone (the window edits the base
     // itself). Each step below makes the view again when it changed something.

@@ -24,12 +24,18 @@
 #include "app/BytesView.h"
 #include "app/FindBar.h"
 #include "app/FolderTreeModel.h"
+#include "app/ImagePage.h"
+#include "app/PictureGrid.h"
 #include "app/TextPage.h"
 #include "app/Unit1.h"
 #include "archive/ArchiveChanges.h"
 #include "edit/Layers.h"
+#include "lib/ImageSamples.h"
+#include "lib/QarBuilder.h"
 #include "platform/Text.h"
 #include "support/QarRun.h"
+#include "support/CoreApp.h"
+#include "support/Entries.h"
 #include "support/StackedArchives.h"
 #include "support/WindowTest.h"
 
@@ -315,6 +321,37 @@ TEST_F(LayersWindow, TheFindBoxFindsInTheMergedTree) {
     bar.settle();
     EXPECT_EQ(f->treeModel()->nodeOf(f->tvFiles->currentIndex()),
               f->treeModel()->nodeOf(row("DATA\\KEEP.TXT")));
+}
+
+TEST_F(LayersWindow, ShowPicturesShowsTheWinnersAndGoesWithTheLayers) {
+    const std::string base = dir.file("gfx0.qar"), patch = dir.file("gfx1.qar");
+    samples::writeQar(base, {testing::byteEntry("GFX\\A.TGA", samples::sampleTga(2, 24, 40, 30)),
+                             testing::byteEntry("GFX\\B.TGA", samples::sampleTga(2, 24, 40, 30))});
+    samples::writeQar(patch, {testing::byteEntry("GFX\\B.TGA", samples::sampleTga(2, 24, 20, 10)),
+                              testing::byteEntry("GFX\\C.TGA", samples::sampleTga(2, 24, 8, 8))});
+    f->OpenArchive(base);
+    addLayer(patch);
+    ASSERT_TRUE(layers().active());
+    auto grid = [&] { return f->imagePage()->grid(); };
+    f->tvFiles->setCurrentIndex(row("GFX\\A.TGA"));
+    key(Qt::Key_G, Qt::ControlModifier);
+    ASSERT_NE(grid(), nullptr);
+    ASSERT_TRUE(testing::runUntil([&] { return grid() && grid()->complete(); }));
+    std::vector<std::string> names;
+    for (const PictureItem& item : grid()->items()) names.push_back(item.name);
+    EXPECT_EQ(names, (std::vector<std::string>{"A.TGA", "B.TGA", "C.TGA"}));
+    EXPECT_EQ(grid()->thumbnail(1).size(), QSize(20, 10));  // the patch's B.TGA
+    EXPECT_EQ(grid()->thumbnail(2).size(), QSize(8, 8));
+
+    // A pick selects the merged tree's entry; the grid goes with the layers.
+    QTest::mouseClick(grid()->viewport(), Qt::LeftButton, {}, grid()->cellRect(2).center());
+    ASSERT_TRUE(testing::runUntil([&] { return grid() == nullptr; }));
+    EXPECT_EQ(f->tvFiles->currentIndex(), row("GFX\\C.TGA"));
+    key(Qt::Key_G, Qt::ControlModifier);
+    ASSERT_NE(grid(), nullptr);
+    trigger(QStringLiteral("Remove layer"));
+    EXPECT_FALSE(layers().active());
+    EXPECT_EQ(grid(), nullptr);
 }
 
 TEST_F(LayersWindow, PendingChangesAndUnreadableArchivesAddNoLayer) {
