@@ -189,6 +189,7 @@ void ArchiveLayers::enter() {
     w_.findBar->findInMerged(*model_, layers_->tree(), layers_->view());
     refreshLine();
     line_->show();
+    if (viewChanged) viewChanged();
 }
 
 void ArchiveLayers::rebuilt(const std::function<void()>& change) {
@@ -231,6 +232,7 @@ void ArchiveLayers::leave() {
     model_.reset();
     layers_.reset();
     line_->hide();
+    if (viewChanged) viewChanged();
     // The page shows the loaded tree's current entry again when a layer's was shown.
     const bool reshow = shownSince_;
     shownSince_ = false;
@@ -307,6 +309,7 @@ void ArchiveLayers::showPictures(NodeId node) {
 void ArchiveLayers::leaveShown() {
     if (w_.leaveRaw) w_.leaveRaw();
     if (w_.leavePictures) w_.leavePictures();
+    if (viewChanged) viewChanged();
 }
 
 void ArchiveLayers::refreshLine() {

@@ -119,6 +119,12 @@ public:
     // Discard and Cancel. True when the caller may go on.
     bool confirmLeave();
 
+    // Runs when the layered view starts, ends, and before the layers change (what reads their
+    // archives stops then).
+    std::function<void()> viewChanged;
+    // Shows a merged node's entry as selecting it does.
+    void show(NodeId node);
+
     const Layers* layers() const { return layers_.get(); }
     FolderTreeModel* model() const { return model_.get(); }
     QLabel* line() const { return line_; }
@@ -131,7 +137,6 @@ private:
     void enter();
     // The merged tree built again under the view: open folders and the current entry kept.
     void rebuilt(const std::function<void()>& change);
-    void show(NodeId node);
     void refreshLine();
     void leaveShown();  // the bytes and pictures shown from the layers, before they change
 

@@ -64,7 +64,8 @@ struct ContentFind::Shared {
     SearchEntries entries;
 };
 
-ContentFind::ContentFind(Window w) : QObject(w.paMain), w_(std::move(w)) {
+ContentFind::ContentFind(Window w)
+    : QObject(w.paMain), w_(std::move(w)), model_(w_.model), tree_(w_.tree) {
     top_ = new QFrame(w_.paMain);
     top_->setObjectName(QStringLiteral("paContentFind"));
     top_->setFrameStyle(QFrame::NoFrame);
@@ -180,7 +181,7 @@ void ContentFind::start() {
         return;
     }
     shared_ = std::make_shared<Shared>();
-    shared_->entries = entries(*w_.session);
+    shared_->entries = merged_ ? merged_() : entries(*w_.session);
     shared_->total = shared_->entries.list.names.size();
     progress_->setRange(0, 1000);
     status_->setText(QStringLiteral("searching..."));
@@ -275,10 +276,21 @@ void ContentFind::settle() {
 
 std::string ContentFind::statusText() const { return status_->text().toStdString(); }
 
+void ContentFind::searchIn(FolderTreeModel* model, const FolderTree* tree,
+                           std::function<SearchEntries()> mergedEntries) {
+    stopWorker();
+    results_.clear();
+    status_->clear();
+    progress_->reset();
+    model_ = model ? model : w_.model;
+    tree_ = model ? tree : w_.tree;
+    merged_ = model ? std::move(mergedEntries) : nullptr;
+}
+
 NodeId ContentFind::nodeOf(EntryId id) const {
-    if (w_.session->tree()) return w_.session->tree()->nodeOf(id);
-    for (NodeId n = w_.tree->first(); n != kNoNode; n = w_.tree->next(n))
-        if (w_.tree->entryIndex(n) == id && !w_.tree->hasChildren(n)) return n;
+    if (!merged_ && w_.session->tree()) return w_.session->tree()->nodeOf(id);
+    for (NodeId n = tree_->first(); n != kNoNode; n = tree_->next(n))
+        if (tree_->entryIndex(n) == id && !tree_->hasChildren(n)) return n;
     return kNoNode;
 }
 
@@ -287,15 +299,13 @@ NodeId ContentFind::nodeOf(EntryId id) const {
 void ContentFind::openResult(int row) {
     if (row < 0 || row >= results_.rowCount()) return;
     const ContentResult r = results_.rows()[static_cast<size_t>(row)];
-    const QModelIndex index = w_.model->indexOf(nodeOf(r.id));
+    const NodeId node = nodeOf(r.id);
+    const QModelIndex index = model_->indexOf(node);
     if (!index.isValid()) return;
-    for (QModelIndex p = index.parent(); p.isValid(); p = p.parent())
-        if (!w_.tvFiles->isExpanded(p)) w_.tvFiles->expand(p);
-    if (w_.tvFiles->currentIndex() == index)
-        w_.showEntry(w_.model->nodeOf(index));
-    else
-        w_.tvFiles->setCurrentIndex(index);
-    w_.tvFiles->scrollTo(index);
+    if (!SelectAsClicked(*w_.tvFiles, index)) {
+        if (merged_ && mergedShow) mergedShow(node);
+        else if (!merged_) w_.showEntry(node);
+    }
     if (r.line == 0) return;
     QTextDocument* doc = w_.reText->document();
     const int last = std::max(0, doc->characterCount() - 1);

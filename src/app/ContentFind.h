@@ -85,6 +85,13 @@ public:
 
     // The entries searched: those of the session as they stand, unless replaced.
     std::function<SearchEntries(const EditSession&)> entries = EntriesAsTheyStand;
+    // While the view shows a merged tree (layers): results stand for the entries that
+    // mergedEntries hands out, each id a file node's entry index in tree, selected through
+    // model. Null model: the loaded tree again. Either way the results so far are dropped.
+    void searchIn(FolderTreeModel* model, const FolderTree* tree,
+                  std::function<SearchEntries()> mergedEntries);
+    // Shows a merged node's entry that is current already (a result picked again).
+    std::function<void(NodeId)> mergedShow;
 
     QLineEdit* edit() const { return edit_; }
     QCheckBox* textOnly() const { return textOnly_; }
@@ -107,6 +114,9 @@ private:
     NodeId nodeOf(EntryId id) const;
 
     Window w_;
+    FolderTreeModel* model_;  // the tree results select in: the loaded one or a merged one
+    const FolderTree* tree_;
+    std::function<SearchEntries()> merged_;  // set while a merged tree is searched
     QFrame* top_ = nullptr;    // in the top row
     QFrame* panel_ = nullptr;  // over the foot of the pages
     QLineEdit* edit_ = nullptr;

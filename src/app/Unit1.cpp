@@ -177,14 +177,7 @@ void TForm1::buildControls() {
     session_->onTreeRebuilding([this] { bytesPage_->leave(); });
     session_->onEnd([this] { bytesPage_->leave(); });
     buildTreeViews(editing.showEntry);
-    contentFind_ = new ContentFind({paMain, tvFiles, model_.get(), &tree_, session_.get(), textPage()->reText(),
-                                    [this](NodeId node) { guarded([&] { tvFilesChange(node); }, this); },
-                                    [this] { findBar_->closeBar(); }});
-    editor_->searchOpen = [this] { return contentFind_ && contentFind_->isOpen(); };
-    editor_->placeSearch = [this](bool changes) {
-        if (contentFind_) contentFind_->placeBesideChanges(changes);
-    };
-    contentFind_->shownOrHidden = [this] { editor_->refreshBar(); };
+    buildContentFind();
     connectHandlers();
 }
 

@@ -136,6 +136,7 @@ private:
     void buildShortcuts();
     // The views that lend the tree view another model: the comparison and layers.
     void buildTreeViews(const std::function<void(NodeId)>& showEntry);
+    void buildContentFind();
     void tvFilesContextMenu(const QPoint& pos);
     NodeId selectedNode() const;
     // The chosen archive joins the drop-down list (kept sorted, as Browse keeps it) and loads.

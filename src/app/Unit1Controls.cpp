@@ -20,7 +20,9 @@
 #include "app/ImagePage.h"
 #include "app/ImageView.h"
 #include "app/MediaPage.h"
+#include "app/TextPage.h"
 #include "app/TreeViewSwap.h"
+#include "edit/Layers.h"
 #include "app/Unit1.h"
 #include "platform/gui/Dialogs.h"
 
@@ -136,6 +138,25 @@ void TForm1::buildTreeViews(const std::function<void(NodeId)>& showEntry) {
                                      if (folderPictures_) folderPictures_->close();
                                  },
                                  {}});
+}
+
+void TForm1::buildContentFind() {
+    contentFind_ = new ContentFind({paMain, tvFiles, model_.get(), &tree_, session_.get(), textPage()->reText(),
+                                    [this](NodeId node) { guarded([&] { tvFilesChange(node); }, this); },
+                                    [this] { findBar_->closeBar(); }});
+    editor_->searchOpen = [this] { return contentFind_ && contentFind_->isOpen(); };
+    editor_->placeSearch = [this](bool changes) {
+        if (contentFind_) contentFind_->placeBesideChanges(changes);
+    };
+    contentFind_->shownOrHidden = [this] { editor_->refreshBar(); };
+    // In the layered view Find in contents searches the winners.
+    layers_->viewChanged = [this] {
+        if (!contentFind_) return;  // the window is going
+        if (!layers_->active()) return contentFind_->searchIn(nullptr, nullptr, {});
+        contentFind_->searchIn(layers_->model(), &layers_->layers()->tree(),
+                               [this] { return layers_->layers()->searchEntries(); });
+    };
+    contentFind_->mergedShow = [this](NodeId node) { layers_->show(node); };
 }
 
 // Every command has a key. The window's keys belong to paMain, so a disabled main panel

@@ -114,6 +114,34 @@ Layers::VersionBytesFor Layers::bytesAsTheyStand(const std::vector<LayerEntry>& 
     };
 }
 
+SearchEntries Layers::searchEntries() const {
+    SearchEntries out;
+    std::vector<LayerEntry> winners;
+    std::vector<int64_t> sizes;
+    const size_t n = view_.names().size();
+    winners.reserve(n);
+    sizes.reserve(n);
+    out.ids.reserve(n);
+    out.list.names.reserve(n);
+    for (size_t i = 0; i < n; ++i) {
+        const LayerEntry e = view_.names()[i].winner;
+        winners.push_back(e);
+        out.ids.push_back(static_cast<EntryId>(i));
+        out.list.names.emplace_back(view_.name(e));
+        sizes.push_back(view_.edited(e) ? top_.entrySize(static_cast<EntryId>(e.index))
+                                        : stack_[e.layer]->entry(e.index).size);
+    }
+    out.list.open = [read = bytesAsTheyStand(winners), winners, sizes = std::move(sizes)](size_t i) {
+        EditSession::EntryBytes b = read(winners.at(i));
+        SearchEntryBytes s;
+        s.source = std::move(b.source);
+        s.held = b.held;
+        s.recorded = sizes[i];
+        return s;
+    };
+    return out;
+}
+
 DataRef Layers::replacement(NodeId node, const EditSession::ReplacementFrom& from) const {
     const MergedView::Name* name = nameOf(node);
     if (!name || !top()) return nullptr;

@@ -16,6 +16,7 @@
 #include "archive/FolderTree.h"
 #include "archive/MergedView.h"
 #include "edit/EditSession.h"
+#include "edit/SearchEntries.h"
 
 namespace vorlr {
 
@@ -64,6 +65,9 @@ public:
     // layers stay as they are (a picture grid's workers): edits made later are not seen.
     using VersionBytesFor = std::function<EditSession::EntryBytes(LayerEntry)>;
     VersionBytesFor bytesAsTheyStand(const std::vector<LayerEntry>& versions) const;
+    // The winners as Find in contents searches them, in merged order, as they stand now; each
+    // id is the name's index in view().names(), a file node's entry index.
+    SearchEntries searchEntries() const;
 
     // Editing: the top layer's session, null with the base alone (the window edits the base
     // itself). Each step below makes the view again when it changed something.

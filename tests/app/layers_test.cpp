@@ -22,6 +22,7 @@
 #include "app/ArchiveLayers.h"
 #include "app/BytesPage.h"
 #include "app/BytesView.h"
+#include "app/ContentFind.h"
 #include "app/FindBar.h"
 #include "app/FolderTreeModel.h"
 #include "app/ImagePage.h"
@@ -319,6 +320,57 @@ TEST_F(LayersWindow, TheFindBoxFindsInTheMergedTree) {
     EXPECT_EQ(bar.statusText(), "no match");
     bar.edit()->setText(QStringLiteral("keep.txt"));
     bar.settle();
+    EXPECT_EQ(f->treeModel()->nodeOf(f->tvFiles->currentIndex()),
+              f->treeModel()->nodeOf(row("DATA\\KEEP.TXT")));
+}
+
+TEST_F(LayersWindow, FindInContentsSearchesTheWinnersAsTheyStand) {
+    addLayer(paths[1]);
+    addLayer(paths[2]);
+    ContentFind& find = *f->contentFind();
+    auto search = [&](const char* pattern) {
+        find.edit()->setText(QString::fromLatin1(pattern));
+        find.start();
+        find.settle();
+        std::vector<std::string> names;
+        for (const ContentResult& r : find.results().rows()) names.push_back(r.name);
+        return names;
+    };
+    // The names whose winner comes from layer, in merged order.
+    auto winnersOf = [&](uint32_t layer) {
+        std::vector<std::string> names;
+        const MergedView& view = layers().layers()->view();
+        for (const MergedView::Name& n : view.names())
+            if (n.winner.layer == layer) names.emplace_back(view.name(n.winner));
+        return names;
+    };
+    key(Qt::Key_F, Qt::ControlModifier | Qt::ShiftModifier);
+    ASSERT_TRUE(find.isOpen());
+    EXPECT_EQ(search("L1#"), winnersOf(1));
+    EXPECT_EQ(search("L0#"), winnersOf(0));
+    ASSERT_EQ(search("L2#"), winnersOf(2));
+    ASSERT_FALSE(find.results().rows().empty());
+
+    // A result selects its merged entry; the top layer's pending delete counts at once.
+    find.openResult(0);
+    EXPECT_EQ(f->tvFiles->currentIndex(), row("DATA\\SUB\\DEEP\\X.TXT"));
+    EXPECT_EQ(pageText(), "L2#0");
+    f->tvFiles->setFocus();
+    key(Qt::Key_Delete);
+    ASSERT_TRUE(layers().layers()->pending());
+    EXPECT_TRUE(find.results().rows().empty());  // they stood for the tree before
+    const std::vector<std::string> found = search("L1#2");
+    EXPECT_EQ(found, std::vector<std::string>{"DATA/SUB/DEEP/X.TXT"});  // layer1's own spelling
+    EXPECT_TRUE(search("L2#0").empty());
+
+    // Without the layers, the loaded archive's entries again.
+    dialogs.choices.push_back(1);  // Discard
+    trigger(QStringLiteral("Remove layer"));
+    trigger(QStringLiteral("Remove layer"));
+    ASSERT_FALSE(layers().active());
+    EXPECT_TRUE(search("L1#").empty());
+    EXPECT_EQ(search("L0#3"), std::vector<std::string>{"DATA\\KEEP.TXT"});
+    find.openResult(0);
     EXPECT_EQ(f->treeModel()->nodeOf(f->tvFiles->currentIndex()),
               f->treeModel()->nodeOf(row("DATA\\KEEP.TXT")));
 }
