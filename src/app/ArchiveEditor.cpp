@@ -133,6 +133,13 @@ void ArchiveEditor::archiveLoaded() {
 
 bool ArchiveEditor::ready(bool report) const {
     if (*w_.work != WindowWork::Idle) return false;
+    if (isHeldBack()) {
+        if (report)
+            showInformationText("The layered view edits only its top layer: remove the layers to "
+                                "change the loaded archive.",
+                                w_.form);
+        return false;
+    }
     if (editable()) return true;
     const ViewerState& state = *w_.state;
     if (report && state.archive.isOpen() && state.archive.entryCount() < state.EntryOffsetTable.size())
@@ -326,7 +333,7 @@ void ArchiveEditor::dropFiles(NodeId node, const std::vector<std::string>& paths
 
 bool ArchiveEditor::takeEdit(int32_t entry, const std::vector<uint8_t>& content, size_t subImage,
                              const std::string& file) {
-    if (!editable() || !changes()->present(entry) || busy()) return false;
+    if (!editable() || isHeldBack() || !changes()->present(entry) || busy()) return false;
     const Busy busy(busy_);
     // The working copy was written at the entry's size; another size would move the entry's
     // layout, which no game expects of an edited texture.

@@ -78,6 +78,10 @@ public:
     // it took the command.
     enum class Command { Replace, Add, Rename, Delete, Undo, Redo, Save, SaveAs };
     std::function<bool(Command)> redirect;
+    // True while another view has the tree and the loaded archive must not change under it
+    // (layers over it): nothing edits it meanwhile, and working copies written back wait.
+    std::function<bool()> heldBack;
+    bool isHeldBack() const { return heldBack && heldBack(); }
 
     // For the selection: whether an entry's bytes are pending ones, and making them current.
     bool showsPending(int32_t entry) const;

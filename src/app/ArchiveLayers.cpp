@@ -112,6 +112,7 @@ ArchiveLayers::ArchiveLayers(const Window& window) : QObject(window.form), w_(wi
     };
     w_.editor->redirect = [this](ArchiveEditor::Command c) { return command(c); };
     w_.editor->leaveOthers = [this] { return confirmLeave(); };
+    w_.editor->heldBack = [this] { return active(); };
     w_.comparison->refused = [this] { return active(); };
     auto* key = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_P), w_.paMain);
     key->setContext(Qt::WindowShortcut);
@@ -126,6 +127,7 @@ ArchiveLayers::~ArchiveLayers() {
     w_.comparison->refused = nullptr;
     w_.editor->redirect = nullptr;
     w_.editor->leaveOthers = nullptr;
+    w_.editor->heldBack = nullptr;
 }
 
 bool ArchiveLayers::ready() const {

@@ -109,6 +109,10 @@ public:
 
     // Editing the top layer.
     void replaceEntry(NodeId node);
+    // Files dragged over the merged tree's row at, or dropped there: one file on a file node
+    // replaces it in the top layer; anything else is refused with a word why. False when no
+    // layer is added (the loaded tree takes them).
+    bool dropFiles(const QModelIndex& at, const std::vector<std::string>& paths, bool dropped);
     void deleteNode(NodeId node);
     void undo();
     void redo();
@@ -133,6 +137,7 @@ public:
 private:
     bool command(ArchiveEditor::Command command);
     void addEditItems(QMenu& menu, NodeId node);
+    void replaceWith(NodeId node, const std::string& file);
     bool ready() const;
     void enter();
     // The merged tree built again under the view: open folders and the current entry kept.

@@ -115,8 +115,9 @@ std::vector<std::string> ExternalEditing::workingCopies(int32_t entry) {
 void ExternalEditing::edited(const QString& path, const QByteArray& content) {
     const auto it = copies_.find(path);
     if (it == copies_.end()) return;
-    // A command's dialog or a save is under way: taken once it has ended.
-    if (editor_.busy()) {
+    // A command's dialog or a save is under way, or layers stand over the archive: taken once
+    // it has ended.
+    if (editor_.busy() || editor_.isHeldBack()) {
         waiting_[path] = content;
         QTimer::singleShot(250, this, &ExternalEditing::takePending);
         return;
@@ -129,7 +130,7 @@ void ExternalEditing::edited(const QString& path, const QByteArray& content) {
 
 void ExternalEditing::takePending() {
     if (waiting_.empty()) return;
-    if (editor_.busy()) {
+    if (editor_.busy() || editor_.isHeldBack()) {
         QTimer::singleShot(250, this, &ExternalEditing::takePending);
         return;
     }

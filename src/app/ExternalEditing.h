@@ -49,6 +49,10 @@ public:
     std::function<void(QDrag&)> runDrag;
     // Runs after each dispatch of pending events while dragged files are written.
     std::function<void()> onDragWriteDispatch;
+    // While the tree shows another view (layers): files dragged over its row at (moving), or
+    // dropped there, go here instead (no paths: the drag left); false when no such view shows.
+    std::function<bool(const QModelIndex& at, const std::vector<std::string>& paths, bool dropped)>
+        otherViewDrop;
 
 protected:
     bool eventFilter(QObject* watched, QEvent* e) override;

@@ -1,8 +1,10 @@
 // The layered view's editing: the top layer's own session, stepped from the tree's menu and the
 // editor's keys, saved to the top layer's file alone.
 #include <QMenu>
+#include <QTimer>
 #include <QTreeView>
 #include <atomic>
+#include <filesystem>
 
 #include "app/ArchiveLayers.h"
 #include "app/FolderTreeModel.h"
@@ -52,9 +54,15 @@ void ArchiveLayers::replaceEntry(NodeId node) {
     if (!name) return;
     const std::string stored(layers_->view().name(name->winner));
     const std::vector<std::string> files = dialogs().getFilesToAdd(w_.form, "Replace " + stored, false);
-    if (files.empty()) return;
+    if (!files.empty()) replaceWith(node, files.front());
+}
+
+void ArchiveLayers::replaceWith(NodeId node, const std::string& file) {
+    const MergedView::Name* name = layers_->nameOf(node);
+    if (!name) return;
+    const std::string stored(layers_->view().name(name->winner));
     EditSession::ReplacementFrom from;
-    from.file = files.front();
+    from.file = file;
     from.choose = [&](size_t count) -> std::optional<size_t> {
         const std::optional<int> chosen = dialogs().getNumber(
             w_.form, "Replace", "Which sub-image of " + stored + " (0 to " + std::to_string(count - 1) +
@@ -66,6 +74,32 @@ void ArchiveLayers::replaceEntry(NodeId node) {
     const DataRef data = layers_->replacement(node, from);
     if (!data) return;
     rebuilt([&] { layers_->put(node, data); });
+}
+
+bool ArchiveLayers::dropFiles(const QModelIndex& at, const std::vector<std::string>& paths,
+                              bool dropped) {
+    if (!active()) return false;
+    const NodeId node = model_->nodeOf(at);
+    std::error_code error;
+    const bool replaces = node != kNoNode && !layers_->tree().hasChildren(node) &&
+                          paths.size() == 1 && std::filesystem::is_regular_file(paths[0], error);
+    model_->setDropTarget(!dropped && replaces ? node : kNoNode);
+    if (!dropped || paths.empty()) return true;
+    // Taken once the drop has returned, as the loaded tree takes its drops.
+    QTimer::singleShot(0, this, [this, node, replaces, file = paths.front()] {
+        guarded([&] {
+            if (!active() || *w_.work != WindowWork::Idle) return;
+            if (!replaces) {
+                showInformationText("In the layered view, a file dropped on an entry replaces it in "
+                                    "the top layer, " + topName(*layers_) +
+                                    ". Remove the layers to add files to the loaded archive.",
+                                    w_.form);
+                return;
+            }
+            if (node < layers_->tree().size()) replaceWith(node, file);
+        }, w_.form);
+    });
+    return true;
 }
 
 void ArchiveLayers::deleteNode(NodeId node) {

@@ -32,6 +32,7 @@ bool ExternalEditing::eventFilter(QObject* watched, QEvent* e) {
     const QEvent::Type type = e->type();
     if (type == QEvent::DragLeave) {
         w_.model->setDropTarget(kNoNode);
+        if (otherViewDrop) otherViewDrop({}, {}, false);
         return false;
     }
     if (type != QEvent::DragEnter && type != QEvent::DragMove && type != QEvent::Drop)
@@ -46,6 +47,12 @@ bool ExternalEditing::eventFilter(QObject* watched, QEvent* e) {
             }
             paths.push_back(url.toLocalFile().toLocal8Bit().toStdString());
         }
+    if (!paths.empty() && *w_.work == WindowWork::Idle && otherViewDrop &&
+        otherViewDrop(w_.tvFiles->indexAt(drop->position().toPoint()), paths, type == QEvent::Drop)) {
+        drop->setDropAction(Qt::CopyAction);
+        drop->accept();
+        return true;
+    }
     // Not for the tree (nothing to edit, or not files): the window takes it, as a dropped archive.
     if (paths.empty() || !editor_.editable() || *w_.work != WindowWork::Idle) {
         w_.model->setDropTarget(kNoNode);

@@ -138,6 +138,9 @@ void TForm1::buildTreeViews(const std::function<void(NodeId)>& showEntry) {
                                      if (folderPictures_) folderPictures_->close();
                                  },
                                  {}});
+    // Files dropped on the merged tree go to the top layer.
+    external_->otherViewDrop = [this](const QModelIndex& at, const std::vector<std::string>& paths,
+                                      bool dropped) { return layers_->dropFiles(at, paths, dropped); };
 }
 
 void TForm1::buildContentFind() {

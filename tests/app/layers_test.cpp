@@ -9,6 +9,8 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMimeData>
+#include <QUrl>
 #include <QScrollBar>
 #include <QTest>
 #include <QTextEdit>
@@ -88,6 +90,25 @@ protected:
     void addLayer(const std::string& path) {
         dialogs.answers.push_back(path);
         key(Qt::Key_P, Qt::ControlModifier);
+    }
+    // Drops files on a row of the shown tree as a file manager would; the row marked meanwhile.
+    bool dropOn(const QModelIndex& index, const std::vector<std::string>& files, bool* marked) {
+        f->tvFiles->scrollTo(index);
+        const QPoint at = f->tvFiles->visualRect(index).center();
+        QMimeData data;
+        QList<QUrl> urls;
+        for (const auto& p : files) urls.push_back(QUrl::fromLocalFile(QString::fromStdString(p)));
+        data.setUrls(urls);
+        QWidget* viewport = f->tvFiles->viewport();
+        QDragEnterEvent enter(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(viewport, &enter);
+        QDragMoveEvent move(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(viewport, &move);
+        *marked = index.data(FolderTreeModel::kDropTargetRole).toBool();
+        QDropEvent drop(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(viewport, &drop);
+        QCoreApplication::processEvents();
+        return drop.isAccepted();
     }
     std::string pageText() { return f->textPage()->reText()->toPlainText().toStdString(); }
     // The layered menu's item of that text (in the submenu when one is named).
@@ -272,15 +293,40 @@ TEST_F(LayersWindow, EditsGoToTheTopLayerAndSaveWritesItsFileAlone) {
     EXPECT_EQ(layers().layers()->count(), 3u);
     EXPECT_TRUE(layers().layers()->pending());
 
+    // A file dropped on a lower layer's entry replaces it in the top layer; a drop on a folder
+    // is refused, the loaded archive left alone.
+    samples::writeFile(dir.file("dropped.txt"), samples::bytesOf("DROPPED"));
+    bool marked = false;
+    f->tvFiles->expandAll();
+    EXPECT_TRUE(dropOn(row("ROOT.TXT"), {dir.file("dropped.txt")}, &marked));
+    EXPECT_TRUE(marked);
+    EXPECT_EQ(layers().layers()->top()->changes()->changeCount(), 2u);
+    f->tvFiles->setCurrentIndex(row("ROOT.TXT"));
+    EXPECT_EQ(pageText(), "DROPPED");
+    dialogs.infos.clear();
+    EXPECT_TRUE(dropOn(row("DATA"), {dir.file("dropped.txt")}, &marked));
+    EXPECT_FALSE(marked);
+    ASSERT_EQ(dialogs.infos.size(), 1u);
+    EXPECT_NE(dialogs.infos[0].find("Remove the layers to add files"), std::string::npos);
+    EXPECT_EQ(f->editor()->changes()->changeCount(), 0u);
+    EXPECT_EQ(layers().layers()->top()->changes()->changeCount(), 2u);
+    // Update from folder would change the loaded archive under the layers (and end them).
+    dialogs.infos.clear();
+    key(Qt::Key_U, Qt::ControlModifier);
+    ASSERT_EQ(dialogs.infos.size(), 1u);
+    EXPECT_NE(dialogs.infos[0].find("remove the layers"), std::string::npos) << dialogs.infos[0];
+    EXPECT_TRUE(layers().active());
+
     key(Qt::Key_S, Qt::ControlModifier | Qt::ShiftModifier);
     EXPECT_FALSE(layers().layers()->pending());
     EXPECT_EQ(fileBytes(paths[0]), before[0]);
     EXPECT_EQ(fileBytes(paths[1]), before[1]);
     EXPECT_NE(fileBytes(paths[2]), before[2]);
     EXPECT_EQ(f->editor()->changes()->changeCount(), 0u);
-    EXPECT_EQ(pageText(), "L1#2");
+    EXPECT_EQ(pageText(), "DROPPED");  // now read from the saved file
     const testing::QarResult listed = testing::runQar({"list", paths[2]});
     EXPECT_EQ(listed.out.find("X.TXT"), std::string::npos) << listed.out;
+    EXPECT_NE(listed.out.find("ROOT.TXT"), std::string::npos) << listed.out;
 }
 
 TEST_F(LayersWindow, TheFindBoxFindsInTheMergedTree) {
