@@ -165,9 +165,7 @@ bool ArchiveLayers::addLayer(const std::string& path) {
     }
     if (!active()) {
         w_.comparison->leave();
-        auto layers = std::make_unique<Layers>(w_.state->archive);
-        layers->add(path);
-        layers_ = std::move(layers);
+        layers_ = std::make_unique<Layers>(w_.state->archive, path);
         enter();
     } else {
         rebuilt([&] { layers_->add(path); });

@@ -31,9 +31,9 @@ size_t separatorIn(std::string_view rest) {
 // ---------------------------------------------------------------------------------------------
 // FolderNames
 
-size_t FolderNames::Hash::operator()(std::string_view name) const {
+size_t FolderNames::hashOf(std::string_view name) const {
     const std::hash<std::string_view> hash;
-    if (!fold) return hash(name);
+    if (!fold_) return hash(name);
     char folded[256];
     if (name.size() <= sizeof folded) {
         std::transform(name.begin(), name.end(), folded, foldAZ);
@@ -44,29 +44,54 @@ size_t FolderNames::Hash::operator()(std::string_view name) const {
     return hash(copy);
 }
 
-bool FolderNames::Equal::operator()(std::string_view a, std::string_view b) const {
-    if (!fold) return a == b;
+bool FolderNames::same(std::string_view a, std::string_view b) const {
+    if (!fold_) return a == b;
     return a.size() == b.size() &&
            std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return foldAZ(x) == foldAZ(y); });
 }
 
-FolderNames::FolderNames(bool ignoreCase)
-    : index_(0, Hash{ignoreCase}, Equal{ignoreCase}) {}
+FolderNames::FolderNames(bool ignoreCase) : fold_(ignoreCase) {}
 
-void FolderNames::add(std::string_view name, uint64_t id, bool folder) {
+size_t FolderNames::findIndexed(std::string_view name, size_t hash) const {
+    const size_t mask = slots_.size() - 1;
+    for (size_t at = hash & mask;; at = (at + 1) & mask) {
+        const uint32_t slot = slots_[at];
+        if (slot == 0) return kNew;
+        if (hashes_[slot - 1] == hash && same(children_[slot - 1].name, name)) return slot - 1;
+    }
+}
+
+void FolderNames::index(uint32_t child, size_t hash) {
+    const size_t mask = slots_.size() - 1;
+    size_t at = hash & mask;
+    while (slots_[at] != 0) at = (at + 1) & mask;
+    slots_[at] = child + 1;
+}
+
+void FolderNames::add(std::string_view name, uint64_t id, bool folder, size_t hash) {
+    if (children_.size() >= UINT32_MAX - 1) throw Error("Out of memory");
     children_.push_back({name, id, folder});
+    if (children_.size() < kIndexFrom) return;
     if (children_.size() == kIndexFrom) {
-        for (size_t i = 0; i < children_.size(); ++i)
-            index_.emplace(children_[i].name, static_cast<uint32_t>(i));
-    } else if (children_.size() > kIndexFrom) {
-        index_.emplace(name, static_cast<uint32_t>(children_.size() - 1));
+        hashes_.reserve(kIndexFrom * 2);
+        for (const Child& c : children_) hashes_.push_back(hashOf(c.name));
+    } else {
+        hashes_.push_back(hash);
+    }
+    // At most half full: a new table twice the size once that would be passed.
+    if (children_.size() * 2 > slots_.size()) {
+        slots_.assign(std::max<size_t>(32, slots_.size() * 2), 0);
+        for (size_t i = 0; i < children_.size(); ++i) index(static_cast<uint32_t>(i), hashes_[i]);
+    } else {
+        index(static_cast<uint32_t>(children_.size() - 1), hashes_.back());
     }
 }
 
 FolderNames::Placed FolderNames::file(std::string_view name, uint64_t id, uint64_t& hidden) {
-    const size_t at = find(name);
+    size_t hash = 0;
+    const size_t at = find(name, hash);
     if (at == kNew) {
-        add(name, id, false);
+        add(name, id, false, hash);
         return Placed::Added;
     }
     Child& c = children_[at];

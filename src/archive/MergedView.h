@@ -12,7 +12,6 @@
 #include <span>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 #include "archive/Archive.h"
@@ -36,9 +35,10 @@ public:
     // stands there.
     template <class Make>
     std::optional<uint64_t> folder(std::string_view name, Make&& make) {
-        const size_t at = find(name);
+        size_t hash = 0;
+        const size_t at = find(name, hash);
         if (at == kNew) {
-            add(name, 0, true);
+            add(name, 0, true, hash);
             children_.back().id = make();
             return children_.back().id;
         }
@@ -59,26 +59,26 @@ private:
     static constexpr size_t kNew = SIZE_MAX;
     // Most folders hold a few names: those are compared one by one, the index made past that.
     static constexpr size_t kIndexFrom = 8;
-    bool same(std::string_view a, std::string_view b) const { return index_.key_eq()(a, b); }
-    size_t find(std::string_view name) const {
+    bool same(std::string_view a, std::string_view b) const;
+    size_t hashOf(std::string_view name) const;
+    // hash: the name's, once the index is made (for add()).
+    size_t find(std::string_view name, size_t& hash) const {
         if (children_.size() < kIndexFrom) {
             for (size_t i = 0; i < children_.size(); ++i)
                 if (same(children_[i].name, name)) return i;
             return kNew;
         }
-        const auto it = index_.find(name);
-        return it == index_.end() ? kNew : it->second;
+        hash = hashOf(name);
+        return findIndexed(name, hash);
     }
-    void add(std::string_view name, uint64_t id, bool folder);
-    struct Hash {
-        bool fold;
-        size_t operator()(std::string_view name) const;
-    };
-    struct Equal {
-        bool fold;
-        bool operator()(std::string_view a, std::string_view b) const;
-    };
-    std::unordered_map<std::string_view, uint32_t, Hash, Equal> index_;
+    size_t findIndexed(std::string_view name, size_t hash) const;
+    void add(std::string_view name, uint64_t id, bool folder, size_t hash);
+    void index(uint32_t child, size_t hash);
+    // The index: open addressing over a power-of-two table of child numbers plus one (0: free),
+    // no allocation per name; each child's hash is kept for growing it.
+    bool fold_;
+    std::vector<uint32_t> slots_;
+    std::vector<size_t> hashes_;
     std::vector<Child> children_;
 };
 

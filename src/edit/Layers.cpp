@@ -16,7 +16,18 @@ bool isSeparator(char c) { return c == '\\' || c == '/'; }
 
 }  // namespace
 
-Layers::Layers(const Archive& base) { stack_.push_back(&base); rebuild(); }
+Layers::Layers(const Archive& base, const std::string& firstPatch) {
+    stack_.push_back(&base);
+    if (firstPatch.empty()) {
+        rebuild();
+        return;
+    }
+    std::unique_ptr<Archive> archive = OpenValidArchive(firstPatch);
+    stack_.push_back(archive.get());
+    opened_.push_back(std::move(archive));
+    openTop();
+    rebuild();
+}
 
 Layers::~Layers() = default;
 

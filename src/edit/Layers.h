@@ -22,8 +22,9 @@ namespace vorlr {
 
 class Layers {
 public:
-    // base: open with its whole directory read, unchanged while the layers live.
-    explicit Layers(const Archive& base);
+    // base: open with its whole directory read, unchanged while the layers live. With a first
+    // patch archive, as add(firstPatch) after, but the view is built once.
+    explicit Layers(const Archive& base, const std::string& firstPatch = {});
     ~Layers();
 
     // Opens the archive at path (the validation rule applies) and stacks it on top. Raises, and

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <deque>
 #include <map>
 
 #include "archive/Container.h"
@@ -86,6 +87,68 @@ protected:
     std::vector<std::string> paths;
     std::unique_ptr<Archive> base;
 };
+
+// A folder of many names (its index made, grown and probed) places them as comparing them one by
+// one does: files replaced, folders kept, a file where a folder stands refused and the reverse.
+TEST(FolderNamesTest, ManyNamesPlaceAsComparingThemOneByOne) {
+    for (const bool fold : {false, true}) {
+        SCOPED_TRACE(fold ? "ignore case" : "exact");
+        FolderNames names(fold);
+        struct Ref {
+            std::string name;
+            uint64_t id;
+            bool folder;
+        };
+        std::vector<Ref> ref;
+        auto same = [&](const std::string& a, const std::string& b) {
+            return fold ? lowerAZ(a) == lowerAZ(b) : a == b;
+        };
+        std::deque<std::string> texts;  // the names outlive the folder
+        uint32_t seed = 7;
+        for (uint64_t id = 1; id <= 3000; ++id) {
+            seed = seed * 1103515245 + 12345;
+            const uint32_t r = seed >> 8;
+            // Few enough distinct names that most come again, in either case.
+            std::string text = "n" + std::to_string(r % 700);
+            if (r & 0x800) std::transform(text.begin(), text.end(), text.begin(), ::toupper);
+            const std::string_view name = texts.emplace_back(std::move(text));
+            auto at = std::find_if(ref.begin(), ref.end(), [&](const Ref& x) { return same(x.name, std::string(name)); });
+            if (r & 0x1000) {
+                uint64_t made = 0;
+                const std::optional<uint64_t> got = names.folder(name, [&] { return made = id; });
+                if (at == ref.end()) {
+                    EXPECT_EQ(got, std::optional<uint64_t>(id));
+                    ref.push_back({std::string(name), id, true});
+                } else if (at->folder) {
+                    EXPECT_EQ(got, std::optional<uint64_t>(at->id));
+                    EXPECT_EQ(made, 0u);
+                } else {
+                    EXPECT_EQ(got, std::nullopt);
+                }
+            } else {
+                uint64_t hidden = 0;
+                const FolderNames::Placed placed = names.file(name, id, hidden);
+                if (at == ref.end()) {
+                    EXPECT_EQ(placed, FolderNames::Placed::Added);
+                    ref.push_back({std::string(name), id, false});
+                } else if (at->folder) {
+                    EXPECT_EQ(placed, FolderNames::Placed::Refused);
+                } else {
+                    EXPECT_EQ(placed, FolderNames::Placed::Replaced);
+                    EXPECT_EQ(hidden, at->id);
+                    at->id = id;
+                    at->name = std::string(name);
+                }
+            }
+        }
+        ASSERT_EQ(names.children().size(), ref.size());
+        for (size_t i = 0; i < ref.size(); ++i) {
+            EXPECT_EQ(names.children()[i].name, ref[i].name);
+            EXPECT_EQ(names.children()[i].id, ref[i].id);
+        }
+        EXPECT_GT(ref.size(), 300u);  // the index was made and grown
+    }
+}
 
 TEST_F(LayersTest, TheTreeIsWhatQarLayersLists) {
     Layers layers(*base);
