@@ -143,12 +143,7 @@ SearchEntries Layers::searchEntries() const {
                                         : stack_[e.layer]->entry(e.index).size);
     }
     out.list.open = [read = bytesAsTheyStand(winners), winners, sizes = std::move(sizes)](size_t i) {
-        EditSession::EntryBytes b = read(winners.at(i));
-        SearchEntryBytes s;
-        s.source = std::move(b.source);
-        s.held = b.held;
-        s.recorded = sizes[i];
-        return s;
+        return SearchBytesOf(read(winners.at(i)), sizes[i]);
     };
     return out;
 }

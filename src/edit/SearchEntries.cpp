@@ -20,14 +20,17 @@ SearchEntries EntriesAsTheyStand(const EditSession& session) {
     for (const EntryId id : out.ids) sizes.push_back(session.entrySize(id));
     EditSession::EntryBytesFor bytes = session.bytesAsTheyStand(out.ids);
     out.list.open = [bytes = std::move(bytes), ids = out.ids, sizes = std::move(sizes)](size_t index) {
-        EditSession::EntryBytes b = bytes(ids.at(index));
-        SearchEntryBytes s;
-        s.source = std::move(b.source);
-        s.held = b.held;
-        s.recorded = sizes[index];
-        return s;
+        return SearchBytesOf(bytes(ids.at(index)), sizes[index]);
     };
     return out;
+}
+
+SearchEntryBytes SearchBytesOf(EditSession::EntryBytes bytes, int64_t recorded) {
+    SearchEntryBytes s;
+    s.source = std::move(bytes.source);
+    s.held = bytes.held;
+    s.recorded = recorded;
+    return s;
 }
 
 }  // namespace vorlr

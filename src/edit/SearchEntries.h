@@ -5,11 +5,10 @@
 #include <vector>
 
 #include "archive/ArchiveChanges.h"
+#include "edit/EditSession.h"
 #include "search/ContentSearch.h"
 
 namespace vorlr {
-
-class EditSession;
 
 struct SearchEntries {
     SearchList list;
@@ -19,5 +18,8 @@ struct SearchEntries {
 // The session's present entries; their readers stay valid for any number of threads whatever
 // later steps do (nothing when no archive is open to read from).
 SearchEntries EntriesAsTheyStand(const EditSession& session);
+
+// An entry's bytes as the search reads them, with the size its directory records.
+SearchEntryBytes SearchBytesOf(EditSession::EntryBytes bytes, int64_t recorded);
 
 }  // namespace vorlr

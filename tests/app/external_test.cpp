@@ -26,6 +26,7 @@
 #include "platform/Bitmap24.h"
 #include "platform/png/PictureReader.h"
 #include "platform/png/PngWriter.h"
+#include "support/Drops.h"
 #include "support/QarRun.h"
 #include "support/WindowTest.h"
 
@@ -135,21 +136,11 @@ public:
         const QModelIndex index = f->treeModel()->indexOf(node);
         f->tvFiles->scrollTo(index);
         const QPoint at = f->tvFiles->visualRect(index).center();
-        QMimeData data;
-        QList<QUrl> urls;
-        for (const auto& p : paths) urls.push_back(QUrl::fromLocalFile(QString::fromStdString(p)));
-        data.setUrls(urls);
-        QWidget* viewport = f->tvFiles->viewport();
-        QDragEnterEvent enter(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-        QCoreApplication::sendEvent(viewport, &enter);
-        QDragMoveEvent move(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-        QCoreApplication::sendEvent(viewport, &move);
-        EXPECT_NE(f->treeModel()->dropTarget(), kNoNode);  // shown while dragging
-        QDropEvent drop(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-        QCoreApplication::sendEvent(viewport, &drop);
-        QCoreApplication::processEvents();
+        const bool accepted = testing::dropFiles(f->tvFiles->viewport(), at, paths, [&] {
+            EXPECT_NE(f->treeModel()->dropTarget(), kNoNode);  // shown while dragging
+        });
         EXPECT_EQ(f->treeModel()->dropTarget(), kNoNode);
-        return drop.isAccepted();
+        return accepted;
     }
     // What the pending changes hold, name by name.
     std::map<std::string, std::string> pendingEntries() {

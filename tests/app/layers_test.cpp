@@ -9,8 +9,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
-#include <QMimeData>
-#include <QUrl>
 #include <QScrollBar>
 #include <QTest>
 #include <QTextEdit>
@@ -38,6 +36,7 @@
 #include "platform/Text.h"
 #include "support/QarRun.h"
 #include "support/CoreApp.h"
+#include "support/Drops.h"
 #include "support/Entries.h"
 #include "support/StackedArchives.h"
 #include "support/WindowTest.h"
@@ -95,20 +94,9 @@ protected:
     bool dropOn(const QModelIndex& index, const std::vector<std::string>& files, bool* marked) {
         f->tvFiles->scrollTo(index);
         const QPoint at = f->tvFiles->visualRect(index).center();
-        QMimeData data;
-        QList<QUrl> urls;
-        for (const auto& p : files) urls.push_back(QUrl::fromLocalFile(QString::fromStdString(p)));
-        data.setUrls(urls);
-        QWidget* viewport = f->tvFiles->viewport();
-        QDragEnterEvent enter(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-        QCoreApplication::sendEvent(viewport, &enter);
-        QDragMoveEvent move(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-        QCoreApplication::sendEvent(viewport, &move);
-        *marked = index.data(FolderTreeModel::kDropTargetRole).toBool();
-        QDropEvent drop(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-        QCoreApplication::sendEvent(viewport, &drop);
-        QCoreApplication::processEvents();
-        return drop.isAccepted();
+        return testing::dropFiles(f->tvFiles->viewport(), at, files, [&] {
+            *marked = index.data(FolderTreeModel::kDropTargetRole).toBool();
+        });
     }
     std::string pageText() { return f->textPage()->reText()->toPlainText().toStdString(); }
     // The layered menu's item of that text (in the submenu when one is named).
