@@ -121,7 +121,12 @@ ArchiveLayers::ArchiveLayers(const Window& window) : QObject(window.form), w_(wi
 }
 
 ArchiveLayers::~ArchiveLayers() {
-    shownSince_ = false;  // no page shown while the window goes
+    // The window goes: its pages and searches (gone before us, their readers stopped) are not
+    // told anything.
+    shownSince_ = false;
+    w_.leaveRaw = nullptr;
+    w_.leavePictures = nullptr;
+    viewChanged = nullptr;
     leave();
     w_.findBar->shownOrHidden = findShownOrHidden_;
     w_.comparison->refused = nullptr;
