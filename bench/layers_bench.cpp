@@ -8,8 +8,10 @@
 
 #include "archive/Container.h"
 #include "edit/Layers.h"
+#include "platform/HugePages.h"
 
 int main(int argc, char** argv) {
+    vorlr::StartWithHugePages(argv);  // as the window starts
     if (argc != 2) {
         std::fprintf(stderr, "usage: layers_bench DIR\n");
         return 2;

@@ -10,6 +10,7 @@
 
 #include "app/CommandLine.h"
 #include "app/Unit1.h"
+#include "platform/HugePages.h"
 #include "platform/gui/Application.h"
 
 namespace {
@@ -39,6 +40,7 @@ int main(int argc, char** argv) {
             std::fputs(commandLine.message.c_str(), out) >= 0 && std::fflush(out) == 0;
         return written || commandLine.exitStatus != 0 ? commandLine.exitStatus : 1;
     }
+    vorlr::StartWithHugePages(argv);  // a window that may load a million entries
 
     // Only the program name reaches the toolkit: every word was read above, and a FILE that
     // looks like one of the toolkit's own options stays a file name.

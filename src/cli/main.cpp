@@ -1,9 +1,11 @@
 // qar: the command-line tool for Vorlund packed archives.
 #include <cstdio>
+#include <set>
 #include <string>
 
 #include "cli/CommandLine.h"
 #include "cli/Commands.h"
+#include "platform/HugePages.h"
 
 namespace qar {
 
@@ -31,6 +33,12 @@ int usage(const std::string& command, const std::string& problem) {
 }  // namespace qar
 
 int main(int argc, char** argv) {
+    // Only the commands that read whole directories gain from huge pages; for the others the
+    // second start would be most of their time.
+    static const std::set<std::string> kDirectoryReaders = {
+        "list", "tree",   "cat",    "text",  "extract", "check", "pack",  "update",
+        "replace", "delete", "rename", "diff", "mount",   "layers", "merge", "grep"};
+    if (argc > 1 && kDirectoryReaders.count(argv[1])) vorlr::StartWithHugePages(argv);
     using namespace qar;
     CommandLine line;
     addInfoCommand(line);

@@ -13,6 +13,7 @@
 #include "platform/AtomicFile.h"
 #include "platform/ByteSource.h"
 #include "platform/Errors.h"
+#include "platform/HugePages.h"
 #include "platform/RuntimeFile.h"
 #include "support/TempDir.h"
 
@@ -247,4 +248,29 @@ TEST(AtomicFileReplace, AllOrNothingWithEitherTemporary) {
         ASSERT_EQ(::stat(real.c_str(), &st), 0);
         EXPECT_EQ(st.st_mode & 0777, 0640u);
     }
+}
+
+// Started again for huge pages: the caller's GLIBC_TUNABLES is what the programs started from
+// here get, whatever it was.
+TEST(HugePages, TheRestartGivesTheCallersTunablesBack) {
+    struct Case {
+        const char* saved;
+        const char* expected;  // nullptr: unset
+    };
+    for (const Case c : {Case{"=glibc.malloc.check=0", "glibc.malloc.check=0"}, Case{"=", ""},
+                         Case{"-", nullptr}}) {
+        SCOPED_TRACE(c.saved);
+        ::setenv("GLIBC_TUNABLES", "glibc.malloc.hugetlb=1", 1);
+        ::setenv("VORLR_CALLERS_TUNABLES", c.saved, 1);
+        char name[] = "test";
+        char* argv[] = {name, nullptr};
+        StartWithHugePages(argv);
+        EXPECT_EQ(std::getenv("VORLR_CALLERS_TUNABLES"), nullptr);
+        const char* now = std::getenv("GLIBC_TUNABLES");
+        if (c.expected)
+            EXPECT_STREQ(now, c.expected);
+        else
+            EXPECT_EQ(now, nullptr);
+    }
+    ::unsetenv("GLIBC_TUNABLES");
 }
