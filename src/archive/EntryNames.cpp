@@ -1,5 +1,8 @@
 #include "archive/EntryNames.h"
 
+#include <bit>
+#include <cstdint>
+#include <cstring>
 #include <utility>
 
 namespace vorlr {
@@ -40,6 +43,22 @@ size_t matchBracket(std::string_view pattern, size_t at, unsigned char c, bool& 
 
 }  // namespace
 
+size_t FindSeparator(std::string_view text) {
+    constexpr uint64_t kOnes = 0x0101010101010101u, kHighs = 0x8080808080808080u;
+    size_t i = 0;
+    for (; i + 8 <= text.size(); i += 8) {
+        uint64_t word;
+        std::memcpy(&word, text.data() + i, 8);
+        if constexpr (std::endian::native == std::endian::big) word = __builtin_bswap64(word);
+        const uint64_t back = word ^ (kOnes * '\\'), slash = word ^ (kOnes * '/');
+        // The high bit of each zero byte (of the lowest one exactly; above it may be false).
+        const uint64_t found = ((back - kOnes) & ~back & kHighs) | ((slash - kOnes) & ~slash & kHighs);
+        if (found) return i + static_cast<size_t>(std::countr_zero(found) / 8);
+    }
+    while (i < text.size() && !isSeparator(text[i])) ++i;
+    return i;
+}
+
 NameVerdict CheckSafeName(std::string_view name) {
     if (name.empty()) return NameVerdict::Empty;
     if (name.find('\0') != std::string_view::npos) return NameVerdict::ZeroByte;
@@ -47,15 +66,15 @@ NameVerdict CheckSafeName(std::string_view name) {
     const char c = name[0];
     if (name.size() >= 2 && name[1] == ':' && ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z')))
         return NameVerdict::DriveLetter;
-    size_t start = 0;
-    for (size_t i = 0; i <= name.size(); ++i) {
-        if (i < name.size() && !isSeparator(name[i])) continue;
-        const std::string_view segment = name.substr(start, i - start);
+    for (size_t start = 0;;) {
+        const std::string_view rest = name.substr(start);
+        const size_t length = FindSeparator(rest);
+        const std::string_view segment = rest.substr(0, length);
         if (segment.empty()) return NameVerdict::EmptySegment;
         if (segment == "." || segment == "..") return NameVerdict::DotSegment;
-        start = i + 1;
+        if (length == rest.size()) return NameVerdict::Safe;
+        start += length + 1;
     }
-    return NameVerdict::Safe;
 }
 
 NameVerdict SplitSafeName(std::string_view name, std::vector<std::string>& segments) {

@@ -326,6 +326,34 @@ TEST(SafeNames, RefusesEveryNameThatCouldLeaveTheFolder) {
     }
 }
 
+// The separator search reads eight bytes at a time: every place in a word and past it, beside
+// bytes one off the separators and past 0x7f.
+TEST(SafeNames, SeparatorsAreFoundAtEveryPlaceOfAWord) {
+    const std::string fillers[] = {"a", "\x5b", "\x5d", "\x2e", "\x30", "\xdc", "\xaf", "\xff"};
+    for (const std::string& fill : fillers)
+        for (size_t length = 0; length <= 27; ++length)
+            for (size_t at = 0; at <= length; ++at)
+                for (const char separator : {'\\', '/'}) {
+                    std::string text;
+                    for (size_t i = 0; i < length; ++i) text += fill;
+                    if (at < length) text[at] = separator;
+                    if (at + 3 < length) text[at + 3] = '/';  // a later one is not the first
+                    EXPECT_EQ(FindSeparator(text), at) << length << " " << at;
+                }
+    struct Case {
+        const char* name;
+        NameVerdict verdict;
+    };
+    const Case long_names[] = {
+        {"CREATURES\\AREA00\\/PART000", NameVerdict::EmptySegment},
+        {"CREATURES\\AREA00\\..\\PART000", NameVerdict::DotSegment},
+        {"CREATURES\\AREA00/./PART000", NameVerdict::DotSegment},
+        {"CREATURES\\AREA00\\PART000\\", NameVerdict::EmptySegment},
+        {"CREATURES\\AREA00\\...\\PART000.DAT", NameVerdict::Safe},
+    };
+    for (const auto& c : long_names) EXPECT_EQ(CheckSafeName(c.name), c.verdict) << c.name;
+}
+
 TEST(EntryPatterns, GlobsOnTheFullNameIgnoringCase) {
     struct Case {
         const char* pattern;
