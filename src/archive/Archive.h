@@ -45,6 +45,11 @@ public:
     // the archive is opened again or closed.
     size_t entryCount() const noexcept { return entries_.size(); }
     ArchiveEntry entry(size_t index) const;
+    // entry(index).name, without the rest (for walks over every name).
+    std::string_view name(size_t index) const {
+        const Stored& s = entries_.at(index);
+        return std::string_view(names_.data() + s.nameAt, s.nameLength);
+    }
     void reserveEntries(size_t count);
     void clearEntries() noexcept;
     // Adds the entry of one 280-byte directory record.

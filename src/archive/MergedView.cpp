@@ -20,12 +20,6 @@ bool isSeparator(char c) { return c == '\\' || c == '/'; }
 
 char foldAZ(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
-size_t separatorIn(std::string_view rest) {
-    size_t i = 0;
-    while (i < rest.size() && !isSeparator(rest[i])) ++i;
-    return i;
-}
-
 }  // namespace
 
 // ---------------------------------------------------------------------------------------------
@@ -51,6 +45,12 @@ bool FolderNames::same(std::string_view a, std::string_view b) const {
 }
 
 FolderNames::FolderNames(bool ignoreCase) : fold_(ignoreCase) {}
+
+void FolderNames::clear() {
+    children_.clear();
+    hashes_.clear();
+    slots_.clear();
+}
 
 size_t FolderNames::findIndexed(std::string_view name, size_t hash) const {
     const size_t mask = slots_.size() - 1;
@@ -105,30 +105,19 @@ FolderNames::Placed FolderNames::file(std::string_view name, uint64_t id, uint64
 // ---------------------------------------------------------------------------------------------
 // The entries with a place
 
-void ForEachViewEntry(const std::vector<const Archive*>& layers,
-                      const std::function<void(const std::string&)>& warn,
-                      const std::function<void(uint32_t layer, uint32_t index)>& keep) {
-    for (size_t a = 0; a < layers.size(); ++a) {
-        const Archive& archive = *layers[a];
-        const auto label = [&](size_t i, std::string_view name) {
-            return (layers.size() > 1 ? archive.path() + ": " : std::string()) + "#" +
-                   std::to_string(i) + " " + std::string(name);
-        };
-        for (size_t i = 0; i < archive.entryCount(); ++i) {
-            const ArchiveEntry entry = archive.entry(i);
-            const NameVerdict verdict = CheckSafeName(entry.name);
-            if (verdict != NameVerdict::Safe) {
-                warn(label(i, entry.name) + ": skipped, " + DescribeVerdict(verdict));
-                continue;
-            }
-            // Extraction cannot even start reading such an entry, so it writes no file.
-            if (entry.offset < 0) {
-                warn(label(i, entry.name) + ": " + runtimeErrorText(kNegativeSeek));
-                continue;
-            }
-            keep(static_cast<uint32_t>(a), static_cast<uint32_t>(i));
-        }
-    }
+bool HasViewPlace(const std::vector<const Archive*>& layers, uint32_t layer, uint32_t index,
+                  const std::function<void(const std::string&)>& warn) {
+    const Archive& archive = *layers[layer];
+    const ArchiveEntry entry = archive.entry(index);
+    const NameVerdict verdict = CheckSafeName(entry.name);
+    if (verdict == NameVerdict::Safe && entry.offset >= 0) return true;
+    const std::string label = (layers.size() > 1 ? archive.path() + ": " : std::string()) + "#" +
+                              std::to_string(index) + " " + std::string(entry.name);
+    if (verdict != NameVerdict::Safe)
+        warn(label + ": skipped, " + DescribeVerdict(verdict));
+    else  // extraction cannot even start reading such an entry, so it writes no file
+        warn(label + ": " + runtimeErrorText(kNegativeSeek));
+    return false;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -136,7 +125,7 @@ void ForEachViewEntry(const std::vector<const Archive*>& layers,
 
 std::string_view MergedView::name(LayerEntry e) const {
     if (edited(e)) return topChanges_->name(static_cast<EntryId>(e.index));
-    return layers_[e.layer]->entry(e.index).name;
+    return layers_[e.layer]->name(e.index);
 }
 
 MergedView::MergedView(std::vector<const Archive*> layers, bool ignoreCase,
@@ -153,9 +142,10 @@ MergedView::MergedView(std::vector<const Archive*> layers, bool ignoreCase,
                                                         : layers_[l]->entryCount();
         if (total >= kNone) throw Error("Out of memory");
     }
+    // Most entries are the base's: the layers are looked through from it.
     const auto layerEntry = [&](uint32_t entry) {
-        const auto layer = static_cast<uint32_t>(
-            std::upper_bound(firstEntry.begin(), firstEntry.end(), entry) - firstEntry.begin() - 1);
+        uint32_t layer = 0;
+        while (layer + 1 < firstEntry.size() && entry >= firstEntry[layer + 1]) ++layer;
         return LayerEntry{layer, entry - firstEntry[layer]};
     };
     const auto nameOf = [&](uint32_t entry) { return this->name(layerEntry(entry)); };
@@ -191,60 +181,80 @@ MergedView::MergedView(std::vector<const Archive*> layers, bool ignoreCase,
         }
     }
 
-    // Folder by folder, as the mount works them out; each file that replaces another links
-    // to it, so that a winner's chain holds every version it hides.
+    // Folder by folder, as the mount works them out, a level of the tree at a time; each file
+    // that replaces another links to it, so that a winner's chain holds every version it hides.
+    // A level's folders lie side by side in one list, the next level's are spread into the
+    // other: two lists for the whole walk, and one FolderNames whose room is kept.
     std::vector<uint32_t> previous(static_cast<size_t>(total), kNone);
     std::vector<uint32_t> winners;
     winners.reserve(root.size());
-    std::vector<std::vector<Pending>> work;
-    work.push_back(std::move(root));
-    // Where each entry of a folder goes (a subfolder's number, or none): the subfolders' lists
-    // are then made at their size, never grown.
+    struct Span {
+        uint32_t begin, end;
+    };
+    std::vector<Pending> level = std::move(root), next(level.size());
+    std::vector<Span> folders{{0, static_cast<uint32_t>(level.size())}}, nextFolders;
+    // Where each entry of a folder goes (a subfolder's number, or none; the entry's offset then
+    // moved past the folder's name), and each subfolder's count and then its place in the next
+    // list.
     constexpr uint32_t kStays = kNone;
-    std::vector<uint32_t> goesTo, restAt;
+    std::vector<uint32_t> goesTo(level.size());
     std::vector<uint32_t> counts;
-    while (!work.empty()) {
-        const std::vector<Pending> pending = std::move(work.back());
-        work.pop_back();
-        FolderNames names(ignoreCase_);
-        counts.clear();
-        goesTo.resize(pending.size());
-        restAt.resize(pending.size());
-        for (size_t k = 0; k < pending.size(); ++k) {
-            const Pending& p = pending[k];
-            goesTo[k] = kStays;
-            const std::string_view rest = nameOf(p.entry).substr(p.offset);
-            const size_t sep = separatorIn(rest);
-            if (sep == rest.size()) {
-                uint64_t hidden = 0;
-                if (names.file(rest, p.entry, hidden) == FolderNames::Placed::Replaced)
-                    previous[p.entry] = static_cast<uint32_t>(hidden);
-                continue;
+    FolderNames names(ignoreCase_);
+    while (!folders.empty()) {
+        uint32_t filled = 0;
+        nextFolders.clear();
+        for (const Span folder : folders) {
+            names.clear();
+            counts.clear();
+            // Entries of one subfolder mostly come one after another: its name is looked up once.
+            bool looked = false;
+            std::string_view lastFolder;
+            std::optional<uint64_t> lastSub;
+            for (uint32_t k = folder.begin; k < folder.end; ++k) {
+                Pending& p = level[k];
+                goesTo[k] = kStays;
+                const std::string_view rest = nameOf(p.entry).substr(p.offset);
+                size_t sep = lastFolder.size();
+                if (!looked || rest.size() <= sep || !isSeparator(rest[sep]) ||
+                    !rest.starts_with(lastFolder)) {
+                    sep = FindSeparator(rest);
+                    if (sep == rest.size()) {
+                        uint64_t hidden = 0;
+                        if (names.file(rest, p.entry, hidden) == FolderNames::Placed::Replaced)
+                            previous[p.entry] = static_cast<uint32_t>(hidden);
+                        continue;
+                    }
+                    looked = true;
+                    lastFolder = rest.substr(0, sep);
+                    lastSub = names.folder(lastFolder, [&] {
+                        counts.push_back(0);
+                        return counts.size() - 1;
+                    });
+                }
+                if (!lastSub) continue;  // a file stands where the folder would go
+                goesTo[k] = static_cast<uint32_t>(*lastSub);
+                p.offset += static_cast<uint32_t>(sep) + 1;
+                ++counts[*lastSub];
             }
-            const auto sub = names.folder(rest.substr(0, sep), [&] {
-                counts.push_back(0);
-                return counts.size() - 1;
-            });
-            if (!sub) continue;  // a file stands where the folder would go
-            goesTo[k] = static_cast<uint32_t>(*sub);
-            restAt[k] = p.offset + static_cast<uint32_t>(sep) + 1;
-            ++counts[*sub];
+            for (const auto& c : names.children())
+                if (!c.folder) winners.push_back(static_cast<uint32_t>(c.id));
+            for (uint32_t& count : counts) {
+                nextFolders.push_back({filled, filled + count});
+                count = filled;  // now where the subfolder's next entry goes
+                filled = nextFolders.back().end;
+            }
+            for (uint32_t k = folder.begin; k < folder.end; ++k)
+                if (goesTo[k] != kStays) next[counts[goesTo[k]]++] = level[k];
         }
-        for (const auto& c : names.children())
-            if (!c.folder) winners.push_back(static_cast<uint32_t>(c.id));
-        const size_t firstSub = work.size();
-        for (const uint32_t count : counts) {
-            work.emplace_back();
-            work.back().reserve(count);
-        }
-        for (size_t k = 0; k < pending.size(); ++k) {
-            if (goesTo[k] == kStays) continue;
-            work[firstSub + goesTo[k]].push_back({pending[k].entry, restAt[k]});
-        }
+        std::swap(level, next);
+        std::swap(folders, nextFolders);
     }
 
-    // Each name goes where its first version is.
-    std::vector<uint32_t> winnerAt(static_cast<size_t>(total), kNone);
+    // Each name goes where its first version is (in the room of the walk's last list).
+    level = {};
+    next = {};
+    std::vector<uint32_t>& winnerAt = goesTo;
+    winnerAt.assign(static_cast<size_t>(total), kNone);
     for (const uint32_t w : winners) {
         uint32_t first = w;
         while (previous[first] != kNone) first = previous[first];

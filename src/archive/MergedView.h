@@ -26,6 +26,8 @@ class ArchiveChanges;
 class FolderNames {
 public:
     explicit FolderNames(bool ignoreCase);
+    // Empty again, its room kept for the next folder.
+    void clear();
 
     enum class Placed { Added, Replaced, Refused };
     // File id under name. Replaced: the name's file is id now, hidden gets the one it was.
@@ -82,12 +84,21 @@ private:
     std::vector<Child> children_;
 };
 
+// Whether entry index of layers[layer] has a place in a merged view; warns when it has not
+// ("#3 C:\X: skipped, name with a drive letter", with "PATH: " before it when there are
+// several layers).
+bool HasViewPlace(const std::vector<const Archive*>& layers, uint32_t layer, uint32_t index,
+                  const std::function<void(const std::string&)>& warn);
+
 // Calls keep(layer, index) for every entry of the layers, in stack order, that has a place in a
-// merged view, and warn once for each other ("#3 C:\X: skipped, name with a drive letter",
-// with "PATH: " before it when there are several layers).
+// merged view, and warn once for each other.
+template <class Keep>
 void ForEachViewEntry(const std::vector<const Archive*>& layers,
-                      const std::function<void(const std::string&)>& warn,
-                      const std::function<void(uint32_t layer, uint32_t index)>& keep);
+                      const std::function<void(const std::string&)>& warn, Keep&& keep) {
+    for (uint32_t a = 0; a < layers.size(); ++a)
+        for (uint32_t i = 0; i < layers[a]->entryCount(); ++i)
+            if (HasViewPlace(layers, a, i, warn)) keep(a, i);
+}
 
 struct LayerEntry {
     uint32_t layer = 0;

@@ -1,6 +1,7 @@
 // qar layers and qar merge over three stacked archives: overrides at every depth, a name one
-// archive holds twice, names apart only in A-Z case, both separators, an unsafe name and a file
-// where a folder would go. Both agree with the tree qar mount serves for the same archives
+// archive holds twice, names apart only in A-Z case, both separators, an unsafe name, a file
+// where a folder would go and a file named as its neighbour folder's name and its file's run
+// together. Both agree with the tree qar mount serves for the same archives
 // (MountTree, driven here without FUSE), and the merged archive holds the winners with their
 // own archive's record bytes.
 #include <gtest/gtest.h>
@@ -29,7 +30,7 @@ namespace {
 // bytes and every archive's first 512 bytes are its own.
 const std::vector<std::vector<std::string>> kLayers = {
     {"ROOT.TXT", "DATA\\A.TXT", "DATA\\SUB\\DEEP\\X.TXT", "DATA\\KEEP.TXT", "DUP.TXT", "FILE",
-     "Mixed\\Case.txt", "..\\EVIL.TXT"},
+     "Mixed\\Case.txt", "..\\EVIL.TXT", "DATA\\SUB\\B.TXT", "DATA\\SUBXB.TXT"},
     {"DATA\\A.TXT", "ROOT.TXT", "DATA/SUB/DEEP/X.TXT", "NEW1.TXT", "FILE\\UNDER.TXT", "DUP.TXT",
      "DUP.TXT"},
     {"DATA\\SUB\\DEEP\\X.TXT", "mixed\\case.TXT", "NEW2\\Y.TXT", "NEW1.TXT", "data\\keep.txt"},
@@ -143,16 +144,19 @@ TEST_F(QarLayers, ListsTheWinnersInMergedOrderWithWhatTheyHide) {
     const Case cases[] = {
         {{},
          "1\t1\tROOT.TXT\n1\t1\tDATA\\A.TXT\n2\t2\tDATA\\SUB\\DEEP\\X.TXT\n0\t0\tDATA\\KEEP.TXT\n"
-         "1\t2\tDUP.TXT\n0\t0\tFILE\n0\t0\tMixed\\Case.txt\n2\t1\tNEW1.TXT\n2\t0\tmixed\\case.TXT\n"
+         "1\t2\tDUP.TXT\n0\t0\tFILE\n0\t0\tMixed\\Case.txt\n0\t0\tDATA\\SUB\\B.TXT\n"
+         "0\t0\tDATA\\SUBXB.TXT\n2\t1\tNEW1.TXT\n2\t0\tmixed\\case.TXT\n"
          "2\t0\tNEW2\\Y.TXT\n2\t0\tdata\\keep.txt\n"},
         {{"--ignore-case"},
          "1\t1\tROOT.TXT\n1\t1\tDATA\\A.TXT\n2\t2\tDATA\\SUB\\DEEP\\X.TXT\n2\t1\tdata\\keep.txt\n"
-         "1\t2\tDUP.TXT\n0\t0\tFILE\n2\t1\tmixed\\case.TXT\n2\t1\tNEW1.TXT\n2\t0\tNEW2\\Y.TXT\n"},
+         "1\t2\tDUP.TXT\n0\t0\tFILE\n2\t1\tmixed\\case.TXT\n0\t0\tDATA\\SUB\\B.TXT\n"
+         "0\t0\tDATA\\SUBXB.TXT\n2\t1\tNEW1.TXT\n2\t0\tNEW2\\Y.TXT\n"},
         {{"--hidden"},
          "1\t1\tROOT.TXT\n-0\tROOT.TXT\n1\t1\tDATA\\A.TXT\n-0\tDATA\\A.TXT\n"
          "2\t2\tDATA\\SUB\\DEEP\\X.TXT\n-0\tDATA\\SUB\\DEEP\\X.TXT\n-1\tDATA/SUB/DEEP/X.TXT\n"
          "0\t0\tDATA\\KEEP.TXT\n1\t2\tDUP.TXT\n-0\tDUP.TXT\n-1\tDUP.TXT\n0\t0\tFILE\n"
-         "0\t0\tMixed\\Case.txt\n2\t1\tNEW1.TXT\n-1\tNEW1.TXT\n2\t0\tmixed\\case.TXT\n"
+         "0\t0\tMixed\\Case.txt\n0\t0\tDATA\\SUB\\B.TXT\n0\t0\tDATA\\SUBXB.TXT\n2\t1\tNEW1.TXT\n"
+         "-1\tNEW1.TXT\n2\t0\tmixed\\case.TXT\n"
          "2\t0\tNEW2\\Y.TXT\n2\t0\tdata\\keep.txt\n"},
     };
     for (const Case& c : cases) {
