@@ -2,6 +2,7 @@
 #include <cstdio>
 #include <set>
 #include <string>
+#include <string_view>
 
 #include "cli/CommandLine.h"
 #include "cli/Commands.h"
@@ -38,7 +39,11 @@ int main(int argc, char** argv) {
     static const std::set<std::string> kDirectoryReaders = {
         "list", "tree",   "cat",    "text",  "extract", "check", "pack",  "update",
         "replace", "delete", "rename", "diff", "mount",   "layers", "merge", "grep"};
-    if (argc > 1 && kDirectoryReaders.count(argv[1])) vorlr::StartWithHugePages(argv);
+    if (argc > 1 && kDirectoryReaders.count(argv[1])) {
+        vorlr::StartWithHugePages(argv);
+        // mount stays on while the directory is read once; the others end soon after.
+        if (std::string_view(argv[1]) != "mount") vorlr::KeepFreedMemory();
+    }
     using namespace qar;
     CommandLine line;
     addInfoCommand(line);

@@ -2,6 +2,10 @@
 
 #include <unistd.h>
 
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
+
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -64,6 +68,15 @@ void StartWithHugePages(char** argv) {
     restore(callers.c_str());  // not started again: on as before
 #else
     (void)argv;
+#endif
+}
+
+void KeepFreedMemory() {
+#ifdef __GLIBC__
+    if (kSanitized) return;
+    // 32 MiB is the most glibc takes for the threshold; blocks past it are still mapped alone.
+    ::mallopt(M_MMAP_THRESHOLD, 32 << 20);
+    ::mallopt(M_TRIM_THRESHOLD, 1 << 30);
 #endif
 }
 

@@ -11,4 +11,9 @@ namespace vorlr {
 
 void StartWithHugePages(char** argv);
 
+// For a program that runs to its end: large blocks come from the heap and freed memory stays
+// there for the next ones, rather than each going back to the kernel and the next block
+// touching fresh pages again (as glibc does for blocks past its mmap threshold).
+void KeepFreedMemory();
+
 }  // namespace vorlr
