@@ -43,22 +43,44 @@ size_t matchBracket(std::string_view pattern, size_t at, unsigned char c, bool& 
 
 }  // namespace
 
-size_t FindSeparator(std::string_view text) {
-    constexpr uint64_t kOnes = 0x0101010101010101u, kHighs = 0x8080808080808080u;
-    size_t i = 0;
-    for (; i + 8 <= text.size(); i += 8) {
-        uint64_t word;
-        std::memcpy(&word, text.data() + i, 8);
+namespace {
+
+// Eight bytes of text from at, the first in the lowest byte; past the end, zeros.
+uint64_t wordAt(std::string_view text, size_t at) {
+    uint64_t word = 0;
+    if (at + 8 <= text.size()) {
+        std::memcpy(&word, text.data() + at, 8);
         if constexpr (std::endian::native == std::endian::big) word = __builtin_bswap64(word);
-        const uint64_t back = word ^ (kOnes * '\\'), slash = word ^ (kOnes * '/');
-        // The high bit of each zero byte (of the lowest one exactly; above it may be false).
-        const uint64_t found = ((back - kOnes) & ~back & kHighs) | ((slash - kOnes) & ~slash & kHighs);
-        if (found) return i + static_cast<size_t>(std::countr_zero(found) / 8);
+        return word;
     }
-    while (i < text.size() && !isSeparator(text[i])) ++i;
-    return i;
+    for (size_t k = 0; at + k < text.size(); ++k)
+        word |= uint64_t{static_cast<unsigned char>(text[at + k])} << (8 * k);
+    return word;
 }
 
+// The high bit of each byte of word that is '\\' or '/', exactly (no carry crosses a byte).
+uint64_t separatorBytes(uint64_t word) {
+    constexpr uint64_t kOnes = 0x0101010101010101u, kLow7 = 0x7f7f7f7f7f7f7f7fu;
+    const auto zeros = [](uint64_t x) { return ~(((x & kLow7) + kLow7) | x | kLow7); };
+    return zeros(word ^ (kOnes * '\\')) | zeros(word ^ (kOnes * '/'));
+}
+
+NameVerdict segmentVerdict(std::string_view name, size_t start, size_t end) {
+    if (end == start) return NameVerdict::EmptySegment;
+    if (end - start <= 2 && name[start] == '.' && name[end - 1] == '.') return NameVerdict::DotSegment;
+    return NameVerdict::Safe;
+}
+
+}  // namespace
+
+size_t FindSeparator(std::string_view text) {
+    for (size_t i = 0; i < text.size(); i += 8)
+        if (const uint64_t found = separatorBytes(wordAt(text, i)))
+            return i + static_cast<size_t>(std::countr_zero(found) / 8);
+    return text.size();
+}
+
+// Eight bytes at a time, segment by segment as the separators come.
 NameVerdict CheckSafeName(std::string_view name) {
     if (name.empty()) return NameVerdict::Empty;
     if (name.find('\0') != std::string_view::npos) return NameVerdict::ZeroByte;
@@ -66,15 +88,15 @@ NameVerdict CheckSafeName(std::string_view name) {
     const char c = name[0];
     if (name.size() >= 2 && name[1] == ':' && ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z')))
         return NameVerdict::DriveLetter;
-    for (size_t start = 0;;) {
-        const std::string_view rest = name.substr(start);
-        const size_t length = FindSeparator(rest);
-        const std::string_view segment = rest.substr(0, length);
-        if (segment.empty()) return NameVerdict::EmptySegment;
-        if (segment == "." || segment == "..") return NameVerdict::DotSegment;
-        if (length == rest.size()) return NameVerdict::Safe;
-        start += length + 1;
+    size_t start = 0;
+    for (size_t i = 0; i < name.size(); i += 8) {
+        for (uint64_t found = separatorBytes(wordAt(name, i)); found; found &= found - 1) {
+            const size_t at = i + static_cast<size_t>(std::countr_zero(found) / 8);
+            if (const NameVerdict v = segmentVerdict(name, start, at); v != NameVerdict::Safe) return v;
+            start = at + 1;
+        }
     }
+    return segmentVerdict(name, start, name.size());
 }
 
 NameVerdict SplitSafeName(std::string_view name, std::vector<std::string>& segments) {

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cstring>
 
 #include "archive/ArchiveChanges.h"
 #include "archive/ContainerLayout.h"
@@ -19,6 +20,21 @@ constexpr uint32_t kNone = UINT32_MAX;
 bool isSeparator(char c) { return c == '\\' || c == '/'; }
 
 char foldAZ(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+// text.starts_with(prefix) without a call to memcmp for a folder's short name.
+bool startsWith(std::string_view text, std::string_view prefix) {
+    if (text.size() < prefix.size()) return false;
+    size_t i = 0;
+    for (; i + 8 <= prefix.size(); i += 8) {
+        uint64_t a, b;
+        std::memcpy(&a, text.data() + i, 8);
+        std::memcpy(&b, prefix.data() + i, 8);
+        if (a != b) return false;
+    }
+    for (; i < prefix.size(); ++i)
+        if (text[i] != prefix[i]) return false;
+    return true;
+}
 
 }  // namespace
 
@@ -148,7 +164,12 @@ MergedView::MergedView(std::vector<const Archive*> layers, bool ignoreCase,
         while (layer + 1 < firstEntry.size() && entry >= firstEntry[layer + 1]) ++layer;
         return LayerEntry{layer, entry - firstEntry[layer]};
     };
-    const auto nameOf = [&](uint32_t entry) { return this->name(layerEntry(entry)); };
+    // name(), inline: the walk asks it of every entry at every level.
+    const auto nameOf = [&](uint32_t entry) -> std::string_view {
+        const LayerEntry e = layerEntry(entry);
+        if (edited(e)) return topChanges_->name(static_cast<EntryId>(e.index));
+        return layers_[e.layer]->name(e.index);
+    };
 
     struct Pending {
         uint32_t entry;
@@ -216,7 +237,7 @@ MergedView::MergedView(std::vector<const Archive*> layers, bool ignoreCase,
                 const std::string_view rest = nameOf(p.entry).substr(p.offset);
                 size_t sep = lastFolder.size();
                 if (!looked || rest.size() <= sep || !isSeparator(rest[sep]) ||
-                    !rest.starts_with(lastFolder)) {
+                    !startsWith(rest, lastFolder)) {
                     sep = FindSeparator(rest);
                     if (sep == rest.size()) {
                         uint64_t hidden = 0;
