@@ -3,6 +3,9 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <deque>
+#include <exception>
+#include <memory>
 #include <cstring>
 
 #include "archive/ArchiveChanges.h"
@@ -10,6 +13,7 @@
 #include "archive/EntryNames.h"
 #include "platform/Errors.h"
 #include "platform/LittleEndian.h"
+#include "platform/WorkerPool.h"
 
 namespace vorlr {
 
@@ -55,7 +59,7 @@ size_t FolderNames::hashOf(std::string_view name) const {
 }
 
 bool FolderNames::same(std::string_view a, std::string_view b) const {
-    if (!fold_) return a == b;
+    if (!fold_) return a.size() == b.size() && startsWith(a, b);
     return a.size() == b.size() &&
            std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return foldAZ(x) == foldAZ(y); });
 }
@@ -180,10 +184,33 @@ MergedView::MergedView(std::vector<const Archive*> layers, bool ignoreCase,
     const auto keep = [&](uint32_t layer, uint32_t index) {
         root.push_back({firstEntry[layer] + index, 0});
     };
-    if (!topChanges_) {
-        ForEachViewEntry(layers_, warn, keep);
+    // A million names are looked through on two threads, where there are two cores.
+    constexpr uint64_t kTwoThreadsFrom = 100'000;
+    std::unique_ptr<WorkerPool> pool;
+    if (total >= kTwoThreadsFrom && UsableCores() >= 2) pool = std::make_unique<WorkerPool>(1);
+    const auto loaded = topChanges_ ? std::vector<const Archive*>(layers_.begin(), layers_.end() - 1)
+                                    : layers_;
+    if (!pool) {
+        ForEachViewEntry(loaded, warn, keep);
     } else {
-        ForEachViewEntry({layers_.begin(), layers_.end() - 1}, warn, keep);
+        // Whether each has a place, for half the entries each; then kept or warned of in order.
+        const uint32_t count = loaded.empty() ? 0 : firstEntry[loaded.size() - 1] +
+                                                        static_cast<uint32_t>(loaded.back()->entryCount());
+        std::vector<uint8_t> placed(count);
+        pool->run(2, [&](size_t half) {
+            const uint32_t from = half ? count / 2 : 0, to = half ? count : count / 2;
+            for (uint32_t e = from; e < to; ++e) {
+                const LayerEntry at = layerEntry(e);
+                const ArchiveEntry entry = loaded[at.layer]->entry(at.index);
+                placed[e] = CheckSafeName(entry.name) == NameVerdict::Safe && entry.offset >= 0;
+            }
+        });
+        for (uint32_t e = 0; e < count; ++e) {
+            const LayerEntry at = layerEntry(e);
+            if (placed[e] || HasViewPlace(loaded, at.layer, at.index, warn)) keep(at.layer, at.index);
+        }
+    }
+    if (topChanges_) {
         // The edited top layer's entries as they stand: a step refuses a name the view would
         // skip, but a loaded entry may have one already.
         const auto top = static_cast<uint32_t>(layers_.size() - 1);
@@ -204,72 +231,105 @@ MergedView::MergedView(std::vector<const Archive*> layers, bool ignoreCase,
 
     // Folder by folder, as the mount works them out, a level of the tree at a time; each file
     // that replaces another links to it, so that a winner's chain holds every version it hides.
-    // A level's folders lie side by side in one list, the next level's are spread into the
-    // other: two lists for the whole walk, and one FolderNames whose room is kept.
+    // A level's folders lie in one list, each subfolder's entries in the next list within its
+    // parent's room: two lists for the whole walk, and the folders of a level apart from each
+    // other, for two threads.
     std::vector<uint32_t> previous(static_cast<size_t>(total), kNone);
-    std::vector<uint32_t> winners;
-    winners.reserve(root.size());
     struct Span {
         uint32_t begin, end;
     };
     std::vector<Pending> level = std::move(root), next(level.size());
-    std::vector<Span> folders{{0, static_cast<uint32_t>(level.size())}}, nextFolders;
+    std::vector<Span> folders{{0, static_cast<uint32_t>(level.size())}};
     // Where each entry of a folder goes (a subfolder's number, or none; the entry's offset then
-    // moved past the folder's name), and each subfolder's count and then its place in the next
-    // list.
+    // moved past the folder's name).
     constexpr uint32_t kStays = kNone;
     std::vector<uint32_t> goesTo(level.size());
-    std::vector<uint32_t> counts;
-    FolderNames names(ignoreCase_);
-    while (!folders.empty()) {
-        uint32_t filled = 0;
-        nextFolders.clear();
-        for (const Span folder : folders) {
-            names.clear();
-            counts.clear();
-            // Entries of one subfolder mostly come one after another: its name is looked up once.
-            bool looked = false;
-            std::string_view lastFolder;
-            std::optional<uint64_t> lastSub;
-            for (uint32_t k = folder.begin; k < folder.end; ++k) {
-                Pending& p = level[k];
-                goesTo[k] = kStays;
-                const std::string_view rest = nameOf(p.entry).substr(p.offset);
-                size_t sep = lastFolder.size();
-                if (!looked || rest.size() <= sep || !isSeparator(rest[sep]) ||
-                    !startsWith(rest, lastFolder)) {
-                    sep = FindSeparator(rest);
-                    if (sep == rest.size()) {
-                        uint64_t hidden = 0;
-                        if (names.file(rest, p.entry, hidden) == FolderNames::Placed::Replaced)
-                            previous[p.entry] = static_cast<uint32_t>(hidden);
-                        continue;
-                    }
-                    looked = true;
-                    lastFolder = rest.substr(0, sep);
-                    lastSub = names.folder(lastFolder, [&] {
-                        counts.push_back(0);
-                        return counts.size() - 1;
-                    });
+    // What a thread keeps while it works folders out: one FolderNames whose room is kept, each
+    // subfolder's count and then its place in the next list, the files placed, the next level's
+    // folders.
+    struct Worker {
+        explicit Worker(bool fold) : names(fold) {}
+        FolderNames names;
+        std::vector<uint32_t> counts, winners;
+        std::vector<Span> folders;
+        std::exception_ptr failed;
+    };
+    std::deque<Worker> workers;
+    workers.emplace_back(ignoreCase_);
+    const auto place = [&](const Span folder, Worker& w) {
+        w.names.clear();
+        w.counts.clear();
+        // Entries of one subfolder mostly come one after another: its name is looked up once.
+        bool looked = false;
+        std::string_view lastFolder;
+        std::optional<uint64_t> lastSub;
+        for (uint32_t k = folder.begin; k < folder.end; ++k) {
+            Pending& p = level[k];
+            goesTo[k] = kStays;
+            const std::string_view rest = nameOf(p.entry).substr(p.offset);
+            size_t sep = lastFolder.size();
+            if (!looked || rest.size() <= sep || !isSeparator(rest[sep]) || !startsWith(rest, lastFolder)) {
+                sep = FindSeparator(rest);
+                if (sep == rest.size()) {
+                    uint64_t hidden = 0;
+                    if (w.names.file(rest, p.entry, hidden) == FolderNames::Placed::Replaced)
+                        previous[p.entry] = static_cast<uint32_t>(hidden);
+                    continue;
                 }
-                if (!lastSub) continue;  // a file stands where the folder would go
-                goesTo[k] = static_cast<uint32_t>(*lastSub);
-                p.offset += static_cast<uint32_t>(sep) + 1;
-                ++counts[*lastSub];
+                looked = true;
+                lastFolder = rest.substr(0, sep);
+                lastSub = w.names.folder(lastFolder, [&] {
+                    w.counts.push_back(0);
+                    return w.counts.size() - 1;
+                });
             }
-            for (const auto& c : names.children())
-                if (!c.folder) winners.push_back(static_cast<uint32_t>(c.id));
-            for (uint32_t& count : counts) {
-                nextFolders.push_back({filled, filled + count});
-                count = filled;  // now where the subfolder's next entry goes
-                filled = nextFolders.back().end;
-            }
-            for (uint32_t k = folder.begin; k < folder.end; ++k)
-                if (goesTo[k] != kStays) next[counts[goesTo[k]]++] = level[k];
+            if (!lastSub) continue;  // a file stands where the folder would go
+            goesTo[k] = static_cast<uint32_t>(*lastSub);
+            p.offset += static_cast<uint32_t>(sep) + 1;
+            ++w.counts[*lastSub];
         }
+        for (const auto& c : w.names.children())
+            if (!c.folder) w.winners.push_back(static_cast<uint32_t>(c.id));
+        uint32_t filled = folder.begin;
+        for (uint32_t& count : w.counts) {
+            w.folders.push_back({filled, filled + count});
+            count = filled;  // now where the subfolder's next entry goes
+            filled = w.folders.back().end;
+        }
+        for (uint32_t k = folder.begin; k < folder.end; ++k)
+            if (goesTo[k] != kStays) next[w.counts[goesTo[k]]++] = level[k];
+    };
+    if (pool) workers.emplace_back(ignoreCase_);
+    while (!folders.empty()) {
+        for (Worker& w : workers) w.folders.clear();
+        if (pool && folders.size() >= 2) {
+            // The level's folders cut where half its entries are behind.
+            uint64_t all = 0, behind = 0;
+            for (const Span f : folders) all += f.end - f.begin;
+            size_t cut = 0;
+            for (; cut + 1 < folders.size() && behind * 2 < all; ++cut)
+                behind += folders[cut].end - folders[cut].begin;
+            pool->run(2, [&](size_t half) {
+                Worker& w = workers[half];
+                try {
+                    for (size_t f = half ? cut : 0; f < (half ? folders.size() : cut); ++f) place(folders[f], w);
+                } catch (...) {
+                    w.failed = std::current_exception();
+                }
+            });
+            for (const Worker& w : workers)
+                if (w.failed) std::rethrow_exception(w.failed);
+        } else {
+            for (const Span f : folders) place(f, workers.front());
+        }
+        folders.clear();
+        for (const Worker& w : workers) folders.insert(folders.end(), w.folders.begin(), w.folders.end());
         std::swap(level, next);
-        std::swap(folders, nextFolders);
     }
+    pool.reset();
+    std::vector<uint32_t> winners = std::move(workers.front().winners);
+    for (size_t w = 1; w < workers.size(); ++w)
+        winners.insert(winners.end(), workers[w].winners.begin(), workers[w].winners.end());
 
     // Each name goes where its first version is (in the room of the walk's last list).
     level = {};

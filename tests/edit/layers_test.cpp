@@ -3,6 +3,7 @@
 // (one folder for names apart only in case when case is ignored); taking layers off and a layer
 // that cannot be read leave the tree as qar layers lists the remaining stack.
 #include <gtest/gtest.h>
+#include <sched.h>
 
 #include <algorithm>
 #include <deque>
@@ -12,6 +13,7 @@
 #include "edit/Layers.h"
 #include "platform/Errors.h"
 #include "platform/Text.h"
+#include "platform/WorkerPool.h"
 #include "support/Bytes.h"
 #include "support/QarRun.h"
 #include "support/StackedArchives.h"
@@ -147,6 +149,67 @@ TEST(FolderNamesTest, ManyNamesPlaceAsComparingThemOneByOne) {
             EXPECT_EQ(names.children()[i].id, ref[i].id);
         }
         EXPECT_GT(ref.size(), 300u);  // the index was made and grown
+    }
+}
+
+// A stack big enough for the view to be made on two threads: it is the view one core makes,
+// warnings in the same order, over replacements at every depth, unsafe names in both halves, a
+// negative offset and a file where a folder stands.
+TEST(MergedViewTest, TwoThreadsMakeTheViewOneCoreMakes) {
+    if (UsableCores() < 2) GTEST_SKIP() << "one core here: the view is made on one thread only";
+    testing::TempDir dir;
+    std::vector<std::unique_ptr<Archive>> archives;
+    for (const int count : {110000, 12000}) {
+        const bool patch = !archives.empty();
+        std::vector<samples::QarEntry> entries;
+        for (int i = 0; i < count; ++i) {
+            const int n = patch ? (i * 9) % 110000 : i;
+            std::string name = "F" + std::to_string(n % 13) + (n % 2 ? "\\g" : "/G") +
+                               std::to_string(n % 101) + "\\N" + std::to_string(n) + ".TXT";
+            if (patch && i % 5 == 0) name = "NEW\\" + name;
+            if (patch && i % 7 == 0) name = std::to_string(n % 3) + ".TXT";
+            if (i % 40000 == 7) name = "..\\" + name;
+            if (patch && i == 11000) name = "F3\\G3";
+            entries.push_back({name, {}, {}, {}, false});
+            if (i == 60001) entries.back().offsetOverride = -5;
+        }
+        const std::string path = dir.file(std::to_string(archives.size()) + ".qar");
+        samples::writeQar(path, entries);
+        archives.push_back(OpenValidArchive(path));
+    }
+    const std::vector<const Archive*> stack{archives[0].get(), archives[1].get()};
+    const auto made = [&](bool ignoreCase) {
+        std::string out;
+        MergedView view(stack, ignoreCase, [&](const std::string& m) { out += "warned " + m + "\n"; });
+        for (const MergedView::Name& name : view.names()) {
+            out += std::to_string(name.winner.layer) + ":" + std::to_string(name.winner.index);
+            for (const LayerEntry h : view.hidden(name))
+                out += " " + std::to_string(h.layer) + ":" + std::to_string(h.index);
+            out += "\n";
+        }
+        return out;
+    };
+    cpu_set_t all;
+    ASSERT_EQ(::sched_getaffinity(0, sizeof all, &all), 0);
+    cpu_set_t one;
+    CPU_ZERO(&one);
+    for (int c = 0; c < CPU_SETSIZE; ++c)
+        if (CPU_ISSET(c, &all)) {
+            CPU_SET(c, &one);
+            break;
+        }
+    for (const bool ignoreCase : {false, true}) {
+        SCOPED_TRACE(ignoreCase ? "ignore case" : "exact");
+        const std::string two = made(ignoreCase);
+        ASSERT_EQ(::sched_setaffinity(0, sizeof one, &one), 0);
+        ASSERT_EQ(UsableCores(), 1);
+        const std::string single = made(ignoreCase);
+        ASSERT_EQ(::sched_setaffinity(0, sizeof all, &all), 0);
+        EXPECT_EQ(two, single);
+        EXPECT_NE(single.find("warned " + archives[1]->path() + ": #7 ..\\"), std::string::npos);
+        EXPECT_NE(single.find("warned " + archives[0]->path() + ": #80007 ..\\"), std::string::npos);
+        EXPECT_NE(single.find("#60001 "), std::string::npos);
+        EXPECT_NE(single.find(" 0:"), std::string::npos);  // versions hidden
     }
 }
 
