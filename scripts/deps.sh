@@ -8,7 +8,8 @@ pkgs=(build-essential cmake ninja-build pkg-config qt6-base-dev qt6-multimedia-d
 if [ "$kind" = test ]; then
   pkgs+=(libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev libfuzzer-14-dev
          xvfb xauth x11-apps imagemagick pulseaudio libstb-dev libqt6multimedia6
-         qt6-qpa-plugins gstreamer1.0-plugins-base lame bash-completion openbox xdg-utils file xdotool)
+         qt6-qpa-plugins gstreamer1.0-plugins-base lame bash-completion openbox xdg-utils file xdotool
+         ccache)
 else
   pkgs+=(qt6-qpa-plugins xdg-utils libpcre2-8-0)
 fi

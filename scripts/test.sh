@@ -23,11 +23,20 @@ if [ -e /dev/fuse ] && [ "$(id -u)" -eq 0 ]; then
   export VORLR_REQUIRE_FUSE=1
 fi
 
+# A compiler cache: a run after an earlier one (in any clone) compiles only what changed. Paths
+# under the clone are hashed relative to it, so that clones in other folders share the cache.
+launcher=()
+if command -v ccache >/dev/null; then
+  export CCACHE_BASEDIR="$root" CCACHE_NOHASHDIR=1
+  launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
+fi
+
 echo "== Build and test"
 # Line tables are all the failures' stack traces need, and full debug information doubles
 # the time of the builds' compiling and linking on two cores.
 cmake -S "$root" -B "$root/build-test" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O2 -g1 -DNDEBUG" -DCMAKE_C_FLAGS_RELWITHDEBINFO="-O2 -g1 -DNDEBUG" >/dev/null
+  -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O2 -g1 -DNDEBUG" -DCMAKE_C_FLAGS_RELWITHDEBINFO="-O2 -g1 -DNDEBUG" \
+  "${launcher[@]}" >/dev/null
 cmake --build "$root/build-test" -j "$jobs"
 ctest --test-dir "$root/build-test" --output-on-failure -j "$jobs"
 
@@ -45,7 +54,8 @@ export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:detect_odr_violation=0
 export LSAN_OPTIONS="suppressions=$root/tests/lsan.supp:print_suppressions=0"
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 CC=clang CXX=clang++ cmake -S "$root" -B "$root/build-asan" -G Ninja -DCMAKE_BUILD_TYPE=Debug \
-  -DCMAKE_CXX_FLAGS_DEBUG=-gline-tables-only -DCMAKE_C_FLAGS_DEBUG=-gline-tables-only -DVORLR_SANITIZE=ON -DVORLR_FUZZ=ON -DVORLR_BENCH=OFF >/dev/null
+  -DCMAKE_CXX_FLAGS_DEBUG=-gline-tables-only -DCMAKE_C_FLAGS_DEBUG=-gline-tables-only -DVORLR_SANITIZE=ON -DVORLR_FUZZ=ON -DVORLR_BENCH=OFF \
+  "${launcher[@]}" >/dev/null
 cmake --build "$root/build-asan" -j "$jobs"
 ctest --test-dir "$root/build-asan" --output-on-failure -j "$jobs"
 
