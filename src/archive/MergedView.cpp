@@ -40,6 +40,11 @@ bool startsWith(std::string_view text, std::string_view prefix) {
     return true;
 }
 
+// A safe name whose data extraction can start reading.
+bool hasPlace(const ArchiveEntry& entry) {
+    return entry.offset >= 0 && CheckSafeName(entry.name) == NameVerdict::Safe;
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------------------------
@@ -129,8 +134,8 @@ bool HasViewPlace(const std::vector<const Archive*>& layers, uint32_t layer, uin
                   const std::function<void(const std::string&)>& warn) {
     const Archive& archive = *layers[layer];
     const ArchiveEntry entry = archive.entry(index);
+    if (hasPlace(entry)) return true;
     const NameVerdict verdict = CheckSafeName(entry.name);
-    if (verdict == NameVerdict::Safe && entry.offset >= 0) return true;
     const std::string label = (layers.size() > 1 ? archive.path() + ": " : std::string()) + "#" +
                               std::to_string(index) + " " + std::string(entry.name);
     if (verdict != NameVerdict::Safe)
@@ -188,26 +193,25 @@ MergedView::MergedView(std::vector<const Archive*> layers, bool ignoreCase,
     constexpr uint64_t kTwoThreadsFrom = 100'000;
     std::unique_ptr<WorkerPool> pool;
     if (total >= kTwoThreadsFrom && UsableCores() >= 2) pool = std::make_unique<WorkerPool>(1);
-    const auto loaded = topChanges_ ? std::vector<const Archive*>(layers_.begin(), layers_.end() - 1)
-                                    : layers_;
+    const auto read = topChanges_ ? std::vector<const Archive*>(layers_.begin(), layers_.end() - 1)
+                                  : layers_;
     if (!pool) {
-        ForEachViewEntry(loaded, warn, keep);
+        ForEachViewEntry(read, warn, keep);
     } else {
         // Whether each has a place, for half the entries each; then kept or warned of in order.
-        const uint32_t count = loaded.empty() ? 0 : firstEntry[loaded.size() - 1] +
-                                                        static_cast<uint32_t>(loaded.back()->entryCount());
+        const uint32_t count =
+            read.empty() ? 0 : firstEntry[read.size() - 1] + static_cast<uint32_t>(read.back()->entryCount());
         std::vector<uint8_t> placed(count);
         pool->run(2, [&](size_t half) {
             const uint32_t from = half ? count / 2 : 0, to = half ? count : count / 2;
             for (uint32_t e = from; e < to; ++e) {
                 const LayerEntry at = layerEntry(e);
-                const ArchiveEntry entry = loaded[at.layer]->entry(at.index);
-                placed[e] = CheckSafeName(entry.name) == NameVerdict::Safe && entry.offset >= 0;
+                placed[e] = hasPlace(read[at.layer]->entry(at.index));
             }
         });
         for (uint32_t e = 0; e < count; ++e) {
             const LayerEntry at = layerEntry(e);
-            if (placed[e] || HasViewPlace(loaded, at.layer, at.index, warn)) keep(at.layer, at.index);
+            if (placed[e] || HasViewPlace(read, at.layer, at.index, warn)) keep(at.layer, at.index);
         }
     }
     if (topChanges_) {
