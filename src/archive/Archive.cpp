@@ -1,5 +1,6 @@
 #include "archive/Archive.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "platform/Errors.h"
@@ -47,6 +48,14 @@ void Archive::addEntry(const uint8_t* record) {
     s.terminated = zero != nullptr;
     s.offset = leI32(record + kOffsetField);
     s.size = leI32(record + kSizeField);
+    if (names_.size() + length > names_.capacity()) {
+        // Grown to what the names so far foretell for every entry reserved, a quarter more:
+        // doubling would copy the names and touch fresh memory for them several times over.
+        const size_t stored = names_.size() + length;
+        const size_t entries = entries_.size() + 1;
+        const size_t foretold = stored / entries * std::max(entries_.capacity(), entries) * 5 / 4;
+        names_.reserve(std::max({foretold, names_.capacity() * 2, size_t{4096}}));
+    }
     names_.insert(names_.end(), record, record + length);
     entries_.push_back(s);
 }
