@@ -7,10 +7,12 @@
 #include <QShortcut>
 #include <QStyledItemDelegate>
 #include <QTreeView>
+#include <algorithm>
 #include <atomic>
 #include <map>
 #include <set>
 #include <unordered_map>
+#include <utility>
 
 #include "app/ArchiveComparison.h"
 #include "app/ArchiveEditor.h"
@@ -64,22 +66,30 @@ private:
     const QAbstractItemDelegate& rows_;
 };
 
-// A node's path of texts, A-Z folded: where the same folder or entry stands after a rebuild.
+// A node's path of texts: where the same folder or entry stands after a rebuild.
 std::string pathOf(const FolderTree& tree, NodeId node) {
     std::string path;
-    for (; node != kNoNode; node = tree.parent(node)) path = lowerAZ(tree.text(node)) + "\\" + path;
+    for (; node != kNoNode; node = tree.parent(node)) path = tree.text(node) + "\\" + path;
     return path;
 }
 
+// Each segment's node of the same text, else one equal but for A-Z case (the case option
+// changed): "DATA" and "data" side by side stay apart.
 NodeId nodeAt(const FolderTree& tree, const std::string& path) {
     NodeId at = kNoNode;
     size_t from = 0;
     while (from < path.size()) {
         const size_t end = path.find('\\', from);
         const std::string segment = path.substr(from, end - from);
-        NodeId found = kNoNode;
-        for (int32_t r = 0; r < tree.childCount(at) && found == kNoNode; ++r)
-            if (lowerAZ(tree.text(tree.child(at, r))) == segment) found = tree.child(at, r);
+        NodeId found = kNoNode, folded = kNoNode;
+        for (int32_t r = 0; r < tree.childCount(at) && found == kNoNode; ++r) {
+            const NodeId c = tree.child(at, r);
+            if (tree.text(c) == segment)
+                found = c;
+            else if (folded == kNoNode && lowerAZ(tree.text(c)) == lowerAZ(segment))
+                folded = c;
+        }
+        if (found == kNoNode) found = folded;
         if (found == kNoNode) return kNoNode;
         at = found;
         from = end + 1;
@@ -205,14 +215,25 @@ void ArchiveLayers::rebuilt(const std::function<void()>& change) {
     for (NodeId node = tree.first(); node != kNoNode; node = tree.next(node))
         if (tree.hasChildren(node) && view.isExpanded(model_->indexOf(node)))
             open.push_back(pathOf(tree, node));
-    const NodeId current = currentNode();
-    const std::string currentPath = current == kNoNode ? std::string() : pathOf(tree, current);
+    // The current node and its folders, each with its row, in case it goes from the view.
+    std::vector<std::pair<std::string, int32_t>> up;
+    for (NodeId n = currentNode(); n != kNoNode; n = tree.parent(n))
+        up.emplace_back(pathOf(tree, n), tree.row(n));
     model_->rebuild(change);
     for (const std::string& path : open)
         if (const NodeId node = nodeAt(tree, path); node != kNoNode)
             view.expand(model_->indexOf(node));
-    if (const NodeId node = currentPath.empty() ? kNoNode : nodeAt(tree, currentPath);
-        node != kNoNode) {
+    NodeId node = up.empty() ? kNoNode : nodeAt(tree, up.front().first);
+    // The entry gone from the view: the node now in the place of it, or of its nearest folder
+    // gone with it, so that the page and the status bar do not go on showing it.
+    for (size_t gone = 0; node == kNoNode && gone < up.size(); ++gone) {
+        const NodeId parent = gone + 1 < up.size() ? nodeAt(tree, up[gone + 1].first) : kNoNode;
+        if (parent == kNoNode && gone + 1 < up.size()) continue;  // that folder went too
+        const int32_t rows = tree.childCount(parent);
+        node = rows > 0 ? tree.child(parent, std::min(up[gone].second, rows - 1)) : parent;
+        if (node == kNoNode) break;
+    }
+    if (node != kNoNode) {
         view.setCurrentIndex(model_->indexOf(node));
         view.scrollTo(model_->indexOf(node));
     }

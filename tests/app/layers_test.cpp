@@ -315,6 +315,21 @@ TEST_F(LayersWindow, EditsGoToTheTopLayerAndSaveWritesItsFileAlone) {
     const testing::QarResult listed = testing::runQar({"list", paths[2]});
     EXPECT_EQ(listed.out.find("X.TXT"), std::string::npos) << listed.out;
     EXPECT_NE(listed.out.find("ROOT.TXT"), std::string::npos) << listed.out;
+
+    // An entry the top layer alone has goes from the view, and its folder with it: the node now
+    // in the folder's place is current (the keys go on from there), and Down moves on from it.
+    f->tvFiles->setCurrentIndex(row("NEW2\\Y.TXT"));
+    const int folderRow = row("NEW2").row();
+    key(Qt::Key_Delete);
+    EXPECT_FALSE(row("NEW2").isValid());
+    const QModelIndex now = f->tvFiles->currentIndex();
+    ASSERT_TRUE(now.isValid());
+    EXPECT_EQ(now.parent(), QModelIndex());
+    EXPECT_EQ(now.row(), std::min(folderRow, shown().rowCount() - 1));
+    const QString there = now.data().toString();
+    key(Qt::Key_Z, Qt::ControlModifier);
+    EXPECT_TRUE(row("NEW2").isValid());
+    EXPECT_EQ(f->tvFiles->currentIndex().data().toString(), there);  // the same node, not its twin
 }
 
 TEST_F(LayersWindow, TheFindBoxFindsInTheMergedTree) {
@@ -339,6 +354,7 @@ TEST_F(LayersWindow, TheFindBoxFindsInTheMergedTree) {
     bar.settle();
     EXPECT_NE(bar.statusText(), "no match");
     // DATA\KEEP.TXT and data\keep.txt: two names, one when the layers ignore case.
+    f->tvFiles->setCurrentIndex(row("ROOT.TXT"));
     bar.edit()->setText(QStringLiteral("keep"));
     bar.settle();
     EXPECT_EQ(bar.statusText(), "1 of 2");
