@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <new>
 
 #include "platform/Errors.h"
 #include "platform/LittleEndian.h"
@@ -49,12 +50,18 @@ void Archive::addEntry(const uint8_t* record) {
     s.offset = leI32(record + kOffsetField);
     s.size = leI32(record + kSizeField);
     if (names_.size() + length > names_.capacity()) {
-        // Grown to what the names so far foretell for every entry reserved, a quarter more:
-        // doubling would copy the names and touch fresh memory for them several times over.
-        const size_t stored = names_.size() + length;
-        const size_t entries = entries_.size() + 1;
-        const size_t foretold = stored / entries * std::max(entries_.capacity(), entries) * 5 / 4;
-        names_.reserve(std::max({foretold, names_.capacity() * 2, size_t{4096}}));
+        // Past a sample of names, grown at once to what they foretell for every entry reserved
+        // and a quarter more: doubling would copy the names and touch fresh memory for them
+        // several times over. Only room is taken, not yet memory.
+        const size_t doubled = std::max(names_.capacity() * 2, size_t{4096});
+        size_t room = doubled;
+        if (entries_.size() >= 1024)
+            room = std::max(room, names_.size() / entries_.size() * entries_.capacity() / 4 * 5);
+        try {
+            names_.reserve(room);
+        } catch (const std::bad_alloc&) {
+            names_.reserve(doubled);
+        }
     }
     names_.insert(names_.end(), record, record + length);
     entries_.push_back(s);
