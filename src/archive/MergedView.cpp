@@ -304,6 +304,12 @@ MergedView::MergedView(std::vector<const Archive*> layers, bool ignoreCase,
             if (goesTo[k] != kStays) next[w.counts[goesTo[k]]++] = level[k];
     };
     if (pool) workers.emplace_back(ignoreCase_);
+    // Room for everything a worker may keep, taken here: grown on a worker thread, it would come
+    // from that thread's arena, a page at a time, and be copied at each growth.
+    for (Worker& w : workers) {
+        w.winners.reserve(static_cast<size_t>(total));
+        w.folders.reserve(static_cast<size_t>(total));
+    }
     while (!folders.empty()) {
         for (Worker& w : workers) w.folders.clear();
         if (pool && folders.size() >= 2) {
