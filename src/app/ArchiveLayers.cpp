@@ -123,7 +123,14 @@ ArchiveLayers::ArchiveLayers(const Window& window) : QObject(window.form), w_(wi
     w_.editor->redirect = [this](ArchiveEditor::Command c) { return command(c); };
     w_.editor->leaveOthers = [this] { return confirmLeave(); };
     w_.editor->heldBack = [this] { return active(); };
-    w_.comparison->refused = [this] { return active(); };
+    w_.comparison->refused = [this] {
+        if (!active()) return false;
+        showInformationText(
+            "Comparing works on the loaded archive alone: remove the layers to compare it with "
+            "another.",
+            w_.form);
+        return true;
+    };
     auto* key = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_P), w_.paMain);
     key->setContext(Qt::WindowShortcut);
     key->setAutoRepeat(false);

@@ -197,10 +197,12 @@ TEST_F(LayersWindow, PatchesOverTheLoadedArchiveAndBackToIt) {
     key(Qt::Key_Z, Qt::ControlModifier);
     EXPECT_EQ(pageText(), "L2#0");
     EXPECT_FALSE(layers().layers()->pending());
-    dialogs.answers.push_back(paths[1]);
     key(Qt::Key_D, Qt::ControlModifier);
     EXPECT_EQ(f->editor()->changes()->changeCount(), 0u);
     EXPECT_FALSE(f->comparison()->active());
+    ASSERT_EQ(dialogs.infos.size(), 1u);  // said, not silently ignored
+    EXPECT_TRUE(dialogs.infos.back().starts_with("Comparing works on the loaded archive alone"));
+    dialogs.infos.clear();
     EXPECT_TRUE(layers().active());
 
     // Extract... of a folder writes its winners.
