@@ -101,8 +101,10 @@ ArchiveComparison::ArchiveComparison(const Window& window) : QObject(window.form
         if (self) self->leave();
     });
     findShownOrHidden_ = w_.findBar->shownOrHidden;
+    // The find box finds in the compared tree; the line keeps clear of it meanwhile.
     w_.findBar->shownOrHidden = [this] {
-        if (!w_.findBar->isHidden()) leave();
+        summary_->resize(w_.findBar->isHidden() ? 245 : 100, summary_->height());
+        if (active()) refreshSummary();
         if (findShownOrHidden_) findShownOrHidden_();
     };
 
@@ -203,7 +205,6 @@ bool ArchiveComparison::compareWith(const std::string& path) {
 }
 
 void ArchiveComparison::enter(std::unique_ptr<Comparison> comparison, const std::string& path) {
-    w_.findBar->closeBar();  // it selects in the loaded tree's model
     QTreeView& view = *w_.tvFiles;
     const NodeId current = w_.model->nodeOf(view.currentIndex());
 
@@ -222,6 +223,10 @@ void ArchiveComparison::enter(std::unique_ptr<Comparison> comparison, const std:
         connect(view.selectionModel(), &QItemSelectionModel::currentChanged, this,
                 [this](const QModelIndex& i) { guarded([&] { show(i); }, w_.form); });
     w_.swap->keepScroll();
+    // The loaded tree's nodes are the compared tree's items.
+    w_.findBar->findThrough(
+        {[this](const QModelIndex& i) { return tree_->node(model_->itemOf(i)); },
+         [this](NodeId node) { return model_->indexOf(static_cast<ComparisonTree::Item>(node)); }});
     for (QShortcut* s : {switchKey_, changesKey_, escapeKey_}) s->setEnabled(true);
     refreshSummary();
     summary_->show();
@@ -236,6 +241,7 @@ void ArchiveComparison::leave() {
     if (!active()) return;
     QTreeView& view = *w_.tvFiles;
     disconnect(currentConnection_);
+    w_.findBar->findInLoaded();
     w_.swap->giveBack();
 
     model_.reset();
@@ -326,8 +332,9 @@ void ArchiveComparison::refreshSummary() {
                  modified = c.count(Comparison::kModified), renamed = c.count(Comparison::kRenamed),
                  records = c.count(Comparison::kUnread);
     const QString other = fromCp1252(otherName_);
-    summary_->setText(showingOther_ ? QStringLiteral("Shown: %1").arg(other)
-                                    : QStringLiteral("vs %1").arg(other));
+    const QString line = showingOther_ ? QStringLiteral("Shown: %1").arg(other)
+                                       : QStringLiteral("vs %1").arg(other);
+    summary_->setText(summary_->fontMetrics().elidedText(line, Qt::ElideRight, summary_->width()));
     QString tip = QStringLiteral(
                       "Compared with %1: %2 added, %3 removed, %4 changed, %5 renamed, %6 with "
                       "changed records")

@@ -118,13 +118,31 @@ void FindBar::findInMerged(FolderTreeModel& model, const FolderTree& tree, const
     retargeted();
 }
 
+void FindBar::findThrough(Rows rows) {
+    findInLoaded();
+    rows_ = std::move(rows);
+    mergedCurrent_ = connect(view_.selectionModel(), &QItemSelectionModel::currentChanged, this,
+                             &FindBar::currentChanged);
+    retargeted();
+}
+
 void FindBar::findInLoaded() {
-    if (!mergedSearch_) return;
+    if (!mergedSearch_ && !rows_.nodeOf) return;
     disconnect(mergedCurrent_);
     model_ = &loadedModel_;
     search_ = &loadedSearch_;
     mergedSearch_.reset();
+    rows_ = {};
     retargeted();
+}
+
+NodeId FindBar::currentNode() const {
+    const QModelIndex current = view_.currentIndex();
+    return rows_.nodeOf ? rows_.nodeOf(current) : model_->nodeOf(current);
+}
+
+QModelIndex FindBar::rowOf(NodeId node) const {
+    return rows_.indexOf ? rows_.indexOf(node) : model_->indexOf(node);
 }
 
 void FindBar::retargeted() {
@@ -169,9 +187,9 @@ void FindBar::search(bool select) {
     search_->start(unmappable_ ? std::string() : bytes);
     if (!search_->query().empty()) {
         if (select) {
-            const TreePlace here = search_->placeOf(model_->nodeOf(view_.currentIndex()));
+            const TreePlace here = search_->placeOf(currentNode());
             const int32_t r = search_->find(here.rank, true, kQuickBudget);
-            if (r >= 0) go(r);
+            if (r >= 0) go(r, true);
             if (r == EntrySearch::kUnknown) pendingFirst_ = here.rank;
         }
         if (!search_->scanned()) slices_.start();
@@ -193,7 +211,7 @@ void FindBar::countDone() {
     if (pendingFirst_ < 0) return;
     const int32_t r = search_->find(pendingFirst_, true, 0);
     pendingFirst_ = -1;
-    if (r >= 0) go(r);
+    if (r >= 0) go(r, true);
 }
 
 void FindBar::settle() {
@@ -210,7 +228,7 @@ void FindBar::step(bool forward) {
     if (!isVisible() || !ready()) return;
     if (typing_.isActive() || pendingFirst_ >= 0) return settle();  // the first match comes first
     if (search_->query().empty()) return;
-    const TreePlace here = search_->placeOf(model_->nodeOf(view_.currentIndex()));
+    const TreePlace here = search_->placeOf(currentNode());
     const int32_t start = forward ? here.rank + (here.exact ? 1 : 0) : here.rank - 1;
     int32_t r = search_->find(start, forward, kQuickBudget);
     if (r == EntrySearch::kUnknown) {
@@ -219,14 +237,22 @@ void FindBar::step(bool forward) {
         countDone();
         r = search_->find(start, forward, 0);
     }
-    if (r >= 0) go(r);
+    if (r >= 0) go(r, forward);
     showStatus();
 }
 
 // As a click on the node: its folders opened from the top, then the node made current through
 // the selection model (which runs the window's selection handler), then scrolled to.
-void FindBar::go(int32_t rank) {
-    const QModelIndex index = model_->indexOf(search_->nodeAt(rank));
+void FindBar::go(int32_t rank, bool forward) {
+    QModelIndex index = rowOf(search_->nodeAt(rank));
+    if (!index.isValid() && rows_.indexOf) {
+        if (!search_->scanned()) search_->scanAll();
+        for (const int32_t first = rank; !index.isValid();) {
+            rank = search_->find(forward ? rank + 1 : rank - 1, forward, 0);
+            if (rank < 0 || rank == first) return;
+            index = rowOf(search_->nodeAt(rank));
+        }
+    }
     if (!index.isValid()) return;
     struct Navigating {
         bool& flag;
@@ -253,7 +279,7 @@ void FindBar::showStatus() {
     } else if (!search_->scanned()) {
         s = QStringLiteral("counting...");
     } else {
-        const TreePlace here = search_->placeOf(model_->nodeOf(view_.currentIndex()));
+        const TreePlace here = search_->placeOf(currentNode());
         if (here.exact && search_->isMatch(here.rank))
             s = QStringLiteral("%1 of %2").arg(search_->ordinal(here.rank)).arg(search_->count());
         else

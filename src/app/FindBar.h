@@ -6,6 +6,7 @@
 // closes it. The field shows "k of n". The matches are counted in slices from the event loop,
 // so typing never waits for a million names.
 #include <QFrame>
+#include <QModelIndex>
 #include <QTimer>
 #include <functional>
 #include <memory>
@@ -40,6 +41,14 @@ public:
     // the view's names, until findInLoaded(). A shown count is made anew either way.
     void findInMerged(FolderTreeModel& model, const FolderTree& tree, const MergedView& view);
     void findInLoaded();
+    // While the view shows the loaded tree through a model of another kind (a comparison, its
+    // removed entries' rows added): the box finds the loaded tree's entries and goes to their
+    // rows there, passing over those without one (hidden meanwhile), until findInLoaded().
+    struct Rows {
+        std::function<NodeId(const QModelIndex&)> nodeOf;
+        std::function<QModelIndex(NodeId)> indexOf;
+    };
+    void findThrough(Rows rows);
     // Where the box stands in the top row: at 545, 140 pixels wide, or beside the changes bar's
     // buttons while that bar shows.
     void placeBesideChanges(bool changesShown);
@@ -67,7 +76,10 @@ private:
     void countDone();
     void step(bool forward);
     bool ready() const;
-    void go(int32_t rank);
+    // Makes the match at rank current, or the next one (in that direction) that has a row.
+    void go(int32_t rank, bool forward);
+    NodeId currentNode() const;
+    QModelIndex rowOf(NodeId node) const;
     void currentChanged();
     void showStatus();
 
@@ -80,6 +92,7 @@ private:
     std::unique_ptr<EntrySearch> mergedSearch_;
     QMetaObject::Connection mergedCurrent_;
     FolderTreeModel* model_;  // the tree searched: the loaded one or the merged one
+    Rows rows_;               // the loaded tree's rows in another model, when set
     EntrySearch* search_;
     QLineEdit* edit_ = nullptr;
     QLabel* status_ = nullptr;

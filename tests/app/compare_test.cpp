@@ -271,13 +271,50 @@ TEST_F(Compare, AnEditEndsTheComparisonFirstAndActsOnTheLoadedTree) {
               "This archive has unsaved changes: save or discard them before comparing it.");
 }
 
-TEST_F(Compare, TheFindBoxLeavesTheComparisonAndFindsInTheLoadedTree) {
+// The find box finds in the compared tree, passing over the rows "Changes only" hides, and in
+// the loaded tree again once the comparison is left.
+TEST_F(Compare, TheFindBoxFindsInTheComparedTree) {
     compare();
+    FindBar& find = *f->findBar();
+    const auto type = [&](const QString& text) {
+        find.edit()->clear();
+        QTest::keyClicks(find.edit(), text);
+        find.settle();
+    };
     key(Qt::Key_F, Qt::ControlModifier);
-    EXPECT_FALSE(cmp().active());
-    ASSERT_TRUE(f->findBar()->isVisible());
-    QTest::keyClicks(f->findBar()->edit(), QStringLiteral("CREDITS"));
-    f->findBar()->settle();
+    ASSERT_TRUE(find.isVisible());
+    type(QStringLiteral("CREDITS"));
+    EXPECT_TRUE(cmp().active());
+    EXPECT_EQ(pathOf(f->tvFiles->currentIndex()), "DATA\\TEXT\\CREDITS.TXT");
+    EXPECT_EQ(find.statusText(), "1 of 1");
+
+    // Of the .TXT entries only the changed one has a row: typing, F3 and Shift+F3 stay on it.
+    f->tvFiles->setFocus();
+    key(Qt::Key_H, Qt::ControlModifier);
+    ASSERT_TRUE(cmp().changesOnly());
+    key(Qt::Key_F, Qt::ControlModifier);
+    type(QStringLiteral(".TXT"));
+    EXPECT_EQ(pathOf(f->tvFiles->currentIndex()), "DATA\\TEXT\\WELCOME.TXT");
+    for (const auto modifiers : {Qt::NoModifier, Qt::ShiftModifier}) {
+        QTest::keyClick(find.edit(), Qt::Key_F3, modifiers);
+        EXPECT_EQ(pathOf(f->tvFiles->currentIndex()), "DATA\\TEXT\\WELCOME.TXT");
+    }
+    // Past three hidden matches to the renamed entry, and back.
+    type(QStringLiteral("."));
+    QTest::keyClick(find.edit(), Qt::Key_F3);
+    EXPECT_EQ(pathOf(f->tvFiles->currentIndex()), "DATA\\CONFIG\\GAME.INI");
+    QTest::keyClick(find.edit(), Qt::Key_F3, Qt::ShiftModifier);
+    EXPECT_EQ(pathOf(f->tvFiles->currentIndex()), "DATA\\TEXT\\WELCOME.TXT");
+    type(QStringLiteral("CREDITS"));  // hidden: nothing to go to
+    EXPECT_EQ(pathOf(f->tvFiles->currentIndex()), "DATA\\TEXT\\WELCOME.TXT");
+    QTest::keyClick(find.edit(), Qt::Key_Escape);
+    EXPECT_TRUE(cmp().active());
+    EXPECT_EQ(&shown(), cmp().comparisonModel());
+
+    key(Qt::Key_D, Qt::ControlModifier);
+    ASSERT_FALSE(cmp().active());
+    key(Qt::Key_F, Qt::ControlModifier);
+    type(QStringLiteral("CREDITS"));
     const NodeId found = f->treeModel()->nodeOf(f->tvFiles->currentIndex());
     ASSERT_NE(found, kNoNode);
     EXPECT_EQ(f->tree().text(found), "CREDITS.TXT");

@@ -2,12 +2,13 @@
 # The real window under a virtual X server with a window manager, driven by a real pointer and
 # keys: the pointer rests over each kind of picture (palette KMG with sub-images, 16-bit KMG,
 # Targa, the grid of thumbnails; at 100 %, zoomed and fitted) while the tree moves under it
-# through every entry, the find box selects as it is typed in, an edit is undone and redone, and
-# another archive is loaded. The window must live through all of it and quit cleanly; in the
-# sanitizer build any report ends it.
-#   resting_pointer_test.sh VORLR MAKE_DEMO   (VORLR_SHOTS=DIR: a screenshot there on failure)
+# through every entry, the find box selects as it is typed in, an edit is undone and redone, a
+# patch archive is layered over the archive and taken off again, the archive is compared with
+# another and its versions flipped, and another archive is loaded. The window must live through
+# all of it and quit cleanly; in the sanitizer build any report ends it.
+#   resting_pointer_test.sh VORLR MAKE_DEMO QAR   (VORLR_SHOTS=DIR: a screenshot there on failure)
 set -uo pipefail
-vorlr=$1 make_demo=$2
+vorlr=$1 make_demo=$2 qar=$3
 for tool in Xvfb openbox xdotool; do
     if ! command -v "$tool" >/dev/null; then
         echo "SKIP: $tool is not installed (scripts/deps.sh test installs it)"
@@ -34,6 +35,12 @@ fail() {
 
 "$make_demo" "$work/demo" >/dev/null || fail "make_demo"
 cp "$work/demo/demo.qar" "$work/demo/other.qar"
+# The patch: the whole archive again, with two pictures swapped for others of other kinds.
+"$qar" cat "$work/demo/demo.qar" 'GFX\SKY.KMG' >"$work/sky.kmg" || fail "qar cat"
+"$qar" cat "$work/demo/demo.qar" 'GFX\TGA\GREY.TGA' >"$work/grey.tga" || fail "qar cat"
+"$qar" replace "$work/demo/demo.qar" 'GFX\ICONS.KMG' "$work/sky.kmg" -o "$work/half.qar" &&
+    "$qar" replace "$work/half.qar" 'GFX\TGA\ALPHA.TGA' "$work/grey.tga" -o "$work/patch.qar" ||
+    fail "qar replace"
 printf '%s\r\n%s\r\n' "$work/demo/demo.qar" "$work/demo/other.qar" >"$work/demo/VORLR.LST"
 
 Xvfb -displayfd 5 -screen 0 1024x768x24 -nolisten tcp 5>"$work/display" 2>/dev/null &
@@ -140,6 +147,50 @@ select_entry 'GFX\ICONS'
 rest 408 126
 keys Delete ctrl+z ctrl+shift+z ctrl+z
 alive "undoing and redoing an edit"
+
+# Picks FILE in the open dialog that KEYS bring up.
+open_file() {
+    keys "$@"
+    local _
+    for _ in $(seq 50); do [ "$(others)" = Open ] && break; sleep 0.1; done
+    [ "$(others)" = Open ] || fail "no open dialog after $* ($(others))"
+    xdotool type --delay 10 "$work/patch.qar"
+    keys Return
+    for _ in $(seq 100); do [ -z "$(others)" ] && break; sleep 0.1; done
+    sleep 0.3
+}
+
+# The patch over the archive: the merged tree's pictures (the patch's, hiding the archive's)
+# under the pointer, an edit of the top layer undone, and the layer taken off through the tree's
+# menu (its sixth item).
+select_entry 'GFX\ICONS'
+rest 408 126
+open_file ctrl+p
+select_entry 'GFX\ICONS'
+walk "over the merged view"
+select_entry 'TGA\ALPHA'
+rest 250 100
+keys Delete ctrl+z ctrl+shift+z ctrl+z
+alive "editing the top layer"
+select_entry 'GFX\ICONS'
+rest 408 126
+keys Menu Down Down Down Down Down Down Return
+sleep 0.3
+alive "removing the layer"
+
+# The archive against the patch: the two versions of a picture flipped under the pointer, the
+# changed entries alone, and the comparison left.
+open_file ctrl+d
+select_entry 'GFX\ICONS'
+rest 408 126
+keys F6 F6 F6
+walk "comparing, the other version shown"
+keys ctrl+h
+select_entry 'TGA\ALPHA'
+keys F6 Up Down F6
+alive "comparing, changes only"
+keys ctrl+h ctrl+d
+walk "after the comparison"
 
 # Another archive from the archive list, then quit.
 select_entry 'GFX\ICONS'
