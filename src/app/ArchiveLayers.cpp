@@ -371,16 +371,26 @@ void ArchiveLayers::extract(NodeId node) {
     if (!active() || *w_.work != WindowWork::Idle) return;
     if (node == kNoNode) node = currentNode();
     if (node == kNoNode) return;
-    std::map<uint32_t, std::vector<size_t>> byLayer;
+    std::map<uint32_t, ExtractGroup> byLayer;
     // As the loaded tree's Extract...: entries as the files hold them, none a pending step added.
-    for (const LayerEntry e : layers_->winnersUnder(node))
-        if (e.index < layers_->archive(e.layer).entryCount()) byLayer[e.layer].push_back(e.index);
+    // Where case is ignored, each goes where the merged tree shows it: names spelt in several
+    // ways share its folders on a disk that minds case too.
+    const std::vector<LayerEntry> winners = layers_->winnersUnder(node);
+    std::vector<std::string> paths;
+    if (layers_->ignoreCase()) paths = layers_->pathsUnder(node);
+    for (size_t k = 0; k < winners.size(); ++k) {
+        const LayerEntry e = winners[k];
+        if (e.index >= layers_->archive(e.layer).entryCount()) continue;
+        ExtractGroup& group = byLayer[e.layer];
+        group.archive = &layers_->archive(e.layer);
+        group.entries.push_back(e.index);
+        if (!paths.empty()) group.names.push_back(std::move(paths[k]));
+    }
     if (byLayer.empty()) return;
     const std::optional<ExtractTarget> target = dialogs().getExtractTarget(w_.form);
     if (!target) return;
     std::vector<ExtractGroup> sources;
-    for (auto& [layer, entries] : byLayer)
-        sources.push_back({&layers_->archive(layer), std::move(entries)});
+    for (auto& [layer, group] : byLayer) sources.push_back(std::move(group));
     RunExtraction(w_.form, *w_.work, sources, *target, [this](QProgressDialog&) {
         if (w_.duringExtract) w_.duringExtract();
     });

@@ -84,6 +84,9 @@ void RunExtraction(QWidget* parent, WindowWork& work, const std::vector<ExtractG
     };
     ExtractSummary summary;
     for (const ExtractGroup& source : groups) {
+        options.writtenAs = nullptr;
+        if (!source.names.empty())
+            options.writtenAs = [&source](size_t k) { return source.names[k]; };
         const ExtractSummary part =
             ExtractEntries(*source.archive, source.entries, target.folder, options);
         summary.written += part.written;

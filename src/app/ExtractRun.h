@@ -29,6 +29,7 @@ void RunExtraction(QWidget* parent, WindowWork& work, const Archive& archive,
 struct ExtractGroup {
     const Archive* archive;
     std::vector<size_t> entries;
+    std::vector<std::string> names;  // written under these (one per entry) when not empty
 };
 void RunExtraction(QWidget* parent, WindowWork& work, const std::vector<ExtractGroup>& groups,
                    const ExtractTarget& target,

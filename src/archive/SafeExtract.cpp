@@ -379,6 +379,10 @@ ExtractSummary ExtractEntries(const Archive& archive, const std::vector<size_t>&
         notice.index = index;
         notice.name = std::string(record.name);
         notice.size = record.size;
+        if (options.writtenAs) {
+            heldName = options.writtenAs(k);
+            record.name = heldName;
+        }
         std::optional<ConversionPool::Result> converted;
         if (converts(k)) converted = pool->take(k);
         try {

@@ -71,6 +71,9 @@ struct ExtractOptions {
     bool keepExisting = false;
     const EntryConversion* conversion = nullptr;
     const ExtractSource* source = nullptr;
+    // The name the k-th entry of the selection is written under (split at '\\' and '/', checked
+    // as a stored name is), when not its own; notices still give its own.
+    std::function<std::string(size_t k)> writtenAs;
     // Called after each block of an entry's bytes while they are copied (not inside the
     // kernel then); returning false stops the run there, the entry's file not kept.
     std::function<bool()> whileCopying;

@@ -226,6 +226,16 @@ TEST_F(LayersWindow, PatchesOverTheLoadedArchiveAndBackToIt) {
         trigger(QStringLiteral("Save merged as..."));
         EXPECT_EQ(fileBytes(saved), qarMerge(ignoreCase));
     }
+    // With case ignored, Extract... writes each winner where the merged tree shows it:
+    // data\keep.txt in DATA, beside the others.
+    const std::string folded = dir.file("folded-out");
+    dialogs.folders.push_back(folded);
+    f->tvFiles->setCurrentIndex(row("DATA"));
+    trigger(QStringLiteral("Extract..."));
+    EXPECT_EQ(fileBytes(folded + "/DATA/keep.txt"), "L2#4");
+    EXPECT_EQ(fileBytes(folded + "/DATA/SUB/DEEP/X.TXT"), "L2#0");
+    EXPECT_FALSE(fs::exists(folded + "/data"));
+    EXPECT_FALSE(fs::exists(folded + "/DATA/KEEP.TXT"));
     // Over one of the layers: refused, nothing written.
     dialogs.saveNames.push_back(paths[1]);
     trigger(QStringLiteral("Save merged as..."));
