@@ -497,9 +497,21 @@ TEST_F(MediaFixture, RefusedOutputStartLeavesTheDeviceStopped) {
     EXPECT_EQ(dev->positionMs(), 0);
 }
 
+// Qt's PulseAudio engine, torn down as the process exits, crashes when the server's answer to a
+// stream just closed (the sink going idle) comes in meanwhile: each real-output test lets those
+// answers arrive while everything still stands, its devices gone first.
+struct ServerSettles {
+    ~ServerSettles() {
+        QElapsedTimer clock;
+        clock.start();
+        while (clock.elapsed() < 500) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    }
+};
+
 // The real output: PulseAudio (a null sink under the test script). Skipped without a server.
 TEST(MediaRealOutputTest, PlaysWaveAndMp3ToTheirEnd) {
     app();
+    const ServerSettles settles;
     setAudioOutputs(nullptr);
     if (QMediaDevices::defaultAudioOutput().isNull()) GTEST_SKIP() << "no audio output device reachable";
     TempDir dir;
@@ -531,6 +543,7 @@ TEST(MediaRealOutputTest, PlaysWaveAndMp3ToTheirEnd) {
 // count made while it plays makes Length what was played.
 TEST(MediaRealOutputTest, VbrMp3WithoutHeaderPlaysToItsRealEnd) {
     app();
+    const ServerSettles settles;
     setAudioOutputs(nullptr);
     if (QMediaDevices::defaultAudioOutput().isNull())
         GTEST_SKIP() << "no audio output device reachable";
