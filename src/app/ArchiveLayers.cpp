@@ -375,16 +375,18 @@ void ArchiveLayers::extract(NodeId node) {
     // As the loaded tree's Extract...: entries as the files hold them, none a pending step added.
     // Where case is ignored, each goes where the merged tree shows it: names spelt in several
     // ways share its folders on a disk that minds case too.
-    const std::vector<LayerEntry> winners = layers_->winnersUnder(node);
-    std::vector<std::string> paths;
-    if (layers_->ignoreCase()) paths = layers_->pathsUnder(node);
-    for (size_t k = 0; k < winners.size(); ++k) {
-        const LayerEntry e = winners[k];
+    std::vector<std::pair<LayerEntry, std::string>> winners;
+    if (layers_->ignoreCase()) {
+        winners = layers_->winnersWithPathsUnder(node);
+    } else {
+        for (const LayerEntry e : layers_->winnersUnder(node)) winners.emplace_back(e, std::string());
+    }
+    for (auto& [e, path] : winners) {
         if (e.index >= layers_->archive(e.layer).entryCount()) continue;
         ExtractGroup& group = byLayer[e.layer];
         group.archive = &layers_->archive(e.layer);
         group.entries.push_back(e.index);
-        if (!paths.empty()) group.names.push_back(std::move(paths[k]));
+        if (layers_->ignoreCase()) group.names.push_back(std::move(path));
     }
     if (byLayer.empty()) return;
     const std::optional<ExtractTarget> target = dialogs().getExtractTarget(w_.form);

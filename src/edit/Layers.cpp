@@ -285,20 +285,21 @@ std::vector<LayerEntry> Layers::winnersUnder(NodeId node) const {
     return out;
 }
 
-std::vector<std::string> Layers::pathsUnder(NodeId node) const {
-    std::vector<std::string> out;
+std::vector<std::pair<LayerEntry, std::string>> Layers::winnersWithPathsUnder(NodeId node) const {
+    std::vector<std::pair<LayerEntry, std::string>> out;
     if (node == kNoNode) return out;
     std::string path;
     for (NodeId up = tree_.parent(node); up != kNoNode; up = tree_.parent(up))
         path.insert(0, tree_.text(up) + '\\');
-    // Pre-order, as entriesInSubtree() goes: each node with the length of its parent's path.
+    // Pre-order: each node with the length of its parent's path.
     std::vector<std::pair<NodeId, size_t>> stack{{node, path.size()}};
     while (!stack.empty()) {
         const auto [n, at] = stack.back();
         stack.pop_back();
         path.resize(at);
         path += tree_.text(n);
-        if (tree_.entryIndex(n) >= 0) out.push_back(path);
+        if (const int32_t at = tree_.entryIndex(n); at >= 0)
+            out.emplace_back(view_.names()[static_cast<size_t>(at)].winner, path);
         for (int32_t r = tree_.childCount(n); r-- > 0;)
             stack.push_back({tree_.child(n, r), path.size() + 1});
         path += '\\';

@@ -10,6 +10,7 @@
 // alone. No widgets: the window, tests and benchmarks drive it alike.
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "archive/Archive.h"
@@ -51,10 +52,10 @@ public:
     std::vector<LayerEntry> versions(NodeId node) const;
     // The winners of node and of every file node below it, in pre-order.
     std::vector<LayerEntry> winnersUnder(NodeId node) const;
-    // Their paths in the merged tree, in the same order: the folders' texts from the top down
-    // and the file node's, joined by '\'. What extracting the merged tree writes when case is
-    // ignored, where one folder stands for names spelt in several ways.
-    std::vector<std::string> pathsUnder(NodeId node) const;
+    // The same winners, each with its path in the merged tree: the folders' texts from the top
+    // down and the file node's, joined by '\'. What extracting the merged tree writes when case
+    // is ignored, where one folder stands for names spelt in several ways.
+    std::vector<std::pair<LayerEntry, std::string>> winnersWithPathsUnder(NodeId node) const;
 
     // A version's bytes as the view has them: a reader from the first byte, their size, how
     // many of them the file holds (a damaged entry runs past its end), and its offset in its
