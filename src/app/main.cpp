@@ -12,6 +12,7 @@
 #include "app/Unit1.h"
 #include "platform/HugePages.h"
 #include "platform/gui/Application.h"
+#include "platform/media/AudioExit.h"
 
 namespace {
 
@@ -22,26 +23,7 @@ void onTerminationSignal(int) {
     [[maybe_unused]] const ssize_t n = ::write(signalPipe[1], &byte, 1);
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-    // Answered before the application object exists: no display is needed for them.
-    vorlr::CommandLine commandLine;
-    try {
-        commandLine =
-            vorlr::ParseCommandLine(std::vector<std::string>(argv + (argc > 0), argv + argc));
-    } catch (const std::exception& e) {
-        std::fprintf(stderr, "vorlr: %s\n", e.what());
-        return 1;
-    }
-    if (commandLine.exit) {
-        FILE* out = commandLine.exitStatus == 0 ? stdout : stderr;
-        const bool written =
-            std::fputs(commandLine.message.c_str(), out) >= 0 && std::fflush(out) == 0;
-        return written || commandLine.exitStatus != 0 ? commandLine.exitStatus : 1;
-    }
-    vorlr::StartWithHugePages(argv);  // a window that may load a million entries
-
+int runWindow(const vorlr::CommandLine& commandLine, int argc, char** argv) {
     // Only the program name reaches the toolkit: every word was read above, and a FILE that
     // looks like one of the toolkit's own options stays a file name.
     int appArgc = argc > 0 ? 1 : 0;
@@ -67,4 +49,28 @@ int main(int argc, char** argv) {
     Form1.show();
     if (!commandLine.file.empty()) vorlr::OpenAtStart(Form1, commandLine.file);
     return app.exec();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    // Answered before the application object exists: no display is needed for them.
+    vorlr::CommandLine commandLine;
+    try {
+        commandLine =
+            vorlr::ParseCommandLine(std::vector<std::string>(argv + (argc > 0), argv + argc));
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "vorlr: %s\n", e.what());
+        return 1;
+    }
+    if (commandLine.exit) {
+        FILE* out = commandLine.exitStatus == 0 ? stdout : stderr;
+        const bool written =
+            std::fputs(commandLine.message.c_str(), out) >= 0 && std::fflush(out) == 0;
+        return written || commandLine.exitStatus != 0 ? commandLine.exitStatus : 1;
+    }
+    vorlr::StartWithHugePages(argv);  // a window that may load a million entries
+
+    // The window, the archive list and the application are gone when it returns.
+    vorlr::ExitSkippingAudioTeardown(runWindow(commandLine, argc, argv));
 }
