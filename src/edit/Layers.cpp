@@ -14,6 +14,18 @@ namespace {
 
 bool isSeparator(char c) { return c == '\\' || c == '/'; }
 
+// The folder segment of name at depth (empty segments skipped, as the tree skips them); empty
+// when name has no folder that deep.
+std::string_view folderAt(std::string_view name, size_t depth) {
+    size_t from = 0;
+    for (size_t end = 0; end < name.size(); ++end) {
+        if (!isSeparator(name[end])) continue;
+        if (end > from && depth-- == 0) return name.substr(from, end - from);
+        from = end + 1;
+    }
+    return {};
+}
+
 }  // namespace
 
 Layers::Layers(const Archive& base, const std::string& firstPatch) {
@@ -240,7 +252,7 @@ void Layers::rebuild() {
         if (haveLast && directory == lastDirectory) {
             folder = lastFolder;
         } else {
-            size_t from = 0;
+            size_t from = 0, depth = 0;
             while (from < cut) {
                 size_t end = from;
                 while (!isSeparator(name[end])) ++end;
@@ -249,11 +261,19 @@ void Layers::rebuild() {
                 if (segment.empty()) continue;  // "A\\B" and a leading separator, as the view
                 const NodeId parent = folderNode[folder];
                 const std::optional<uint64_t> child = folders[folder].folder(segment, [&] {
-                    folderNode.push_back(tree_.addChild(parent, std::string(segment), -1));
+                    // Spelt as the mount spells it: as the first entry under it in stack order
+                    // has it, which is this name's first version (names stand in that order).
+                    std::string_view text = segment;
+                    if (const auto hidden = view_.hidden(names[n]); ignoreCase_ && !hidden.empty())
+                        if (const std::string_view first = folderAt(view_.name(hidden.front()), depth);
+                            !first.empty())
+                            text = first;
+                    folderNode.push_back(tree_.addChild(parent, std::string(text), -1));
                     folders.emplace_back(ignoreCase_);
                     return static_cast<uint64_t>(folders.size() - 1);
                 });
                 folder = child ? static_cast<size_t>(*child) : folder;  // never a file here
+                ++depth;
             }
             lastDirectory = directory;
             lastFolder = folder;

@@ -8,9 +8,11 @@
 #include <algorithm>
 #include <deque>
 #include <map>
+#include <set>
 
 #include "archive/Container.h"
 #include "edit/Layers.h"
+#include "mount/MountTree.h"
 #include "platform/Errors.h"
 #include "platform/Text.h"
 #include "platform/WorkerPool.h"
@@ -223,6 +225,44 @@ TEST_F(LayersTest, TheTreeIsWhatQarLayersLists) {
         EXPECT_EQ(listed(layers), qarLayers(3, ignoreCase));
     }
     EXPECT_EQ(layers.warnings().size(), 1u);  // ..\EVIL.TXT
+}
+
+// Every file at the path qar mount serves it from, folders spelt alike: with case ignored, a
+// folder a patch spells otherwise keeps the spelling its first entry gave it.
+TEST_F(LayersTest, TheTreeHasTheMountsPathsAndSpelling) {
+    for (const bool ignoreCase : {false, true}) {
+        SCOPED_TRACE(ignoreCase ? "ignore case" : "exact");
+        std::vector<std::unique_ptr<Archive>> archives;
+        for (const std::string& p : paths) archives.push_back(OpenValidArchive(p));
+        MountOptions options;
+        options.ignoreCase = ignoreCase;
+        MountTree mount(std::move(archives), options, [](const std::string&) {});
+        std::set<std::string> served;
+        std::vector<std::pair<uint64_t, std::string>> pending{{MountTree::kRootId, ""}};
+        while (!pending.empty()) {
+            const auto [id, path] = pending.back();
+            pending.pop_back();
+            std::vector<MountTree::Child> children;
+            ASSERT_TRUE(mount.children(id, children));
+            for (const MountTree::Child& c : children) {
+                if (mount.attributes(c.id)->folder)
+                    pending.emplace_back(c.id, path + c.name + "\\");
+                else
+                    served.insert(path + c.name);
+            }
+        }
+        Layers layers(*base);
+        layers.add(paths[1]);
+        layers.add(paths[2]);
+        layers.setIgnoreCase(ignoreCase);
+        std::set<std::string> shown;
+        const FolderTree& tree = layers.tree();
+        for (int32_t r = 0; r < tree.childCount(kNoNode); ++r)
+            for (const auto& [winner, path] : layers.winnersWithPathsUnder(tree.child(kNoNode, r)))
+                shown.insert(path);
+        EXPECT_EQ(shown, served);
+        if (ignoreCase) EXPECT_EQ(served.count("Mixed\\case.TXT"), 1u);
+    }
 }
 
 TEST_F(LayersTest, TheLineNamesTheLayersAndWhatAnEntryHides) {
