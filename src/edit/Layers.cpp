@@ -318,8 +318,8 @@ std::vector<std::pair<LayerEntry, std::string>> Layers::winnersWithPathsUnder(No
         stack.pop_back();
         path.resize(at);
         path += tree_.text(n);
-        if (const int32_t at = tree_.entryIndex(n); at >= 0)
-            out.emplace_back(view_.names()[static_cast<size_t>(at)].winner, path);
+        if (const int32_t entry = tree_.entryIndex(n); entry >= 0)
+            out.emplace_back(view_.names()[static_cast<size_t>(entry)].winner, path);
         for (int32_t r = tree_.childCount(n); r-- > 0;)
             stack.push_back({tree_.child(n, r), path.size() + 1});
         path += '\\';

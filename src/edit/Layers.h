@@ -6,9 +6,9 @@
 // '/' as the view splits them (one folder for names equal but for A-Z case when case is
 // ignored, spelt as qar mount spells it: as its first entry in stack order has it, hidden
 // versions too). Each file node's entry index is its name's index in view().names(). The top
-// layer (a patch archive) is the one the view edits: its edit session
-// holds the pending steps, the view shows its entries as they stand, and a save writes its file
-// alone. No widgets: the window, tests and benchmarks drive it alike.
+// layer (a patch archive) is the one the view edits: its edit session holds the pending steps,
+// the view shows its entries as they stand, and a save writes its file alone. No widgets: the
+// window, tests and benchmarks drive it alike.
 #include <memory>
 #include <string>
 #include <utility>

@@ -261,7 +261,9 @@ TEST_F(LayersTest, TheTreeHasTheMountsPathsAndSpelling) {
             for (const auto& [winner, path] : layers.winnersWithPathsUnder(tree.child(kNoNode, r)))
                 shown.insert(path);
         EXPECT_EQ(shown, served);
-        if (ignoreCase) EXPECT_EQ(served.count("Mixed\\case.TXT"), 1u);
+        if (ignoreCase) {
+            EXPECT_EQ(served.count("Mixed\\case.TXT"), 1u);
+        }
     }
 }
 
@@ -347,7 +349,9 @@ TEST_F(LayersTest, EditsGoIntoTheTopLayerAndItsFileAlone) {
     EXPECT_THROW(layers.remove(nodeNamed("KEEP.TXT")), Error) << "the case differs: exact match";
     // No layer over unsaved changes (they would be left behind).
     EXPECT_THROW(layers.add(paths[1]), Error);
-    EXPECT_THROW(WriteMergedArchive(layers.view(), {dir.file("merged.qar")}), Error);
+    WriteTarget merged;
+    merged.path = dir.file("merged.qar");
+    EXPECT_THROW(WriteMergedArchive(layers.view(), merged), Error);
     layers.undo();
     EXPECT_EQ(shown("X.TXT"), "2:L2#0");
     layers.redo();
